@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+// MD5 message digest (RFC 1321). One object computes one digest: feed bytes
+// with update(), then finalize(); hexDigest() is empty until then.
+class Md5 {
+public:
+    Md5();
+    explicit Md5(const std::string& text);
+
+    void update(const unsigned char* input, std::uint32_t length);
+    void update(const char* input, std::uint32_t length);
+    Md5& finalize();
+
+    std::string hexDigest() const;
+
+private:
+    void transform(const unsigned char block[64]);
+
+    bool finalized;
+    unsigned char buffer[64];
+    std::uint32_t bitCount[2];
+    std::uint32_t state[4];
+    unsigned char digest[16];
+};
+
+std::ostream& operator<<(std::ostream& out, Md5 md5);
+
+// 32 lowercase hexadecimal characters for any byte string, the empty one included.
+std::string md5Hex(std::string text);

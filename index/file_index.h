@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+// The run's picture of one update: the digests the server's manifest lists,
+// the digests of the local files it names, and from both the paths to fetch.
+class FileIndex {
+public:
+    // Parses an md5sum listing; stops silently at the first line that does not fit.
+    explicit FileIndex(const std::string& manifestText);
+
+    // Hashes each listed file directly inside the PhysFS directory that the
+    // prefix names ("libs/" or "" for the top level); never descends further.
+    void scanDirectory(const std::string& prefix);
+
+    // Paths whose local copy is missing, unscanned or differs from the manifest.
+    std::vector<std::string> changedFiles() const;
+
+    std::unordered_map<std::string, std::string> remoteDigests;
+    std::unordered_map<std::string, std::string> localDigests;
+};

@@ -1,0 +1,67 @@
+#include "digest/md5.h"
+#include "index/file_index.h"
+
+#include <physfs.h>
+
+#include <vector>
+
+namespace {
+
+// Files are hashed through one fixed buffer, so memory stays flat and any
+// size, 4 GiB and beyond, gets its true digest.
+const PHYSFS_uint64 readPieceSize = 1u << 20;
+
+// The empty string means "no digest": the path is fetched again.
+std::string digestOfOpenFile(PHYSFS_File* file, PHYSFS_sint64 size, std::vector<unsigned char>& piece)
+{
+    Md5 md5;
+    PHYSFS_uint64 remaining = static_cast<PHYSFS_uint64>(size);
+    while (remaining > 0) {
+        const PHYSFS_uint64 wanted = remaining < readPieceSize ? remaining : readPieceSize;
+        const PHYSFS_sint64 got = PHYSFS_readBytes(file, piece.data(), wanted);
+        if (got != static_cast<PHYSFS_sint64>(wanted))
+            return std::string();
+        md5.update(piece.data(), static_cast<std::uint32_t>(wanted));
+        remaining -= wanted;
+    }
+    return md5.finalize().hexDigest();
+}
+
+std::string digestOfEntry(const std::string& path, std::vector<unsigned char>& piece)
+{
+    PHYSFS_File* file = PHYSFS_openRead(path.c_str());
+    PHYSFS_Stat stat;
+    const bool statKnown = PHYSFS_stat(path.c_str(), &stat) != 0;
+    const PHYSFS_sint64 size = statKnown ? stat.filesize : -1;
+
+    std::string digest;
+    if (statKnown && stat.filetype == PHYSFS_FILETYPE_REGULAR && size == 0)
+        digest = md5Hex(std::string());
+    else if (size > 0 && stat.filetype != PHYSFS_FILETYPE_DIRECTORY && file != nullptr)
+        digest = digestOfOpenFile(file, size, piece);
+
+    if (file != nullptr)
+        PHYSFS_close(file);
+    return digest;
+}
+
+}  // namespace
+
+void FileIndex::scanDirectory(const std::string& prefix)
+{
+    const std::string listingPath = "/" + prefix;
+    char** names = PHYSFS_enumerateFiles(listingPath.c_str());
+    if (names == nullptr)
+        return;
+
+    std::vector<unsigned char> piece;
+    for (char** name = names; *name != nullptr; ++name) {
+        const std::string path = prefix + *name;
+        if (remoteDigests.find(path) == remoteDigests.end())
+            continue;
+        if (piece.empty())
+            piece.resize(readPieceSize);
+        localDigests[path] = digestOfEntry(path, piece);
+    }
+    PHYSFS_freeList(names);
+}

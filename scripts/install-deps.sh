@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs what building and testing the launcher needs, from Debian's packages.
+#   scripts/install-deps.sh            native build, tests and benchmarks
+#   scripts/install-deps.sh --windows  also the 32-bit Windows cross toolchain and Wine
+set -euo pipefail
+
+packages=(cmake make g++ pkg-config libphysfs-dev libsfml-dev libgtest-dev googletest
+          libbenchmark-dev libssl-dev python3 curl coreutils)
+with_windows=false
+for argument in "$@"; do
+  case "$argument" in
+    --windows) with_windows=true ;;
+    *) echo "unknown option: $argument" >&2; exit 2 ;;
+  esac
+done
+if $with_windows; then
+  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32 python3-pil)
+fi
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+if $with_windows && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  as_root dpkg --add-architecture i386
+  need_update=true
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ] || [ "${need_update:-false}" = true ]; then
+  as_root apt-get update -qq
+fi
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
