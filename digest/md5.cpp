@@ -25,21 +25,26 @@ inline void storeLittleEndian(unsigned char* bytes, std::uint32_t value)
     bytes[3] = static_cast<unsigned char>(value >> 24);
 }
 
-// Forms of F, G, H and I chosen so that the message word and constant are
-// added off the dependency chain on b; G's two terms never share a bit, so
-// adding them separately equals OR-ing them and lets the ~d term start early.
+// Each step adds the message word and constant to a first, off the dependency
+// chain through b; the auxiliary functions are in forms whose terms that do
+// not involve b can start early. G's two terms never share a bit, so adding
+// them separately equals OR-ing them.
 #define STEP_F(a, b, c, d, word, constant, shift)                                  \
-    a += (word) + (constant) + ((d) ^ ((b) & ((c) ^ (d))));                       \
+    a += (word) + (constant);                                                     \
+    a += (d) ^ ((b) & ((c) ^ (d)));                                               \
     a = rotateLeft(a, shift) + (b)
 #define STEP_G(a, b, c, d, word, constant, shift)                                  \
-    a += (word) + (constant) + ((c) & ~(d));                                      \
+    a += (word) + (constant);                                                     \
+    a += (c) & ~(d);                                                              \
     a += (b) & (d);                                                               \
     a = rotateLeft(a, shift) + (b)
 #define STEP_H(a, b, c, d, word, constant, shift)                                  \
-    a += (word) + (constant) + ((b) ^ (c) ^ (d));                                 \
+    a += (word) + (constant);                                                     \
+    a += (b) ^ ((c) ^ (d));                                                       \
     a = rotateLeft(a, shift) + (b)
 #define STEP_I(a, b, c, d, word, constant, shift)                                  \
-    a += (word) + (constant) + ((c) ^ ((b) | ~(d)));                              \
+    a += (word) + (constant);                                                     \
+    a += (c) ^ ((b) | ~(d));                                                      \
     a = rotateLeft(a, shift) + (b)
 
 }  // namespace
