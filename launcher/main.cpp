@@ -1,0 +1,38 @@
+#include "launcher/leftover_cleanup.h"
+#include "launcher/remote_paths.h"
+#include "launcher/build_constants.h"
+#include "launcher/server_handshake.h"
+#include "launcher/update_retrieval.h"
+
+#include <SFML/Network/Http.hpp>
+#include <physfs.h>
+
+#include <iostream>
+
+namespace {
+
+const char* const connectingText = "Connecting to server...";
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    PHYSFS_init(argc > 0 ? argv[0] : nullptr);
+    PHYSFS_mount(PHYSFS_getBaseDir(), nullptr, 1);
+    PHYSFS_setWriteDir(PHYSFS_getBaseDir());
+
+    if (argc == 2)
+        remoteDir = basePath + argv[1] + "/";
+
+    removeLeftovers();
+
+    std::cout << connectingText;
+    sf::Http http(serverHost, buildServerPort);
+    sf::Http::Response response;
+    sf::Http::Request request(remoteDir + manifestFileName, sf::Http::Request::Get, "");
+
+    std::string manifestText;
+    if (!fetchManifest(http, request, response, manifestText))
+        return 1;
+    return retrieveUpdates(http, request, response, manifestText);
+}

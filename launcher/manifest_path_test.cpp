@@ -1,0 +1,48 @@
+#include "launcher/manifest_path.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(ManifestPath, AcceptsPathsInsideTheGameDirectory)
+{
+    for (const char* path : {"ORN_Client.exe", "libs/physfs.dll", "data/maps/a b.map", "..hidden", "a..b/c",
+                             "./x", "libs/.../y", "caf\xc3\xa9.txt"})
+        EXPECT_TRUE(isSafeManifestPath(path)) << path;
+}
+
+TEST(ManifestPath, RefusesPathsThatCouldLeaveIt)
+{
+    for (const std::string& path : std::initializer_list<std::string>{"", "/etc/passwd", "..", "../x", "libs/../../x", "libs/..", "a/../b",
+             "libs\\x.dll", "..\\x", "C:x", "c:/windows/x", "x\r", "tab\there",
+             std::string("nul\0byte", 8), "esc\x1b[2J"})
+        EXPECT_FALSE(isSafeManifestPath(path)) << path;
+}
+
+TEST(ManifestPath, CreatesMissingParentDirectories)
+{
+    char pattern[] = "/tmp/manifest_path_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path root = pattern;
+    const fs::path previous = fs::current_path();
+    fs::current_path(root);
+
+    EXPECT_TRUE(createParentDirectories("top.dat"));
+    EXPECT_TRUE(createParentDirectories("libs/new/deep.dat"));
+    EXPECT_TRUE(fs::is_directory(root / "libs/new"));
+    EXPECT_FALSE(fs::exists(root / "libs/new/deep.dat"));
+    EXPECT_TRUE(createParentDirectories("libs/new/other.dat")) << "existing directories are fine";
+
+    std::ofstream(root / "plain") << "a file";
+    EXPECT_FALSE(createParentDirectories("plain/x.dat"));
+
+    fs::current_path(previous);
+    fs::remove_all(root);
+}
+
+}  // namespace

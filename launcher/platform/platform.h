@@ -1,0 +1,28 @@
+#pragma once
+
+// What the launcher needs from the operating system beyond standard C++:
+// one implementation per platform, chosen at build time.
+namespace platform {
+
+void pauseMilliseconds(unsigned int milliseconds);
+
+// Renames a file; fails when newName already exists. On failure errno
+// describes the cause, so that perror can report it.
+bool moveFileNoReplace(const char* existingName, const char* newName);
+
+// Deletes a file; never a directory.
+bool removeFile(const char* name);
+
+// Gives `to` the access mode of `from` (on POSIX, so that a swapped-in
+// executable stays executable); Windows has no such mode to carry.
+void copyAccessMode(const char* from, const char* to);
+
+// Creates one directory; true when it exists afterwards.
+bool makeDirectory(const char* name);
+
+// Runs "ORN_Client.exe" through the command interpreter, which looks in the
+// current directory first and then along the search path, and waits for it.
+// Returns the client's exit status.
+int runClient();
+
+}  // namespace platform

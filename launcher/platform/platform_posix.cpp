@@ -1,0 +1,76 @@
+#include "launcher/platform/platform.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace platform {
+
+void pauseMilliseconds(unsigned int milliseconds)
+{
+    timespec remaining{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+}
+
+bool moveFileNoReplace(const char* existingName, const char* newName)
+{
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, existingName, AT_FDCWD, newName, RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+#endif
+    // Without an atomic no-replace rename: link fails when newName exists.
+    if (link(existingName, newName) != 0)
+        return false;
+    if (unlink(existingName) != 0) {
+        const int cause = errno;
+        unlink(newName);
+        errno = cause;
+        return false;
+    }
+    return true;
+}
+
+bool removeFile(const char* name)
+{
+    return unlink(name) == 0;
+}
+
+void copyAccessMode(const char* from, const char* to)
+{
+    struct stat status;
+    if (stat(from, &status) == 0)
+        chmod(to, status.st_mode & 07777);
+}
+
+bool makeDirectory(const char* name)
+{
+    if (mkdir(name, 0777) == 0)
+        return true;
+    struct stat status;
+    return errno == EEXIST && stat(name, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+int runClient()
+{
+    // cmd.exe finds a program in the current directory before the search
+    // path; sh only searches the path, so name the local one explicitly.
+    const char* command = access("ORN_Client.exe", F_OK) == 0 ? "./ORN_Client.exe" : "ORN_Client.exe";
+    const int status = std::system(command);
+    if (status == -1)
+        return -1;
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return status;
+}
+
+}  // namespace platform

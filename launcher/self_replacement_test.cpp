@@ -1,0 +1,130 @@
+#include "launcher/self_replacement.h"
+
+#include "launcher/platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Each test runs in a fresh temporary directory as the current directory,
+// where the launcher resolves all its names.
+class InGameDirectory : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/self_replacement_test.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root = pattern;
+        previous = fs::current_path();
+        fs::current_path(root);
+    }
+    void TearDown() override
+    {
+        fs::current_path(previous);
+        fs::remove_all(root);
+    }
+    static void write(const std::string& name, const std::string& content) { std::ofstream(name) << content; }
+    static std::string read(const std::string& name)
+    {
+        std::ifstream in(name);
+        std::stringstream content;
+        content << in.rdbuf();
+        return in ? content.str() : "<missing>";
+    }
+    fs::path root, previous;
+};
+
+TEST_F(InGameDirectory, SwapsInTheFlaggedFilesOnly)
+{
+    for (const char* name : {"ORN_Launcher.exe", "physfs.dll", "sfml-network-2.dll", "sfml-system-2.dll"}) {
+        write(name, std::string("old ") + name);
+        write(std::string(name) + ".new", std::string("new ") + name);
+    }
+    testing::internal::CaptureStderr();
+    swapInOwnFiles(9);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
+    EXPECT_EQ(read("ORN_Launcher.exe"), "new ORN_Launcher.exe");
+    EXPECT_EQ(read("ORN_Launcher.exe.old"), "old ORN_Launcher.exe");
+    EXPECT_EQ(read("physfs.dll"), "new physfs.dll");
+    EXPECT_EQ(read("physfs.dll.old"), "old physfs.dll");
+    EXPECT_FALSE(fs::exists("ORN_Launcher.exe.new"));
+    EXPECT_EQ(read("sfml-network-2.dll"), "old sfml-network-2.dll");
+    EXPECT_EQ(read("sfml-network-2.dll.new"), "new sfml-network-2.dll");
+    EXPECT_FALSE(fs::exists("sfml-system-2.dll.old"));
+
+    fs::permissions("sfml-system-2.dll", fs::perms::owner_all);
+    swapInOwnFiles(6);
+    EXPECT_EQ(fs::status("sfml-system-2.dll").permissions() & fs::perms::all, fs::perms::owner_all)
+        << "the new copy keeps the mode of the file it replaces";
+    EXPECT_EQ(read("sfml-network-2.dll"), "new sfml-network-2.dll");
+    EXPECT_EQ(read("sfml-system-2.dll"), "new sfml-system-2.dll");
+}
+
+TEST_F(InGameDirectory, LeftoverOldFileBlocksBothMovesAndKeepsTheFileInUse)
+{
+    write("sfml-network-2.dll", "in use");
+    write("sfml-network-2.dll.old", "undeleted leftover");
+    write("sfml-network-2.dll.new", "new");
+    testing::internal::CaptureStderr();
+    swapInOwnFiles(2);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Failed to create sfml-network-2.dll.old: File exists\n"
+              "Failed to rename sfml-network-2.dll.new: File exists\n");
+    EXPECT_EQ(read("sfml-network-2.dll"), "in use");
+    EXPECT_EQ(read("sfml-network-2.dll.old"), "undeleted leftover");
+    EXPECT_EQ(read("sfml-network-2.dll.new"), "new");
+}
+
+TEST_F(InGameDirectory, FailedSecondMoveRestoresTheOldFile)
+{
+    write("ORN_Launcher.exe", "running launcher");
+    testing::internal::CaptureStderr();
+    swapInOwnFiles(1);  // no ORN_Launcher.exe.new to move into place
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Failed to rename ORN_Launcher.exe.new: No such file or directory\n");
+    EXPECT_EQ(read("ORN_Launcher.exe"), "running launcher");
+    EXPECT_FALSE(fs::exists("ORN_Launcher.exe.old"));
+}
+
+TEST_F(InGameDirectory, PlatformMoveNeverReplacesAndRemoveNeverTakesDirectories)
+{
+    write("a", "a");
+    write("b", "b");
+    errno = 0;
+    EXPECT_FALSE(platform::moveFileNoReplace("a", "b"));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(read("a"), "a");
+    EXPECT_EQ(read("b"), "b");
+    EXPECT_FALSE(platform::moveFileNoReplace("absent", "c"));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_TRUE(platform::moveFileNoReplace("a", "c"));
+    EXPECT_EQ(read("c"), "a");
+
+    fs::create_directory("empty.old");
+    EXPECT_FALSE(platform::removeFile("empty.old"));
+    EXPECT_TRUE(fs::is_directory("empty.old"));
+    EXPECT_TRUE(platform::removeFile("c"));
+    EXPECT_FALSE(fs::exists("c"));
+}
+
+TEST_F(InGameDirectory, ClientInTheCurrentDirectoryRunsAndItsStatusComesBack)
+{
+    write("ORN_Client.exe", "#!/bin/sh\necho ran > client.log\nexit 3\n");
+    fs::permissions("ORN_Client.exe", fs::perms::owner_all);
+    EXPECT_EQ(platform::runClient(), 3);
+    EXPECT_EQ(read("client.log"), "ran\n");
+
+    const auto start = std::chrono::steady_clock::now();
+    platform::pauseMilliseconds(30);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+}
+
+}  // namespace
