@@ -25,7 +25,7 @@ class ScriptedServer:
     def __init__(self, port, routes=None, directory=None):
         self.routes = {path: list(replies) if isinstance(replies, list) else [replies]
                        for path, replies in (routes or {}).items()}
-        self.directory = directory
+        self.directory = os.path.abspath(directory) if directory is not None else None
         self.requests = []
         self.lock = threading.Lock()
         server = self
@@ -53,7 +53,7 @@ class ScriptedServer:
             return replies.pop(0) if len(replies) > 1 else replies[0]
         if self.directory is not None:
             local = os.path.normpath(os.path.join(self.directory, path.lstrip("/")))
-            if local.startswith(os.path.abspath(self.directory) + os.sep) and os.path.isfile(local):
+            if local.startswith(self.directory + os.sep) and os.path.isfile(local):
                 return Reply(200, body_file=local)
         return Reply(404, b"not found")
 
@@ -84,3 +84,21 @@ class ScriptedServer:
         self.httpd.shutdown()
         self.httpd.server_close()
         self.thread.join(timeout=5)
+
+
+def main():
+    """Serves a directory on loopback for a bounded time: the demo's update server."""
+    import argparse
+    import time
+
+    parser = argparse.ArgumentParser(description=main.__doc__)
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--directory", required=True)
+    parser.add_argument("--seconds", type=float, default=300, help="stop by itself after this long")
+    options = parser.parse_args()
+    with ScriptedServer(options.port, directory=options.directory):
+        time.sleep(options.seconds)
+
+
+if __name__ == "__main__":
+    main()
