@@ -14,7 +14,7 @@ for argument in "$@"; do
   esac
 done
 if $with_windows; then
-  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32 python3-pil)
+  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32)
 fi
 
 as_root() {

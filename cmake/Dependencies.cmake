@@ -1,0 +1,44 @@
+# PhysFS and SFML (network, system): Debian's packages natively; for the
+# Windows target, a Windows build of both installed under
+# LAUNCHER_WINDOWS_DEPS_PREFIX (they are not packaged for the cross toolchain).
+if(WIN32)
+  set(LAUNCHER_WINDOWS_DEPS_PREFIX "" CACHE PATH "Where a Windows PhysFS and SFML (network, system) are installed")
+  set(LAUNCHER_HAVE_PHYSFS_AND_SFML OFF)
+  if(LAUNCHER_WINDOWS_DEPS_PREFIX)
+    find_path(PHYSFS_INCLUDE_DIR physfs.h PATHS ${LAUNCHER_WINDOWS_DEPS_PREFIX}/include
+              NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+    find_library(PHYSFS_LIBRARY NAMES physfs PATHS ${LAUNCHER_WINDOWS_DEPS_PREFIX}/lib
+                 NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+    find_package(SFML 2.5 COMPONENTS network system CONFIG
+                 PATHS ${LAUNCHER_WINDOWS_DEPS_PREFIX}/lib/cmake/SFML NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+    if(PHYSFS_INCLUDE_DIR AND PHYSFS_LIBRARY AND SFML_FOUND)
+      add_library(launcher_physfs INTERFACE)
+      target_include_directories(launcher_physfs INTERFACE ${PHYSFS_INCLUDE_DIR})
+      target_link_libraries(launcher_physfs INTERFACE ${PHYSFS_LIBRARY})
+      set(LAUNCHER_HAVE_PHYSFS_AND_SFML ON)
+    endif()
+  endif()
+  if(LAUNCHER_HAVE_PHYSFS_AND_SFML)
+    message(STATUS "Windows PhysFS and SFML found under ${LAUNCHER_WINDOWS_DEPS_PREFIX}: building ORN_Launcher.exe")
+  else()
+    message(STATUS "No Windows PhysFS and SFML (set LAUNCHER_WINDOWS_DEPS_PREFIX to where both are installed): "
+                   "ORN_Launcher.exe is NOT built; building the portable parts, the platform layer and the resources")
+  endif()
+else()
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(PHYSFS REQUIRED IMPORTED_TARGET physfs>=2.1)
+  add_library(launcher_physfs INTERFACE)
+  target_link_libraries(launcher_physfs INTERFACE PkgConfig::PHYSFS)
+  find_package(SFML 2.5 REQUIRED COMPONENTS network system)
+  set(LAUNCHER_HAVE_PHYSFS_AND_SFML ON)
+endif()
+
+if(LAUNCHER_BUILD_TESTS)
+  if(CMAKE_CROSSCOMPILING)
+    # Debian's googletest package ships the sources; build them for the target.
+    # Its CMake project defines GTest::gtest and GTest::gtest_main.
+    add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  else()
+    find_package(GTest REQUIRED)
+  endif()
+endif()

@@ -1,0 +1,5 @@
+// Stands in for ORN_Client.exe: ends with a status the tests recognise.
+int main()
+{
+    return 3;
+}

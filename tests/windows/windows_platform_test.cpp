@@ -1,0 +1,175 @@
+#include "launcher/platform/platform.h"
+#include "launcher/self_replacement.h"
+
+#include <gtest/gtest.h>
+#include <process.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+static_assert(sizeof(void*) == 4, "these checks are for the 32-bit Windows target");
+
+namespace {
+
+fs::path ownExecutable()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return path;
+}
+
+std::string read(const fs::path& name)
+{
+    std::ifstream in(name, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return in ? content.str() : "<missing>";
+}
+
+void write(const fs::path& name, const std::string& content)
+{
+    std::ofstream(name, std::ios::binary) << content;
+}
+
+// Runs a copy of this test executable, placed as "ORN_Launcher.exe" in the
+// current directory, in one of its child modes; returns its exit status.
+int runAsLauncher(const char* mode)
+{
+    fs::copy_file(ownExecutable(), "ORN_Launcher.exe", fs::copy_options::overwrite_existing);
+    return static_cast<int>(_spawnl(_P_WAIT, "ORN_Launcher.exe", "ORN_Launcher.exe", mode, nullptr));
+}
+
+class InScratchDirectory : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        static int count = 0;
+        scratch = fs::temp_directory_path() /
+                  ("windows_platform_test_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++count));
+        fs::create_directories(scratch);
+        previous = fs::current_path();
+        fs::current_path(scratch);
+    }
+    void TearDown() override
+    {
+        fs::current_path(previous);
+        std::error_code ignored;
+        fs::remove_all(scratch, ignored);
+    }
+    fs::path scratch, previous;
+};
+
+TEST_F(InScratchDirectory, MoveFileNeverReplacesAndSetsErrno)
+{
+    write("a", "a");
+    write("b", "b");
+    errno = 0;
+    EXPECT_FALSE(platform::moveFileNoReplace("a", "b"));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(read("a"), "a");
+    EXPECT_EQ(read("b"), "b");
+    EXPECT_FALSE(platform::moveFileNoReplace("absent", "c"));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_TRUE(platform::moveFileNoReplace("a", "c"));
+    EXPECT_EQ(read("c"), "a");
+    EXPECT_FALSE(fs::exists("a"));
+}
+
+TEST_F(InScratchDirectory, RunningExecutableAndLoadedLibraryAreSwappedForTheirNewCopies)
+{
+    const std::string launcherBytes = read(ownExecutable());
+    const fs::path library = ownExecutable().parent_path() / "platform_test_library.dll";
+    const std::string libraryBytes = read(library);
+    ASSERT_NE(libraryBytes, "<missing>");
+    fs::copy_file(library, "physfs.dll");
+    write("ORN_Launcher.exe.new", "new launcher");
+    write("physfs.dll.new", "new library");
+
+    EXPECT_EQ(runAsLauncher("--swap-self"), 0);
+
+    EXPECT_EQ(read("ORN_Launcher.exe"), "new launcher");
+    EXPECT_EQ(read("ORN_Launcher.exe.old"), launcherBytes);
+    EXPECT_EQ(read("physfs.dll"), "new library");
+    EXPECT_EQ(read("physfs.dll.old"), libraryBytes);
+    EXPECT_FALSE(fs::exists("ORN_Launcher.exe.new"));
+    EXPECT_FALSE(fs::exists("physfs.dll.new"));
+}
+
+TEST_F(InScratchDirectory, FailedMovesAreReportedAndNeverLeaveAFileMissing)
+{
+    write("ORN_Launcher.exe", "running launcher");
+    write("sfml-network-2.dll", "in use");
+    write("sfml-network-2.dll.old", "undeleted leftover");
+    write("sfml-network-2.dll.new", "new");
+    testing::internal::CaptureStderr();
+    swapInOwnFiles(1 | 2);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Failed to rename ORN_Launcher.exe.new: No such file or directory\n"
+              "Failed to create sfml-network-2.dll.old: File exists\n"
+              "Failed to rename sfml-network-2.dll.new: File exists\n");
+    EXPECT_EQ(read("ORN_Launcher.exe"), "running launcher");
+    EXPECT_FALSE(fs::exists("ORN_Launcher.exe.old"));
+    EXPECT_EQ(read("sfml-network-2.dll"), "in use");
+    EXPECT_EQ(read("sfml-network-2.dll.new"), "new");
+}
+
+TEST_F(InScratchDirectory, RemoveDeletesFilesButNotDirectories)
+{
+    write("ORN_Launcher.exe.old", "leftover");
+    fs::create_directory("backup.old");
+    EXPECT_TRUE(platform::removeFile("ORN_Launcher.exe.old"));
+    EXPECT_FALSE(fs::exists("ORN_Launcher.exe.old"));
+    EXPECT_FALSE(platform::removeFile("backup.old"));
+    EXPECT_TRUE(fs::is_directory("backup.old"));
+}
+
+TEST_F(InScratchDirectory, PauseReallyPauses)
+{
+    const auto start = std::chrono::steady_clock::now();
+    platform::pauseMilliseconds(200);
+    // Sleep's tick granularity may end it a little early, never much.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(180));
+}
+
+TEST_F(InScratchDirectory, ClientInTheCurrentDirectoryRunsAndItsStatusIsPassedToExit)
+{
+    fs::copy_file(ownExecutable().parent_path() / "fake_client.exe", "ORN_Client.exe");
+    EXPECT_EQ(platform::runClient(), 3);
+    EXPECT_EQ(runAsLauncher("--patch-and-launch"), 3);
+}
+
+// The child modes: what the launcher does at its end, run from a copy of
+// this executable named ORN_Launcher.exe.
+int runChildMode(const std::string& mode)
+{
+    if (mode == "--swap-self") {
+        // Loaded from the executable's own directory, as the launcher loads its libraries.
+        HMODULE library = LoadLibraryA("physfs.dll");
+        if (library == nullptr)
+            return 10;
+        swapInOwnFiles(1 | 8);
+        const bool stillLoaded = GetProcAddress(library, "platformTestLibraryValue") != nullptr;
+        return stillLoaded ? 0 : 11;
+    }
+    if (mode == "--patch-and-launch")
+        patchAndLaunch(0);
+    return 12;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 2 && std::strncmp(argv[1], "--gtest", 7) != 0 && std::strncmp(argv[1], "--", 2) == 0)
+        return runChildMode(argv[1]);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
