@@ -1,28 +1,34 @@
 # PhysFS and SFML (network, system): Debian's packages natively; for the
-# Windows target, a Windows build of both installed under
-# LAUNCHER_WINDOWS_DEPS_PREFIX (they are not packaged for the cross toolchain).
+# Windows target, Windows builds installed under LAUNCHER_WINDOWS_DEPS_PREFIX
+# (they are not packaged for the cross toolchain).
 if(WIN32)
   set(LAUNCHER_WINDOWS_DEPS_PREFIX "" CACHE PATH "Where a Windows PhysFS and SFML (network, system) are installed")
-  set(LAUNCHER_HAVE_PHYSFS_AND_SFML OFF)
+  set(LAUNCHER_HAVE_PHYSFS OFF)
+  set(LAUNCHER_HAVE_SFML OFF)
   if(LAUNCHER_WINDOWS_DEPS_PREFIX)
     find_path(PHYSFS_INCLUDE_DIR physfs.h PATHS ${LAUNCHER_WINDOWS_DEPS_PREFIX}/include
               NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
     find_library(PHYSFS_LIBRARY NAMES physfs PATHS ${LAUNCHER_WINDOWS_DEPS_PREFIX}/lib
                  NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-    find_package(SFML 2.5 COMPONENTS network system CONFIG
-                 PATHS ${LAUNCHER_WINDOWS_DEPS_PREFIX}/lib/cmake/SFML NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-    if(PHYSFS_INCLUDE_DIR AND PHYSFS_LIBRARY AND SFML_FOUND)
+    if(PHYSFS_INCLUDE_DIR AND PHYSFS_LIBRARY)
       add_library(launcher_physfs INTERFACE)
       target_include_directories(launcher_physfs INTERFACE ${PHYSFS_INCLUDE_DIR})
       target_link_libraries(launcher_physfs INTERFACE ${PHYSFS_LIBRARY})
-      set(LAUNCHER_HAVE_PHYSFS_AND_SFML ON)
+      set(LAUNCHER_HAVE_PHYSFS ON)
+    endif()
+    find_package(SFML 2.5 COMPONENTS network system CONFIG
+                 PATHS ${LAUNCHER_WINDOWS_DEPS_PREFIX}/lib/cmake/SFML NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+    if(SFML_FOUND)
+      set(LAUNCHER_HAVE_SFML ON)
     endif()
   endif()
-  if(LAUNCHER_HAVE_PHYSFS_AND_SFML)
-    message(STATUS "Windows PhysFS and SFML found under ${LAUNCHER_WINDOWS_DEPS_PREFIX}: building ORN_Launcher.exe")
+  message(STATUS "Windows SFML (network, system): ${LAUNCHER_HAVE_SFML}; Windows PhysFS: ${LAUNCHER_HAVE_PHYSFS}")
+  if(LAUNCHER_HAVE_PHYSFS AND LAUNCHER_HAVE_SFML)
+    message(STATUS "Building ORN_Launcher.exe for Windows")
   else()
-    message(STATUS "No Windows PhysFS and SFML (set LAUNCHER_WINDOWS_DEPS_PREFIX to where both are installed): "
-                   "ORN_Launcher.exe is NOT built; building the portable parts, the platform layer and the resources")
+    message(STATUS "ORN_Launcher.exe is NOT built: it needs a Windows PhysFS and SFML under "
+                   "LAUNCHER_WINDOWS_DEPS_PREFIX (scripts/build-windows-deps.sh makes them); "
+                   "building the portable parts, the platform layer and the resources")
   endif()
 else()
   find_package(PkgConfig REQUIRED)
@@ -30,7 +36,22 @@ else()
   add_library(launcher_physfs INTERFACE)
   target_link_libraries(launcher_physfs INTERFACE PkgConfig::PHYSFS)
   find_package(SFML 2.5 REQUIRED COMPONENTS network system)
+  set(LAUNCHER_HAVE_PHYSFS ON)
+  set(LAUNCHER_HAVE_SFML ON)
+endif()
+if(LAUNCHER_HAVE_PHYSFS AND LAUNCHER_HAVE_SFML)
   set(LAUNCHER_HAVE_PHYSFS_AND_SFML ON)
+else()
+  set(LAUNCHER_HAVE_PHYSFS_AND_SFML OFF)
+endif()
+
+# Tests that talk to a scripted server use one loopback port, picked when
+# the build is first configured.
+if(LAUNCHER_BUILD_TESTS AND NOT LAUNCHER_TEST_PORT)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  execute_process(COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/free_port.py
+                  OUTPUT_VARIABLE picked_port OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  set(LAUNCHER_TEST_PORT "${picked_port}" CACHE STRING "Loopback port of the test HTTP server")
 endif()
 
 if(LAUNCHER_BUILD_TESTS)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing the launcher needs, from Debian's packages.
 #   scripts/install-deps.sh            native build, tests and benchmarks
-#   scripts/install-deps.sh --windows  also the 32-bit Windows cross toolchain and Wine
+#   scripts/install-deps.sh --windows  also the 32-bit Windows cross toolchain, Wine and dpkg-dev
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libphysfs-dev libsfml-dev libgtest-dev googletest
@@ -14,7 +14,8 @@ for argument in "$@"; do
   esac
 done
 if $with_windows; then
-  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32)
+  # dpkg-dev unpacks the SFML source package that is cross-built for Windows.
+  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32 dpkg-dev)
 fi
 
 as_root() {
