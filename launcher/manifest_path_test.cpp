@@ -1,7 +1,9 @@
+// Built natively and for Windows (run under Wine).
 #include "launcher/manifest_path.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -26,9 +28,9 @@ TEST(ManifestPath, RefusesPathsThatCouldLeaveIt)
 
 TEST(ManifestPath, CreatesMissingParentDirectories)
 {
-    char pattern[] = "/tmp/manifest_path_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const fs::path root = pattern;
+    const fs::path root = fs::temp_directory_path() /
+                          ("manifest_path_test." + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    fs::create_directories(root);
     const fs::path previous = fs::current_path();
     fs::current_path(root);
 

@@ -1,9 +1,12 @@
+// Built natively and for Windows (run under Wine): the same expectations
+// hold for both implementations of the platform layer.
 #include "launcher/self_replacement.h"
 
 #include "launcher/platform/platform.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -19,21 +22,27 @@ class InGameDirectory : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/self_replacement_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
+        static int count = 0;
+        root = fs::temp_directory_path() /
+               ("self_replacement_test." + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
+                "." + std::to_string(++count));
+        fs::create_directories(root);
         previous = fs::current_path();
         fs::current_path(root);
     }
     void TearDown() override
     {
         fs::current_path(previous);
-        fs::remove_all(root);
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
     }
-    static void write(const std::string& name, const std::string& content) { std::ofstream(name) << content; }
+    static void write(const std::string& name, const std::string& content)
+    {
+        std::ofstream(name, std::ios::binary) << content;
+    }
     static std::string read(const std::string& name)
     {
-        std::ifstream in(name);
+        std::ifstream in(name, std::ios::binary);
         std::stringstream content;
         content << in.rdbuf();
         return in ? content.str() : "<missing>";
@@ -60,12 +69,16 @@ TEST_F(InGameDirectory, SwapsInTheFlaggedFilesOnly)
     EXPECT_EQ(read("sfml-network-2.dll.new"), "new sfml-network-2.dll");
     EXPECT_FALSE(fs::exists("sfml-system-2.dll.old"));
 
+#ifndef _WIN32
     fs::permissions("sfml-system-2.dll", fs::perms::owner_all);
+#endif
     swapInOwnFiles(6);
-    EXPECT_EQ(fs::status("sfml-system-2.dll").permissions() & fs::perms::all, fs::perms::owner_all)
-        << "the new copy keeps the mode of the file it replaces";
     EXPECT_EQ(read("sfml-network-2.dll"), "new sfml-network-2.dll");
     EXPECT_EQ(read("sfml-system-2.dll"), "new sfml-system-2.dll");
+#ifndef _WIN32
+    EXPECT_EQ(fs::status("sfml-system-2.dll").permissions() & fs::perms::all, fs::perms::owner_all)
+        << "the new copy keeps the mode of the file it replaces";
+#endif
 }
 
 TEST_F(InGameDirectory, LeftoverOldFileBlocksBothMovesAndKeepsTheFileInUse)
@@ -107,24 +120,31 @@ TEST_F(InGameDirectory, PlatformMoveNeverReplacesAndRemoveNeverTakesDirectories)
     EXPECT_EQ(errno, ENOENT);
     EXPECT_TRUE(platform::moveFileNoReplace("a", "c"));
     EXPECT_EQ(read("c"), "a");
+    EXPECT_FALSE(fs::exists("a"));
 
-    fs::create_directory("empty.old");
-    EXPECT_FALSE(platform::removeFile("empty.old"));
-    EXPECT_TRUE(fs::is_directory("empty.old"));
+    fs::create_directory("backup.old");
+    EXPECT_FALSE(platform::removeFile("backup.old"));
+    EXPECT_TRUE(fs::is_directory("backup.old"));
     EXPECT_TRUE(platform::removeFile("c"));
     EXPECT_FALSE(fs::exists("c"));
 }
 
+TEST_F(InGameDirectory, PauseReallyPauses)
+{
+    const auto start = std::chrono::steady_clock::now();
+    platform::pauseMilliseconds(200);
+    // Sleep's tick granularity on Windows may end it a little early, never much.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(180));
+}
+
+#ifndef _WIN32
 TEST_F(InGameDirectory, ClientInTheCurrentDirectoryRunsAndItsStatusComesBack)
 {
     write("ORN_Client.exe", "#!/bin/sh\necho ran > client.log\nexit 3\n");
     fs::permissions("ORN_Client.exe", fs::perms::owner_all);
     EXPECT_EQ(platform::runClient(), 3);
     EXPECT_EQ(read("client.log"), "ran\n");
-
-    const auto start = std::chrono::steady_clock::now();
-    platform::pauseMilliseconds(30);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
 }
+#endif
 
 }  // namespace

@@ -1,3 +1,7 @@
+// What only Windows can show: moving the running executable and a loaded
+// DLL aside, and the client found through the command interpreter. The
+// portable expectations of the platform layer are in
+// launcher/self_replacement_test.cpp, linked into this executable.
 #include "launcher/platform/platform.h"
 #include "launcher/self_replacement.h"
 
@@ -5,8 +9,6 @@
 #include <process.h>
 #include <windows.h>
 
-#include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -67,22 +69,6 @@ protected:
     fs::path scratch, previous;
 };
 
-TEST_F(InScratchDirectory, MoveFileNeverReplacesAndSetsErrno)
-{
-    write("a", "a");
-    write("b", "b");
-    errno = 0;
-    EXPECT_FALSE(platform::moveFileNoReplace("a", "b"));
-    EXPECT_EQ(errno, EEXIST);
-    EXPECT_EQ(read("a"), "a");
-    EXPECT_EQ(read("b"), "b");
-    EXPECT_FALSE(platform::moveFileNoReplace("absent", "c"));
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_TRUE(platform::moveFileNoReplace("a", "c"));
-    EXPECT_EQ(read("c"), "a");
-    EXPECT_FALSE(fs::exists("a"));
-}
-
 TEST_F(InScratchDirectory, RunningExecutableAndLoadedLibraryAreSwappedForTheirNewCopies)
 {
     const std::string launcherBytes = read(ownExecutable());
@@ -101,42 +87,6 @@ TEST_F(InScratchDirectory, RunningExecutableAndLoadedLibraryAreSwappedForTheirNe
     EXPECT_EQ(read("physfs.dll.old"), libraryBytes);
     EXPECT_FALSE(fs::exists("ORN_Launcher.exe.new"));
     EXPECT_FALSE(fs::exists("physfs.dll.new"));
-}
-
-TEST_F(InScratchDirectory, FailedMovesAreReportedAndNeverLeaveAFileMissing)
-{
-    write("ORN_Launcher.exe", "running launcher");
-    write("sfml-network-2.dll", "in use");
-    write("sfml-network-2.dll.old", "undeleted leftover");
-    write("sfml-network-2.dll.new", "new");
-    testing::internal::CaptureStderr();
-    swapInOwnFiles(1 | 2);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Failed to rename ORN_Launcher.exe.new: No such file or directory\n"
-              "Failed to create sfml-network-2.dll.old: File exists\n"
-              "Failed to rename sfml-network-2.dll.new: File exists\n");
-    EXPECT_EQ(read("ORN_Launcher.exe"), "running launcher");
-    EXPECT_FALSE(fs::exists("ORN_Launcher.exe.old"));
-    EXPECT_EQ(read("sfml-network-2.dll"), "in use");
-    EXPECT_EQ(read("sfml-network-2.dll.new"), "new");
-}
-
-TEST_F(InScratchDirectory, RemoveDeletesFilesButNotDirectories)
-{
-    write("ORN_Launcher.exe.old", "leftover");
-    fs::create_directory("backup.old");
-    EXPECT_TRUE(platform::removeFile("ORN_Launcher.exe.old"));
-    EXPECT_FALSE(fs::exists("ORN_Launcher.exe.old"));
-    EXPECT_FALSE(platform::removeFile("backup.old"));
-    EXPECT_TRUE(fs::is_directory("backup.old"));
-}
-
-TEST_F(InScratchDirectory, PauseReallyPauses)
-{
-    const auto start = std::chrono::steady_clock::now();
-    platform::pauseMilliseconds(200);
-    // Sleep's tick granularity may end it a little early, never much.
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(180));
 }
 
 TEST_F(InScratchDirectory, ClientInTheCurrentDirectoryRunsAndItsStatusIsPassedToExit)
