@@ -18,7 +18,8 @@ public:
     std::string hexDigest() const;
 
 private:
-    void transform(const unsigned char block[64]);
+    // Compresses `count` consecutive 64-byte blocks into state.
+    void transform(const unsigned char* blocks, std::uint32_t count);
 
     bool finalized;
     unsigned char buffer[64];
