@@ -1,6 +1,6 @@
+#include "launcher/build_constants.h"
 #include "launcher/leftover_cleanup.h"
 #include "launcher/remote_paths.h"
-#include "launcher/build_constants.h"
 #include "launcher/server_handshake.h"
 #include "launcher/update_retrieval.h"
 

@@ -6,7 +6,8 @@
 #   - PhysFS from Debian's source package when the mirror serves it, or from
 #     a PhysFS source tree that you name (physfs.dll).
 # Then configure the Windows build with -DLAUNCHER_WINDOWS_DEPS_PREFIX=PREFIX.
-# Exit status 3: SFML was built but PhysFS could not be had.
+# Exit status 3: SFML was built but PhysFS could not be had; 4: SFML's
+# source could not be fetched.
 #
 # usage: scripts/build-windows-deps.sh PREFIX [PHYSFS_SOURCE_DIR]
 set -euo pipefail
@@ -22,10 +23,13 @@ as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 # apt-get source needs deb-src entries; add them beside the deb entries.
 if ! apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -q '^Sources$'; then
-  for list in /etc/apt/sources.list.d/debian.sources; do
-    [ -f "$list" ] || continue
-    sed 's/^Types: deb$/Types: deb-src/' "$list" | as_root tee /etc/apt/sources.list.d/launcher-deb-src.sources >/dev/null
-  done
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+      as_root tee /etc/apt/sources.list.d/launcher-deb-src.sources >/dev/null
+  fi
+  if [ -f /etc/apt/sources.list ]; then
+    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | as_root tee /etc/apt/sources.list.d/launcher-deb-src.list >/dev/null
+  fi
   as_root apt-get update -qq
 fi
 
@@ -33,7 +37,10 @@ work=$(mktemp -d /tmp/windows-deps.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 echo "== SFML (network, system) from Debian's source package"
-(cd "$work" && apt-get source -qq libsfml >/dev/null)
+if ! (cd "$work" && apt-get source -qq libsfml >/dev/null); then
+  echo "   SFML's source package could not be fetched from the package mirror."
+  exit 4
+fi
 sfml=$(find "$work" -maxdepth 1 -type d -name 'libsfml-*' | head -n 1)
 # The Debian source drops SFML's bundled binaries; its install step still names their folders.
 mkdir -p "$sfml/extlibs/bin/x86" "$sfml/extlibs/libs-mingw/x86"

@@ -21,7 +21,11 @@ deps=${LAUNCHER_WINDOWS_DEPS_PREFIX:-$PWD/$build/deps}
 if [ -z "${LAUNCHER_WINDOWS_DEPS_PREFIX:-}" ] && [ ! -f "$deps/lib/cmake/SFML/SFMLConfig.cmake" ]; then
   status=0
   bash scripts/build-windows-deps.sh "$deps" || status=$?
-  [ "$status" -eq 0 ] || [ "$status" -eq 3 ] || exit "$status"
+  case "$status" in
+    0|3) ;;
+    4) echo "No Windows SFML: the launcher's HTTP side is not checked under Wine in this run." ;;
+    *) exit "$status" ;;
+  esac
 fi
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release \
