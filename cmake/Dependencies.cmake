@@ -45,10 +45,13 @@ else()
   set(LAUNCHER_HAVE_PHYSFS_AND_SFML OFF)
 endif()
 
+# A host program: the icon is drawn with it, and the end-to-end tests and
+# resource checks run on it. Named by path, never through the emulator.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
 # Tests that talk to a scripted server use one loopback port, picked when
 # the build is first configured.
 if(LAUNCHER_BUILD_TESTS AND NOT LAUNCHER_TEST_PORT)
-  find_package(Python3 REQUIRED COMPONENTS Interpreter)
   execute_process(COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/free_port.py
                   OUTPUT_VARIABLE picked_port OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
   set(LAUNCHER_TEST_PORT "${picked_port}" CACHE STRING "Loopback port of the test HTTP server")

@@ -1,11 +1,9 @@
 // Built natively and for Windows (run under Wine).
 #include "launcher/manifest_path.h"
 
-#include <gtest/gtest.h>
+#include "tests/support/game_directory.h"
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -26,25 +24,18 @@ TEST(ManifestPath, RefusesPathsThatCouldLeaveIt)
         EXPECT_FALSE(isSafeManifestPath(path)) << path;
 }
 
-TEST(ManifestPath, CreatesMissingParentDirectories)
-{
-    const fs::path root = fs::temp_directory_path() /
-                          ("manifest_path_test." + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    fs::create_directories(root);
-    const fs::path previous = fs::current_path();
-    fs::current_path(root);
+class ParentDirectories : public InGameDirectory {};
 
+TEST_F(ParentDirectories, AreCreatedInsideTheGameDirectory)
+{
     EXPECT_TRUE(createParentDirectories("top.dat"));
     EXPECT_TRUE(createParentDirectories("libs/new/deep.dat"));
     EXPECT_TRUE(fs::is_directory(root / "libs/new"));
     EXPECT_FALSE(fs::exists(root / "libs/new/deep.dat"));
     EXPECT_TRUE(createParentDirectories("libs/new/other.dat")) << "existing directories are fine";
 
-    std::ofstream(root / "plain") << "a file";
+    write("plain", "a file");
     EXPECT_FALSE(createParentDirectories("plain/x.dat"));
-
-    fs::current_path(previous);
-    fs::remove_all(root);
 }
 
 }  // namespace

@@ -3,52 +3,15 @@
 #include "launcher/self_replacement.h"
 
 #include "launcher/platform/platform.h"
-
-#include <gtest/gtest.h>
+#include "tests/support/game_directory.h"
 
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Each test runs in a fresh temporary directory as the current directory,
-// where the launcher resolves all its names.
-class InGameDirectory : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        static int count = 0;
-        root = fs::temp_directory_path() /
-               ("self_replacement_test." + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
-                "." + std::to_string(++count));
-        fs::create_directories(root);
-        previous = fs::current_path();
-        fs::current_path(root);
-    }
-    void TearDown() override
-    {
-        fs::current_path(previous);
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
-    static void write(const std::string& name, const std::string& content)
-    {
-        std::ofstream(name, std::ios::binary) << content;
-    }
-    static std::string read(const std::string& name)
-    {
-        std::ifstream in(name, std::ios::binary);
-        std::stringstream content;
-        content << in.rdbuf();
-        return in ? content.str() : "<missing>";
-    }
-    fs::path root, previous;
-};
 
 TEST_F(InGameDirectory, SwapsInTheFlaggedFilesOnly)
 {

@@ -5,14 +5,14 @@
 #include "launcher/platform/platform.h"
 #include "launcher/self_replacement.h"
 
+#include "tests/support/game_directory.h"
+
 #include <gtest/gtest.h>
 #include <process.h>
 #include <windows.h>
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -28,19 +28,6 @@ fs::path ownExecutable()
     return path;
 }
 
-std::string read(const fs::path& name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return in ? content.str() : "<missing>";
-}
-
-void write(const fs::path& name, const std::string& content)
-{
-    std::ofstream(name, std::ios::binary) << content;
-}
-
 // Runs a copy of this test executable, placed as "ORN_Launcher.exe" in the
 // current directory, in one of its child modes; returns its exit status.
 int runAsLauncher(const char* mode)
@@ -49,25 +36,7 @@ int runAsLauncher(const char* mode)
     return static_cast<int>(_spawnl(_P_WAIT, "ORN_Launcher.exe", "ORN_Launcher.exe", mode, nullptr));
 }
 
-class InScratchDirectory : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        static int count = 0;
-        scratch = fs::temp_directory_path() /
-                  ("windows_platform_test_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++count));
-        fs::create_directories(scratch);
-        previous = fs::current_path();
-        fs::current_path(scratch);
-    }
-    void TearDown() override
-    {
-        fs::current_path(previous);
-        std::error_code ignored;
-        fs::remove_all(scratch, ignored);
-    }
-    fs::path scratch, previous;
-};
+class InScratchDirectory : public InGameDirectory {};
 
 TEST_F(InScratchDirectory, RunningExecutableAndLoadedLibraryAreSwappedForTheirNewCopies)
 {
