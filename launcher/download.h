@@ -4,11 +4,27 @@
 
 #include <string>
 
+// Sends a request; whatever the HTTP client throws (std::bad_alloc from a
+// huge or endless body, say) makes it a failed request instead of ending
+// the process. False leaves a response whose status is a failure code.
+bool sendRequest(sf::Http& http, const sf::Http::Request& request, sf::Http::Response& response);
+
 // True when the answer is 200 and its body is whole: where the response
 // has a Content-Length field, the body has exactly that length (the HTTP
 // client takes a connection dropped mid-body for a complete answer).
 bool isCompleteDownload(const sf::Http::Response& response);
 
-// Writes the bytes to the file in binary, creating or truncating it; true
-// only when everything was written and the file closed without error.
-bool saveFile(const std::string& localName, const std::string& bytes);
+// Fetches `uri` in pieces of downloadPieceBytes through range requests (or
+// whole from a server that ignores ranges) into a temporary file beside
+// `localName`, and puts it in place only when every byte arrived and their
+// MD5 equals `expectedDigest` (hex, letter case ignored). On failure the
+// file under `localName` stays as it was.
+bool downloadFile(sf::Http& http, const std::string& uri, const std::string& expectedDigest,
+                  const std::string& localName);
+
+// Bounds the memory a download takes: the HTTP client holds a few copies
+// of each answer's body.
+constexpr unsigned long long downloadPieceBytes = 16ULL << 20;
+
+// Where a download is written until it is verified.
+std::string temporaryNameFor(const std::string& localName);

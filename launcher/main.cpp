@@ -34,5 +34,5 @@ int main(int argc, char** argv)
     std::string manifestText;
     if (!fetchManifest(http, request, response, manifestText))
         return 1;
-    return retrieveUpdates(http, request, response, manifestText);
+    return retrieveUpdates(http, manifestText);
 }

@@ -1,6 +1,7 @@
 #include "launcher/server_handshake.h"
 
 #include "launcher/build_constants.h"
+#include "launcher/download.h"
 #include "launcher/platform/platform.h"
 #include "launcher/remote_paths.h"
 
@@ -26,7 +27,7 @@ bool fetchManifest(sf::Http& http, const sf::Http::Request& manifestRequest, sf:
     bool firstLock = true;
     for (;;) {
         const sf::Http::Request lockRequest(remoteDir + lockFileName, sf::Http::Request::Get, "");
-        response = http.sendRequest(lockRequest, sf::Time::Zero);
+        sendRequest(http, lockRequest, response);
         if (response.getStatus() == sf::Http::Response::NotFound)
             break;
         if (response.getStatus() != sf::Http::Response::Ok) {
@@ -43,9 +44,10 @@ bool fetchManifest(sf::Http& http, const sf::Http::Request& manifestRequest, sf:
         platform::pauseMilliseconds(buildLockPollMilliseconds);
     }
 
-    response = http.sendRequest(manifestRequest, sf::Time::Zero);
+    sendRequest(http, manifestRequest, response);
     std::cout << connectedText << std::endl << checkingText;
-    if (response.getStatus() != sf::Http::Response::Ok) {
+    // A cut manifest would leave files stale, or say there is no update at all.
+    if (!isCompleteDownload(response)) {
         std::cout << failedText << std::endl << serverTroubleText << std::endl;
         return false;
     }

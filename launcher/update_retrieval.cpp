@@ -6,6 +6,7 @@
 #include "launcher/own_files.h"
 #include "launcher/remote_paths.h"
 #include "launcher/self_replacement.h"
+#include "launcher/uri_escape.h"
 
 #include <iostream>
 
@@ -21,22 +22,17 @@ const char* const entryFailedText = " Failed.";
 const char* const canceledText = "Some updated files failed to be retrieved, canceling launch.";
 const char* const launchingText = "Updated files retrieved, patching and launching ORN...";
 
-// True when the file arrived whole and was saved under its local name.
-bool downloadEntry(sf::Http& http, sf::Http::Request& request, sf::Http::Response& response,
-                   const std::string& path, const std::string& localName)
+// True when the file arrived whole and verified and is in place under its local name.
+bool downloadEntry(sf::Http& http, const FileIndex& index, const std::string& path, const std::string& localName)
 {
     if (!isSafeManifestPath(path))
         return false;
-    request.setUri(remoteDir + path);
-    response = http.sendRequest(request, sf::Time::Zero);
-    return isCompleteDownload(response) && createParentDirectories(localName) &&
-           saveFile(localName, response.getBody());
+    return downloadFile(http, remoteDir + escapeUriPath(path), index.remoteDigests.at(path), localName);
 }
 
 }  // namespace
 
-int retrieveUpdates(sf::Http& http, sf::Http::Request& request, sf::Http::Response& response,
-                    const std::string& manifestText)
+int retrieveUpdates(sf::Http& http, const std::string& manifestText)
 {
     FileIndex index(manifestText);
     index.scanDirectory("libs/");
@@ -69,7 +65,7 @@ int retrieveUpdates(sf::Http& http, sf::Http::Request& request, sf::Http::Respon
         std::cout << entryPrefix << path << entrySuffix;
         std::cout.flush();
 
-        if (downloadEntry(http, request, response, path, localName)) {
+        if (downloadEntry(http, index, path, localName)) {
             flags = static_cast<SelfFileFlags>(flags | entryBit);
             std::cout << entryDoneText << std::endl;
         } else {

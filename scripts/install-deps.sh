@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libphysfs-dev libsfml-dev libgtest-dev googletest
-          libbenchmark-dev libssl-dev python3 curl coreutils time)
+          libbenchmark-dev libssl-dev python3 curl coreutils time nginx-light)
 with_windows=false
 for argument in "$@"; do
   case "$argument" in

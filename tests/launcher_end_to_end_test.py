@@ -11,13 +11,16 @@ import stat
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
+import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from scripted_server import Reply, ScriptedServer  # noqa: E402
 
 LAUNCHER = None
 PORT = None
+SANITIZED = False
 LATEST = "/~qel/ORN/windows/latest/"
 LOCK = LATEST + "update.lock"
 MANIFEST = LATEST + "md5sums"
@@ -30,12 +33,17 @@ def manifest(files):
                     for path, content in files.items())
 
 
-def update_server(files, extra_routes=None, lock=None, directory=LATEST):
+def uri(path, directory=LATEST):
+    """The request path under which the launcher asks for a manifest path."""
+    return directory + urllib.parse.quote_from_bytes(path.encode("latin-1"), safe="/-._~!$&'()*+,;=:@")
+
+
+def update_server(files, extra_routes=None, lock=None, directory=LATEST, ranges=False):
     """A server that publishes `files` (path -> bytes) under `directory`."""
     routes = {directory + "update.lock": lock or Reply(404),
               directory + "md5sums": Reply(200, manifest(files))}
     for path, content in files.items():
-        routes[directory + path] = Reply(200, content)
+        routes[uri(path, directory)] = Reply(200, content, ranges=ranges)
     routes.update(extra_routes or {})
     return ScriptedServer(PORT, routes)
 
@@ -65,9 +73,9 @@ class LauncherTestCase(unittest.TestCase):
         with open(self.path(name), "rb") as source:
             return source.read()
 
-    def run_launcher(self, *args):
+    def run_launcher(self, *args, **options):
         return subprocess.run([self.path("ORN_Launcher.exe"), *args], cwd=self.game,
-                              capture_output=True, timeout=60)
+                              capture_output=True, timeout=120, **options)
 
     def client_ran(self):
         return os.path.exists(self.path("client.log"))
@@ -286,10 +294,131 @@ class SoundBehaviour(LauncherTestCase):
         self.assertEqual(sorted(os.listdir(self.game)), ["ORN_Client.exe", "ORN_Launcher.exe", "good.dat"])
 
 
+PIECE = 16 << 20  # the launcher's range request size
+
+
+def piece(content, first, last, total=None, body=None):
+    """A 206 answer for bytes first..last, its body and total overridable to lie."""
+    return Reply(206, content[first:last + 1] if body is None else body,
+                 headers={"Content-Range": "bytes %d-%d/%d" % (first, last, total or len(content))})
+
+
+class Downloads(LauncherTestCase):
+    def test_pieces_ranges_ignored_empty_files_escaped_names_and_links(self):
+        big = os.urandom(2 * PIECE + 12345)
+        files = {"big.pak": big, "small.dat": b"one piece", "ignores-ranges.dat": b"whole" * 1000,
+                 "empty.dat": b"", "a b.dat": b"blank", "100%.dat": b"percent", "upper.dat": b"upper case digest",
+                 "linked.dat": b"replaces the link"}
+        outside = tempfile.NamedTemporaryFile(prefix="launcher_e2e_target.", delete=False)
+        outside.write(b"not the game's")
+        outside.close()
+        self.addCleanup(os.remove, outside.name)
+        os.symlink(outside.name, self.path("linked.dat"))
+        listing = manifest(files).replace(hashlib.md5(b"upper case digest").hexdigest().encode(),
+                                          hashlib.md5(b"upper case digest").hexdigest().upper().encode())
+        routes = {LATEST + "md5sums": Reply(200, listing),
+                  uri("ignores-ranges.dat"): Reply(200, files["ignores-ranges.dat"])}
+        with update_server(files, routes, ranges=True) as server:
+            result = self.run_launcher()
+        self.assert_downloads(result.stdout, HEADER, [b"* %s... Done.\n" % p.encode() for p in files], LAUNCHING)
+        self.assertEqual(result.returncode, 3)
+        for path, content in files.items():
+            self.assertEqual(self.read(path), content, path)
+        self.assertFalse(os.path.islink(self.path("linked.dat")))
+        with open(outside.name, "rb") as target:
+            self.assertEqual(target.read(), b"not the game's")
+        asked = [(path, fields) for path, fields in zip(server.requests, server.ranges)]
+        self.assertEqual([r for p, r in asked if p == uri("big.pak")],
+                         ["bytes=%d-%d" % (n * PIECE, (n + 1) * PIECE - 1) for n in range(3)])
+        self.assertEqual([r for p, r in asked if p == uri("small.dat")], ["bytes=0-%d" % (PIECE - 1)])
+        self.assertIn(LATEST + "a%20b.dat", server.requests)
+        self.assertIn(LATEST + "100%25.dat", server.requests)
+        self.assertEqual([r for p, r in asked if p == MANIFEST], [None], "the manifest request carries no Range")
+        self.assertEqual(sorted(os.listdir(self.game)), sorted(list(files) + ["ORN_Client.exe", "ORN_Launcher.exe",
+                                                                             "client.log"]))
+
+    def test_untrustworthy_answers_fail_and_keep_the_earlier_file(self):
+        two_pieces = os.urandom(PIECE + 100)
+        text = b"0123456789" * 300
+        chunk_end = len(b"3e8\r\n") + 1000 + 2  # the end of the first chunk of 1000 bytes
+        second_piece_lies = {
+            "wrong-start.pak": piece(two_pieces, PIECE + 1, PIECE + 99, body=two_pieces[PIECE:PIECE + 99]),
+            "short-piece.pak": piece(two_pieces, PIECE, PIECE + 99, body=two_pieces[PIECE:PIECE + 99]),
+            "total-changes.pak": piece(two_pieces, PIECE, PIECE + 99, total=PIECE + 200),
+            "dropped-in-piece.pak": Reply(206, two_pieces[PIECE:], drop_after=50,
+                                          headers={"Content-Range": "bytes %d-%d/%d" % (PIECE, PIECE + 99, PIECE + 100)}),
+        }
+        routes = {uri(path): [piece(two_pieces, 0, PIECE - 1), lie] for path, lie in second_piece_lies.items()}
+        files = {path: two_pieces for path in second_piece_lies}
+        for path, answer in {"close-delimited-cut.dat": Reply(200, text, send_length=False, drop_after=1234),
+                             "chunked-cut-mid-chunk.dat": Reply(200, text, chunked=True, drop_after=1500),
+                             "chunked-cut-at-boundary.dat": Reply(200, text, chunked=True, drop_after=chunk_end),
+                             "wrong-digest.dat": Reply(200, b"<html>500 Internal Server Error</html>"),
+                             "refused-range.dat": Reply(416, headers={"Content-Range": "bytes */5"}),
+                             "ORN_Launcher.exe": Reply(200, b"<html>not a launcher</html>")}.items():
+            files[path] = text
+            routes[uri(path)] = answer
+        for path in files:
+            if path != "ORN_Launcher.exe":
+                self.put(path, b"earlier " + path.encode())
+        with update_server(files, routes):
+            result = self.run_launcher()
+        self.assert_downloads(result.stdout, HEADER, [b"* %s... Failed.\n" % p.encode() for p in files], CANCELED)
+        self.assertEqual(result.returncode, 1)
+        for path in files:
+            expected = self.launcher_bytes if path == "ORN_Launcher.exe" else b"earlier " + path.encode()
+            self.assertEqual(self.read(path), expected, path)
+        self.assertEqual(sorted(os.listdir(self.game)), sorted(list(files) + ["ORN_Client.exe"]),
+                         "no partial, temporary or .new file is left")
+        with update_server({}):
+            self.assertEqual(self.run_launcher().returncode, 3, "the launcher still runs")
+
+    def test_cut_manifest_and_endless_lock_body_give_up_with_status_1(self):
+        listing = manifest({"data.pak": b"new"})
+        trouble = CONNECTED + b"Checking for updated files... !!Failed!!\n" \
+            b"Server might be having troubles, check again in a few minutes.\n"
+        for cut in (len(listing) // 2, 0):
+            with self.subTest(cut=cut), ScriptedServer(PORT, {LOCK: Reply(404),
+                                                              MANIFEST: Reply(200, listing, drop_after=cut)}):
+                result = self.run_launcher()
+                self.assertEqual((result.stdout, result.returncode), (trouble, 1))
+        if SANITIZED:
+            return  # the sanitizers' allocator ends the process on exhaustion instead of throwing
+        import resource
+        limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))  # noqa: E731
+        with ScriptedServer(PORT, {LOCK: Reply(200, endless=True)}):
+            result = self.run_launcher(preexec_fn=limit)
+        self.assertEqual((result.stdout, result.returncode), (
+            b"Connecting to server... !!Failed!!\nCheck that you have a working internet connection.\n", 1))
+        self.assertFalse(self.client_ran())
+
+    def test_killed_in_the_middle_then_a_normal_run_completes(self):
+        big = os.urandom(3 * PIECE)
+        self.put("big.pak", b"the earlier release")
+        stalled = piece(big, PIECE, 2 * PIECE - 1)
+        stalled.stall_after = 1000
+        routes = {uri("big.pak"): [Reply(200, big, ranges=True), stalled,
+                                   Reply(200, big, ranges=True)]}
+        with update_server({"big.pak": big}, routes) as server:
+            launcher = subprocess.Popen([self.path("ORN_Launcher.exe")], cwd=self.game,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            deadline = time.monotonic() + 60
+            while server.requests.count(uri("big.pak")) < 2 and time.monotonic() < deadline:
+                time.sleep(0.02)
+            launcher.kill()
+            launcher.wait(timeout=10)
+            self.assertEqual(self.read("big.pak"), b"the earlier release")
+            result = self.run_launcher()
+        self.assertEqual(result.stdout, HEADER + b"* big.pak... Done.\n" + LAUNCHING)
+        self.assertEqual(self.read("big.pak"), big)
+        self.assertEqual(sorted(os.listdir(self.game)), ["ORN_Client.exe", "ORN_Launcher.exe", "big.pak", "client.log"])
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--port", required=True, type=int)
+    parser.add_argument("--sanitized", action="store_true", help="the launcher is built with the sanitizers")
     options, rest = parser.parse_known_args()
-    LAUNCHER, PORT = os.path.abspath(options.launcher), options.port
+    LAUNCHER, PORT, SANITIZED = os.path.abspath(options.launcher), options.port, options.sanitized
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

@@ -1,20 +1,32 @@
 """A small HTTP server on loopback that answers each path from a script:
-canned statuses and bodies, sequences of answers (a lock that clears), and
-connections that drop mid-body. It records every request line it sees.
+canned statuses and bodies, sequences of answers (a lock that clears), range
+requests answered, ignored or answered wrongly, chunked bodies, connections
+that drop mid-body or stall, and bodies that never end. It records every
+request line it sees, and the Range field of each request.
 Used by the end-to-end tests, the demo and the download benchmark."""
 import http.server
 import os
+import re
 import shutil
 import threading
+import time
+
+STALL_SECONDS = 20  # a stalled answer gives up by itself after this long
 
 
 class Reply:
-    def __init__(self, status=200, body=b"", drop_after=None, send_length=True, body_file=None):
+    def __init__(self, status=200, body=b"", drop_after=None, send_length=True, body_file=None,
+                 ranges=False, headers=None, chunked=False, stall_after=None, endless=False):
         self.status = status
         self.body = body
         self.drop_after = drop_after  # bytes of the body sent before the connection drops
         self.send_length = send_length
         self.body_file = body_file  # serve this file's bytes instead of `body`
+        self.ranges = ranges  # answer "Range: bytes=A-B" with 206 and the piece
+        self.headers = headers or {}  # extra fields, sent as given
+        self.chunked = chunked  # chunked transfer coding, 1000-byte chunks
+        self.stall_after = stall_after  # bytes sent before the answer stalls
+        self.endless = endless  # a body of zeros that never ends
 
 
 class ScriptedServer:
@@ -27,6 +39,8 @@ class ScriptedServer:
                        for path, replies in (routes or {}).items()}
         self.directory = os.path.abspath(directory) if directory is not None else None
         self.requests = []
+        self.ranges = []
+        self.stopping = threading.Event()
         self.lock = threading.Lock()
         server = self
 
@@ -36,6 +50,7 @@ class ScriptedServer:
             def do_GET(self):
                 with server.lock:
                     server.requests.append(self.path)
+                    server.ranges.append(self.headers.get("Range"))
                     reply = server.reply_for(self.path)
                 server.answer(self, reply)
 
@@ -57,30 +72,82 @@ class ScriptedServer:
                 return Reply(200, body_file=local)
         return Reply(404, b"not found")
 
-    @staticmethod
-    def answer(handler, reply):
-        length = os.path.getsize(reply.body_file) if reply.body_file else len(reply.body)
-        handler.send_response_only(reply.status)
+    def answer(self, handler, reply):
+        status, headers = reply.status, dict(reply.headers)
+        if reply.body_file:
+            with open(reply.body_file, "rb") as source:
+                source.seek(0, os.SEEK_END)
+                size = source.tell()
+        else:
+            size = len(reply.body)
+        start, end = 0, size
+        asked = re.fullmatch(r"bytes=(\d+)-(\d+)", handler.headers.get("Range") or "")
+        if reply.ranges and asked:
+            first, last = int(asked.group(1)), int(asked.group(2))
+            if first >= size:
+                status, end = 416, 0
+                headers["Content-Range"] = "bytes */%d" % size
+            else:
+                start, end = first, min(last + 1, size)
+                status = 206
+                headers["Content-Range"] = "bytes %d-%d/%d" % (start, end - 1, size)
+        handler.send_response_only(status)
         handler.send_header("Content-Type", "application/octet-stream")
-        if reply.send_length:
-            handler.send_header("Content-Length", str(length))
+        if reply.chunked:
+            handler.send_header("Transfer-Encoding", "chunked")
+        elif reply.send_length and not reply.endless:
+            handler.send_header("Content-Length", str(end - start))
+        for name, value in headers.items():
+            handler.send_header(name, value)
         handler.end_headers()
         try:
-            if reply.body_file:
-                with open(reply.body_file, "rb") as source:
-                    shutil.copyfileobj(source, handler.wfile, 1 << 20)
+            if reply.endless:
+                self.send_endless(handler.wfile)
             else:
-                handler.wfile.write(reply.body[:reply.drop_after] if reply.drop_after is not None else reply.body)
+                self.send_body(handler.wfile, reply, start, end)
             handler.wfile.flush()
         except (BrokenPipeError, ConnectionResetError):
             pass
         handler.close_connection = True
+
+    def send_body(self, out, reply, start, end):
+        limit = end - start
+        for cut in (reply.drop_after, reply.stall_after):
+            if cut is not None:
+                limit = min(limit, cut)
+        if reply.chunked:
+            body = (reply.body[start:end] if not reply.body_file else open(reply.body_file, "rb").read()[start:end])
+            coded = b"".join(b"%x\r\n%s\r\n" % (len(body[i:i + 1000]), body[i:i + 1000])
+                             for i in range(0, len(body), 1000)) + b"0\r\n\r\n"
+            out.write(coded[:reply.drop_after] if reply.drop_after is not None else coded)
+        elif reply.body_file:
+            with open(reply.body_file, "rb") as source:
+                source.seek(start)
+                left = limit
+                while left > 0:
+                    piece = source.read(min(left, 1 << 20))
+                    if not piece:
+                        break
+                    out.write(piece)
+                    left -= len(piece)
+        else:
+            out.write(reply.body[start:start + limit])
+        if reply.stall_after is not None:
+            out.flush()
+            self.stopping.wait(STALL_SECONDS)
+
+    def send_endless(self, out):
+        zeros = bytes(1 << 20)
+        deadline = time.monotonic() + 60
+        while not self.stopping.is_set() and time.monotonic() < deadline:
+            out.write(zeros)
 
     def __enter__(self):
         self.thread.start()
         return self
 
     def __exit__(self, *exc):
+        self.stopping.set()
         self.httpd.shutdown()
         self.httpd.server_close()
         self.thread.join(timeout=5)

@@ -10,6 +10,10 @@ void pauseMilliseconds(unsigned int milliseconds);
 // describes the cause, so that perror can report it.
 bool moveFileNoReplace(const char* existingName, const char* newName);
 
+// Renames a file over `newName`, replacing a file (or a symbolic link,
+// never its target) that has that name.
+bool replaceFile(const char* existingName, const char* newName);
+
 // Deletes a file; never a directory.
 bool removeFile(const char* name);
 

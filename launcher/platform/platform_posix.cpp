@@ -38,6 +38,11 @@ bool moveFileNoReplace(const char* existingName, const char* newName)
     return true;
 }
 
+bool replaceFile(const char* existingName, const char* newName)
+{
+    return std::rename(existingName, newName) == 0;
+}
+
 bool removeFile(const char* name)
 {
     return unlink(name) == 0;

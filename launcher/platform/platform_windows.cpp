@@ -54,6 +54,14 @@ bool moveFileNoReplace(const char* existingName, const char* newName)
     return false;
 }
 
+bool replaceFile(const char* existingName, const char* newName)
+{
+    if (MoveFileExA(existingName, newName, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0)
+        return true;
+    setErrnoFromLastError();
+    return false;
+}
+
 bool removeFile(const char* name)
 {
     if (DeleteFileA(name) != 0)

@@ -7,6 +7,7 @@
 #include "launcher/remote_paths.h"
 #include "launcher/server_handshake.h"
 
+#include <fstream>
 #include <iostream>
 
 int main(int argc, char** argv)
@@ -23,7 +24,13 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         request.setUri(remoteDir + argv[i]);
         response = http.sendRequest(request, sf::Time::Zero);
-        const bool saved = isCompleteDownload(response) && saveFile(argv[i], response.getBody());
+        bool saved = isCompleteDownload(response);
+        if (saved) {
+            std::ofstream file(argv[i], std::ios::out | std::ios::binary);
+            file.write(response.getBody().data(), static_cast<std::streamsize>(response.getBody().size()));
+            file.close();
+            saved = !file.fail();
+        }
         std::cout << argv[i] << (saved ? ": saved" : ": rejected") << std::endl;
     }
     return 0;
