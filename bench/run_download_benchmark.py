@@ -23,7 +23,7 @@ from nginx_server import NginxServer  # noqa: E402
 
 MIB = 1 << 20
 PIECE_MIB = 16
-SIZES_MIB = (256, 1024)
+SIZES_MIB = tuple(int(s) for s in os.environ.get("BENCH_SIZES_MIB", "256,1024").split(","))
 LATEST = "/~qel/ORN/windows/latest/"
 
 

@@ -92,6 +92,9 @@ bool fetchInto(sf::Http& http, const std::string& uri, std::ofstream& file, Md5&
 bool sendRequest(sf::Http& http, const sf::Http::Request& request, sf::Http::Response& response)
 {
     try {
+        // Free the previous body first: it would otherwise live on beside the
+        // copies the client makes of the next one.
+        response = sf::Http::Response();
         response = http.sendRequest(request, sf::Time::Zero);
         return true;
     } catch (const std::exception&) {

@@ -1,5 +1,6 @@
 #include "launcher/build_constants.h"
 #include "launcher/leftover_cleanup.h"
+#include "launcher/platform/platform.h"
 #include "launcher/remote_paths.h"
 #include "launcher/server_handshake.h"
 #include "launcher/update_retrieval.h"
@@ -17,9 +18,15 @@ const char* const connectingText = "Connecting to server...";
 
 int main(int argc, char** argv)
 {
+    platform::returnLargeBuffersPromptly();
     PHYSFS_init(argc > 0 ? argv[0] : nullptr);
     PHYSFS_mount(PHYSFS_getBaseDir(), nullptr, 1);
     PHYSFS_setWriteDir(PHYSFS_getBaseDir());
+    // Started from elsewhere (a full path, a shortcut's "Start in"), the
+    // launcher must still clean up, write, rename and run the client in the
+    // directory it hashes; if the change fails it goes on where it is.
+    if (const char* baseDir = PHYSFS_getBaseDir())
+        platform::changeDirectory(baseDir);
 
     if (argc == 2)
         remoteDir = basePath + argv[1] + "/";

@@ -279,7 +279,8 @@ class SoundBehaviour(LauncherTestCase):
 
     def test_paths_that_leave_the_game_directory_are_neither_requested_nor_written(self):
         outside = os.path.basename(self.game) + "-escaped.txt"
-        unsafe = ["../" + outside, "libs/../../" + outside, "/tmp/" + outside, "libs\\x.dll", "c:x.dll", "ctl\x01.dat"]
+        unsafe = ["../" + outside, "libs/../../" + outside, "/tmp/" + outside, "libs\\x.dll", "c:x.dll", "ctl\x01.dat",
+                  "readme.txt.", "aux.txt", "CON", "libs/lpt1", "what?.dat"]
         files = {path: b"evil" for path in unsafe}
         files["good.dat"] = b"good"
         with update_server(files) as server:
@@ -292,6 +293,32 @@ class SoundBehaviour(LauncherTestCase):
         self.assertFalse(os.path.exists(os.path.join(parent, outside)))
         self.assertFalse(os.path.exists(os.path.join("/tmp", outside)))
         self.assertEqual(sorted(os.listdir(self.game)), ["ORN_Client.exe", "ORN_Launcher.exe", "good.dat"])
+
+    def test_started_from_another_directory_it_works_in_its_own(self):
+        elsewhere = tempfile.mkdtemp(prefix="launcher_e2e_elsewhere.")
+        self.addCleanup(shutil.rmtree, elsewhere, ignore_errors=True)
+        with open(os.path.join(elsewhere, "notes.txt"), "wb") as notes:
+            notes.write(b"the player's notes")
+        relative = os.path.relpath(self.path("ORN_Launcher.exe"), elsewhere)
+        for command in (self.path("ORN_Launcher.exe"), relative):
+            with self.subTest(command=command):
+                self.put("notes.txt", b"stale")
+                self.put("ORN_Launcher.exe.old", b"leftover")
+                files = {"notes.txt": b"the game's notes, version 2", "ORN_Launcher.exe": self.launcher_bytes + b"#2"}
+                with update_server(files):
+                    result = subprocess.run([command], cwd=elsewhere, capture_output=True, timeout=120)
+                self.assert_downloads(result.stdout, HEADER, [b"* notes.txt... Done.\n",
+                                                              b"* ORN_Launcher.exe... Done.\n"], LAUNCHING)
+                self.assertEqual(result.returncode, 3)
+                self.assertEqual(self.read("notes.txt"), files["notes.txt"])
+                self.assertEqual(self.read("ORN_Launcher.exe"), files["ORN_Launcher.exe"])
+                self.assertEqual(self.read("ORN_Launcher.exe.old"), self.launcher_bytes)
+                self.assertTrue(self.client_ran(), "the client runs in the game directory")
+                self.assertEqual(os.listdir(elsewhere), ["notes.txt"])
+                with open(os.path.join(elsewhere, "notes.txt"), "rb") as notes:
+                    self.assertEqual(notes.read(), b"the player's notes")
+                os.replace(self.path("ORN_Launcher.exe.old"), self.path("ORN_Launcher.exe"))
+                os.remove(self.path("client.log"))
 
 
 PIECE = 16 << 20  # the launcher's range request size

@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +19,16 @@ void pauseMilliseconds(unsigned int milliseconds)
     timespec remaining{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
     }
+}
+
+void returnLargeBuffersPromptly()
+{
+#ifdef __GLIBC__
+    // glibc raises its mmap threshold after each large free, up to 32 MiB,
+    // and keeps later pieces in a heap that it cannot shrink; a fixed
+    // threshold keeps every large buffer a mapping of its own.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
 }
 
 bool moveFileNoReplace(const char* existingName, const char* newName)
@@ -53,6 +66,11 @@ void copyAccessMode(const char* from, const char* to)
     struct stat status;
     if (stat(from, &status) == 0)
         chmod(to, status.st_mode & 07777);
+}
+
+bool changeDirectory(const char* path)
+{
+    return chdir(path) == 0;
 }
 
 bool makeDirectory(const char* name)

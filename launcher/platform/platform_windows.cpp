@@ -44,6 +44,9 @@ void pauseMilliseconds(unsigned int milliseconds)
     Sleep(milliseconds);
 }
 
+// The Windows heap already gives blocks this large back to the system.
+void returnLargeBuffersPromptly() {}
+
 bool moveFileNoReplace(const char* existingName, const char* newName)
 {
     // MoveFileA never replaces an existing file, and renames files in use,
@@ -71,6 +74,11 @@ bool removeFile(const char* name)
 }
 
 void copyAccessMode(const char*, const char*) {}
+
+bool changeDirectory(const char* path)
+{
+    return SetCurrentDirectoryA(path) != 0;
+}
 
 bool makeDirectory(const char* name)
 {
