@@ -2,6 +2,7 @@
 # Installs what building and testing the launcher needs, from Debian's packages.
 #   scripts/install-deps.sh            native build, tests and benchmarks
 #   scripts/install-deps.sh --windows  also the 32-bit Windows cross toolchain, Wine and dpkg-dev
+#   scripts/install-deps.sh --fuzz     also clang and its libFuzzer and sanitizer runtimes
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libphysfs-dev libsfml-dev libgtest-dev googletest
@@ -10,6 +11,7 @@ with_windows=false
 for argument in "$@"; do
   case "$argument" in
     --windows) with_windows=true ;;
+    --fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "unknown option: $argument" >&2; exit 2 ;;
   esac
 done
