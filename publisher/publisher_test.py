@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""The real orn-publish command run as a process over temporary trees."""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+PUBLISHER = None
+OWN = ("ORN_Launcher.exe", "physfs.dll", "sfml-network-2.dll", "sfml-system-2.dll")
+
+
+def snapshot(root):
+    """Every entry under root with its kind and content, to show that nothing changed."""
+    seen = {}
+    for directory, dirs, files in os.walk(root):
+        for name in dirs + files:
+            path = os.path.join(directory, name)
+            if os.path.islink(path):
+                seen[path] = ("link", os.readlink(path))
+            elif os.path.isfile(path):
+                with open(path, "rb") as source:
+                    seen[path] = ("file", source.read(), os.stat(path).st_mtime_ns)
+            else:
+                seen[path] = ("other",)
+    return seen
+
+
+class Publisher(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="publisher_test.")
+        self.source = os.path.join(self.work, "release")
+        self.channel = os.path.join(self.work, "web", "~qel", "ORN", "windows", "latest")
+
+    def tearDown(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def tree(self, files, root=None):
+        root = root or self.source
+        for path, content in files.items():
+            full = os.path.join(root, path)
+            os.makedirs(os.path.dirname(full), exist_ok=True)
+            with open(full, "wb") as out:
+                out.write(content)
+
+    def publish(self):
+        return subprocess.run([PUBLISHER, self.source, self.channel], capture_output=True, timeout=60)
+
+    def release(self, **changes):
+        files = {name: b"build of " + name.encode() for name in OWN}
+        files.update({"data.pak": b"data 1", "libs/engine.dll": b"engine 1", "readme.txt": b"read me"})
+        files.update(changes)
+        return {path: content for path, content in files.items() if content is not None}
+
+    def assert_published(self, files):
+        listing = "".join("%s  %s\n" % (subprocess.run(["md5sum", "-"], input=files[p], capture_output=True)
+                                         .stdout.split()[0].decode(), p) for p in sorted(files))
+        with open(os.path.join(self.channel, "md5sums")) as manifest:
+            self.assertEqual(manifest.read(), listing)
+        check = subprocess.run(["md5sum", "-c", "--strict", "md5sums"], cwd=self.channel, capture_output=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.channel, "update.lock")))
+        leftovers = [n for _, _, names in os.walk(self.channel) for n in names if n.endswith(".orn-publish")]
+        self.assertEqual(leftovers, [])
+
+    def test_refuses_trees_the_launcher_cannot_use_and_touches_nothing(self):
+        bad_trees = {
+            "deep/x.dat": {"deep/x.dat": b"x"},
+            "libs/sub/y.dat": {"libs/sub/y.dat": b"y"},
+            "back\\slash": {"back\\slash": b"x"},
+            "c:x": {"c:x": b"x"},
+            "ctl\x01": {"ctl\x01": b"x"},
+            "CON": {"CON": b"x"},
+            "libs/aux.txt": {"libs/aux.txt": b"x"},
+            "Lpt1.log": {"Lpt1.log": b"x"},
+            "readme.txt.": {"readme.txt.": b"x"},
+            "trailing ": {"trailing ": b"x"},
+            "a<b": {"a<b": b"x"},
+            "why?": {"why?": b"x"},
+            "Data.pak": {"Data.pak": b"x", "data.pak": b"y"},
+            "update.lock": {"update.lock": b"x"},
+            "md5sums": {"md5sums": b"x"},
+        }
+        os.makedirs(self.channel)
+        self.tree({"index.html": b"the web root's own", "data.pak": b"published before"}, self.channel)
+        before = snapshot(os.path.join(self.work, "web"))
+        links = {"to-directory": os.path.join(self.work, "web"), "dangling": os.path.join(self.work, "nowhere")}
+        for offending in list(bad_trees) + list(links) + ["fifo"]:
+            with self.subTest(offending=offending):
+                shutil.rmtree(self.source, ignore_errors=True)
+                self.tree(dict(self.release(), **bad_trees.get(offending, {})))
+                if offending in links:
+                    os.symlink(links[offending], os.path.join(self.source, offending))
+                if offending == "fifo":
+                    os.mkfifo(os.path.join(self.source, offending))
+                result = self.publish()
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn(b"orn-publish: " + offending.encode(), result.stderr)
+                self.assertEqual(snapshot(os.path.join(self.work, "web")), before)
+        self.assertEqual(subprocess.run([PUBLISHER, self.source], capture_output=True).returncode, 2)
+
+    def test_second_publish_copies_what_changed_and_removes_what_left(self):
+        first = self.release(**{"old.txt": b"going away"})
+        self.tree(first)
+        os.symlink(os.path.join(self.source, "readme.txt"), os.path.join(self.source, "link.txt"))
+        first["link.txt"] = first["readme.txt"]
+        os.makedirs(self.channel)
+        self.tree({"index.html": b"not ours"}, self.channel)
+        result = self.publish()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertRegex(result.stdout, rb"Published 9 files: 9 copied, 0 removed, \d+ bytes copied, [\d.]+ s\n$")
+        self.assert_published(first)
+        self.assertFalse(os.path.islink(os.path.join(self.channel, "link.txt")), "a link is published as a copy")
+        unchanged = os.stat(os.path.join(self.channel, "libs/engine.dll")).st_ino
+
+        os.remove(os.path.join(self.source, "old.txt"))
+        second = self.release(**{"data.pak": b"data 2", "new.txt": b"arrived"})
+        second["link.txt"] = second["readme.txt"]
+        self.tree(second)
+        result = self.publish()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(b"Published 9 files: 2 copied, 1 removed, 13 bytes copied,", result.stdout)
+        self.assert_published(second)
+        self.assertFalse(os.path.exists(os.path.join(self.channel, "old.txt")))
+        self.assertEqual(os.stat(os.path.join(self.channel, "libs/engine.dll")).st_ino, unchanged)
+        with open(os.path.join(self.channel, "index.html"), "rb") as other:
+            self.assertEqual(other.read(), b"not ours")
+
+    def test_missing_own_files_are_warned_about(self):
+        self.tree({"data.pak": b"only data"})
+        result = self.publish()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for name in OWN:
+            self.assertIn(b"warning: " + name.encode() + b" is missing", result.stderr)
+        self.assert_published({"data.pak": b"only data"})
+
+    def test_failure_in_the_middle_keeps_the_lock_and_a_rerun_finishes(self):
+        self.tree(self.release())
+        os.makedirs(os.path.join(self.channel, "data.pak"))  # in the way of the new file
+        result = self.publish()
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"run the same command again", result.stderr)
+        with open(os.path.join(self.channel, "update.lock"), "rb") as lock:
+            self.assertRegex(lock.read(), rb"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC$")
+        self.assertFalse(os.path.exists(os.path.join(self.channel, "md5sums")))
+        os.rmdir(os.path.join(self.channel, "data.pak"))
+        result = self.publish()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assert_published(self.release())
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--publisher", required=True)
+    options, rest = parser.parse_known_args()
+    PUBLISHER = os.path.abspath(options.publisher)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

@@ -1,0 +1,109 @@
+#include "publisher/source_tree.h"
+
+#include "launcher/manifest_path.h"
+#include "launcher/own_files.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const libraryDirectory = "libs";
+
+std::string lowerCase(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Every file below a directory that the launcher never scans.
+void refuseEverythingBelow(const fs::path& directory, const std::string& shownAs, SourceTree& tree)
+{
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+        if (!it->is_directory(error))
+            tree.problems.push_back(shownAs + it->path().lexically_relative(directory).generic_string() +
+                                    ": the launcher only looks at the top level and libs/, so it would fetch this "
+                                    "file on every start");
+    }
+}
+
+void addEntry(const fs::directory_entry& entry, const std::string& path, SourceTree& tree)
+{
+    std::error_code error;
+    const fs::file_status own = entry.symlink_status(error);
+    const fs::file_status target = entry.status(error);
+    if (!isSafeManifestPath(path)) {
+        tree.problems.push_back(path + ": a name that the launcher refuses or that Windows cannot hold");
+        return;
+    }
+    if (fs::is_symlink(own) && !fs::is_regular_file(target)) {
+        tree.problems.push_back(path + ": a symbolic link that does not lead to a regular file");
+        return;
+    }
+    if (!fs::is_regular_file(target)) {
+        tree.problems.push_back(path + ": not a regular file");
+        return;
+    }
+    tree.files.push_back({path, entry.path()});
+}
+
+}  // namespace
+
+SourceTree readSourceTree(const fs::path& root)
+{
+    SourceTree tree;
+    std::error_code error;
+    if (!fs::is_directory(root, error)) {
+        tree.problems.push_back(root.string() + ": not a directory");
+        return tree;
+    }
+    for (const fs::directory_entry& entry : fs::directory_iterator(root, error)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_directory(error) && !entry.is_symlink(error)) {
+            if (name != libraryDirectory) {
+                refuseEverythingBelow(entry.path(), name + "/", tree);
+                continue;
+            }
+            for (const fs::directory_entry& library : fs::directory_iterator(entry.path(), error)) {
+                const std::string libraryPath = name + "/" + library.path().filename().string();
+                if (library.is_directory(error) && !library.is_symlink(error))
+                    refuseEverythingBelow(library.path(), libraryPath + "/", tree);
+                else
+                    addEntry(library, libraryPath, tree);
+            }
+            continue;
+        }
+        if (name == "update.lock" || name == "md5sums") {
+            tree.problems.push_back(name + ": the channel's own lock and manifest cannot be published as files");
+            continue;
+        }
+        addEntry(entry, name, tree);
+    }
+    if (error)
+        tree.problems.push_back(root.string() + ": cannot be read: " + error.message());
+
+    std::sort(tree.files.begin(), tree.files.end(),
+              [](const SourceFile& a, const SourceFile& b) { return a.path < b.path; });
+    // Windows keeps one file for names that differ only in letter case.
+    std::map<std::string, std::string> byLowerCase;
+    for (const SourceFile& file : tree.files) {
+        const auto inserted = byLowerCase.emplace(lowerCase(file.path), file.path);
+        if (!inserted.second)
+            tree.problems.push_back(inserted.first->second + " and " + file.path +
+                                    ": names that differ only in letter case, which Windows holds as one file");
+    }
+    for (const OwnFile& own : ownFiles) {
+        const auto named = [&own](const SourceFile& file) { return file.path == own.name; };
+        if (std::find_if(tree.files.begin(), tree.files.end(), named) == tree.files.end())
+            tree.warnings.push_back(std::string(own.name) +
+                                    " is missing: launchers keep the copy they have");
+    }
+    std::sort(tree.problems.begin(), tree.problems.end());
+    return tree;
+}

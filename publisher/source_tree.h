@@ -1,0 +1,24 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// A file to publish: its path as the manifest and the launcher name it, and
+// where its bytes are read from (through a symbolic link, its target).
+struct SourceFile {
+    std::string path;
+    std::filesystem::path location;
+};
+
+// What the deployer's tree holds, and why the launcher could not use it.
+struct SourceTree {
+    std::vector<SourceFile> files;      // sorted by path
+    std::vector<std::string> problems;  // each names an offending path; any one refuses the tree
+    std::vector<std::string> warnings;  // worth saying, not worth refusing
+};
+
+// Reads the top level and "libs/" of `root`, the only two places the
+// launcher looks, and checks every name against what the launcher accepts
+// and what Windows can hold.
+SourceTree readSourceTree(const std::filesystem::path& root);
