@@ -21,6 +21,9 @@ if(WIN32)
     if(SFML_FOUND)
       set(LAUNCHER_HAVE_SFML ON)
     endif()
+    # What ships beside ORN_Launcher.exe, under the names the self-update knows.
+    set(LAUNCHER_WINDOWS_DLLS ${LAUNCHER_WINDOWS_DEPS_PREFIX}/bin/physfs.dll
+        ${LAUNCHER_WINDOWS_DEPS_PREFIX}/bin/sfml-network-2.dll ${LAUNCHER_WINDOWS_DEPS_PREFIX}/bin/sfml-system-2.dll)
   endif()
   message(STATUS "Windows SFML (network, system): ${LAUNCHER_HAVE_SFML}; Windows PhysFS: ${LAUNCHER_HAVE_PHYSFS}")
   if(LAUNCHER_HAVE_PHYSFS AND LAUNCHER_HAVE_SFML)

@@ -1,22 +1,24 @@
 #!/usr/bin/env bash
-# Cross-builds the launcher's libraries for 32-bit Windows into PREFIX, with
-# the project's MinGW-w64 toolchain:
+# Cross-builds the launcher's three libraries for Windows with Debian's
+# MinGW-w64 compilers, into ROOT/i686 (what ships) and ROOT/x86_64 (the fast
+# test build under wine64):
 #   - SFML's network and system modules from Debian's source package
 #     (sfml-network-2.dll, sfml-system-2.dll);
-#   - PhysFS from Debian's source package when the mirror serves it, or from
-#     a PhysFS source tree that you name (physfs.dll).
-# Then configure the Windows build with -DLAUNCHER_WINDOWS_DEPS_PREFIX=PREFIX.
-# Exit status 3: SFML was built but PhysFS could not be had; 4: SFML's
-# source could not be fetched.
+#   - PhysFS (physfs.dll) from Debian's libphysfs source package when the
+#     mirror serves it, else from the PhysFS tree inside Debian's love source
+#     package, else from a PhysFS source tree that you name.
+# The DLLs link their C and C++ runtimes statically: they import Windows
+# system DLLs only. Configure a Windows build with
+# -DLAUNCHER_WINDOWS_DEPS_PREFIX=ROOT/i686 (or ROOT/x86_64).
 #
-# usage: scripts/build-windows-deps.sh PREFIX [PHYSFS_SOURCE_DIR]
+# usage: scripts/build-windows-deps.sh ROOT [PHYSFS_SOURCE_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-[ $# -ge 1 ] || { sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+[ $# -ge 1 ] || { sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 mkdir -p "$1"
-prefix=$(cd "$1" && pwd)
-physfs_source=${2:+$(cd "$2" && pwd)}
-toolchain=$PWD/cmake/toolchain-i686-w64-mingw32.cmake
+root=$(cd "$1" && pwd)
+physfs_tree=${2:+$(cd "$2" && pwd)}
+project=$PWD
 
 bash scripts/install-deps.sh --windows
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -36,40 +38,53 @@ fi
 work=$(mktemp -d /tmp/windows-deps.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-echo "== SFML (network, system) from Debian's source package"
-if ! (cd "$work" && apt-get source -qq libsfml >/dev/null); then
-  echo "   SFML's source package could not be fetched from the package mirror."
-  exit 4
-fi
-sfml=$(find "$work" -maxdepth 1 -type d -name 'libsfml-*' | head -n 1)
-# The Debian source drops SFML's bundled binaries; its install step still names their folders.
-mkdir -p "$sfml/extlibs/bin/x86" "$sfml/extlibs/libs-mingw/x86"
-cmake -S "$sfml" -B "$work/sfml-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-      -DBUILD_SHARED_LIBS=ON -DSFML_BUILD_WINDOW=OFF -DSFML_BUILD_GRAPHICS=OFF -DSFML_BUILD_AUDIO=OFF \
-      -DSFML_BUILD_NETWORK=ON -DCMAKE_SHARED_LINKER_FLAGS="-static-libgcc -static-libstdc++ -static" \
-      -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
-cmake --build "$work/sfml-build" -j2 >/dev/null
-cmake --install "$work/sfml-build" >/dev/null
-echo "   installed: $(cd "$prefix/bin" && ls sfml-*.dll | tr '\n' ' ')"
+fetch_source() {  # package: unpacks Debian's source package into $work, prints its folder
+  (cd "$work" && apt-get source -qq "$1" >/dev/null 2>&1) || return 1
+  find "$work" -maxdepth 1 -type d -name "$2" | head -n 1
+}
 
-echo "== PhysFS"
-if [ -z "$physfs_source" ]; then
-  if (cd "$work" && apt-get source -qq libphysfs >/dev/null 2>&1); then
-    physfs_source=$(find "$work" -maxdepth 1 -type d -name 'libphysfs-*' | head -n 1)
+echo "== sources"
+sfml=$(fetch_source libsfml 'libsfml-*') || { echo "SFML's source package could not be fetched from the package mirror." >&2; exit 4; }
+echo "   SFML: Debian's source package ($(basename "$sfml"))"
+if [ -z "$physfs_tree" ]; then
+  if physfs_tree=$(fetch_source libphysfs 'libphysfs-*') && [ -n "$physfs_tree" ]; then
+    echo "   PhysFS: Debian's libphysfs source package"
+  elif love=$(fetch_source love 'love-*') && [ -d "$love/src/libraries/physfs" ]; then
+    physfs_tree=$love/src/libraries/physfs
+    echo "   PhysFS: the tree in Debian's love source package ($(basename "$love"))"
   else
-    echo "   PhysFS's source package could not be fetched from the package mirror."
-    echo "   Name a PhysFS source tree (2.1 or later) as the second argument to build it;"
-    echo "   until then LAUNCHER_WINDOWS_DEPS_PREFIX=$prefix lacks PhysFS and ORN_Launcher.exe is not built."
+    echo "Neither libphysfs's nor love's source package could be fetched from the package mirror;" >&2
+    echo "name a PhysFS source tree (2.1 or later) as the second argument." >&2
     exit 3
   fi
+else
+  echo "   PhysFS: $physfs_tree"
 fi
-cmake -S "$physfs_source" -B "$work/physfs-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-      -DPHYSFS_BUILD_STATIC=OFF -DPHYSFS_BUILD_TEST=OFF -DPHYSFS_BUILD_DOCS=OFF \
-      -DCMAKE_SHARED_LINKER_FLAGS="-static-libgcc -static" -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
-cmake --build "$work/physfs-build" -j2 >/dev/null
-cmake --install "$work/physfs-build" >/dev/null
-# The launcher ships its file-system library as physfs.dll.
-if [ -f "$prefix/bin/libphysfs.dll" ] && [ ! -f "$prefix/bin/physfs.dll" ]; then
-  echo "   note: PhysFS built as libphysfs.dll; the launcher then loads that name, not physfs.dll."
-fi
-echo "   installed: $(cd "$prefix/bin" && ls ./*physfs*.dll | tr '\n' ' ')"
+# A release tree keeps its C files in src/; love's copy keeps them at its top.
+physfs_src=$physfs_tree
+[ -f "$physfs_src/physfs.c" ] || physfs_src=$physfs_tree/src
+[ -f "$physfs_src/physfs.c" ] || { echo "no physfs.c in $physfs_tree" >&2; exit 3; }
+
+# The Debian source drops SFML's bundled binaries; its install step still names their folders.
+mkdir -p "$sfml/extlibs/bin/x86" "$sfml/extlibs/bin/x64" "$sfml/extlibs/libs-mingw/x86" "$sfml/extlibs/libs-mingw/x64"
+
+for arch in i686 x86_64; do
+  prefix=$root/$arch
+  triplet=$arch-w64-mingw32
+  echo "== $arch into $prefix"
+  mkdir -p "$prefix/bin" "$prefix/lib" "$prefix/include"
+  cmake -S "$sfml" -B "$work/sfml-$arch" -DCMAKE_TOOLCHAIN_FILE="$project/cmake/toolchain-$triplet.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DSFML_BUILD_WINDOW=OFF -DSFML_BUILD_GRAPHICS=OFF \
+        -DSFML_BUILD_AUDIO=OFF -DSFML_BUILD_NETWORK=ON \
+        -DCMAKE_SHARED_LINKER_FLAGS="-static-libgcc -static-libstdc++ -static" \
+        -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
+  cmake --build "$work/sfml-$arch" -j2 >/dev/null
+  cmake --install "$work/sfml-$arch" >/dev/null
+
+  # PhysFS's C files compile on their own; the launcher loads the library as physfs.dll.
+  (cd "$physfs_src" && "$triplet-gcc" -O2 -shared -o "$prefix/bin/physfs.dll" \
+      $(ls physfs*.c) -Wl,--out-implib,"$prefix/lib/libphysfs.dll.a" -static-libgcc -static 2>"$work/physfs-$arch.log") ||
+    { cat "$work/physfs-$arch.log" >&2; exit 1; }
+  cp "$physfs_src/physfs.h" "$prefix/include/"
+  echo "   installed: $(cd "$prefix/bin" && ls ./*.dll | tr '\n' ' ')"
+done

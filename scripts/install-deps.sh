@@ -17,7 +17,9 @@ for argument in "$@"; do
 done
 if $with_windows; then
   # dpkg-dev unpacks the SFML source package that is cross-built for Windows.
-  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32 dpkg-dev)
+  # qemu-user-static runs wine32 where the kernel runs no 32-bit code itself.
+  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+            wine wine32 wine64 qemu-user-static dpkg-dev)
 fi
 
 as_root() {

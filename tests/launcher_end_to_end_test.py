@@ -2,7 +2,9 @@
 """End-to-end tests: the real launcher executable (a test build that talks to
 127.0.0.1 on a fixed port and pauses 50 ms between lock requests) run as a
 process in a temporary game directory, against a scripted HTTP server on
-loopback."""
+loopback. The same scenarios run on every target: the native build, and the
+Windows builds under Wine (with their three DLLs beside the launcher and a
+Windows stand-in client)."""
 import argparse
 import hashlib
 import os
@@ -18,14 +20,46 @@ import urllib.parse
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from scripted_server import Reply, ScriptedServer  # noqa: E402
 
-LAUNCHER = None
 PORT = None
 SANITIZED = False
+TARGET = None
 LATEST = "/~qel/ORN/windows/latest/"
 LOCK = LATEST + "update.lock"
 MANIFEST = LATEST + "md5sums"
 OWN_LIBRARIES = ("physfs.dll", "sfml-network-2.dll", "sfml-system-2.dll")
-CLIENT = b"#!/bin/sh\necho \"client ran\" >> client.log\nexit 3\n"
+CLIENT_SCRIPT = b"#!/bin/sh\necho \"client ran\" >> client.log\nexit 3\n"
+
+
+class Target:
+    """How the launcher under test runs: natively, or a Windows build under Wine."""
+
+    def __init__(self, launcher, wine=None, client=None, timeout=120):
+        self.launcher = launcher
+        self.wine = wine
+        self.timeout = timeout
+        with open(launcher, "rb") as binary:
+            self.launcher_bytes = binary.read()
+        self.client = CLIENT_SCRIPT
+        self.libraries = {}  # the DLLs a Windows launcher loads, put beside it in every game directory
+        if wine:
+            with open(client, "rb") as binary:
+                self.client = binary.read()
+            for name in OWN_LIBRARIES:
+                with open(os.path.join(os.path.dirname(launcher), name), "rb") as binary:
+                    self.libraries[name] = binary.read()
+
+    def command(self, executable, *args):
+        return ([self.wine] if self.wine else []) + [executable, *args]
+
+    def console(self, raw, name):
+        """Console text with LF line ends. A Windows program writes CR LF at each
+        line end (text mode): checked here byte for byte, then turned into LF."""
+        if not self.wine:
+            return raw
+        text = raw.replace(b"\r\n", b"\n")
+        if text.replace(b"\n", b"\r\n") != raw:
+            raise AssertionError("%s has a line end without CR: %r" % (name, raw))
+        return text
 
 
 def manifest(files):
@@ -51,10 +85,16 @@ def update_server(files, extra_routes=None, lock=None, directory=LATEST, ranges=
 class LauncherTestCase(unittest.TestCase):
     def setUp(self):
         self.game = tempfile.mkdtemp(prefix="launcher_e2e.")
-        with open(LAUNCHER, "rb") as binary:
-            self.launcher_bytes = binary.read()
+        self.launcher_bytes = TARGET.launcher_bytes
         self.put("ORN_Launcher.exe", self.launcher_bytes, executable=True)
-        self.put("ORN_Client.exe", CLIENT, executable=True)
+        self.put("ORN_Client.exe", TARGET.client, executable=True)
+        for name, content in TARGET.libraries.items():
+            self.put(name, content)
+        self.installed = ["ORN_Client.exe", "ORN_Launcher.exe"] + list(TARGET.libraries)
+
+    def library(self, name):
+        """An own library as the game directory holds it: the real DLL where the launcher loads it."""
+        return TARGET.libraries.get(name, b"old " + name.encode())
 
     def tearDown(self):
         shutil.rmtree(self.game, ignore_errors=True)
@@ -73,9 +113,12 @@ class LauncherTestCase(unittest.TestCase):
         with open(self.path(name), "rb") as source:
             return source.read()
 
-    def run_launcher(self, *args, **options):
-        return subprocess.run([self.path("ORN_Launcher.exe"), *args], cwd=self.game,
-                              capture_output=True, timeout=120, **options)
+    def run_launcher(self, *args, executable=None, cwd=None, **options):
+        result = subprocess.run(TARGET.command(executable or self.path("ORN_Launcher.exe"), *args),
+                                cwd=cwd or self.game, capture_output=True, timeout=TARGET.timeout, **options)
+        result.stdout = TARGET.console(result.stdout, "standard output")
+        result.stderr = TARGET.console(result.stderr, "standard error")
+        return result
 
     def client_ran(self):
         return os.path.exists(self.path("client.log"))
@@ -96,7 +139,7 @@ CANCELED = b"Some updated files failed to be retrieved, canceling launch.\n"
 
 class Handshake(LauncherTestCase):
     def test_no_update_runs_the_client_and_ends_with_its_status(self):
-        files = {"ORN_Client.exe": CLIENT, "libs/engine.dll": b"engine", "empty.cfg": b""}
+        files = {"ORN_Client.exe": TARGET.client, "libs/engine.dll": b"engine", "empty.cfg": b""}
         self.put("libs/engine.dll", b"engine")
         self.put("empty.cfg", b"")
         with update_server(files) as server:
@@ -173,10 +216,11 @@ class Retrieval(LauncherTestCase):
         # really is a launcher, so the second run can be made with it.
         new_launcher = self.launcher_bytes + b"\n#version 2\n"
         files = {"ORN_Launcher.exe": new_launcher, "libs/physfs.dll": b"a library, not ours",
-                 "data.pak": b"\x00\r\n\x00data\xff", "ORN_Client.exe": CLIENT}
+                 "data.pak": b"\x00\r\n\x00data\xff", "ORN_Client.exe": TARGET.client}
         for name in OWN_LIBRARIES:
-            files[name] = b"new " + name.encode()
-            self.put(name, b"old " + name.encode())
+            # A real DLL stays loadable with bytes appended: the second run loads the new ones.
+            files[name] = self.library(name) + b"#version 2"
+            self.put(name, self.library(name))
         self.put("data.pak", b"stale")
         listed = dict(files, **{"update.lock": b"x", "md5sums": b"y"})
 
@@ -192,8 +236,8 @@ class Retrieval(LauncherTestCase):
         self.assertEqual(self.read("ORN_Launcher.exe"), new_launcher)
         self.assertEqual(self.read("ORN_Launcher.exe.old"), self.launcher_bytes)
         for name in OWN_LIBRARIES:
-            self.assertEqual(self.read(name), b"new " + name.encode())
-            self.assertEqual(self.read(name + ".old"), b"old " + name.encode())
+            self.assertEqual(self.read(name), files[name])
+            self.assertEqual(self.read(name + ".old"), self.library(name))
         for name in ("ORN_Launcher.exe",) + OWN_LIBRARIES:
             self.assertFalse(os.path.exists(self.path(name + ".new")), name)
         self.assertEqual(self.read("libs/physfs.dll"), b"a library, not ours")
@@ -283,6 +327,8 @@ class SoundBehaviour(LauncherTestCase):
                   "readme.txt.", "aux.txt", "CON", "libs/lpt1", "what?.dat"]
         files = {path: b"evil" for path in unsafe}
         files["good.dat"] = b"good"
+        # Windows drops the trailing dot: "readme.txt." would overwrite the player's file.
+        self.put("readme.txt", b"the player's own")
         with update_server(files) as server:
             result = self.run_launcher()
         entries = [b"* %s... Failed.\n" % p.encode("latin-1") for p in unsafe] + [b"* good.dat... Done.\n"]
@@ -292,7 +338,8 @@ class SoundBehaviour(LauncherTestCase):
         parent = os.path.dirname(self.game)
         self.assertFalse(os.path.exists(os.path.join(parent, outside)))
         self.assertFalse(os.path.exists(os.path.join("/tmp", outside)))
-        self.assertEqual(sorted(os.listdir(self.game)), ["ORN_Client.exe", "ORN_Launcher.exe", "good.dat"])
+        self.assertEqual(sorted(os.listdir(self.game)), sorted(self.installed + ["good.dat", "readme.txt"]))
+        self.assertEqual(self.read("readme.txt"), b"the player's own")
 
     def test_started_from_another_directory_it_works_in_its_own(self):
         elsewhere = tempfile.mkdtemp(prefix="launcher_e2e_elsewhere.")
@@ -306,7 +353,7 @@ class SoundBehaviour(LauncherTestCase):
                 self.put("ORN_Launcher.exe.old", b"leftover")
                 files = {"notes.txt": b"the game's notes, version 2", "ORN_Launcher.exe": self.launcher_bytes + b"#2"}
                 with update_server(files):
-                    result = subprocess.run([command], cwd=elsewhere, capture_output=True, timeout=120)
+                    result = self.run_launcher(executable=command, cwd=elsewhere)
                 self.assert_downloads(result.stdout, HEADER, [b"* notes.txt... Done.\n",
                                                               b"* ORN_Launcher.exe... Done.\n"], LAUNCHING)
                 self.assertEqual(result.returncode, 3)
@@ -361,8 +408,7 @@ class Downloads(LauncherTestCase):
         self.assertIn(LATEST + "a%20b.dat", server.requests)
         self.assertIn(LATEST + "100%25.dat", server.requests)
         self.assertEqual([r for p, r in asked if p == MANIFEST], [None], "the manifest request carries no Range")
-        self.assertEqual(sorted(os.listdir(self.game)), sorted(list(files) + ["ORN_Client.exe", "ORN_Launcher.exe",
-                                                                             "client.log"]))
+        self.assertEqual(sorted(os.listdir(self.game)), sorted(list(files) + self.installed + ["client.log"]))
 
     def test_untrustworthy_answers_fail_and_keep_the_earlier_file(self):
         two_pieces = os.urandom(PIECE + 100)
@@ -395,7 +441,7 @@ class Downloads(LauncherTestCase):
         for path in files:
             expected = self.launcher_bytes if path == "ORN_Launcher.exe" else b"earlier " + path.encode()
             self.assertEqual(self.read(path), expected, path)
-        self.assertEqual(sorted(os.listdir(self.game)), sorted(list(files) + ["ORN_Client.exe"]),
+        self.assertEqual(sorted(os.listdir(self.game)), sorted(set(list(files) + self.installed)),
                          "no partial, temporary or .new file is left")
         with update_server({}):
             self.assertEqual(self.run_launcher().returncode, 3, "the launcher still runs")
@@ -409,8 +455,10 @@ class Downloads(LauncherTestCase):
                                                               MANIFEST: Reply(200, listing, drop_after=cut)}):
                 result = self.run_launcher()
                 self.assertEqual((result.stdout, result.returncode), (trouble, 1))
-        if SANITIZED:
-            return  # the sanitizers' allocator ends the process on exhaustion instead of throwing
+        if SANITIZED or TARGET.wine:
+            # The sanitizers' allocator ends the process on exhaustion instead of
+            # throwing, and Wine does not start under a small address-space limit.
+            return
         import resource
         limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))  # noqa: E731
         with ScriptedServer(PORT, {LOCK: Reply(200, endless=True)}):
@@ -418,6 +466,28 @@ class Downloads(LauncherTestCase):
         self.assertEqual((result.stdout, result.returncode), (
             b"Connecting to server... !!Failed!!\nCheck that you have a working internet connection.\n", 1))
         self.assertFalse(self.client_ran())
+
+    def test_a_700_MB_file_in_a_32_bit_address_space(self):
+        # Held whole, a body this large takes a 32-bit process past its address space.
+        size = 700 * 1000 * 1000
+        served = os.path.join(tempfile.mkdtemp(prefix="launcher_e2e_sparse."), "big.pak")
+        self.addCleanup(shutil.rmtree, os.path.dirname(served), ignore_errors=True)
+        with open(served, "wb") as out:  # sparse: zeros but for a few marks
+            for offset in (0, size // 3, size - 7):
+                out.seek(offset)
+                out.write(b"marked!")
+        digest = hashlib.md5()
+        with open(served, "rb") as source:
+            for block in iter(lambda: source.read(1 << 24), b""):
+                digest.update(block)
+        routes = {MANIFEST: Reply(200, b"%s  big.pak\n" % digest.hexdigest().encode()),
+                  uri("big.pak"): Reply(200, body_file=served, ranges=True)}
+        with update_server({}, routes):
+            result = self.run_launcher()
+        self.assertEqual(result.stdout, HEADER + b"* big.pak... Done.\n" + LAUNCHING)
+        self.assertEqual((result.stderr, result.returncode), (b"", 3))
+        self.assertEqual(subprocess.run(["cmp", served, self.path("big.pak")]).returncode, 0)
+        os.remove(self.path("big.pak"))
 
     def test_killed_in_the_middle_then_a_normal_run_completes(self):
         big = os.urandom(3 * PIECE)
@@ -427,7 +497,7 @@ class Downloads(LauncherTestCase):
         routes = {uri("big.pak"): [Reply(200, big, ranges=True), stalled,
                                    Reply(200, big, ranges=True)]}
         with update_server({"big.pak": big}, routes) as server:
-            launcher = subprocess.Popen([self.path("ORN_Launcher.exe")], cwd=self.game,
+            launcher = subprocess.Popen(TARGET.command(self.path("ORN_Launcher.exe")), cwd=self.game,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             deadline = time.monotonic() + 60
             while server.requests.count(uri("big.pak")) < 2 and time.monotonic() < deadline:
@@ -438,7 +508,7 @@ class Downloads(LauncherTestCase):
             result = self.run_launcher()
         self.assertEqual(result.stdout, HEADER + b"* big.pak... Done.\n" + LAUNCHING)
         self.assertEqual(self.read("big.pak"), big)
-        self.assertEqual(sorted(os.listdir(self.game)), ["ORN_Client.exe", "ORN_Launcher.exe", "big.pak", "client.log"])
+        self.assertEqual(sorted(os.listdir(self.game)), sorted(self.installed + ["big.pak", "client.log"]))
 
 
 if __name__ == "__main__":
@@ -446,6 +516,10 @@ if __name__ == "__main__":
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--port", required=True, type=int)
     parser.add_argument("--sanitized", action="store_true", help="the launcher is built with the sanitizers")
+    parser.add_argument("--wine", help="Wine's loader, to run a Windows build of the launcher")
+    parser.add_argument("--client", help="the Windows stand-in client (with --wine)")
+    parser.add_argument("--timeout", type=float, default=120, help="seconds one launcher run may take")
     options, rest = parser.parse_known_args()
-    LAUNCHER, PORT, SANITIZED = os.path.abspath(options.launcher), options.port, options.sanitized
+    PORT, SANITIZED = options.port, options.sanitized
+    TARGET = Target(os.path.abspath(options.launcher), options.wine, options.client, options.timeout)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

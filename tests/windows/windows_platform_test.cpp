@@ -17,7 +17,6 @@
 
 namespace fs = std::filesystem;
 
-static_assert(sizeof(void*) == 4, "these checks are for the 32-bit Windows target");
 
 namespace {
 

@@ -1,0 +1,20 @@
+# Shared by the MinGW-w64 toolchain files, which set LAUNCHER_MINGW_TRIPLET
+# and LAUNCHER_WINE_LOADER.
+
+# The posix threading variant: GoogleTest needs std::mutex, which the win32 one lacks.
+set(CMAKE_C_COMPILER ${LAUNCHER_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${LAUNCHER_MINGW_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${LAUNCHER_MINGW_TRIPLET}-windres)
+set(CMAKE_OBJDUMP ${LAUNCHER_MINGW_TRIPLET}-objdump)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${LAUNCHER_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Wine's own loader for this word size (Debian installs it outside the PATH).
+if(EXISTS ${LAUNCHER_WINE_LOADER})
+  set(WINE_PROGRAM ${LAUNCHER_WINE_LOADER})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})
+endif()

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Makes what a deployer uploads for 32-bit Windows players: a folder with the
+# launcher's four own files (ORN_Launcher.exe for the named update server,
+# physfs.dll, sfml-network-2.dll, sfml-system-2.dll) and an md5sum listing of
+# them. Copy the four into the release tree that orn-publish publishes.
+#   scripts/make-windows-dist.sh SERVER_HOST [OUTPUT_DIR]   (default dist/windows-i686)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+[ $# -ge 1 ] || { sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+host=$1
+out=${2:-dist/windows-i686}
+deps=${LAUNCHER_WINDOWS_DEPS_ROOT:-$PWD/build-windows/deps}
+[ -f "$deps/i686/bin/physfs.dll" ] || bash scripts/build-windows-deps.sh "$deps"
+bash scripts/install-deps.sh --windows
+
+build=build-windows/dist-i686
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release \
+      -DLAUNCHER_WINDOWS_DEPS_PREFIX="$deps/i686" -DLAUNCHER_SERVER_HOST="$host" \
+      -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build "$build" -j2 --target launcher >/dev/null
+
+mkdir -p "$out"
+own=(ORN_Launcher.exe physfs.dll sfml-network-2.dll sfml-system-2.dll)
+for name in "${own[@]}"; do
+  cp "$build/$name" "$out/$name"
+done
+python3 tests/windows/check_imports.py --objdump i686-w64-mingw32-objdump --processor i686 \
+        "${own[@]/#/$out/}" >/dev/null
+(cd "$out" && md5sum "${own[@]}" > md5sums)
+echo "$out (launcher for $host):"
+(cd "$out" && cat md5sums)
