@@ -1,66 +1,102 @@
 #!/usr/bin/env bash
-# The launcher's main job, end to end on this machine: builds a launcher for a
-# local update server on loopback, publishes a sample channel (manifest
-# written by md5sum), and runs the launcher twice in a sample game directory
-# with a stand-in client. The first run updates files and replaces the
-# launcher itself; the second finds no updates. Cleans up after itself.
+# The deployer's and the player's story on one command, on this machine:
+# Debian's nginx serves a web root on 127.0.0.1; orn-publish publishes
+# release 1; the launcher installs it into a fresh game directory; release 2
+# (a changed data file and a new launcher build) is published while a
+# launcher waits behind the lock; then it updates itself and starts the
+# stand-in client; a last run finds no updates. Exits 0 when the story went
+# as told, 1 otherwise. Cleans up after itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
 bash scripts/install-deps.sh
 
 port=$(python3 scripts/free_port.py)
+echo "== building the launcher for 127.0.0.1:$port (lock polled every second) and orn-publish"
 cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=Release -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_BUILD_BENCHMARKS=OFF \
-      -DLAUNCHER_SERVER_HOST=127.0.0.1 -DLAUNCHER_SERVER_PORT="$port" >/dev/null
-cmake --build build-demo -j2 --target launcher >/dev/null
+      -DLAUNCHER_SERVER_HOST=127.0.0.1 -DLAUNCHER_SERVER_PORT="$port" -DLAUNCHER_LOCK_POLL_MS=1000 >/dev/null
+cmake --build build-demo -j2 --target launcher orn_publish >/dev/null
+publish=$source_dir/build-demo/orn-publish
 
 work=$(mktemp -d /tmp/launcher-demo.XXXXXX)
 server_pid=
+publisher_pid=
 cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  for pid in $publisher_pid $server_pid; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
+failures=0
+expect() {  # what the story says, and whether it held
+  if eval "$2"; then echo "   ok: $1"; else echo "   NOT AS TOLD: $1"; failures=$((failures + 1)); fi
+}
 
-# The update server's channel "latest".
-channel="$work/server/~qel/ORN/windows/latest"
-mkdir -p "$channel/libs"
-cat > "$channel/ORN_Client.exe" <<'CLIENT'
+web=$work/web
+channel=$web/~qel/ORN/windows/latest
+python3 tests/nginx_server.py --port "$port" --root "$web" --seconds 600 &
+server_pid=$!
+for _ in $(seq 100); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.1; done
+
+# The deployer's release tree.
+release=$work/release
+mkdir -p "$release/libs"
+cat > "$release/ORN_Client.exe" <<'CLIENT'
 #!/bin/sh
-echo "  [stand-in ORN client: started, now ending with status 0]"
+echo "  [stand-in ORN client: started in $(pwd), now ending with status 0]"
 exit 0
 CLIENT
-cp build-demo/ORN_Launcher.exe "$channel/ORN_Launcher.exe"
-printf '\n# launcher build 2\n' >> "$channel/ORN_Launcher.exe"   # still runnable, but a new digest
-printf 'network library, version 2\n' > "$channel/sfml-network-2.dll"
-printf 'map and texture data, version 2\n' > "$channel/data.pak"
-printf 'engine library, version 2\n' > "$channel/libs/engine.dll"
-(cd "$channel" && md5sum ORN_Client.exe ORN_Launcher.exe sfml-network-2.dll data.pak libs/engine.dll > md5sums)
-
-# The player's game directory, one release behind.
-game="$work/game"
-mkdir -p "$game/libs"
-cp "$channel/ORN_Client.exe" "$game/"
-cp build-demo/ORN_Launcher.exe "$game/"
-chmod +x "$game/ORN_Client.exe" "$game/ORN_Launcher.exe"
-printf 'network library, version 1\n' > "$game/sfml-network-2.dll"
-printf 'map and texture data, version 1\n' > "$game/data.pak"
-
-python3 "$source_dir/tests/scripted_server.py" --port "$port" --directory "$work/server" --seconds 120 &
-server_pid=$!
-for _ in $(seq 50); do
-  curl -s -o /dev/null "http://127.0.0.1:$port/" && break
-  sleep 0.1
+chmod +x "$release/ORN_Client.exe"
+cp build-demo/ORN_Launcher.exe "$release/"
+for library in physfs.dll sfml-network-2.dll sfml-system-2.dll; do
+  printf '%s, release 1\n' "$library" > "$release/$library"   # stand-ins: this launcher is a Linux build
 done
+printf 'map and texture data, release 1\n' > "$release/data.pak"
+printf 'engine library, release 1\n' > "$release/libs/engine.dll"
 
-cd "$game"
-for run in first second; do
-  echo "=== $run run of ORN_Launcher.exe (server 127.0.0.1:$port) ==="
+echo; echo "=== deployer: orn-publish release 1"
+"$publish" "$release" "$channel"
+
+# A player's fresh installation: the client, the launcher and its libraries, nothing else.
+game=$work/game
+mkdir -p "$game"
+cp "$release/ORN_Client.exe" "$release/ORN_Launcher.exe" "$release"/*.dll "$game/"
+run_launcher() {  # label: runs the player's launcher, shows its output
+  echo; echo "=== player: $1"
   status=0
-  ./ORN_Launcher.exe || status=$?
-  echo "=== exit status $status; game directory now holds:"
-  find . -type f | sort | sed 's/^\.\//    /'
-done
-if cmp -s "$game/ORN_Launcher.exe" "$channel/ORN_Launcher.exe"; then
-  echo "The launcher replaced itself with the published build."
+  (cd "$game" && ./ORN_Launcher.exe) > "$work/out" 2>&1 || status=$?
+  cat "$work/out"
+  echo "=== exit status $status"
+}
+run_launcher "first start, a fresh installation"
+expect "the first start fetches release 1 and starts the client" \
+  '[ $status -eq 0 ] && grep -qx "Updates found, retrieving updated files:" $work/out && cmp -s $game/libs/engine.dll $release/libs/engine.dll'
+
+# Release 2: new data and a new launcher build, published while a player starts the game.
+printf 'map and texture data, release 2\n' > "$release/data.pak"
+printf '\n# launcher build 2\n' >> "$release/ORN_Launcher.exe"   # still runnable, but a new digest
+echo; echo "=== deployer: orn-publish release 2, holding the lock for 4 s"
+"$publish" --hold-lock 4 "$release" "$channel" > "$work/publish.out" 2>&1 &
+publisher_pid=$!
+for _ in $(seq 100); do [ -e "$channel/update.lock" ] && break; sleep 0.05; done
+run_launcher "second start, while release 2 is being published"
+wait "$publisher_pid" && publish_status=0 || publish_status=$?
+publisher_pid=
+cat "$work/publish.out"
+expect "the launcher waited behind the lock" 'grep -q "^Server locked during update operation, waiting for lock to be released.$" $work/out'
+expect "it updated itself to the published build and started the client" \
+  '[ $status -eq 0 ] && [ $publish_status -eq 0 ] && cmp -s $game/ORN_Launcher.exe $release/ORN_Launcher.exe && cmp -s $game/data.pak $release/data.pak'
+
+run_launcher "third start"
+expect "the third start finds no updates and deletes the replaced launcher" \
+  '[ $status -eq 0 ] && grep -qx "No updates found, starting ORN..." $work/out && [ ! -e $game/ORN_Launcher.exe.old ]'
+
+echo
+if [ "$failures" -eq 0 ]; then
+  echo "The story went as told."
+else
+  echo "$failures step(s) of the story did not go as told." >&2
+  exit 1
 fi

@@ -22,6 +22,10 @@ if [ ! -f "$deps/i686/bin/physfs.dll" ] || [ ! -f "$deps/x86_64/bin/physfs.dll" 
   echo "   (libraries built in $((SECONDS - start)) s)"
 fi
 
+# The deployer's command is a native program: the scenarios against nginx use it.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j2 --target orn_publish >/dev/null
+
 for arch in "${arches[@]}"; do
   start=$SECONDS
   build=$PWD/build-windows/$arch
@@ -35,7 +39,7 @@ for arch in "${arches[@]}"; do
     continue
   fi
   cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$arch-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release \
-        -DLAUNCHER_WINDOWS_DEPS_PREFIX="$deps/$arch" >/dev/null
+        -DLAUNCHER_WINDOWS_DEPS_PREFIX="$deps/$arch" -DLAUNCHER_PUBLISHER="$PWD/build/orn-publish" >/dev/null
   cmake --build "$build" -j2 >/dev/null
   status=0
   ctest --test-dir "$build" --output-on-failure || status=$?

@@ -18,11 +18,13 @@ import unittest
 import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from nginx_server import NginxServer  # noqa: E402
 from scripted_server import Reply, ScriptedServer  # noqa: E402
 
 PORT = None
 SANITIZED = False
 TARGET = None
+PUBLISHER = None
 LATEST = "/~qel/ORN/windows/latest/"
 LOCK = LATEST + "update.lock"
 MANIFEST = LATEST + "md5sums"
@@ -511,6 +513,68 @@ class Downloads(LauncherTestCase):
         self.assertEqual(sorted(os.listdir(self.game)), sorted(self.installed + ["big.pak", "client.log"]))
 
 
+class PublishedWithNginx(LauncherTestCase):
+    """The deployer's half and the player's half together: orn-publish writes
+    the channel, Debian's nginx serves it, the launcher updates from it."""
+
+    def setUp(self):
+        if not PUBLISHER:
+            self.skipTest("orn-publish is built natively only; run with --publisher")
+        super().setUp()
+        self.web = tempfile.mkdtemp(prefix="launcher_e2e_web.")
+        self.addCleanup(shutil.rmtree, self.web, ignore_errors=True)
+        self.channel = os.path.join(self.web, LATEST.strip("/"))
+        self.release = os.path.join(self.web, "release")
+
+    def publish(self, files):
+        shutil.rmtree(self.release, ignore_errors=True)
+        for path, content in files.items():
+            os.makedirs(os.path.dirname(os.path.join(self.release, path)), exist_ok=True)
+            with open(os.path.join(self.release, path), "wb") as out:
+                out.write(content)
+        return subprocess.run([PUBLISHER, self.release, self.channel], capture_output=True, timeout=60)
+
+    def test_publish_install_update_behind_the_lock(self):
+        first = {"ORN_Launcher.exe": self.launcher_bytes, "ORN_Client.exe": TARGET.client, "data.pak": b"data 1",
+                 "libs/engine.dll": b"engine 1", "big.pak": os.urandom(PIECE + 4321)}
+        first.update(TARGET.libraries)
+        self.assertEqual(self.publish(first).returncode, 0)
+        with NginxServer(PORT, self.web) as nginx:
+            result = self.run_launcher()
+            fetched = ["data.pak", "libs/engine.dll", "big.pak"]
+            self.assert_downloads(result.stdout, HEADER, [b"* %s... Done.\n" % p.encode() for p in fetched], LAUNCHING)
+            self.assertEqual(result.returncode, 3)
+            for path in fetched:
+                self.assertEqual(self.read(path), first[path], path)
+            self.assertIn("GET %sbig.pak HTTP/1.0 206" % LATEST, nginx.requests())
+            self.assertEqual(self.run_launcher().stdout, CONNECTED + b"Checking for updated files... Done\n"
+                             b"No updates found, starting ORN...\n")
+
+            # Release 2 meets an obstacle in the channel: the lock stays up and the launcher waits.
+            second = dict(first, **{"data.pak": b"data 2", "new.dat": b"new in release 2",
+                                    "ORN_Launcher.exe": self.launcher_bytes + b"#release 2"})
+            os.makedirs(os.path.join(self.channel, "new.dat"))
+            self.assertEqual(self.publish(second).returncode, 1)
+            with open(os.path.join(self.channel, "update.lock"), "rb") as lock:
+                started = lock.read()
+            launcher = subprocess.Popen(TARGET.command(self.path("ORN_Launcher.exe")), cwd=self.game,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            deadline = time.monotonic() + TARGET.timeout
+            while sum(" 200" in r and "update.lock" in r for r in nginx.requests()) < 3:
+                self.assertLess(time.monotonic(), deadline, "the launcher never asked for the lock")
+                time.sleep(0.05)
+            os.rmdir(os.path.join(self.channel, "new.dat"))
+            self.assertEqual(self.publish(second).returncode, 0)
+            stdout, stderr = launcher.communicate(timeout=TARGET.timeout)
+        self.assertTrue(TARGET.console(stdout, "standard output").startswith(
+            b"Connecting to server... Failed.\n"
+            b"Server locked during update operation, waiting for lock to be released.\n"
+            b"Update started at " + started + b"\nWaiting... Connected\n"), stdout)
+        self.assertEqual(launcher.returncode, 3)
+        for path in ("data.pak", "new.dat", "ORN_Launcher.exe"):
+            self.assertEqual(self.read(path), second[path], path)
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--launcher", required=True)
@@ -519,7 +583,9 @@ if __name__ == "__main__":
     parser.add_argument("--wine", help="Wine's loader, to run a Windows build of the launcher")
     parser.add_argument("--client", help="the Windows stand-in client (with --wine)")
     parser.add_argument("--timeout", type=float, default=120, help="seconds one launcher run may take")
+    parser.add_argument("--publisher", help="orn-publish, for the scenarios against a real web server")
     options, rest = parser.parse_known_args()
     PORT, SANITIZED = options.port, options.sanitized
+    PUBLISHER = options.publisher and os.path.abspath(options.publisher)
     TARGET = Target(os.path.abspath(options.launcher), options.wine, options.client, options.timeout)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

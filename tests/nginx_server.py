@@ -78,6 +78,8 @@ class NginxServer:
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
+        if self.process is not None:
+            self.process.stderr.close()
         shutil.rmtree(self.work, ignore_errors=True)
 
     def requests(self):
