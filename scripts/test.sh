@@ -1,8 +1,23 @@
 #!/usr/bin/env bash
-# Installs what is missing, configures, builds, and runs every test through CTest.
+# Builds and passes all tests, installing what is missing:
+#   native     the native build and every native test (the quick loop)
+#   sanitized  the same built with AddressSanitizer and UndefinedBehaviorSanitizer
+#   fuzz       each libFuzzer target for 60 s under the sanitizers
+#   windows    the Windows builds under Wine: x86_64 (every scenario) and i686 (what ships)
+#   scripts/test.sh [native|sanitized|fuzz|windows]...   (all of them when none is named)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
-cmake --build build -j2
-ctest --test-dir build --output-on-failure
+stages=("$@")
+[ ${#stages[@]} -gt 0 ] || stages=(native sanitized fuzz windows)
+for stage in "${stages[@]}"; do
+  start=$SECONDS
+  echo "##### $stage"
+  case "$stage" in
+    native) bash scripts/test-native.sh ;;
+    sanitized) bash scripts/test-sanitized.sh ;;
+    fuzz) bash scripts/fuzz.sh 60 ;;
+    windows) bash scripts/test-windows.sh ;;
+    *) echo "unknown stage: $stage" >&2; exit 2 ;;
+  esac
+  echo "##### $stage passed in $((SECONDS - start)) s"
+done
