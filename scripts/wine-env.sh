@@ -1,10 +1,13 @@
-# Sourced by the Windows scripts: starts Wine for one word size with a prefix
-# of its own and one wineserver kept alive for the whole run.
-#   start_wine i686|x86_64 PREFIX   false, with $wine_problem set, when it cannot
+# Sourced by the Windows scripts: one 64-bit Wine prefix serves both builds
+# (x86_64 programs through wine64, i686 ones through wine's 32-bit loader, as
+# 64-bit Windows runs 32-bit programs), with one wineserver for the whole run.
+#   start_wine PREFIX     false, with $wine_problem set, when Wine cannot start
+#   wine_runs i686|x86_64     false, with $wine_problem set, where 32-bit programs cannot run
 #   stop_wine
 
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 wine_problem=
+wine32_problem=
 
 # wine32 is a 32-bit Linux program. Where the kernel runs no 32-bit code,
 # qemu-i386-static runs it, registered through binfmt_misc (needs root).
@@ -14,7 +17,7 @@ enable_32bit_programs() {
   fi
   echo "32-bit programs do not run natively on this kernel: running them through qemu-i386-static."
   if [ "$(id -u)" -ne 0 ]; then
-    wine_problem="32-bit programs do not run here, and registering qemu-i386-static with binfmt_misc needs root"
+    wine32_problem="32-bit programs do not run here, and registering qemu-i386-static with binfmt_misc needs root"
     return 1
   fi
   local misc=/proc/sys/fs/binfmt_misc
@@ -25,33 +28,35 @@ enable_32bit_programs() {
       > "$misc/register"
   fi
   if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    wine_problem="wine32 does not start even through qemu-i386-static: $(/usr/lib/wine/wine --version 2>&1 | head -n 1)"
+    wine32_problem="wine32 does not start even through qemu-i386-static: $(/usr/lib/wine/wine --version 2>&1 | head -n 1)"
     return 1
   fi
 }
 
 start_wine() {
-  local arch=$1
-  export WINEPREFIX=$2
-  case "$arch" in
-    i686) enable_32bit_programs || return 1; export WINEARCH=win32 WINELOADER=/usr/lib/wine/wine ;;
-    x86_64) export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64 ;;
-  esac
+  export WINEPREFIX=$1
   mkdir -p "$WINEPREFIX"
+  # Before the prefix is made, so that it gets its 32-bit part too.
+  enable_32bit_programs || true
   # The 64-bit wineserver serves both word sizes, and never runs under emulation.
-  wineserver_program=/usr/lib/wine/wineserver64
-  [ -x "$wineserver_program" ] || wineserver_program=/usr/lib/wine/wineserver32
-  export WINESERVER=$wineserver_program
+  export WINESERVER=/usr/lib/wine/wineserver64
   local start=$SECONDS
-  # Keep one wineserver for the whole run: each new one costs a start-up.
-  "$wineserver_program" -p
-  if ! timeout 900 "$WINELOADER" cmd /c exit 0 >/dev/null 2>&1; then
-    wine_problem="Wine ($WINELOADER) could not start a Windows program in $WINEPREFIX"
+  "$WINESERVER" -p
+  if ! timeout 1200 /usr/lib/wine/wine64 cmd /c exit 0 >/dev/null 2>&1; then
+    wine_problem="Wine (wine64) could not start a Windows program in $WINEPREFIX"
     return 1
   fi
-  echo "   Wine $arch ready in $((SECONDS - start)) s ($WINEPREFIX)"
+  echo "   Wine ready in $((SECONDS - start)) s ($WINEPREFIX)"
+}
+
+# Each build's tests name their loader (wine or wine64) through the toolchain file.
+wine_runs() {
+  if [ "$1" = i686 ] && [ -n "$wine32_problem" ]; then
+    wine_problem=$wine32_problem
+    return 1
+  fi
 }
 
 stop_wine() {
-  "$wineserver_program" -k 2>/dev/null || true
+  "$WINESERVER" -k 2>/dev/null || true
 }

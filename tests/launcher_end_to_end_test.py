@@ -245,11 +245,15 @@ class Retrieval(LauncherTestCase):
         self.assertEqual(self.read("libs/physfs.dll"), b"a library, not ours")
         self.assertEqual(self.read("data.pak"), files["data.pak"])
 
-        with update_server(files) as server:
+        # The new launcher, started while the next update is being published, waits and finds it current.
+        with update_server(files, lock=[Reply(200, b"now"), Reply(200, b"now"), Reply(404)]) as server:
             again = self.run_launcher()
-        self.assertEqual(again.stdout, CONNECTED + b"Checking for updated files... Done\n"
-                         b"No updates found, starting ORN...\n")
+        self.assertEqual(again.stdout, b"Connecting to server... Failed.\n"
+                         b"Server locked during update operation, waiting for lock to be released.\n"
+                         b"Update started at now\nWaiting... Connected\n"
+                         b"Checking for updated files... Done\nNo updates found, starting ORN...\n")
         self.assertEqual(again.returncode, 3)
+        self.assertEqual(server.requests, [LOCK] * 3 + [MANIFEST])
         for name in ("ORN_Launcher.exe",) + OWN_LIBRARIES:
             self.assertFalse(os.path.exists(self.path(name + ".old")), name)
 
@@ -469,7 +473,7 @@ class Downloads(LauncherTestCase):
             b"Connecting to server... !!Failed!!\nCheck that you have a working internet connection.\n", 1))
         self.assertFalse(self.client_ran())
 
-    def test_a_700_MB_file_in_a_32_bit_address_space(self):
+    def test_a_700_MB_file_in_a_32_bit_address_space_and_a_failed_entry(self):
         # Held whole, a body this large takes a 32-bit process past its address space.
         size = 700 * 1000 * 1000
         served = os.path.join(tempfile.mkdtemp(prefix="launcher_e2e_sparse."), "big.pak")
@@ -482,12 +486,15 @@ class Downloads(LauncherTestCase):
         with open(served, "rb") as source:
             for block in iter(lambda: source.read(1 << 24), b""):
                 digest.update(block)
-        routes = {MANIFEST: Reply(200, b"%s  big.pak\n" % digest.hexdigest().encode()),
+        # A second entry fails, so the run ends without starting the client:
+        # under emulation each Windows process start takes a minute.
+        routes = {MANIFEST: Reply(200, b"%s  big.pak\n%s  missing.dat\n" % (
+                      digest.hexdigest().encode(), hashlib.md5(b"").hexdigest().encode())),
                   uri("big.pak"): Reply(200, body_file=served, ranges=True)}
         with update_server({}, routes):
             result = self.run_launcher()
-        self.assertEqual(result.stdout, HEADER + b"* big.pak... Done.\n" + LAUNCHING)
-        self.assertEqual((result.stderr, result.returncode), (b"", 3))
+        self.assert_downloads(result.stdout, HEADER, [b"* big.pak... Done.\n", b"* missing.dat... Failed.\n"], CANCELED)
+        self.assertEqual((result.stderr, result.returncode), (b"", 1))
         self.assertEqual(subprocess.run(["cmp", served, self.path("big.pak")]).returncode, 0)
         os.remove(self.path("big.pak"))
 
