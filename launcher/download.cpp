@@ -48,6 +48,12 @@ bool append(std::ofstream& file, Md5& md5, const std::string& bytes)
     return !file.fail();
 }
 
+// Where a download is written until it is verified.
+std::string temporaryNameFor(const std::string& localName)
+{
+    return localName + ".orn-partial";
+}
+
 // Fetches every byte into `file`, feeding `md5`; false on any answer or
 // piece that cannot be trusted.
 bool fetchInto(sf::Http& http, const std::string& uri, std::ofstream& file, Md5& md5)
@@ -106,11 +112,6 @@ bool sendRequest(sf::Http& http, const sf::Http::Request& request, sf::Http::Res
 bool isCompleteDownload(const sf::Http::Response& response)
 {
     return response.getStatus() == sf::Http::Response::Ok && bodyMatchesDeclaredLength(response);
-}
-
-std::string temporaryNameFor(const std::string& localName)
-{
-    return localName + ".orn-partial";
 }
 
 bool downloadFile(sf::Http& http, const std::string& uri, const std::string& expectedDigest,

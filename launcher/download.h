@@ -25,6 +25,3 @@ bool downloadFile(sf::Http& http, const std::string& uri, const std::string& exp
 // Bounds the memory a download takes: the HTTP client holds a few copies
 // of each answer's body.
 constexpr unsigned long long downloadPieceBytes = 16ULL << 20;
-
-// Where a download is written until it is verified.
-std::string temporaryNameFor(const std::string& localName);

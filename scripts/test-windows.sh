@@ -57,3 +57,10 @@ for arch in "${arches[@]}"; do
   ctest --test-dir "$build" --output-on-failure
   echo "   Windows $arch took $((SECONDS - start)) s"
 done
+
+# What a deployer uploads: the four own files of the i686 build and their listing.
+if [[ " ${arches[*]} " == *" i686 "* ]]; then
+  echo "== the deployer's Windows files"
+  bash scripts/make-windows-dist.sh updates.example.org build-windows/dist-check
+  (cd build-windows/dist-check && md5sum --check --strict --quiet md5sums)
+fi
