@@ -26,6 +26,12 @@ if(WIN32)
         ${LAUNCHER_WINDOWS_DEPS_PREFIX}/bin/sfml-network-2.dll ${LAUNCHER_WINDOWS_DEPS_PREFIX}/bin/sfml-system-2.dll)
   endif()
   message(STATUS "Windows SFML (network, system): ${LAUNCHER_HAVE_SFML}; Windows PhysFS: ${LAUNCHER_HAVE_PHYSFS}")
+  # A test build without the launcher would pass with its end-to-end suite
+  # left out; it is an error instead.
+  if(LAUNCHER_BUILD_TESTS AND NOT (LAUNCHER_HAVE_PHYSFS AND LAUNCHER_HAVE_SFML))
+    message(FATAL_ERROR "The Windows tests need a Windows PhysFS and SFML under LAUNCHER_WINDOWS_DEPS_PREFIX "
+                        "(scripts/build-windows-deps.sh makes them), or configure with -DLAUNCHER_BUILD_TESTS=OFF")
+  endif()
   if(LAUNCHER_HAVE_PHYSFS AND LAUNCHER_HAVE_SFML)
     message(STATUS "Building ORN_Launcher.exe for Windows")
   else()

@@ -54,7 +54,7 @@ for arch in "${arches[@]}"; do
   cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$arch-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release \
         -DLAUNCHER_WINDOWS_DEPS_PREFIX="$deps/$arch" -DLAUNCHER_PUBLISHER="$PWD/build/orn-publish" >/dev/null
   cmake --build "$build" -j2 >/dev/null
-  ctest --test-dir "$build" --output-on-failure
+  ctest --test-dir "$build" --output-on-failure --no-tests=error
   echo "   Windows $arch took $((SECONDS - start)) s"
 done
 

@@ -526,7 +526,7 @@ class PublishedWithNginx(LauncherTestCase):
 
     def setUp(self):
         if not PUBLISHER:
-            self.skipTest("orn-publish is built natively only; run with --publisher")
+            self.fail("these scenarios need the native orn-publish: run with --publisher")
         super().setUp()
         self.web = tempfile.mkdtemp(prefix="launcher_e2e_web.")
         self.addCleanup(shutil.rmtree, self.web, ignore_errors=True)
