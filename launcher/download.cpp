@@ -8,8 +8,7 @@
 #include <cctype>
 #include <cstdint>
 #include <fstream>
-#include <new>
-#include <stdexcept>
+#include <exception>
 
 namespace {
 

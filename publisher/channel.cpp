@@ -47,20 +47,10 @@ std::string digestOfFile(const fs::path& file)
     return in.bad() ? std::string() : md5.finalize().hexDigest();
 }
 
-// Writes `text` under `name` in `directory` through a temporary name and a
-// rename, so that a client never fetches it half written.
-bool writeAtomically(const fs::path& target, const std::string& text, std::string& failure)
+// Renames a finished temporary file over `target`, so that a client never
+// fetches a half-written file; removes the temporary file when it cannot.
+bool putInPlace(const fs::path& temporary, const fs::path& target, std::string& failure)
 {
-    const fs::path temporary = target.string() + temporarySuffix;
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.close();
-        if (out.fail()) {
-            failure = "cannot write " + temporary.string() + ": " + describeErrno();
-            return false;
-        }
-    }
     std::error_code error;
     fs::rename(temporary, target, error);
     if (error) {
@@ -69,6 +59,19 @@ bool writeAtomically(const fs::path& target, const std::string& text, std::strin
         return false;
     }
     return true;
+}
+
+bool writeAtomically(const fs::path& target, const std::string& text, std::string& failure)
+{
+    const fs::path temporary = target.string() + temporarySuffix;
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (out.fail()) {
+        failure = "cannot write " + temporary.string() + ": " + describeErrno();
+        return false;
+    }
+    return putInPlace(temporary, target, failure);
 }
 
 bool copyAtomically(const SourceFile& file, const fs::path& target, PublishSummary& summary, std::string& failure)
@@ -92,7 +95,7 @@ bool copyAtomically(const SourceFile& file, const fs::path& target, PublishSumma
         in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
         out.write(piece.data(), in.gcount());
         copied += static_cast<unsigned long long>(in.gcount());
-        for (; showProgress && shownTenths < 9 && copied * 10 >= size * static_cast<unsigned>(shownTenths + 1);)
+        while (showProgress && shownTenths < 9 && copied * 10 >= size * static_cast<unsigned>(shownTenths + 1))
             std::cout << " " << ++shownTenths * 10 << "%" << std::flush;
     }
     out.close();
@@ -102,11 +105,8 @@ bool copyAtomically(const SourceFile& file, const fs::path& target, PublishSumma
         fs::remove(temporary, error);
         return false;
     }
-    fs::rename(temporary, target, error);
-    if (error) {
+    if (!putInPlace(temporary, target, failure)) {
         std::cout << " failed" << std::endl;
-        failure = "cannot put " + target.string() + " in place: " + error.message();
-        fs::remove(temporary, error);
         return false;
     }
     std::cout << " copied" << std::endl;

@@ -67,23 +67,10 @@ class Publisher(unittest.TestCase):
         self.assertEqual(leftovers, [])
 
     def test_refuses_trees_the_launcher_cannot_use_and_touches_nothing(self):
-        bad_trees = {
-            "deep/x.dat": {"deep/x.dat": b"x"},
-            "libs/sub/y.dat": {"libs/sub/y.dat": b"y"},
-            "back\\slash": {"back\\slash": b"x"},
-            "c:x": {"c:x": b"x"},
-            "ctl\x01": {"ctl\x01": b"x"},
-            "CON": {"CON": b"x"},
-            "libs/aux.txt": {"libs/aux.txt": b"x"},
-            "Lpt1.log": {"Lpt1.log": b"x"},
-            "readme.txt.": {"readme.txt.": b"x"},
-            "trailing ": {"trailing ": b"x"},
-            "a<b": {"a<b": b"x"},
-            "why?": {"why?": b"x"},
-            "Data.pak": {"Data.pak": b"x", "data.pak": b"y"},
-            "update.lock": {"update.lock": b"x"},
-            "md5sums": {"md5sums": b"x"},
-        }
+        bad_names = ["deep/x.dat", "libs/sub/y.dat", "back\\slash", "c:x", "ctl\x01", "CON", "libs/aux.txt",
+                     "Lpt1.log", "readme.txt.", "trailing ", "a<b", "why?", "update.lock", "md5sums"]
+        bad_trees = {name: {name: b"x"} for name in bad_names}
+        bad_trees["Data.pak"] = {"Data.pak": b"x", "data.pak": b"y"}
         os.makedirs(self.channel)
         self.tree({"index.html": b"the web root's own", "data.pak": b"published before"}, self.channel)
         before = snapshot(os.path.join(self.work, "web"))

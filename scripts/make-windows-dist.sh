@@ -10,8 +10,8 @@ cd "$(dirname "$0")/.."
 host=$1
 out=${2:-dist/windows-i686}
 deps=${LAUNCHER_WINDOWS_DEPS_ROOT:-$PWD/build-windows/deps}
-[ -f "$deps/i686/bin/physfs.dll" ] || bash scripts/build-windows-deps.sh "$deps"
 bash scripts/install-deps.sh --windows
+[ -f "$deps/i686/bin/physfs.dll" ] || bash scripts/build-windows-deps.sh "$deps"
 
 build=build-windows/dist-i686
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release \

@@ -3,11 +3,10 @@ canned statuses and bodies, sequences of answers (a lock that clears), range
 requests answered, ignored or answered wrongly, chunked bodies, connections
 that drop mid-body or stall, and bodies that never end. It records every
 request line it sees, and the Range field of each request.
-Used by the end-to-end tests, the demo and the download benchmark."""
+Used by the end-to-end tests."""
 import http.server
 import os
 import re
-import shutil
 import threading
 import time
 
@@ -31,13 +30,11 @@ class Reply:
 
 class ScriptedServer:
     """routes maps a request path to a Reply or a list of Replies; a list is
-    answered in turn and its last Reply repeats. Unknown paths get 404. A
-    `directory` serves files under it for paths that no route names."""
+    answered in turn and its last Reply repeats. Unknown paths get 404."""
 
-    def __init__(self, port, routes=None, directory=None):
+    def __init__(self, port, routes=None):
         self.routes = {path: list(replies) if isinstance(replies, list) else [replies]
                        for path, replies in (routes or {}).items()}
-        self.directory = os.path.abspath(directory) if directory is not None else None
         self.requests = []
         self.ranges = []
         self.stopping = threading.Event()
@@ -66,10 +63,6 @@ class ScriptedServer:
         replies = self.routes.get(path)
         if replies:
             return replies.pop(0) if len(replies) > 1 else replies[0]
-        if self.directory is not None:
-            local = os.path.normpath(os.path.join(self.directory, path.lstrip("/")))
-            if local.startswith(self.directory + os.sep) and os.path.isfile(local):
-                return Reply(200, body_file=local)
         return Reply(404, b"not found")
 
     def answer(self, handler, reply):
@@ -152,20 +145,3 @@ class ScriptedServer:
         self.httpd.server_close()
         self.thread.join(timeout=5)
 
-
-def main():
-    """Serves a directory on loopback for a bounded time: the demo's update server."""
-    import argparse
-    import time
-
-    parser = argparse.ArgumentParser(description=main.__doc__)
-    parser.add_argument("--port", type=int, required=True)
-    parser.add_argument("--directory", required=True)
-    parser.add_argument("--seconds", type=float, default=300, help="stop by itself after this long")
-    options = parser.parse_args()
-    with ScriptedServer(options.port, directory=options.directory):
-        time.sleep(options.seconds)
-
-
-if __name__ == "__main__":
-    main()
