@@ -1,7 +1,9 @@
 #pragma once
 
 // Chosen when the launcher is built (CMake cache variables LAUNCHER_SERVER_HOST,
-// LAUNCHER_SERVER_PORT and LAUNCHER_LOCK_POLL_MS).
+// LAUNCHER_SERVER_PORT, LAUNCHER_LOCK_POLL_MS and LAUNCHER_RELEASE_KEYS).
 extern const char* const buildServerHost;
 extern const unsigned short buildServerPort;  // 0: the HTTP default, port 80
 extern const unsigned int buildLockPollMilliseconds;
+// Ed25519 public keys "KEYID:BASE64" separated by ';'; empty: releases are not signed.
+extern const char* const buildReleaseKeys;

@@ -1,9 +1,13 @@
 #include "launcher/download.h"
 
+#include "channel/sha256.h"
 #include "digest/md5.h"
+#include "launcher/bounded_get.h"
+#include "launcher/build_constants.h"
 #include "launcher/http_fields.h"
-#include "launcher/manifest_path.h"
+#include "launcher/parent_directories.h"
 #include "launcher/platform/platform.h"
+#include "launcher/remote_paths.h"
 
 #include <cctype>
 #include <cstdint>
@@ -14,14 +18,27 @@ namespace {
 
 const int rangeNotSatisfiable = 416;
 
-// A missing field means the body runs to the end of the connection.
-bool bodyMatchesDeclaredLength(const sf::Http::Response& response)
+// What the checks read of one answer, from the HTTP client or a bounded request.
+struct PieceAnswer {
+    int status = 0;
+    std::string contentLength;
+    std::string contentRange;
+    const std::string* body = nullptr;
+};
+
+PieceAnswer viewOf(const sf::Http::Response& response)
 {
-    const std::string& field = response.getField("Content-Length");
-    if (field.empty())
+    return {response.getStatus(), response.getField("Content-Length"), response.getField("Content-Range"),
+            &response.getBody()};
+}
+
+// A missing field means the body runs to the end of the connection.
+bool bodyMatchesDeclaredLength(const PieceAnswer& answer)
+{
+    if (answer.contentLength.empty())
         return true;
     unsigned long long declared = 0;
-    return parseContentLength(field, declared) && declared == response.getBody().size();
+    return parseContentLength(answer.contentLength, declared) && declared == answer.body->size();
 }
 
 bool sameDigest(const std::string& actual, const std::string& expected)
@@ -35,14 +52,17 @@ bool sameDigest(const std::string& actual, const std::string& expected)
     return true;
 }
 
-// Writes one piece to the file and the digest.
-bool append(std::ofstream& file, Md5& md5, const std::string& bytes)
+// Writes one piece to the file and the digests.
+// The SHA-256 is computed only under a signed release (`sha256` null otherwise).
+bool append(std::ofstream& file, Md5& md5, Sha256* sha256, const std::string& bytes)
 {
     const std::string::size_type slice = 1u << 30;  // Md5::update takes 32-bit lengths
     for (std::string::size_type done = 0; done < bytes.size(); done += slice) {
         const std::string::size_type length = bytes.size() - done < slice ? bytes.size() - done : slice;
         md5.update(bytes.data() + done, static_cast<std::uint32_t>(length));
     }
+    if (sha256 != nullptr)
+        sha256->update(bytes.data(), bytes.size());
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return !file.fail();
 }
@@ -53,38 +73,81 @@ std::string temporaryNameFor(const std::string& localName)
     return localName + ".orn-partial";
 }
 
-// Fetches every byte into `file`, feeding `md5`; false on any answer or
-// piece that cannot be trusted.
-bool fetchInto(sf::Http& http, const std::string& uri, std::ofstream& file, Md5& md5)
+// Asks for bytes first..last: through the HTTP client, or, under a signed
+// release, through a request that stops reading past `maxBodyBytes`.
+class PieceRequester {
+public:
+    PieceRequester(sf::Http& http, const std::string& uri, bool bounded)
+        : http_(http), request_(uri, sf::Http::Request::Get, ""), uri_(uri), bounded_(bounded)
+    {
+    }
+
+    bool ask(unsigned long long first, unsigned long long last, unsigned long long maxBodyBytes, PieceAnswer& answer)
+    {
+        const std::string range = "bytes=" + std::to_string(first) + "-" + std::to_string(last);
+        if (bounded_) {
+            if (!boundedGet(serverHost, buildServerPort, uri_, range, static_cast<std::size_t>(maxBodyBytes), boundedAnswer_))
+                return false;
+            answer = {boundedAnswer_.status, boundedAnswer_.contentLength, boundedAnswer_.contentRange, &boundedAnswer_.body};
+            return true;
+        }
+        // A request of its own: the Range field must not stick to the reused manifest request.
+        request_.setField("Range", range);
+        if (!sendRequest(http_, request_, response_))
+            return false;
+        answer = viewOf(response_);
+        return true;
+    }
+
+private:
+    sf::Http& http_;
+    sf::Http::Request request_;
+    sf::Http::Response response_;
+    BoundedAnswer boundedAnswer_;
+    std::string uri_;
+    bool bounded_;
+};
+
+// Fetches every byte into `file`, feeding the digests; false on any answer
+// or piece that cannot be trusted. With a signed size, never asks past it
+// and takes no answer that disagrees with it.
+bool fetchInto(sf::Http& http, const std::string& uri, const ReleaseEntry* signedEntry, std::ofstream& file,
+               Md5& md5, Sha256* sha256)
 {
-    // A request of its own: the Range field must not stick to the reused manifest request.
-    sf::Http::Request request(uri, sf::Http::Request::Get, "");
-    sf::Http::Response response;
+    if (signedEntry != nullptr && signedEntry->size == 0)
+        return true;  // nothing to ask for; the digests decide
+    PieceRequester requester(http, uri, signedEntry != nullptr);
+    PieceAnswer answer;
     unsigned long long offset = 0;
     unsigned long long total = 0;
     for (;;) {
-        request.setField("Range", "bytes=" + std::to_string(offset) + "-" +
-                                      std::to_string(offset + downloadPieceBytes - 1));
-        if (!sendRequest(http, request, response))
+        unsigned long long last = offset + downloadPieceBytes - 1;
+        if (signedEntry != nullptr && last >= signedEntry->size)
+            last = signedEntry->size - 1;
+        const bool firstPiece = offset == 0;
+        // A whole-file answer to the first request may carry the signed size; a piece, what was asked.
+        const unsigned long long maxBody = firstPiece && signedEntry != nullptr && signedEntry->size > last + 1
+                                               ? signedEntry->size
+                                               : last - offset + 1;
+        if (!requester.ask(offset, last, maxBody, answer))
             return false;
 
-        const int status = response.getStatus();
-        const bool firstPiece = offset == 0;
-        if (firstPiece && status == sf::Http::Response::Ok)
-            return isCompleteDownload(response) && append(file, md5, response.getBody());
+        if (firstPiece && answer.status == sf::Http::Response::Ok)
+            return bodyMatchesDeclaredLength(answer) &&
+                   (signedEntry == nullptr || answer.body->size() == signedEntry->size) &&
+                   append(file, md5, sha256, *answer.body);
 
         ContentRange range;
-        if (firstPiece && status == rangeNotSatisfiable)
-            return parseContentRange(response.getField("Content-Range"), range) && !range.satisfied &&
-                   range.total == 0;
+        if (firstPiece && answer.status == rangeNotSatisfiable)
+            return parseContentRange(answer.contentRange, range) && !range.satisfied && range.total == 0;
 
-        if (status != sf::Http::Response::PartialContent || !bodyMatchesDeclaredLength(response) ||
-            !parseContentRange(response.getField("Content-Range"), range) || !range.satisfied ||
-            range.first != offset || response.getBody().size() != range.last - range.first + 1 ||
-            (!firstPiece && range.total != total))
+        if (answer.status != sf::Http::Response::PartialContent || !bodyMatchesDeclaredLength(answer) ||
+            !parseContentRange(answer.contentRange, range) || !range.satisfied || range.first != offset ||
+            answer.body->size() != range.last - range.first + 1 || (!firstPiece && range.total != total) ||
+            (signedEntry != nullptr && (range.total != signedEntry->size || range.last > last)))
             return false;
         total = range.total;
-        if (!append(file, md5, response.getBody()))
+        if (!append(file, md5, sha256, *answer.body))
             return false;
         offset = range.last + 1;
         if (offset == total)
@@ -110,11 +173,11 @@ bool sendRequest(sf::Http& http, const sf::Http::Request& request, sf::Http::Res
 
 bool isCompleteDownload(const sf::Http::Response& response)
 {
-    return response.getStatus() == sf::Http::Response::Ok && bodyMatchesDeclaredLength(response);
+    return response.getStatus() == sf::Http::Response::Ok && bodyMatchesDeclaredLength(viewOf(response));
 }
 
 bool downloadFile(sf::Http& http, const std::string& uri, const std::string& expectedDigest,
-                  const std::string& localName)
+                  const ReleaseEntry* signedEntry, const std::string& localName)
 {
     if (!createParentDirectories(localName))
         return false;
@@ -124,9 +187,11 @@ bool downloadFile(sf::Http& http, const std::string& uri, const std::string& exp
 
     std::ofstream file(temporaryName, std::ios::out | std::ios::binary | std::ios::trunc);
     Md5 md5;
-    bool whole = file && fetchInto(http, uri, file, md5);
+    Sha256 sha256;
+    bool whole = file && fetchInto(http, uri, signedEntry, file, md5, signedEntry != nullptr ? &sha256 : nullptr);
     file.close();
     whole = whole && !file.fail() && sameDigest(md5.finalize().hexDigest(), expectedDigest) &&
+            (signedEntry == nullptr || sha256.hexDigest() == signedEntry->sha256) &&
             platform::replaceFile(temporaryName.c_str(), localName.c_str());
     if (!whole)
         platform::removeFile(temporaryName.c_str());

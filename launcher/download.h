@@ -1,5 +1,7 @@
 #pragma once
 
+#include "channel/release.h"
+
 #include <SFML/Network/Http.hpp>
 
 #include <string>
@@ -17,10 +19,12 @@ bool isCompleteDownload(const sf::Http::Response& response);
 // Fetches `uri` in pieces of downloadPieceBytes through range requests (or
 // whole from a server that ignores ranges) into a temporary file beside
 // `localName`, and puts it in place only when every byte arrived and their
-// MD5 equals `expectedDigest` (hex, letter case ignored). On failure the
-// file under `localName` stays as it was.
+// MD5 equals `expectedDigest` (hex, letter case ignored). With a signed
+// entry, it also never asks past the signed size, reads no answer longer
+// than that, and requires the signed size and SHA-256. On failure the file
+// under `localName` stays as it was.
 bool downloadFile(sf::Http& http, const std::string& uri, const std::string& expectedDigest,
-                  const std::string& localName);
+                  const ReleaseEntry* signedEntry, const std::string& localName);
 
 // Bounds the memory a download takes: the HTTP client holds a few copies
 // of each answer's body.

@@ -1,6 +1,6 @@
 #include "launcher/leftover_cleanup.h"
 
-#include "launcher/own_files.h"
+#include "channel/own_files.h"
 #include "launcher/platform/platform.h"
 
 #include <physfs.h>

@@ -3,6 +3,7 @@
 #include "launcher/platform/platform.h"
 #include "launcher/remote_paths.h"
 #include "launcher/server_handshake.h"
+#include "launcher/signed_release.h"
 #include "launcher/update_retrieval.h"
 
 #include <SFML/Network/Http.hpp>
@@ -28,8 +29,10 @@ int main(int argc, char** argv)
     if (const char* baseDir = PHYSFS_getBaseDir())
         platform::changeDirectory(baseDir);
 
-    if (argc == 2)
-        remoteDir = basePath + argv[1] + "/";
+    if (argc == 2) {
+        channelName = argv[1];
+        remoteDir = basePath + channelName + "/";
+    }
 
     removeLeftovers();
 
@@ -41,5 +44,10 @@ int main(int argc, char** argv)
     std::string manifestText;
     if (!fetchManifest(http, request, response, manifestText))
         return 1;
-    return retrieveUpdates(http, manifestText);
+    if (!releaseKeysBuiltIn())
+        return retrieveUpdates(http, manifestText, nullptr);
+    Release release;
+    if (!fetchSignedRelease(http, response, manifestText, release))
+        return 1;
+    return retrieveUpdates(http, manifestText, &release);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "launcher/own_files.h"
+#include "channel/own_files.h"
 
 // Moves each flagged own file to its ".old" name and its ".new" copy into
 // its place; reports failed moves on standard error.

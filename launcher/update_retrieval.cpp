@@ -1,14 +1,16 @@
 #include "launcher/update_retrieval.h"
 
 #include "index/file_index.h"
+#include "launcher/accepted_serials.h"
 #include "launcher/download.h"
-#include "launcher/manifest_path.h"
-#include "launcher/own_files.h"
+#include "channel/manifest_path.h"
+#include "channel/own_files.h"
 #include "launcher/remote_paths.h"
 #include "launcher/self_replacement.h"
 #include "launcher/uri_escape.h"
 
 #include <iostream>
+#include <unordered_map>
 
 namespace {
 
@@ -23,17 +25,37 @@ const char* const canceledText = "Some updated files failed to be retrieved, can
 const char* const launchingText = "Updated files retrieved, patching and launching ORN...";
 
 // True when the file arrived whole and verified and is in place under its local name.
-bool downloadEntry(sf::Http& http, const FileIndex& index, const std::string& path, const std::string& localName)
+bool downloadEntry(sf::Http& http, const FileIndex& index, const std::unordered_map<std::string, ReleaseEntry>& signedEntries,
+                   const Release* release, const std::string& path, const std::string& localName)
 {
     if (!isSafeManifestPath(path))
         return false;
-    return downloadFile(http, remoteDir + escapeUriPath(path), index.remoteDigests.at(path), localName);
+    const ReleaseEntry* signedEntry = nullptr;
+    if (release != nullptr) {
+        const auto found = signedEntries.find(path);
+        if (found == signedEntries.end())
+            return false;
+        signedEntry = &found->second;
+    }
+    return downloadFile(http, remoteDir + escapeUriPath(path), index.remoteDigests.at(path), signedEntry, localName);
+}
+
+// Raised only once the whole update is in place: a failed run may be retried with the same release.
+void acceptRelease(const Release* release)
+{
+    if (release != nullptr)
+        recordAcceptedSerial(channelName, release->serial);
 }
 
 }  // namespace
 
-int retrieveUpdates(sf::Http& http, const std::string& manifestText)
+int retrieveUpdates(sf::Http& http, const std::string& manifestText, const Release* release)
 {
+    std::unordered_map<std::string, ReleaseEntry> signedEntries;
+    if (release != nullptr) {
+        for (const ReleaseEntry& entry : release->files)
+            signedEntries.emplace(entry.path, entry);
+    }
     FileIndex index(manifestText);
     index.scanDirectory("libs/");
     index.scanDirectory("");
@@ -41,6 +63,7 @@ int retrieveUpdates(sf::Http& http, const std::string& manifestText)
 
     if (changed.empty()) {
         std::cout << doneText << std::endl << noUpdatesText << std::endl;
+        acceptRelease(release);
         patchAndLaunch(0);
     }
 
@@ -65,7 +88,7 @@ int retrieveUpdates(sf::Http& http, const std::string& manifestText)
         std::cout << entryPrefix << path << entrySuffix;
         std::cout.flush();
 
-        if (downloadEntry(http, index, path, localName)) {
+        if (downloadEntry(http, index, signedEntries, release, path, localName)) {
             flags = static_cast<SelfFileFlags>(flags | entryBit);
             std::cout << entryDoneText << std::endl;
         } else {
@@ -79,5 +102,6 @@ int retrieveUpdates(sf::Http& http, const std::string& manifestText)
         return 1;
     }
     std::cout << launchingText << std::endl << std::endl;
+    acceptRelease(release);
     patchAndLaunch(flags);
 }

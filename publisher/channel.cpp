@@ -1,8 +1,10 @@
 #include "publisher/channel.h"
 
-#include "digest/md5.h"
+#include "channel/channel_names.h"
+#include "channel/manifest_line.h"
+#include "channel/manifest_path.h"
 #include "index/file_index.h"
-#include "launcher/manifest_path.h"
+#include "publisher/channel_files.h"
 
 #include <cerrno>
 #include <chrono>
@@ -21,9 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const lockName = "update.lock";
-const char* const manifestName = "md5sums";
-const char* const temporarySuffix = ".orn-publish";
 const std::size_t pieceBytes = 1u << 20;
 const unsigned long long progressFrom = 64ULL << 20;  // files this large show their progress
 
@@ -32,53 +31,11 @@ std::string describeErrno()
     return std::strerror(errno);
 }
 
-// The digest of a file's content, or "" when it cannot be read whole.
-std::string digestOfFile(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return std::string();
-    Md5 md5;
-    std::vector<char> piece(pieceBytes);
-    while (in) {
-        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-        md5.update(piece.data(), static_cast<std::uint32_t>(in.gcount()));
-    }
-    return in.bad() ? std::string() : md5.finalize().hexDigest();
-}
-
-// Renames a finished temporary file over `target`, so that a client never
-// fetches a half-written file; removes the temporary file when it cannot.
-bool putInPlace(const fs::path& temporary, const fs::path& target, std::string& failure)
-{
-    std::error_code error;
-    fs::rename(temporary, target, error);
-    if (error) {
-        failure = "cannot put " + target.string() + " in place: " + error.message();
-        fs::remove(temporary, error);
-        return false;
-    }
-    return true;
-}
-
-bool writeAtomically(const fs::path& target, const std::string& text, std::string& failure)
-{
-    const fs::path temporary = target.string() + temporarySuffix;
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (out.fail()) {
-        failure = "cannot write " + temporary.string() + ": " + describeErrno();
-        return false;
-    }
-    return putInPlace(temporary, target, failure);
-}
-
 bool copyAtomically(const SourceFile& file, const fs::path& target, PublishSummary& summary, std::string& failure)
 {
     std::error_code error;
     fs::create_directories(target.parent_path(), error);
-    const fs::path temporary = target.string() + temporarySuffix;
+    const fs::path temporary = target.string() + publisherTemporarySuffix;
     std::ifstream in(file.location, std::ios::binary);
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     if (!in || !out) {
@@ -128,7 +85,7 @@ std::string utcNow()
 // The paths the channel's current manifest lists.
 std::set<std::string> previouslyListed(const fs::path& channel)
 {
-    std::ifstream in(channel / manifestName, std::ios::binary);
+    std::ifstream in(channel / channelManifestName, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     std::set<std::string> paths;
@@ -140,16 +97,12 @@ std::set<std::string> previouslyListed(const fs::path& channel)
 }  // namespace
 
 bool publishChannel(const SourceTree& tree, const fs::path& channel, unsigned holdLockSeconds,
-                    PublishSummary& summary, std::string& failure)
+                    const ReleaseSigning* signing, PublishSummary& summary, std::string& failure)
 {
     std::error_code error;
-    fs::create_directories(channel, error);
-    if (error) {
-        failure = "cannot create " + channel.string() + ": " + error.message();
-        return false;
-    }
+    const fs::path lockFile = channel / channelLockName;
     const std::string startedAt = utcNow();
-    if (!writeAtomically(channel / lockName, startedAt, failure))
+    if (!writeAtomically(lockFile, startedAt, failure))
         return false;
     std::cout << "Lock raised: update started at " << startedAt << std::endl;
     if (holdLockSeconds > 0) {
@@ -159,25 +112,28 @@ bool publishChannel(const SourceTree& tree, const fs::path& channel, unsigned ho
 
     const std::set<std::string> listedBefore = previouslyListed(channel);
     std::string manifest;
+    std::vector<ReleaseEntry> signedEntries;
     std::set<std::string> listedNow;
     for (const SourceFile& file : tree.files) {
-        const std::string digest = digestOfFile(file.location);
-        if (digest.empty()) {
+        const FileDigests digests = digestsOfFile(file.location, signing != nullptr);
+        if (!digests.read) {
             failure = "cannot read " + file.location.string() + ": " + describeErrno();
             return false;
         }
         const fs::path target = channel / file.path;
-        if (!(fs::is_regular_file(fs::symlink_status(target, error)) && digestOfFile(target) == digest) &&
+        if (!(fs::is_regular_file(fs::symlink_status(target, error)) && digestsOfFile(target, false).md5 == digests.md5) &&
             !copyAtomically(file, target, summary, failure))
             return false;
-        manifest += digest + "  " + file.path + "\n";
+        manifest += manifestLine(digests.md5, file.path);
+        signedEntries.push_back({digests.sha256, digests.size, file.path});
         listedNow.insert(file.path);
         ++summary.files;
     }
 
     // Only what the previous manifest listed is ours to remove.
     for (const std::string& path : listedBefore) {
-        if (listedNow.count(path) != 0 || !isSafeManifestPath(path) || path == lockName || path == manifestName)
+        if (listedNow.count(path) != 0 || !isSafeManifestPath(path) || path == channelLockName ||
+            path == channelManifestName || path == channelReleaseName)
             continue;
         const fs::path target = channel / path;
         const fs::file_status status = fs::symlink_status(target, error);
@@ -191,10 +147,14 @@ bool publishChannel(const SourceTree& tree, const fs::path& channel, unsigned ho
         ++summary.removed;
     }
 
-    if (!writeAtomically(channel / manifestName, manifest, failure))
+    if (!writeAtomically(channel / channelManifestName, manifest, failure))
         return false;
-    if (!fs::remove(channel / lockName, error)) {
-        failure = "cannot remove the lock " + (channel / lockName).string() + ": " + error.message();
+    if (signing != nullptr &&
+        !writeAtomically(channel / channelReleaseName, signedReleaseText(*signing, manifest, signedEntries), failure))
+        return false;
+    if (!fs::remove(lockFile, error)) {
+        failure = "cannot remove the lock " + lockFile.string() + ": " +
+                  (error ? error.message() : "someone else removed it meanwhile");
         return false;
     }
     return true;

@@ -1,13 +1,18 @@
 #!/usr/bin/env python3
 """The real orn-publish command run as a process over temporary trees."""
 import argparse
+import hashlib
 import os
 import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
+import release_signing  # noqa: E402
 
 PUBLISHER = None
 OWN = ("ORN_Launcher.exe", "physfs.dll", "sfml-network-2.dll", "sfml-system-2.dll")
@@ -46,8 +51,8 @@ class Publisher(unittest.TestCase):
             with open(full, "wb") as out:
                 out.write(content)
 
-    def publish(self):
-        return subprocess.run([PUBLISHER, self.source, self.channel], capture_output=True, timeout=60)
+    def publish(self, *options):
+        return subprocess.run([PUBLISHER, *options, self.source, self.channel], capture_output=True, timeout=60)
 
     def release(self, **changes):
         files = {name: b"build of " + name.encode() for name in OWN}
@@ -137,6 +142,87 @@ class Publisher(unittest.TestCase):
         result = self.publish()
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assert_published(self.release())
+
+
+class SignedPublishing(Publisher):
+    def setUp(self):
+        super().setUp()
+        self.key = os.path.join(self.work, "keys", "release.secret")
+        os.makedirs(os.path.dirname(self.key))
+        # Whatever the umask, the secret key is the owner's alone.
+        self.keygen = subprocess.run([PUBLISHER, "keygen", self.key], capture_output=True, timeout=60,
+                                     preexec_fn=lambda: os.umask(0))
+
+    def release_lines(self):
+        with open(os.path.join(self.channel, "release"), "rb") as source:
+            text = source.read()
+        self.assertTrue(release_signing.verifies(text, self.key), text)
+        return release_signing.split(text)[0].decode().splitlines()
+
+    def test_keygen_writes_a_secret_key_once_and_prints_its_public_key(self):
+        self.assertEqual(self.keygen.returncode, 0, self.keygen.stderr)
+        self.assertEqual(os.stat(self.key).st_mode & 0o777, 0o600)
+        public_key = release_signing.read_secret_key(self.key)[1][32:]
+        self.assertEqual(self.keygen.stdout.decode(), release_signing.public_key_text(public_key) + "\n")
+        with open(self.key, "rb") as source:
+            before = source.read()
+        again = subprocess.run([PUBLISHER, "keygen", self.key], capture_output=True, timeout=60)
+        self.assertEqual(again.returncode, 2)
+        self.assertIn(b"never overwritten", again.stderr)
+        with open(self.key, "rb") as source:
+            self.assertEqual(source.read(), before)
+
+    def test_signed_releases_list_every_file_and_their_serial_only_grows(self):
+        self.tree(self.release())
+        self.assertEqual(self.publish("--sign", self.key).returncode, 0)
+        self.assert_published(self.release())
+        lines = self.release_lines()
+        with open(os.path.join(self.channel, "md5sums"), "rb") as manifest:
+            listing = manifest.read()
+        paths = [line.split(b"  ", 1)[1].decode() for line in listing.splitlines()]
+        sha256sum = subprocess.run(["sha256sum", *paths], cwd=self.channel, capture_output=True, check=True)
+        files = ["file %s %d %s" % (digest.decode(), os.path.getsize(os.path.join(self.channel, path)), path)
+                 for (digest, _), path in zip((line.split(b"  ", 1) for line in sha256sum.stdout.splitlines()), paths)]
+        self.assertEqual(lines, ["orn-release 1", "channel latest", "serial 1",
+                                 "md5sums-sha256 " + hashlib.sha256(listing).hexdigest()] + files)
+
+        self.tree(self.release(**{"data.pak": b"data 2"}))
+        self.assertEqual(self.publish("--sign", self.key).returncode, 0)
+        self.assertEqual(self.release_lines()[2], "serial 2")
+        before = snapshot(self.channel)
+        for refused in (["--serial", "2"], []):  # a serial that does not grow; an unsigned publish over a signed channel
+            result = self.publish(*(["--sign", self.key] if refused else []), *refused)
+            self.assertEqual(result.returncode, 2, result.stderr)
+            self.assertIn(b"nothing in", result.stderr)
+            self.assertEqual(snapshot(self.channel), before)
+        self.assertEqual(self.publish("--sign", self.key, "--serial", "10").returncode, 0)
+        self.assertEqual(self.release_lines()[2], "serial 10")
+
+        before = {path: entry for path, entry in snapshot(self.channel).items() if not path.endswith("release")}
+        resigned = subprocess.run([PUBLISHER, "--sign", self.key, "--expires", "7", "--resign", self.channel],
+                                  capture_output=True, timeout=60)
+        self.assertEqual(resigned.returncode, 0, resigned.stderr)
+        lines = self.release_lines()
+        self.assertEqual(lines[2], "serial 11")
+        expires = time.mktime(time.strptime(lines[3], "expires %Y-%m-%dT%H:%M:%SZ")) - time.timezone
+        self.assertLess(abs(expires - (time.time() + 7 * 86400)), 120)
+        self.assertEqual({p: e for p, e in snapshot(self.channel).items() if not p.endswith("release")}, before)
+
+    def test_a_second_publish_of_a_channel_refuses_while_the_first_runs(self):
+        self.tree(self.release())
+        first = subprocess.Popen([PUBLISHER, "--hold-lock", "3", "--sign", self.key, self.source, self.channel],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 30
+        while not os.path.exists(os.path.join(self.channel, "update.lock")):
+            self.assertLess(time.monotonic(), deadline, "the first publish never raised the lock")
+            time.sleep(0.02)
+        second = self.publish("--sign", self.key)
+        self.assertEqual(second.returncode, 1)
+        self.assertIn(b"another orn-publish is publishing", second.stderr)
+        self.assertTrue(os.path.exists(os.path.join(self.channel, "update.lock")), "the first run's lock stays up")
+        self.assertEqual(first.wait(timeout=60), 0, first.stderr.read())
+        self.assert_published(self.release())
+        self.assertEqual(self.release_lines()[2], "serial 1")
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 #include "publisher/source_tree.h"
 
-#include "launcher/manifest_path.h"
-#include "launcher/own_files.h"
+#include "channel/channel_names.h"
+#include "channel/manifest_path.h"
+#include "channel/own_files.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,7 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const libraryDirectory = "libs";
 
 std::string lowerCase(std::string text)
 {
@@ -66,7 +66,7 @@ SourceTree readSourceTree(const fs::path& root)
     for (const fs::directory_entry& entry : fs::directory_iterator(root, error)) {
         const std::string name = entry.path().filename().string();
         if (entry.is_directory(error) && !entry.is_symlink(error)) {
-            if (name != libraryDirectory) {
+            if (name != libraryDirectoryName) {
                 refuseEverythingBelow(entry.path(), name + "/", tree);
                 continue;
             }
@@ -79,8 +79,8 @@ SourceTree readSourceTree(const fs::path& root)
             }
             continue;
         }
-        if (name == "update.lock" || name == "md5sums") {
-            tree.problems.push_back(name + ": the channel's own lock and manifest cannot be published as files");
+        if (name == channelLockName || name == channelManifestName || name == channelReleaseName) {
+            tree.problems.push_back(name + ": the channel's own lock, manifest and release cannot be published as files");
             continue;
         }
         addEntry(entry, name, tree);

@@ -6,7 +6,9 @@
 #     (sfml-network-2.dll, sfml-system-2.dll);
 #   - PhysFS (physfs.dll) from Debian's libphysfs source package when the
 #     mirror serves it, else from the PhysFS tree inside Debian's love source
-#     package, else from a PhysFS source tree that you name.
+#     package, else from a PhysFS source tree that you name;
+#   - libsodium from Debian's source package, as a static library that the
+#     launcher links into ORN_Launcher.exe (no fourth DLL).
 # The DLLs link their C and C++ runtimes statically: they import Windows
 # system DLLs only. Configure a Windows build with
 # -DLAUNCHER_WINDOWS_DEPS_PREFIX=ROOT/i686 (or ROOT/x86_64).
@@ -46,6 +48,9 @@ fetch_source() {  # package: unpacks Debian's source package into $work, prints 
 echo "== sources"
 sfml=$(fetch_source libsfml 'libsfml-*') || { echo "SFML's source package could not be fetched from the package mirror." >&2; exit 4; }
 echo "   SFML: Debian's source package ($(basename "$sfml"))"
+sodium=$(fetch_source libsodium 'libsodium-*') || { echo "libsodium's source package could not be fetched from the package mirror." >&2; exit 4; }
+echo "   libsodium: Debian's source package ($(basename "$sodium"))"
+(cd "$sodium" && autoreconf -fi >"$work/sodium-autoreconf.log" 2>&1) || { cat "$work/sodium-autoreconf.log" >&2; exit 1; }
 if [ -z "$physfs_tree" ]; then
   if physfs_tree=$(fetch_source libphysfs 'libphysfs-*') && [ -n "$physfs_tree" ]; then
     echo "   PhysFS: Debian's libphysfs source package"
@@ -86,5 +91,10 @@ for arch in i686 x86_64; do
       $(ls physfs*.c) -Wl,--out-implib,"$prefix/lib/libphysfs.dll.a" -static-libgcc -static 2>"$work/physfs-$arch.log") ||
     { cat "$work/physfs-$arch.log" >&2; exit 1; }
   cp "$physfs_src/physfs.h" "$prefix/include/"
-  echo "   installed: $(cd "$prefix/bin" && ls ./*.dll | tr '\n' ' ')"
+
+  mkdir -p "$work/sodium-$arch"
+  (cd "$work/sodium-$arch" && "$sodium/configure" --host="$triplet" --prefix="$prefix" --disable-shared --enable-static \
+       --disable-dependency-tracking >"$work/sodium-$arch.log" 2>&1 && make -j2 >>"$work/sodium-$arch.log" 2>&1 &&
+     make install >>"$work/sodium-$arch.log" 2>&1) || { tail -n 40 "$work/sodium-$arch.log" >&2; exit 1; }
+  echo "   installed: $(cd "$prefix/bin" && ls ./*.dll | tr '\n' ' ')lib/libsodium.a"
 done

@@ -1,24 +1,34 @@
 #!/usr/bin/env bash
 # The deployer's and the player's story on one command, on this machine:
-# Debian's nginx serves a web root on 127.0.0.1; orn-publish publishes
-# release 1; the launcher installs it into a fresh game directory; release 2
-# (a changed data file and a new launcher build) is published while a
-# launcher waits behind the lock; then it updates itself and starts the
-# stand-in client; a last run finds no updates. Exits 0 when the story went
-# as told, 1 otherwise. Cleans up after itself.
+# the deployer makes a signing key and builds the launcher with its public
+# half; Debian's nginx serves a web root on 127.0.0.1; orn-publish publishes
+# release 1, signed; the launcher installs it into a fresh game directory;
+# release 2 (a changed data file and a new launcher build) is published while
+# a launcher waits behind the lock; then it updates itself and starts the
+# stand-in client; a manifest changed on the server after signing is refused;
+# a last run finds no updates. Exits 0 when the story went as told, 1
+# otherwise. Cleans up after itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
 bash scripts/install-deps.sh
 
 port=$(python3 scripts/free_port.py)
-echo "== building the launcher for 127.0.0.1:$port (lock polled every second) and orn-publish"
-cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=Release -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_BUILD_BENCHMARKS=OFF \
-      -DLAUNCHER_SERVER_HOST=127.0.0.1 -DLAUNCHER_SERVER_PORT="$port" -DLAUNCHER_LOCK_POLL_MS=1000 >/dev/null
-cmake --build build-demo -j2 --target launcher orn_publish >/dev/null
-publish=$source_dir/build-demo/orn-publish
-
 work=$(mktemp -d /tmp/launcher-demo.XXXXXX)
+echo "== building orn-publish"
+cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=Release -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_BUILD_BENCHMARKS=OFF \
+      -DLAUNCHER_SERVER_HOST=127.0.0.1 -DLAUNCHER_SERVER_PORT="$port" -DLAUNCHER_LOCK_POLL_MS=1000 \
+      -DLAUNCHER_RELEASE_KEYS= >/dev/null
+cmake --build build-demo -j2 --target orn_publish >/dev/null
+publish=$source_dir/build-demo/orn-publish
+echo "== deployer: a signing key, kept outside the web root"
+key=$work/keys/release.secret
+mkdir -p "$work/keys"
+public_key=$("$publish" keygen "$key")
+echo "   public key: $public_key"
+echo "== building the launcher for 127.0.0.1:$port (lock polled every second), trusting that key"
+cmake -S . -B build-demo -DLAUNCHER_RELEASE_KEYS="$public_key" >/dev/null
+cmake --build build-demo -j2 --target launcher >/dev/null
 server_pid=
 publisher_pid=
 cleanup() {
@@ -56,8 +66,8 @@ done
 printf 'map and texture data, release 1\n' > "$release/data.pak"
 printf 'engine library, release 1\n' > "$release/libs/engine.dll"
 
-echo; echo "=== deployer: orn-publish release 1"
-"$publish" "$release" "$channel"
+echo; echo "=== deployer: orn-publish release 1, signed"
+"$publish" --sign "$key" --expires 30 "$release" "$channel"
 
 # A player's fresh installation: the client, the launcher and its libraries, nothing else.
 game=$work/game
@@ -77,8 +87,8 @@ expect "the first start fetches release 1 and starts the client" \
 # Release 2: new data and a new launcher build, published while a player starts the game.
 printf 'map and texture data, release 2\n' > "$release/data.pak"
 printf '\n# launcher build 2\n' >> "$release/ORN_Launcher.exe"   # still runnable, but a new digest
-echo; echo "=== deployer: orn-publish release 2, holding the lock for 4 s"
-"$publish" --hold-lock 4 "$release" "$channel" > "$work/publish.out" 2>&1 &
+echo; echo "=== deployer: orn-publish release 2, signed, holding the lock for 4 s"
+"$publish" --hold-lock 4 --sign "$key" --expires 30 "$release" "$channel" > "$work/publish.out" 2>&1 &
 publisher_pid=$!
 for _ in $(seq 100); do [ -e "$channel/update.lock" ] && break; sleep 0.05; done
 run_launcher "second start, while release 2 is being published"
@@ -89,8 +99,18 @@ expect "the launcher waited behind the lock" 'grep -q "^Server locked during upd
 expect "it updated itself to the published build and started the client" \
   '[ $status -eq 0 ] && [ $publish_status -eq 0 ] && cmp -s $game/ORN_Launcher.exe $release/ORN_Launcher.exe && cmp -s $game/data.pak $release/data.pak'
 
-run_launcher "third start"
-expect "the third start finds no updates and deletes the replaced launcher" \
+echo; echo "=== someone on the way changes md5sums to serve a file of their own"
+cp "$channel/md5sums" "$work/md5sums.published"
+printf 'not the deployer'"'"'s data\n' > "$channel/forged.pak"
+(cd "$channel" && md5sum forged.pak) >> "$channel/md5sums"
+run_launcher "third start, against the forged manifest"
+expect "the launcher refuses the forged manifest, changes nothing and does not start the client" \
+  '[ $status -eq 1 ] && grep -qx "The update'"'"'s file list does not match its signature, canceling launch." $work/out && [ ! -e $game/forged.pak ]'
+cp "$work/md5sums.published" "$channel/md5sums"
+rm "$channel/forged.pak"
+
+run_launcher "fourth start"
+expect "the fourth start finds no updates and deletes the replaced launcher" \
   '[ $status -eq 0 ] && grep -qx "No updates found, starting ORN..." $work/out && [ ! -e $game/ORN_Launcher.exe.old ]'
 
 echo

@@ -5,7 +5,7 @@
 #   scripts/install-deps.sh --fuzz     also clang and its libFuzzer and sanitizer runtimes
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libphysfs-dev libsfml-dev libgtest-dev googletest
+packages=(cmake make g++ pkg-config libphysfs-dev libsfml-dev libsodium-dev libgtest-dev googletest
           libbenchmark-dev libssl-dev python3 curl coreutils time nginx-light)
 with_windows=false
 for argument in "$@"; do
@@ -16,10 +16,11 @@ for argument in "$@"; do
   esac
 done
 if $with_windows; then
-  # dpkg-dev unpacks the SFML source package that is cross-built for Windows.
+  # dpkg-dev unpacks the SFML and libsodium source packages that are cross-built
+  # for Windows; autoconf, automake and libtool regenerate libsodium's build files.
   # qemu-user-static runs wine32 where the kernel runs no 32-bit code itself.
   packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-            wine wine32 wine64 qemu-user-static dpkg-dev)
+            wine wine32 wine64 qemu-user-static dpkg-dev autoconf automake libtool)
 fi
 
 as_root() {

@@ -3,19 +3,22 @@
 # launcher's four own files (ORN_Launcher.exe for the named update server,
 # physfs.dll, sfml-network-2.dll, sfml-system-2.dll) and an md5sum listing of
 # them. Copy the four into the release tree that orn-publish publishes.
+# With LAUNCHER_RELEASE_KEYS set in the environment, the launcher runs only
+# releases signed with one of those keys.
 #   scripts/make-windows-dist.sh SERVER_HOST [OUTPUT_DIR]   (default dist/windows-i686)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-[ $# -ge 1 ] || { sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+[ $# -ge 1 ] || { sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 host=$1
 out=${2:-dist/windows-i686}
 deps=${LAUNCHER_WINDOWS_DEPS_ROOT:-$PWD/build-windows/deps}
 bash scripts/install-deps.sh --windows
-[ -f "$deps/i686/bin/physfs.dll" ] || bash scripts/build-windows-deps.sh "$deps"
+[ -f "$deps/i686/lib/libsodium.a" ] || bash scripts/build-windows-deps.sh "$deps"
 
 build=build-windows/dist-i686
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release \
       -DLAUNCHER_WINDOWS_DEPS_PREFIX="$deps/i686" -DLAUNCHER_SERVER_HOST="$host" \
+      -DLAUNCHER_RELEASE_KEYS="${LAUNCHER_RELEASE_KEYS:-}" \
       -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" -j2 --target launcher >/dev/null
 

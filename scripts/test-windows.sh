@@ -25,7 +25,7 @@ cannot_run() {
 }
 
 deps=${LAUNCHER_WINDOWS_DEPS_ROOT:-$PWD/build-windows/deps}
-if [ ! -f "$deps/i686/bin/physfs.dll" ] || [ ! -f "$deps/x86_64/bin/physfs.dll" ]; then
+if [ ! -f "$deps/i686/lib/libsodium.a" ] || [ ! -f "$deps/x86_64/lib/libsodium.a" ]; then
   start=$SECONDS
   bash scripts/build-windows-deps.sh "$deps"
   echo "   libraries built in $((SECONDS - start)) s"

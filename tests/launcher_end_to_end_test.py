@@ -8,6 +8,7 @@ Windows stand-in client)."""
 import argparse
 import hashlib
 import os
+import re
 import shutil
 import stat
 import subprocess
@@ -18,6 +19,7 @@ import unittest
 import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import release_signing  # noqa: E402
 from nginx_server import NginxServer  # noqa: E402
 from scripted_server import Reply, ScriptedServer  # noqa: E402
 
@@ -25,9 +27,12 @@ PORT = None
 SANITIZED = False
 TARGET = None
 PUBLISHER = None
+SIGNED_LAUNCHER = None  # a build of the launcher that trusts the test key
+RELEASE_KEY = None  # the test key's secret half
 LATEST = "/~qel/ORN/windows/latest/"
 LOCK = LATEST + "update.lock"
 MANIFEST = LATEST + "md5sums"
+RELEASE = LATEST + "release"
 OWN_LIBRARIES = ("physfs.dll", "sfml-network-2.dll", "sfml-system-2.dll")
 CLIENT_SCRIPT = b"#!/bin/sh\necho \"client ran\" >> client.log\nexit 3\n"
 
@@ -582,6 +587,136 @@ class PublishedWithNginx(LauncherTestCase):
             self.assertEqual(self.read(path), second[path], path)
 
 
+def md5(content):
+    return hashlib.md5(content).hexdigest().encode()
+
+
+class SignedReleases(LauncherTestCase):
+    """The launcher built with the test key, against channels that the real
+    orn-publish signed with its secret half, served as published or forged."""
+
+    def setUp(self):
+        if not (PUBLISHER and SIGNED_LAUNCHER and RELEASE_KEY):
+            self.fail("these scenarios need --publisher, --signed-launcher and --release-key")
+        super().setUp()
+        with open(SIGNED_LAUNCHER, "rb") as binary:
+            self.launcher_bytes = binary.read()
+        self.put("ORN_Launcher.exe", self.launcher_bytes, executable=True)
+        self.web = tempfile.mkdtemp(prefix="launcher_e2e_signed.")
+        self.addCleanup(shutil.rmtree, self.web, ignore_errors=True)
+
+    def publish(self, files, channel="latest", *options):
+        tree = os.path.join(self.web, "tree")
+        shutil.rmtree(tree, ignore_errors=True)
+        for path, content in files.items():
+            os.makedirs(os.path.dirname(os.path.join(tree, path)), exist_ok=True)
+            with open(os.path.join(tree, path), "wb") as out:
+                out.write(content)
+        directory = os.path.join(self.web, channel)
+        result = subprocess.run([PUBLISHER, "--sign", RELEASE_KEY, *options, tree, directory],
+                                capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return directory
+
+    def channel_file(self, directory, name):
+        with open(os.path.join(directory, name), "rb") as source:
+            return source.read()
+
+    def routes(self, directory):
+        """The published channel under LATEST, with range requests answered."""
+        routes = {LOCK: Reply(404)}
+        for root, _, names in os.walk(directory):
+            for name in names:
+                path = os.path.relpath(os.path.join(root, name), directory).replace(os.sep, "/")
+                routes[uri(path)] = Reply(200, self.channel_file(root, name), ranges=True)
+        return routes
+
+    def game_snapshot(self):
+        return {os.path.relpath(os.path.join(root, name), self.game): self.read(os.path.join(root, name))
+                for root, _, names in os.walk(self.game) for name in names}
+
+    def test_signed_self_update_of_launcher_and_libraries(self):
+        files = {"ORN_Launcher.exe": self.launcher_bytes + b"\n#version 2\n", "ORN_Client.exe": TARGET.client,
+                 "libs/engine.dll": b"engine", "empty.cfg": b""}
+        for name in OWN_LIBRARIES:
+            files[name] = self.library(name) + b"#version 2"
+            self.put(name, self.library(name))
+        with ScriptedServer(PORT, self.routes(self.publish(files))) as server:
+            result = self.run_launcher()
+        changed = ["ORN_Launcher.exe", "libs/engine.dll", "empty.cfg"] + list(OWN_LIBRARIES)
+        self.assert_downloads(result.stdout, HEADER, [b"* %s... Done.\n" % p.encode() for p in changed], LAUNCHING)
+        self.assertEqual((result.stderr, result.returncode), (b"", 3))
+        self.assertEqual(server.requests[:3], [LOCK, MANIFEST, RELEASE])
+        self.assertNotIn(uri("empty.cfg"), server.requests, "nothing is asked for past a signed size")
+        for path in changed:
+            self.assertEqual(self.read(path), files[path], path)
+        self.assertEqual(self.read("ORN_Launcher.exe.old"), self.launcher_bytes)
+        self.assertEqual(self.read("ORN_Launcher.releases"), b"1 latest\n")
+
+    def test_forged_stale_or_replayed_releases_end_with_status_1_and_change_nothing(self):
+        files = {"data.pak": b"data 2", "libs/engine.dll": b"engine 2"}
+        self.put("data.pak", b"data 1")
+        channel = self.publish(files, "latest", "--expires", "30")
+        release, listing = self.channel_file(channel, "release"), self.channel_file(channel, "md5sums")
+        other_channel = self.channel_file(self.publish(files, "beta"), "release")
+        body = release_signing.split(release)[0]
+        other_key = os.path.join(self.web, "other.secret")
+        subprocess.run([PUBLISHER, "keygen", other_key], check=True, capture_output=True, timeout=60)
+        expired = re.sub(rb"expires \S+", b"expires 2020-01-01T00:00:00Z", body)
+        forged = b"forged data"
+        mismatch = b"The update's file list does not match its signature, canceling launch.\n"
+        invalid = b"The update's signature is not valid, canceling launch.\n"
+        cases = {
+            "md5sums changed after signing": ({MANIFEST: Reply(200, listing + md5(b"x") + b"  evil.exe\n")}, mismatch),
+            "a file and its md5sums line changed": ({MANIFEST: Reply(200, listing.replace(md5(b"data 2"), md5(forged))),
+                                                     uri("data.pak"): Reply(200, forged, ranges=True)}, mismatch),
+            "signed by another key": ({RELEASE: Reply(200, release_signing.sign(body, other_key))}, invalid),
+            "release missing": ({RELEASE: Reply(404)},
+                                b"The update's signed release could not be fetched, canceling launch.\n"),
+            "another channel's release": ({RELEASE: Reply(200, other_channel)},
+                                          b"The update was signed for another channel, canceling launch.\n"),
+            "older than one accepted": ({}, b"The update is older than one already installed, canceling launch.\n"),
+            "expired": ({RELEASE: Reply(200, release_signing.sign(expired, RELEASE_KEY))},
+                        b"The update's signature has expired, canceling launch.\n"),
+            "truncated release": ({RELEASE: Reply(200, release[:len(release) // 2])}, invalid),
+        }
+        for name, (forgery, line) in cases.items():
+            with self.subTest(name):
+                if name == "older than one accepted":
+                    self.put("ORN_Launcher.releases", b"2 latest\n")
+                before = self.game_snapshot()
+                with ScriptedServer(PORT, dict(self.routes(channel), **forgery)) as server:
+                    result = self.run_launcher()
+                self.assertEqual(result.stdout, CONNECTED + b"Checking for updated files... !!Failed!!\n" + line)
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(self.game_snapshot(), before)
+                self.assertEqual([r for r in server.requests if r not in (LOCK, MANIFEST, RELEASE)], [])
+                if os.path.exists(self.path("ORN_Launcher.releases")):
+                    os.remove(self.path("ORN_Launcher.releases"))
+
+    def test_a_body_longer_than_its_signed_size_is_cut_off(self):
+        files = {"data.pak": b"signed data " * 1000, "small.dat": b"small"}
+        routes = self.routes(self.publish(files))
+        routes[uri("data.pak")] = Reply(206, headers={"Content-Range": "bytes 0-11999/12000"}, endless=True)
+        routes[uri("small.dat")] = Reply(200, b"small, and then more than was signed", send_length=False)
+        started = time.monotonic()
+        with ScriptedServer(PORT, routes):
+            result = self.run_launcher()
+        self.assertLess(time.monotonic() - started, 30, "the endless body was read on")
+        self.assert_downloads(result.stdout, HEADER, [b"* data.pak... Failed.\n", b"* small.dat... Failed.\n"],
+                              CANCELED)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(sorted(os.listdir(self.game)), sorted(self.installed))
+
+    def test_an_unsigned_build_updates_from_a_signed_channel_as_today(self):
+        self.put("ORN_Launcher.exe", TARGET.launcher_bytes, executable=True)
+        with ScriptedServer(PORT, self.routes(self.publish({"data.pak": b"data"}))) as server:
+            result = self.run_launcher()
+        self.assertEqual(result.stdout, HEADER + b"* data.pak... Done.\n" + LAUNCHING)
+        self.assertEqual(result.returncode, 3)
+        self.assertNotIn(RELEASE, server.requests)
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--launcher", required=True)
@@ -591,8 +726,12 @@ if __name__ == "__main__":
     parser.add_argument("--client", help="the Windows stand-in client (with --wine)")
     parser.add_argument("--timeout", type=float, default=120, help="seconds one launcher run may take")
     parser.add_argument("--publisher", help="orn-publish, for the scenarios against a real web server")
+    parser.add_argument("--signed-launcher", help="the launcher built to trust the test key")
+    parser.add_argument("--release-key", help="the test key's secret half, which signs the test releases")
     options, rest = parser.parse_known_args()
     PORT, SANITIZED = options.port, options.sanitized
     PUBLISHER = options.publisher and os.path.abspath(options.publisher)
+    SIGNED_LAUNCHER = options.signed_launcher and os.path.abspath(options.signed_launcher)
+    RELEASE_KEY = options.release_key and os.path.abspath(options.release_key)
     TARGET = Target(os.path.abspath(options.launcher), options.wine, options.client, options.timeout)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

@@ -1,11 +1,9 @@
 // Built natively and for Windows (run under Wine).
-#include "launcher/manifest_path.h"
+#include "channel/manifest_path.h"
 
-#include "tests/support/game_directory.h"
+#include <gtest/gtest.h>
 
-#include <filesystem>
-
-namespace fs = std::filesystem;
+#include <string>
 
 namespace {
 
@@ -27,20 +25,6 @@ TEST(ManifestPath, RefusesPathsThatCouldLeaveIt)
              "CON/x", "readme.txt.", "readme.txt ", "libs /x", "dir./x", "a<b", "a>b", "say\"hi\"", "a|b",
              "what?", "*.dll"})
         EXPECT_FALSE(isSafeManifestPath(path)) << path;
-}
-
-class ParentDirectories : public InGameDirectory {};
-
-TEST_F(ParentDirectories, AreCreatedInsideTheGameDirectory)
-{
-    EXPECT_TRUE(createParentDirectories("top.dat"));
-    EXPECT_TRUE(createParentDirectories("libs/new/deep.dat"));
-    EXPECT_TRUE(fs::is_directory(root / "libs/new"));
-    EXPECT_FALSE(fs::exists(root / "libs/new/deep.dat"));
-    EXPECT_TRUE(createParentDirectories("libs/new/other.dat")) << "existing directories are fine";
-
-    write("plain", "a file");
-    EXPECT_FALSE(createParentDirectories("plain/x.dat"));
 }
 
 }  // namespace

@@ -10,7 +10,3 @@
 // device names CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 in any letter case,
 // alone or with an extension.
 bool isSafeManifestPath(const std::string& path);
-
-// Creates the missing directories above a safe path, inside the game
-// directory. False when one cannot be made.
-bool createParentDirectories(const std::string& path);

@@ -1,4 +1,4 @@
-#include "launcher/own_files.h"
+#include "channel/own_files.h"
 
 const OwnFile ownFiles[4] = {
     {"ORN_Launcher.exe", 1, "ORN_Launcher.exe.new", "ORN_Launcher.exe.old",

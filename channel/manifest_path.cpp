@@ -1,6 +1,4 @@
-#include "launcher/manifest_path.h"
-
-#include "launcher/platform/platform.h"
+#include "channel/manifest_path.h"
 
 #include <cctype>
 #include <cstring>
@@ -47,14 +45,4 @@ bool isSafeManifestPath(const std::string& path)
             return true;
         start = end + 1;
     }
-}
-
-bool createParentDirectories(const std::string& path)
-{
-    for (std::string::size_type slash = path.find('/'); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        if (slash > 0 && !platform::makeDirectory(path.substr(0, slash).c_str()))
-            return false;
-    }
-    return true;
 }

@@ -1,0 +1,11 @@
+#pragma once
+
+// What a channel directory on the update server holds, as the launcher asks
+// for it and the publisher writes it.
+inline constexpr const char* channelBasePath = "/~qel/ORN/windows/";
+inline constexpr const char* defaultChannelName = "latest";
+inline constexpr const char* channelLockName = "update.lock";
+inline constexpr const char* channelManifestName = "md5sums";
+inline constexpr const char* channelReleaseName = "release";
+// The only subdirectory the launcher scans.
+inline constexpr const char* libraryDirectoryName = "libs";

@@ -1,0 +1,218 @@
+#include "channel/release.h"
+
+#include <sodium.h>
+
+#include <cstdio>
+
+namespace {
+
+const char* const formatLine = "orn-release 1";
+const char* const signatureKeyword = "signature ";
+const unsigned long long largestNumber = 1ULL << 62;
+
+bool isLowerHex(const std::string& text, std::size_t length)
+{
+    if (text.size() != length)
+        return false;
+    for (const char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
+}
+
+// Decimal without sign, blanks or leading zeros, as releaseBody writes it.
+bool parseNumber(const std::string& text, unsigned long long& value)
+{
+    if (text.empty() || text.size() > 19 || (text[0] == '0' && text.size() > 1))
+        return false;
+    value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value <= largestNumber;
+}
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian), and back.
+long long daysFromCivil(long long year, unsigned month, unsigned day)
+{
+    year -= month <= 2;
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<long long>(dayOfEra) - 719468;
+}
+
+void civilFromDays(long long days, long long& year, unsigned& month, unsigned& day)
+{
+    days += 719468;
+    const long long era = (days >= 0 ? days : days - 146096) / 146097;
+    const unsigned dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;
+    day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    year = static_cast<long long>(yearOfEra) + era * 400 + (month <= 2);
+}
+
+// Splits "keyword rest" off a line; false when the keyword does not open it.
+bool field(const std::string& line, const std::string& keyword, std::string& rest)
+{
+    if (line.compare(0, keyword.size() + 1, keyword + " ") != 0)
+        return false;
+    rest = line.substr(keyword.size() + 1);
+    return true;
+}
+
+}  // namespace
+
+std::string utcTimeText(long long secondsSinceEpoch)
+{
+    const long long days = (secondsSinceEpoch >= 0 ? secondsSinceEpoch : secondsSinceEpoch - 86399) / 86400;
+    const long long second = secondsSinceEpoch - days * 86400;
+    long long year = 0;
+    unsigned month = 0;
+    unsigned day = 0;
+    civilFromDays(days, year, month, day);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ", year, month, day, second / 3600,
+                  second / 60 % 60, second % 60);
+    return text;
+}
+
+bool parseUtcTime(const std::string& text, long long& secondsSinceEpoch)
+{
+    // YYYY-MM-DDTHH:MM:SSZ, every digit where releaseBody puts one.
+    const std::string shape = "dddd-dd-ddTdd:dd:ddZ";
+    if (text.size() != shape.size())
+        return false;
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+        if (shape[i] == 'd' ? !(text[i] >= '0' && text[i] <= '9') : text[i] != shape[i])
+            return false;
+    }
+    const auto number = [&text](std::size_t at, std::size_t length) {
+        return static_cast<unsigned>(std::stoul(text.substr(at, length)));
+    };
+    const unsigned year = number(0, 4), month = number(5, 2), day = number(8, 2);
+    const unsigned hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+    if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59)
+        return false;
+    const long long days = daysFromCivil(year, month, day);
+    long long checkYear = 0;
+    unsigned checkMonth = 0;
+    unsigned checkDay = 0;
+    civilFromDays(days, checkYear, checkMonth, checkDay);
+    if (checkMonth != month || checkDay != day)  // 31 April and the like
+        return false;
+    secondsSinceEpoch = days * 86400 + hour * 3600 + minute * 60 + second;
+    return true;
+}
+
+std::string releaseBody(const Release& release)
+{
+    std::string body = std::string(formatLine) + "\n";
+    body += "channel " + release.channel + "\n";
+    body += "serial " + std::to_string(release.serial) + "\n";
+    if (release.expires)
+        body += "expires " + utcTimeText(release.expiresAt) + "\n";
+    body += "md5sums-sha256 " + release.manifestSha256 + "\n";
+    for (const ReleaseEntry& entry : release.files)
+        body += "file " + entry.sha256 + " " + std::to_string(entry.size) + " " + entry.path + "\n";
+    return body;
+}
+
+bool parseReleaseBody(const std::string& body, Release& release)
+{
+    release = Release();
+    std::vector<std::string> lines;
+    std::string::size_type start = 0;
+    while (start < body.size()) {
+        const std::string::size_type end = body.find('\n', start);
+        if (end == std::string::npos)
+            return false;  // every line ends with a line feed
+        lines.push_back(body.substr(start, end - start));
+        start = end + 1;
+    }
+    std::size_t at = 0;
+    const auto next = [&lines, &at]() -> const std::string& {
+        static const std::string none;
+        return at < lines.size() ? lines[at++] : none;
+    };
+    std::string rest;
+    if (next() != formatLine || !field(next(), "channel", release.channel) || release.channel.empty() ||
+        !field(next(), "serial", rest) || !parseNumber(rest, release.serial))
+        return false;
+    if (at < lines.size() && field(lines[at], "expires", rest)) {
+        ++at;
+        if (!parseUtcTime(rest, release.expiresAt))
+            return false;
+        release.expires = true;
+    }
+    if (!field(next(), "md5sums-sha256", release.manifestSha256) || !isLowerHex(release.manifestSha256, 64))
+        return false;
+    while (at < lines.size()) {
+        ReleaseEntry entry;
+        if (!field(next(), "file", rest) || rest.size() < 67 || rest[64] != ' ')
+            return false;
+        entry.sha256 = rest.substr(0, 64);
+        const std::string::size_type sizeEnd = rest.find(' ', 65);
+        if (!isLowerHex(entry.sha256, 64) || sizeEnd == std::string::npos ||
+            !parseNumber(rest.substr(65, sizeEnd - 65), entry.size))
+            return false;
+        entry.path = rest.substr(sizeEnd + 1);
+        if (entry.path.empty())
+            return false;
+        release.files.push_back(entry);
+    }
+    return true;
+}
+
+std::string signRelease(const std::string& body, const SecretKey& key)
+{
+    unsigned char signature[crypto_sign_BYTES];
+    crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char*>(body.data()), body.size(),
+                         reinterpret_cast<const unsigned char*>(key.secretKey.data()));
+    return body + signatureKeyword + key.publicPart.id + " " +
+           toBase64(std::string(reinterpret_cast<const char*>(signature), sizeof signature)) + "\n";
+}
+
+bool splitSignedRelease(const std::string& text, std::string& body, std::string& keyId, std::string& signature)
+{
+    if (text.empty() || text.back() != '\n')
+        return false;
+    const std::string::size_type previous = text.rfind('\n', text.size() - 2);
+    const std::string::size_type lineStart = previous == std::string::npos ? 0 : previous + 1;
+    const std::string line = text.substr(lineStart, text.size() - 1 - lineStart);
+    std::string rest;
+    if (!field(line, "signature", rest))
+        return false;
+    const std::string::size_type blank = rest.find(' ');
+    if (blank == std::string::npos || !fromBase64(rest.substr(blank + 1), crypto_sign_BYTES, signature))
+        return false;
+    keyId = rest.substr(0, blank);
+    body = text.substr(0, lineStart);
+    return true;
+}
+
+bool verifySignedRelease(const std::string& text, const std::vector<ReleaseKey>& keys, std::string& body)
+{
+    std::string keyId;
+    std::string signature;
+    std::string signedBody;
+    if (!splitSignedRelease(text, signedBody, keyId, signature))
+        return false;
+    for (const ReleaseKey& key : keys) {
+        if (key.id == keyId &&
+            crypto_sign_verify_detached(reinterpret_cast<const unsigned char*>(signature.data()),
+                                        reinterpret_cast<const unsigned char*>(signedBody.data()), signedBody.size(),
+                                        reinterpret_cast<const unsigned char*>(key.publicKey.data())) == 0) {
+            body = signedBody;
+            return true;
+        }
+    }
+    return false;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "channel/release_key.h"
+
+#include <string>
+#include <vector>
+
+// The signed statement of what a channel holds ("release" beside "md5sums"):
+//   orn-release 1
+//   channel NAME
+//   serial N                       (only ever grows)
+//   expires YYYY-MM-DDTHH:MM:SSZ   (optional)
+//   md5sums-sha256 HEX
+//   file SHA256HEX SIZE PATH       (one per manifest entry, in its order)
+//   signature KEYID BASE64         (Ed25519 over every byte before this line)
+struct ReleaseEntry {
+    std::string sha256;
+    unsigned long long size = 0;
+    std::string path;
+};
+
+struct Release {
+    std::string channel;
+    unsigned long long serial = 0;
+    bool expires = false;
+    long long expiresAt = 0;  // seconds since 1970-01-01 UTC
+    std::string manifestSha256;
+    std::vector<ReleaseEntry> files;
+};
+
+// The text that is signed. Its parse gives back the same release.
+std::string releaseBody(const Release& release);
+// False for anything releaseBody cannot have written.
+bool parseReleaseBody(const std::string& body, Release& release);
+
+// The body followed by its signature line.
+std::string signRelease(const std::string& body, const SecretKey& key);
+// Splits a signed text; false when its last line is not a well-formed signature line.
+bool splitSignedRelease(const std::string& text, std::string& body, std::string& keyId, std::string& signature);
+// True, with the body, when the signature verifies with the key among `keys` that it names.
+bool verifySignedRelease(const std::string& text, const std::vector<ReleaseKey>& keys, std::string& body);
+
+std::string utcTimeText(long long secondsSinceEpoch);
+bool parseUtcTime(const std::string& text, long long& secondsSinceEpoch);

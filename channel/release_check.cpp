@@ -1,0 +1,31 @@
+#include "channel/release_check.h"
+
+#include "channel/sha256.h"
+
+#include <unordered_set>
+
+ReleaseVerdict checkRelease(const std::string& releaseText, const std::vector<ReleaseKey>& keys,
+                            const std::string& channel, unsigned long long highestAcceptedSerial, long long now,
+                            const std::string& manifestText,
+                            const std::unordered_map<std::string, std::string>& manifestDigests, Release& release)
+{
+    std::string body;
+    if (!verifySignedRelease(releaseText, keys, body) || !parseReleaseBody(body, release))
+        return ReleaseVerdict::badSignature;
+    if (release.channel != channel)
+        return ReleaseVerdict::otherChannel;
+    if (release.serial < highestAcceptedSerial)
+        return ReleaseVerdict::olderSerial;
+    if (release.expires && now > release.expiresAt + releaseClockSkewSeconds)
+        return ReleaseVerdict::expired;
+    if (sha256Hex(manifestText) != release.manifestSha256)
+        return ReleaseVerdict::manifestMismatch;
+    std::unordered_set<std::string> covered;
+    for (const ReleaseEntry& entry : release.files)
+        covered.insert(entry.path);
+    for (const auto& entry : manifestDigests) {
+        if (covered.count(entry.first) == 0)
+            return ReleaseVerdict::unlistedEntry;
+    }
+    return ReleaseVerdict::accepted;
+}

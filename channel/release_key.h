@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// An Ed25519 public key as deployers handle it: "KEYID:BASE64", where
+// BASE64 is the 32-byte key (standard alphabet, padded) and KEYID the first
+// 16 hex digits of the SHA-256 of that base64 text, so that a key copied
+// with a typo is caught (by CMake too, which can hash text but not decode it).
+struct ReleaseKey {
+    std::string id;
+    std::string publicKey;  // 32 raw bytes
+};
+
+bool parseReleaseKey(const std::string& text, ReleaseKey& key);
+std::string releaseKeyText(const ReleaseKey& key);
+
+// Keys separated by ';'. False when any of them is malformed.
+bool parseReleaseKeyList(const std::string& list, std::vector<ReleaseKey>& keys);
+
+// The secret half, as kept in the deployer's key file.
+struct SecretKey {
+    ReleaseKey publicPart;
+    std::string secretKey;  // libsodium's 64 bytes: seed and public key
+};
+
+SecretKey generateSecretKey();
+std::string secretKeyFileText(const SecretKey& key);
+// False for anything but a file that generateSecretKey's text made.
+bool parseSecretKeyFile(const std::string& text, SecretKey& key);
+
+std::string toBase64(const std::string& bytes);
+// False for anything but padded standard base64 of exactly `size` bytes.
+bool fromBase64(const std::string& text, std::size_t size, std::string& bytes);

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <sodium.h>
+
+#include <cstddef>
+#include <string>
+
+// SHA-256 from libsodium, fed piece by piece.
+class Sha256 {
+public:
+    Sha256();
+    void update(const void* data, std::size_t size);
+    // Lowercase hex of the digest; the object is spent afterwards.
+    std::string hexDigest();
+
+private:
+    crypto_hash_sha256_state state_;
+};
+
+std::string sha256Hex(const std::string& bytes);
+
+// libsodium must be set up once before its first use; safe to call again.
+void prepareSodium();

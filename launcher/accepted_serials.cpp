@@ -1,0 +1,54 @@
+#include "launcher/accepted_serials.h"
+
+#include "launcher/platform/platform.h"
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace {
+
+std::map<std::string, unsigned long long> readSerials()
+{
+    std::map<std::string, unsigned long long> serials;
+    std::ifstream in(acceptedSerialsFileName, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::string::size_type blank = line.find(' ');
+        if (blank == 0 || blank == std::string::npos || line.find_first_not_of("0123456789") != blank)
+            continue;  // not ours: ignore rather than trust
+        std::istringstream number(line.substr(0, blank));
+        unsigned long long serial = 0;
+        if (number >> serial)
+            serials[line.substr(blank + 1)] = serial;
+    }
+    return serials;
+}
+
+}  // namespace
+
+unsigned long long highestAcceptedSerial(const std::string& channel)
+{
+    const auto serials = readSerials();
+    const auto found = serials.find(channel);
+    return found == serials.end() ? 0 : found->second;
+}
+
+bool recordAcceptedSerial(const std::string& channel, unsigned long long serial)
+{
+    auto serials = readSerials();
+    if (serials[channel] >= serial)
+        return true;
+    serials[channel] = serial;
+    const std::string temporaryName = std::string(acceptedSerialsFileName) + ".orn-partial";
+    platform::removeFile(temporaryName.c_str());
+    std::ofstream out(temporaryName, std::ios::binary | std::ios::trunc);
+    for (const auto& entry : serials)
+        out << entry.second << ' ' << entry.first << '\n';
+    out.close();
+    if (out.fail() || !platform::replaceFile(temporaryName.c_str(), acceptedSerialsFileName)) {
+        platform::removeFile(temporaryName.c_str());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,68 @@
+#include "launcher/signed_release.h"
+
+#include "channel/channel_names.h"
+#include "channel/release_check.h"
+#include "index/file_index.h"
+#include "launcher/accepted_serials.h"
+#include "launcher/build_constants.h"
+#include "launcher/download.h"
+#include "launcher/remote_paths.h"
+
+#include <ctime>
+#include <iostream>
+
+namespace {
+
+const char* const failedText = " !!Failed!!";
+const char* const notFetchedText = "The update's signed release could not be fetched, canceling launch.";
+
+const char* verdictText(ReleaseVerdict verdict)
+{
+    switch (verdict) {
+    case ReleaseVerdict::badSignature:
+        return "The update's signature is not valid, canceling launch.";
+    case ReleaseVerdict::otherChannel:
+        return "The update was signed for another channel, canceling launch.";
+    case ReleaseVerdict::olderSerial:
+        return "The update is older than one already installed, canceling launch.";
+    case ReleaseVerdict::expired:
+        return "The update's signature has expired, canceling launch.";
+    case ReleaseVerdict::manifestMismatch:
+        return "The update's file list does not match its signature, canceling launch.";
+    case ReleaseVerdict::unlistedEntry:
+        return "The update lists files that its signature does not cover, canceling launch.";
+    case ReleaseVerdict::accepted:
+        break;
+    }
+    return "";
+}
+
+}  // namespace
+
+bool releaseKeysBuiltIn()
+{
+    return buildReleaseKeys[0] != '\0';
+}
+
+bool fetchSignedRelease(sf::Http& http, sf::Http::Response& response, const std::string& manifestText,
+                        Release& release)
+{
+    const sf::Http::Request request(remoteDir + channelReleaseName, sf::Http::Request::Get, "");
+    if (!sendRequest(http, request, response) || !isCompleteDownload(response)) {
+        std::cout << failedText << std::endl << notFetchedText << std::endl;
+        return false;
+    }
+    // CMake refuses malformed keys; should one slip through, no release verifies.
+    std::vector<ReleaseKey> keys;
+    if (!parseReleaseKeyList(buildReleaseKeys, keys))
+        keys.clear();
+    const FileIndex listed(manifestText);
+    const ReleaseVerdict verdict =
+        checkRelease(response.getBody(), keys, channelName, highestAcceptedSerial(channelName),
+                     static_cast<long long>(std::time(nullptr)), manifestText, listed.remoteDigests, release);
+    if (verdict != ReleaseVerdict::accepted) {
+        std::cout << failedText << std::endl << verdictText(verdict) << std::endl;
+        return false;
+    }
+    return true;
+}

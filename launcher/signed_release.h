@@ -1,0 +1,18 @@
+#pragma once
+
+#include "channel/release.h"
+
+#include <SFML/Network/Http.hpp>
+
+#include <string>
+
+// True when the launcher was built with release keys: it then runs only
+// what a signed release of its channel vouches for.
+bool releaseKeysBuiltIn();
+
+// Fetches the channel's "release" and checks it against the built-in keys,
+// the channel, the serial accepted before, the clock and the manifest.
+// Completes the open "Checking for updated files..." line on failure;
+// false when the run must give up, with nothing fetched or written.
+bool fetchSignedRelease(sf::Http& http, sf::Http::Response& response, const std::string& manifestText,
+                        Release& release);
