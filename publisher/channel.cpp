@@ -3,8 +3,12 @@
 #include "channel/channel_names.h"
 #include "channel/manifest_line.h"
 #include "channel/manifest_path.h"
+#include "channel/sha256.h"
+#include "digest/md5.h"
 #include "index/file_index.h"
 #include "publisher/channel_files.h"
+
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
@@ -31,42 +35,139 @@ std::string describeErrno()
     return std::strerror(errno);
 }
 
-bool copyAtomically(const SourceFile& file, const fs::path& target, PublishSummary& summary, std::string& failure)
+// What tells a source file's version apart, read before and after it is copied.
+struct FileVersion {
+    bool known = false;
+    unsigned long long size = 0;
+    long long modifiedSeconds = 0;
+    long long modifiedNanoseconds = 0;
+
+    bool operator==(const FileVersion& other) const
+    {
+        return known && other.known && size == other.size && modifiedSeconds == other.modifiedSeconds &&
+               modifiedNanoseconds == other.modifiedNanoseconds;
+    }
+};
+
+FileVersion versionOf(const fs::path& file)
 {
-    std::error_code error;
-    fs::create_directories(target.parent_path(), error);
+    struct stat facts {};
+    FileVersion version;
+    if (::stat(file.c_str(), &facts) != 0)
+        return version;
+    version.known = true;
+    version.size = static_cast<unsigned long long>(facts.st_size);
+    version.modifiedSeconds = facts.st_mtim.tv_sec;
+    version.modifiedNanoseconds = facts.st_mtim.tv_nsec;
+    return version;
+}
+
+// Paths written since the last complete publish, so that the next complete
+// one can remove those its tree does not hold (no manifest lists them).
+class WrittenJournal {
+public:
+    explicit WrittenJournal(const fs::path& channel) : file_(channel / publisherJournalName) {}
+
+    std::vector<std::string> read() const
+    {
+        std::ifstream in(file_, std::ios::binary);
+        std::vector<std::string> paths;
+        for (std::string line; std::getline(in, line);)
+            paths.push_back(line);
+        return paths;
+    }
+
+    bool add(const std::string& path, std::string& failure)
+    {
+        if (!out_.is_open())
+            out_.open(file_, std::ios::binary | std::ios::app);
+        out_ << path << '\n' << std::flush;
+        if (out_.fail()) {
+            failure = "cannot write " + file_.string() + ": " + describeErrno();
+            return false;
+        }
+        ::chmod(file_.c_str(), 0644);
+        return true;
+    }
+
+    bool clear(std::string& failure)
+    {
+        out_.close();
+        std::error_code error;
+        fs::remove(file_, error);
+        if (error)
+            failure = "cannot remove " + file_.string() + ": " + error.message();
+        return !error;
+    }
+
+private:
+    fs::path file_;
+    std::ofstream out_;
+};
+
+// Copies the source through a temporary file, hashing the very bytes it
+// writes: the manifest can only state what was copied. A source that
+// changes meanwhile (a build still writing it) fails the run.
+bool copyAtomically(const SourceFile& file, const fs::path& target, bool withSha256, FileDigests& digests,
+                    PublishSummary& summary, std::string& failure)
+{
+    std::string failed;
+    if (!makeChannelDirectory(target.parent_path(), failed)) {
+        failure = failed;
+        return false;
+    }
     const fs::path temporary = target.string() + publisherTemporarySuffix;
+    const FileVersion before = versionOf(file.location);
     std::ifstream in(file.location, std::ios::binary);
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     if (!in || !out) {
         failure = "cannot copy " + file.path + " to " + temporary.string() + ": " + describeErrno();
+        std::error_code error;
+        fs::remove(temporary, error);
         return false;
     }
-    const unsigned long long size = fs::file_size(file.location, error);
-    const bool showProgress = !error && size >= progressFrom;
+    const bool showProgress = before.size >= progressFrom;
     std::cout << "* " << file.path << std::flush;
+    Md5 md5;
+    Sha256 sha256;
     std::vector<char> piece(pieceBytes);
     unsigned long long copied = 0;
     int shownTenths = 0;
     while (in && out) {
         in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-        out.write(piece.data(), in.gcount());
-        copied += static_cast<unsigned long long>(in.gcount());
-        while (showProgress && shownTenths < 9 && copied * 10 >= size * static_cast<unsigned>(shownTenths + 1))
+        const auto count = static_cast<std::size_t>(in.gcount());
+        out.write(piece.data(), static_cast<std::streamsize>(count));
+        md5.update(piece.data(), static_cast<std::uint32_t>(count));
+        if (withSha256)
+            sha256.update(piece.data(), count);
+        copied += count;
+        while (showProgress && shownTenths < 9 && copied * 10 >= before.size * static_cast<unsigned>(shownTenths + 1))
             std::cout << " " << ++shownTenths * 10 << "%" << std::flush;
     }
     out.close();
+    std::error_code error;
     if (in.bad() || out.fail()) {
         std::cout << " failed" << std::endl;
         failure = "cannot copy " + file.path + " to " + temporary.string() + ": " + describeErrno();
         fs::remove(temporary, error);
         return false;
     }
+    if (!(versionOf(file.location) == before) || copied != before.size) {
+        std::cout << " failed" << std::endl;
+        failure = file.location.string() + " changed while it was copied (is something still writing it?)";
+        fs::remove(temporary, error);
+        return false;
+    }
+    ::chmod(temporary.c_str(), 0644);  // the web server may run as another user
     if (!putInPlace(temporary, target, failure)) {
         std::cout << " failed" << std::endl;
         return false;
     }
     std::cout << " copied" << std::endl;
+    digests.read = true;
+    digests.md5 = md5.finalize().hexDigest();
+    digests.sha256 = withSha256 ? sha256.hexDigest() : std::string();
+    digests.size = copied;
     ++summary.copied;
     summary.bytesCopied += copied;
     return true;
@@ -82,47 +183,136 @@ std::string utcNow()
     return text;
 }
 
-// The paths the channel's current manifest lists.
-std::set<std::string> previouslyListed(const fs::path& channel)
+// Shown in a warning: a line as it is, but control bytes made visible.
+std::string shown(const std::string& line)
+{
+    std::string text;
+    for (const char c : line.substr(0, 120)) {
+        if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
+            text += escaped;
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+// The paths the channel's current manifest lists, read with the launcher's
+// parser; a line it does not take is a file that may be left behind.
+std::set<std::string> previouslyListed(const fs::path& channel, std::vector<std::string>& warnings)
 {
     std::ifstream in(channel / channelManifestName, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    const std::string text = bytes.str();
+    const FileIndex index(text);
     std::set<std::string> paths;
-    for (const auto& entry : FileIndex(text.str()).remoteDigests)
-        paths.insert(entry.first);
+    std::istringstream lines(text);
+    std::size_t number = 0;
+    for (std::string line; std::getline(lines, line);) {
+        ++number;
+        std::string path = line.size() > 34 ? line.substr(34) : std::string();
+        const auto listed = index.remoteDigests.find(path);
+        if (!path.empty() && path.back() == '\r')
+            path.pop_back();  // a manifest edited into CR LF line ends
+        if (listed != index.remoteDigests.end() && line.compare(0, 32, listed->second) == 0 &&
+            isSafeManifestPath(path)) {
+            paths.insert(path);
+            continue;
+        }
+        warnings.push_back("the previous " + std::string(channelManifestName) + " line " + std::to_string(number) +
+                           " does not parse (\"" + shown(line) + "\"): a file it lists may be left in the channel");
+    }
     return paths;
 }
 
 }  // namespace
 
-bool publishChannel(const SourceTree& tree, const fs::path& channel, unsigned holdLockSeconds,
-                    const ReleaseSigning* signing, PublishSummary& summary, std::string& failure)
+std::vector<std::string> channelProblems(const fs::path& channel)
 {
+    std::vector<std::string> problems;
     std::error_code error;
-    const fs::path lockFile = channel / channelLockName;
+    const fs::path libs = channel / libraryDirectoryName;
+    if (fs::is_symlink(fs::symlink_status(libs, error)))
+        problems.push_back(libs.string() + ": a symbolic link inside the channel; files would be written and "
+                                           "deleted through it");
+    return problems;
+}
+
+bool makeChannelDirectory(const fs::path& directory, std::string& failure)
+{
+    fs::path made;
+    for (const fs::path& part : directory) {
+        made /= part;
+        std::error_code error;
+        if (fs::create_directory(made, error))
+            fs::permissions(made, fs::perms(0755), error);  // whatever the umask: the web server must enter it
+        if (error) {
+            failure = "cannot create " + made.string() + ": " + error.message();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool raiseLock(const fs::path& channel, std::string& failure)
+{
+    // What a killed run left: never served, never ours to keep.
+    for (const fs::path& directory : {channel, channel / libraryDirectoryName}) {
+        std::error_code error;
+        for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+            const std::string name = it->path().filename().string();
+            const std::string suffix = publisherTemporarySuffix;
+            if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+                !it->is_directory(error))
+                fs::remove(it->path(), error);
+        }
+    }
     const std::string startedAt = utcNow();
-    if (!writeAtomically(lockFile, startedAt, failure))
+    if (!writeAtomically(channel / channelLockName, startedAt, failure))
         return false;
     std::cout << "Lock raised: update started at " << startedAt << std::endl;
+    return true;
+}
+
+bool publishChannel(const SourceTree& tree, const fs::path& channel, unsigned holdLockSeconds,
+                    const ReleaseSigning* signing, PublishSummary& summary, std::vector<std::string>& warnings,
+                    std::string& failure)
+{
     if (holdLockSeconds > 0) {
         std::cout << "Holding the lock for " << holdLockSeconds << " s" << std::endl;
         std::this_thread::sleep_for(std::chrono::seconds(holdLockSeconds));
     }
 
-    const std::set<std::string> listedBefore = previouslyListed(channel);
+    std::error_code error;
+    std::set<std::string> removable = previouslyListed(channel, warnings);
+    WrittenJournal journal(channel);
+    for (const std::string& path : journal.read()) {
+        if (isSafeManifestPath(path))
+            removable.insert(path);
+    }
     std::string manifest;
     std::vector<ReleaseEntry> signedEntries;
     std::set<std::string> listedNow;
     for (const SourceFile& file : tree.files) {
-        const FileDigests digests = digestsOfFile(file.location, signing != nullptr);
-        if (!digests.read) {
-            failure = "cannot read " + file.location.string() + ": " + describeErrno();
-            return false;
-        }
         const fs::path target = channel / file.path;
-        if (!(fs::is_regular_file(fs::symlink_status(target, error)) && digestsOfFile(target, false).md5 == digests.md5) &&
-            !copyAtomically(file, target, summary, failure))
+        FileDigests digests;
+        // Same size: compare contents (the bytes read are the ones listed); else it changed for sure.
+        const FileVersion source = versionOf(file.location);
+        if (fs::is_regular_file(fs::symlink_status(target, error)) && source.known &&
+            fs::file_size(target, error) == source.size) {
+            digests = digestsOfFile(file.location, signing != nullptr);
+            if (!digests.read) {
+                failure = "cannot read " + file.location.string() + ": " + describeErrno();
+                return false;
+            }
+            if (digestsOfFile(target, false).md5 != digests.md5)
+                digests.read = false;
+        }
+        if (!digests.read && (!journal.add(file.path, failure) ||
+                              !copyAtomically(file, target, signing != nullptr, digests, summary, failure)))
             return false;
         manifest += manifestLine(digests.md5, file.path);
         signedEntries.push_back({digests.sha256, digests.size, file.path});
@@ -130,10 +320,10 @@ bool publishChannel(const SourceTree& tree, const fs::path& channel, unsigned ho
         ++summary.files;
     }
 
-    // Only what the previous manifest listed is ours to remove.
-    for (const std::string& path : listedBefore) {
-        if (listedNow.count(path) != 0 || !isSafeManifestPath(path) || path == channelLockName ||
-            path == channelManifestName || path == channelReleaseName)
+    // Only what a manifest listed or a run of ours wrote is ours to remove.
+    for (const std::string& path : removable) {
+        if (listedNow.count(path) != 0 || path == channelLockName || path == channelManifestName ||
+            path == channelReleaseName)
             continue;
         const fs::path target = channel / path;
         const fs::file_status status = fs::symlink_status(target, error);
@@ -152,6 +342,9 @@ bool publishChannel(const SourceTree& tree, const fs::path& channel, unsigned ho
     if (signing != nullptr &&
         !writeAtomically(channel / channelReleaseName, signedReleaseText(*signing, manifest, signedEntries), failure))
         return false;
+    if (!journal.clear(failure))
+        return false;
+    const fs::path lockFile = channel / channelLockName;
     if (!fs::remove(lockFile, error)) {
         failure = "cannot remove the lock " + lockFile.string() + ": " +
                   (error ? error.message() : "someone else removed it meanwhile");

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 struct PublishSummary {
     std::size_t files = 0;
@@ -13,13 +14,27 @@ struct PublishSummary {
     unsigned long long bytesCopied = 0;
 };
 
-// Publishes a checked tree into one channel directory: raises the lock,
-// copies what differs (each file through a temporary name and a rename),
-// removes what the previous manifest listed and the new one does not,
-// writes the manifest and, with `signing`, the signed release, and takes the
-// lock down. The caller holds the channel exclusively. Keeps the lock up and
-// returns false, with the reason in `failure`, when a step fails; running
-// it again finishes the job. `holdLockSeconds` keeps the lock up that long
-// before any file changes.
+// Before anything changes: a link inside the channel (its libs/) would have
+// files written or deleted through it, in another channel or anywhere else.
+std::vector<std::string> channelProblems(const std::filesystem::path& channel);
+
+// Creates the channel directory (and those above it) searchable by the web
+// server whatever the umask.
+bool makeChannelDirectory(const std::filesystem::path& channel, std::string& failure);
+
+// Removes the temporary files that a killed run left, and raises the lock.
+// False, with the channel as it was, when the lock cannot be raised.
+bool raiseLock(const std::filesystem::path& channel, std::string& failure);
+
+// Publishes a checked tree into a channel whose lock is up and which the
+// caller holds exclusively: copies what differs (each file through a
+// temporary name and a rename, its digest taken from the bytes copied),
+// removes what the previous manifest or an unfinished run put there and
+// the tree does not hold, writes the manifest and, with `signing`, the
+// signed release, and takes the lock down. Keeps the lock up and returns
+// false, with the reason in `failure`, when a step fails; running it again
+// finishes the job. `holdLockSeconds` keeps the lock up that long before
+// any file changes. Warnings go to `warnings`.
 bool publishChannel(const SourceTree& tree, const std::filesystem::path& channel, unsigned holdLockSeconds,
-                    const ReleaseSigning* signing, PublishSummary& summary, std::string& failure);
+                    const ReleaseSigning* signing, PublishSummary& summary, std::vector<std::string>& warnings,
+                    std::string& failure);

@@ -62,9 +62,12 @@ bool writeAtomically(const fs::path& target, const std::string& text, std::strin
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
     out.close();
+    std::error_code error;
     if (out.fail()) {
         failure = "cannot write " + temporary.string() + ": " + std::strerror(errno);
+        fs::remove(temporary, error);
         return false;
     }
+    fs::permissions(temporary, fs::perms(0644), error);
     return putInPlace(temporary, target, failure);
 }

@@ -155,14 +155,11 @@ int main(int argc, char** argv)
         }
     }
 
-    std::error_code error;
-    if (!options.resign)
-        std::filesystem::create_directories(channel, error);
-    if (error)
-        return refuse("cannot create " + channel + ": " + error.message(), channel);
+    std::string failure;
+    if (!options.resign && !makeChannelDirectory(channel, failure))
+        return refuse(failure, channel);
     ExclusivePublish exclusive;
     bool heldByAnother = false;
-    std::string failure;
     if (!exclusive.acquire(channel, heldByAnother, failure)) {
         if (!heldByAnother)
             return refuse(failure, channel);
@@ -170,11 +167,17 @@ int main(int argc, char** argv)
                   << std::endl;
         return 1;
     }
+    const std::vector<std::string> problems = channelProblems(channel);
+    for (const std::string& problem : problems)
+        std::cerr << "orn-publish: " << problem << std::endl;
+    if (!problems.empty())
+        return refuse(channel + " refused", channel);
     ReleaseSigning signing;
     const bool signs = !options.secretKeyFile.empty();
     if (signs && !prepareSigning(options, channel, signing, failure))
         return refuse(failure, channel);
     // Its release would no longer match: every launcher that checks it would refuse the channel.
+    std::error_code error;
     if (!signs && std::filesystem::exists(std::filesystem::path(channel) / channelReleaseName, error))
         return refuse("the channel is signed (it has a release): publish with --sign, or remove its release to "
                       "stop signing it",
@@ -186,8 +189,15 @@ int main(int argc, char** argv)
         std::cout << "Signed " << channel << " anew: serial " << signing.serial << std::endl;
         return 0;
     }
+    if (!raiseLock(channel, failure))
+        return refuse(failure, channel);
     PublishSummary summary;
-    if (!publishChannel(tree, channel, options.holdLockSeconds, signs ? &signing : nullptr, summary, failure)) {
+    std::vector<std::string> warnings;
+    const bool published =
+        publishChannel(tree, channel, options.holdLockSeconds, signs ? &signing : nullptr, summary, warnings, failure);
+    for (const std::string& warning : warnings)
+        std::cerr << "orn-publish: warning: " << warning << std::endl;
+    if (!published) {
         std::cerr << "orn-publish: " << failure << std::endl
                   << "orn-publish: the lock stays up, so launchers wait instead of fetching a half-published "
                      "channel; run the same command again to finish the job"

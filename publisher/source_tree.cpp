@@ -3,9 +3,13 @@
 #include "channel/channel_names.h"
 #include "channel/manifest_path.h"
 #include "channel/own_files.h"
+#include "publisher/channel_files.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <map>
 #include <system_error>
 
@@ -42,12 +46,21 @@ void addEntry(const fs::directory_entry& entry, const std::string& path, SourceT
         tree.problems.push_back(path + ": a name that the launcher refuses or that Windows cannot hold");
         return;
     }
+    if (path.find(publisherTemporarySuffix) != std::string::npos) {
+        tree.problems.push_back(path + ": a name that orn-publish keeps for its own temporary files");
+        return;
+    }
     if (fs::is_symlink(own) && !fs::is_regular_file(target)) {
         tree.problems.push_back(path + ": a symbolic link that does not lead to a regular file");
         return;
     }
     if (!fs::is_regular_file(target)) {
         tree.problems.push_back(path + ": not a regular file");
+        return;
+    }
+    // Unreadable now would mean failing later, with the lock up.
+    if (!std::ifstream(entry.path(), std::ios::binary)) {
+        tree.problems.push_back(path + ": cannot be read: " + std::strerror(errno));
         return;
     }
     tree.files.push_back({path, entry.path()});
@@ -77,6 +90,11 @@ SourceTree readSourceTree(const fs::path& root)
                 else
                     addEntry(library, libraryPath, tree);
             }
+            continue;
+        }
+        if (name != libraryDirectoryName && lowerCase(name) == libraryDirectoryName) {
+            tree.problems.push_back(name + ": Windows cannot hold it beside the " + libraryDirectoryName +
+                                    "/ directory (names that differ only in letter case are one)");
             continue;
         }
         if (name == channelLockName || name == channelManifestName || name == channelReleaseName) {

@@ -544,14 +544,17 @@ class PublishedWithNginx(LauncherTestCase):
             os.makedirs(os.path.dirname(os.path.join(self.release, path)), exist_ok=True)
             with open(os.path.join(self.release, path), "wb") as out:
                 out.write(content)
-        return subprocess.run([PUBLISHER, self.release, self.channel], capture_output=True, timeout=60)
+        # A deployer's umask of 077: nginx's worker, another user, must still read what is published.
+        return subprocess.run([PUBLISHER, self.release, self.channel], capture_output=True, timeout=60,
+                              preexec_fn=lambda: os.umask(0o077))
 
     def test_publish_install_update_behind_the_lock(self):
         first = {"ORN_Launcher.exe": self.launcher_bytes, "ORN_Client.exe": TARGET.client, "data.pak": b"data 1",
                  "libs/engine.dll": b"engine 1", "big.pak": os.urandom(PIECE + 4321)}
         first.update(TARGET.libraries)
         self.assertEqual(self.publish(first).returncode, 0)
-        with NginxServer(PORT, self.web) as nginx:
+        os.chmod(self.web, 0o755)
+        with NginxServer(PORT, self.web, as_nobody=True) as nginx:
             result = self.run_launcher()
             fetched = ["data.pak", "libs/engine.dll", "big.pak"]
             self.assert_downloads(result.stdout, HEADER, [b"* %s... Done.\n" % p.encode() for p in fetched], LAUNCHING)

@@ -45,19 +45,33 @@ def find_nginx():
     raise RuntimeError("nginx is not installed (Debian package nginx-light)")
 
 
+NOBODY = 65534
+
+
 class NginxServer:
-    def __init__(self, port, root):
+    """With as_nobody (when run as root), nginx runs as the user nobody, as a
+    web server runs beside the deployer's account: it reads only what is
+    readable by others."""
+
+    def __init__(self, port, root, as_nobody=False):
         self.port = port
         self.root = os.path.abspath(root)
         self.work = tempfile.mkdtemp(prefix="nginx.")
         self.process = None
+        self.as_nobody = as_nobody and os.geteuid() == 0
 
     def __enter__(self):
         config = os.path.join(self.work, "nginx.conf")
         with open(config, "w") as out:
             out.write(CONFIG.format(work=self.work, port=self.port, root=self.root))
-        self.process = subprocess.Popen([find_nginx(), "-c", config, "-p", self.work],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        drop = None
+        if self.as_nobody:
+            os.chmod(self.work, 0o755)
+            for name in os.listdir(self.work) + [""]:
+                os.chown(os.path.join(self.work, name), NOBODY, NOBODY)
+            drop = lambda: (os.setgid(NOBODY), os.setuid(NOBODY))  # noqa: E731
+        self.process = subprocess.Popen([find_nginx(), "-c", config, "-p", self.work, "-e", self.work + "/error.log"],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, preexec_fn=drop)
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
             if self.process.poll() is not None:
