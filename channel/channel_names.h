@@ -9,3 +9,7 @@ inline constexpr const char* channelManifestName = "md5sums";
 inline constexpr const char* channelReleaseName = "release";
 // The only subdirectory the launcher scans.
 inline constexpr const char* libraryDirectoryName = "libs";
+
+// The launcher's own records in the game directory: never game files.
+inline constexpr const char* launcherDigestCacheName = "ORN_Launcher.digests";
+inline constexpr const char* launcherAcceptedSerialsName = "ORN_Launcher.releases";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // The manifest comes from the network: a path is written only when it
@@ -8,5 +9,16 @@
 // Refuses the empty path, a leading "/", an empty or ".." segment, control
 // bytes, any of \ : < > " | ? *, a segment ending in "." or a blank, and the
 // device names CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 in any letter case,
-// alone or with an extension.
+// alone or with an extension. Also refuses what is not valid UTF-8 (Windows
+// and PhysFS read names as UTF-8) and what is too long for Windows: see below.
 bool isSafeManifestPath(const std::string& path);
+
+// The longest temporary suffix added to a name: ".orn-partial" (the
+// launcher's downloads), ".orn-publish" (the publisher's copies).
+inline constexpr std::size_t longestTemporarySuffix = 12;
+// A segment and that suffix must fit the 255 bytes a file name may take.
+inline constexpr std::size_t longestManifestSegmentBytes = 255 - longestTemporarySuffix;
+// Windows' MAX_PATH (260 UTF-16 units with the terminating zero) must hold
+// an install directory of up to 100 units, a separator, the path and the suffix.
+inline constexpr std::size_t longestInstallDirectory = 100;
+inline constexpr std::size_t longestManifestPathUtf16 = 260 - 1 - longestInstallDirectory - 1 - longestTemporarySuffix;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -17,6 +18,10 @@ public:
 
     // Paths whose local copy is missing, unscanned or differs from the manifest.
     std::vector<std::string> changedFiles() const;
+
+    // Consulted for each listed file the scan finds, before it is read: when
+    // it gives a digest, the file is not read. Unset, every file is read.
+    std::function<bool(const std::string& path, std::string& digest)> knownDigest;
 
     std::unordered_map<std::string, std::string> remoteDigests;
     std::unordered_map<std::string, std::string> localDigests;

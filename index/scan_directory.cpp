@@ -59,6 +59,11 @@ void FileIndex::scanDirectory(const std::string& prefix)
         const std::string path = prefix + *name;
         if (remoteDigests.find(path) == remoteDigests.end())
             continue;
+        std::string known;
+        if (knownDigest && knownDigest(path, known)) {
+            localDigests[path] = known;
+            continue;
+        }
         if (piece.empty())
             piece.resize(readPieceSize);
         localDigests[path] = digestOfEntry(path, piece);

@@ -42,7 +42,8 @@ bool recordAcceptedSerial(const std::string& channel, unsigned long long serial)
     serials[channel] = serial;
     const std::string temporaryName = std::string(acceptedSerialsFileName) + ".orn-partial";
     platform::removeFile(temporaryName.c_str());
-    std::ofstream out(temporaryName, std::ios::binary | std::ios::trunc);
+    std::ofstream out;
+    platform::openForWriting(out, temporaryName);
     for (const auto& entry : serials)
         out << entry.second << ' ' << entry.first << '\n';
     out.close();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "channel/channel_names.h"
+
 #include <string>
 
 // The highest release serial this game directory has accepted, per channel,
@@ -11,4 +13,4 @@ unsigned long long highestAcceptedSerial(const std::string& channel);
 // Raises the channel's serial, through a temporary file and a rename.
 bool recordAcceptedSerial(const std::string& channel, unsigned long long serial);
 
-inline constexpr const char* acceptedSerialsFileName = "ORN_Launcher.releases";
+inline constexpr const char* acceptedSerialsFileName = launcherAcceptedSerialsName;

@@ -185,7 +185,8 @@ bool downloadFile(sf::Http& http, const std::string& uri, const std::string& exp
     // A link left under the temporary name must not be written through.
     platform::removeFile(temporaryName.c_str());
 
-    std::ofstream file(temporaryName, std::ios::out | std::ios::binary | std::ios::trunc);
+    std::ofstream file;
+    platform::openForWriting(file, temporaryName);
     Md5 md5;
     Sha256 sha256;
     bool whole = file && fetchInto(http, uri, signedEntry, file, md5, signedEntry != nullptr ? &sha256 : nullptr);

@@ -10,6 +10,7 @@
 #include <physfs.h>
 
 #include <iostream>
+#include <string>
 
 namespace {
 
@@ -20,8 +21,17 @@ const char* const connectingText = "Connecting to server...";
 int main(int argc, char** argv)
 {
     platform::returnLargeBuffersPromptly();
+    platform::showUtf8OnConsole();
     PHYSFS_init(argc > 0 ? argv[0] : nullptr);
     PHYSFS_mount(PHYSFS_getBaseDir(), nullptr, 1);
+    // A "libs" that is a link to a folder elsewhere (the game's data moved to
+    // another disk; a junction) is written through, so the scan must look
+    // through it too; PhysFS lists no directory that is a link, so the folder
+    // behind it is mounted as "libs" itself.
+    PHYSFS_permitSymbolicLinks(1);
+    PHYSFS_Stat libs;
+    if (PHYSFS_stat("libs", &libs) != 0 && libs.filetype == PHYSFS_FILETYPE_SYMLINK)
+        PHYSFS_mount((std::string(PHYSFS_getBaseDir()) + "libs/").c_str(), "libs", 1);
     PHYSFS_setWriteDir(PHYSFS_getBaseDir());
     // Started from elsewhere (a full path, a shortcut's "Start in"), the
     // launcher must still clean up, write, rename and run the client in the

@@ -2,7 +2,9 @@
 
 #include "index/file_index.h"
 #include "launcher/accepted_serials.h"
+#include "launcher/build_constants.h"
 #include "launcher/download.h"
+#include "launcher/local_scan.h"
 #include "channel/manifest_path.h"
 #include "channel/own_files.h"
 #include "launcher/remote_paths.h"
@@ -57,12 +59,15 @@ int retrieveUpdates(sf::Http& http, const std::string& manifestText, const Relea
             signedEntries.emplace(entry.path, entry);
     }
     FileIndex index(manifestText);
-    index.scanDirectory("libs/");
-    index.scanDirectory("");
+    DigestCache cache;
+    DigestCache* const digestCache = buildDigestCache ? &cache : nullptr;
+    scanLocalFiles(index, digestCache);
     const std::vector<std::string> changed = index.changedFiles();
 
     if (changed.empty()) {
         std::cout << doneText << std::endl << noUpdatesText << std::endl;
+        if (digestCache != nullptr)
+            digestCache->save(digestCacheFileName, index.remoteDigests);
         acceptRelease(release);
         patchAndLaunch(0);
     }
@@ -90,6 +95,8 @@ int retrieveUpdates(sf::Http& http, const std::string& manifestText, const Relea
 
         if (downloadEntry(http, index, signedEntries, release, path, localName)) {
             flags = static_cast<SelfFileFlags>(flags | entryBit);
+            if (digestCache != nullptr && entryBit == 0)
+                recordDownloadedFile(*digestCache, path, index.remoteDigests.at(path));
             std::cout << entryDoneText << std::endl;
         } else {
             failed = true;
@@ -97,6 +104,8 @@ int retrieveUpdates(sf::Http& http, const std::string& manifestText, const Relea
         }
     }
 
+    if (digestCache != nullptr)
+        digestCache->save(digestCacheFileName, index.remoteDigests);
     if (failed) {
         std::cout << canceledText << std::endl;
         return 1;

@@ -76,7 +76,8 @@ class Publisher(PublisherTestCase):
     def test_refuses_trees_the_launcher_cannot_use_and_touches_nothing(self):
         bad_names = ["deep/x.dat", "libs/sub/y.dat", "back\\slash", "c:x", "ctl\x01", "CON", "libs/aux.txt",
                      "Lpt1.log", "readme.txt.", "trailing ", "a<b", "why?", "update.lock", "md5sums", "release",
-                     "md5sums.orn-publish", "libs/x.dll.orn-publish", "Libs"]
+                     "md5sums.orn-publish", "libs/x.dll.orn-publish", "Libs",
+                     "not-utf-8\udcff.dat", "libs/" + "x" * 142, "ORN_Launcher.digests", "orn_launcher.RELEASES"]  # invalid UTF-8; too long under Windows' MAX_PATH
         bad_trees = {name: {name: b"x"} for name in bad_names}
         bad_trees["Data.pak"] = {"Data.pak": b"x", "data.pak": b"y"}
         os.makedirs(self.channel)
@@ -93,7 +94,7 @@ class Publisher(PublisherTestCase):
                     os.mkfifo(os.path.join(self.source, offending))
                 result = self.publish()
                 self.assertEqual(result.returncode, 2, result.stderr)
-                self.assertIn(b"orn-publish: " + offending.encode(), result.stderr)
+                self.assertIn(b"orn-publish: " + os.fsencode(offending), result.stderr)
                 self.assertEqual(snapshot(os.path.join(self.work, "web")), before)
         self.assertEqual(subprocess.run([PUBLISHER, self.source], capture_output=True).returncode, 2)
 

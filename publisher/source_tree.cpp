@@ -97,6 +97,12 @@ SourceTree readSourceTree(const fs::path& root)
                                     "/ directory (names that differ only in letter case are one)");
             continue;
         }
+        if (lowerCase(name) == lowerCase(launcherDigestCacheName) ||
+            lowerCase(name) == lowerCase(launcherAcceptedSerialsName)) {
+            tree.problems.push_back(name + ": the launcher keeps its own records under this name in the game "
+                                           "directory; it cannot be a game file");
+            continue;
+        }
         if (name == channelLockName || name == channelManifestName || name == channelReleaseName) {
             tree.problems.push_back(name + ": the channel's own lock, manifest and release cannot be published as files");
             continue;

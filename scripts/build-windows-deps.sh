@@ -21,6 +21,7 @@ mkdir -p "$1"
 root=$(cd "$1" && pwd)
 physfs_tree=${2:+$(cd "$2" && pwd)}
 project=$PWD
+recipe=2  # raise when what is built here changes
 
 bash scripts/install-deps.sh --windows
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -69,6 +70,17 @@ fi
 physfs_src=$physfs_tree
 [ -f "$physfs_src/physfs.c" ] || physfs_src=$physfs_tree/src
 [ -f "$physfs_src/physfs.c" ] || { echo "no physfs.c in $physfs_tree" >&2; exit 3; }
+# PhysFS 3.1's UTF-16 decoder drops the 0x10000 of a surrogate pair, so on
+# Windows a listed name beyond the Basic Multilingual Plane ("😀.dat") is
+# enumerated under another name and fetched on every start. The upstream fix,
+# applied to a copy of the tree (the named tree is never changed).
+if grep -q 'cp = (((cp - 0xD800) << 10) | (pair - 0xDC00));' "$physfs_src/physfs_unicode.c"; then
+  cp -r "$physfs_src" "$work/physfs-src"
+  physfs_src=$work/physfs-src
+  sed -i 's/cp = (((cp - 0xD800) << 10) | (pair - 0xDC00));/cp = (((cp - 0xD800) << 10) | (pair - 0xDC00)) + 0x10000;/' \
+    "$physfs_src/physfs_unicode.c"
+  echo "   PhysFS: surrogate-pair decoding fixed"
+fi
 
 # The Debian source drops SFML's bundled binaries; its install step still names their folders.
 mkdir -p "$sfml/extlibs/bin/x86" "$sfml/extlibs/bin/x64" "$sfml/extlibs/libs-mingw/x86" "$sfml/extlibs/libs-mingw/x64"
@@ -98,3 +110,5 @@ for arch in i686 x86_64; do
      make install >>"$work/sodium-$arch.log" 2>&1) || { tail -n 40 "$work/sodium-$arch.log" >&2; exit 1; }
   echo "   installed: $(cd "$prefix/bin" && ls ./*.dll | tr '\n' ' ')lib/libsodium.a"
 done
+# What test-windows.sh compares, to rebuild libraries made by an older recipe.
+echo "$recipe" > "$root/recipe"

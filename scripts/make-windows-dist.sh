@@ -15,7 +15,8 @@ host=$1
 out=${2:-dist/windows-i686}
 deps=${LAUNCHER_WINDOWS_DEPS_ROOT:-$PWD/build-windows/deps}
 bash scripts/install-deps.sh --windows
-[ -f "$deps/i686/lib/libsodium.a" ] || bash scripts/build-windows-deps.sh "$deps"
+[ "$(cat "$deps/recipe" 2>/dev/null)" = "$(sed -n 's/^recipe=\([0-9]*\).*/\1/p' scripts/build-windows-deps.sh)" ] ||
+  bash scripts/build-windows-deps.sh "$deps"
 
 build=build-windows/dist-i686
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release \

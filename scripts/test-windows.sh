@@ -25,7 +25,7 @@ cannot_run() {
 }
 
 deps=${LAUNCHER_WINDOWS_DEPS_ROOT:-$PWD/build-windows/deps}
-if [ ! -f "$deps/i686/lib/libsodium.a" ] || [ ! -f "$deps/x86_64/lib/libsodium.a" ]; then
+if [ "$(cat "$deps/recipe" 2>/dev/null)" != "$(sed -n 's/^recipe=\([0-9]*\).*/\1/p' scripts/build-windows-deps.sh)" ]; then
   start=$SECONDS
   bash scripts/build-windows-deps.sh "$deps"
   echo "   libraries built in $((SECONDS - start)) s"

@@ -13,7 +13,8 @@ foreach(expected
     "buildServerHost = \"localhost\";"
     "buildServerPort = 0;"
     "buildLockPollMilliseconds = 15000;"
-    "buildReleaseKeys = \"\";")
+    "buildReleaseKeys = \"\";"
+    "buildDigestCache = true;")
   string(FIND "${constants}" "${expected}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "default build lacks '${expected}':\n${constants}")

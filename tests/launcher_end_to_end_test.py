@@ -33,6 +33,7 @@ LATEST = "/~qel/ORN/windows/latest/"
 LOCK = LATEST + "update.lock"
 MANIFEST = LATEST + "md5sums"
 RELEASE = LATEST + "release"
+DIGEST_CACHE = "ORN_Launcher.digests"
 OWN_LIBRARIES = ("physfs.dll", "sfml-network-2.dll", "sfml-system-2.dll")
 CLIENT_SCRIPT = b"#!/bin/sh\necho \"client ran\" >> client.log\nexit 3\n"
 
@@ -67,6 +68,15 @@ class Target:
         if text.replace(b"\n", b"\r\n") != raw:
             raise AssertionError("%s has a line end without CR: %r" % (name, raw))
         return text
+
+
+def md5(content):
+    return hashlib.md5(content).hexdigest().encode()
+
+
+def u8(name):
+    """A name's UTF-8 bytes spelled one character a byte, as manifest paths are spelled here."""
+    return name.encode("utf-8").decode("latin-1")
 
 
 def manifest(files):
@@ -107,7 +117,8 @@ class LauncherTestCase(unittest.TestCase):
         shutil.rmtree(self.game, ignore_errors=True)
 
     def path(self, name):
-        return os.path.join(self.game, name)
+        """A game path as the tests spell manifest paths: each character one byte (see u8)."""
+        return os.path.join(self.game, os.fsdecode(name.encode("latin-1")))
 
     def put(self, name, content, executable=False):
         os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
@@ -126,6 +137,10 @@ class LauncherTestCase(unittest.TestCase):
         result.stdout = TARGET.console(result.stdout, "standard output")
         result.stderr = TARGET.console(result.stderr, "standard error")
         return result
+
+    def listing(self):
+        """The game directory's names, but for the launcher's own record of digests it has seen."""
+        return [name for name in os.listdir(self.game) if name != DIGEST_CACHE]
 
     def client_ran(self):
         return os.path.exists(self.path("client.log"))
@@ -223,7 +238,8 @@ class Retrieval(LauncherTestCase):
         # really is a launcher, so the second run can be made with it.
         new_launcher = self.launcher_bytes + b"\n#version 2\n"
         files = {"ORN_Launcher.exe": new_launcher, "libs/physfs.dll": b"a library, not ours",
-                 "data.pak": b"\x00\r\n\x00data\xff", "ORN_Client.exe": TARGET.client}
+                 "data.pak": b"\x00\r\n\x00data\xff", "ORN_Client.exe": TARGET.client,
+                 u8("libs/données.pak"): b"a name beyond ASCII"}
         for name in OWN_LIBRARIES:
             # A real DLL stays loadable with bytes appended: the second run loads the new ones.
             files[name] = self.library(name) + b"#version 2"
@@ -233,12 +249,14 @@ class Retrieval(LauncherTestCase):
 
         with update_server(files, {LATEST + "md5sums": Reply(200, manifest(listed))}) as server:
             result = self.run_launcher()
-        changed = ["ORN_Launcher.exe", "libs/physfs.dll", "data.pak"] + list(OWN_LIBRARIES)
-        self.assert_downloads(result.stdout, HEADER, [b"* %s... Done.\n" % p.encode() for p in changed], LAUNCHING)
+        changed = ["ORN_Launcher.exe", "libs/physfs.dll", "data.pak", u8("libs/données.pak")] + list(OWN_LIBRARIES)
+        self.assert_downloads(result.stdout, HEADER, [b"* %s... Done.\n" % p.encode("latin-1") for p in changed],
+                              LAUNCHING)
         self.assertEqual(result.stderr, b"")
         self.assertEqual(result.returncode, 3)
         self.assertTrue(self.client_ran())
-        self.assertEqual(sorted(server.requests), sorted([LOCK, MANIFEST] + [LATEST + p for p in changed]))
+        self.assertEqual(sorted(server.requests), sorted([LOCK, MANIFEST] + [uri(p) for p in changed]))
+        self.assertIn("donn\xc3\xa9es.pak".encode("latin-1"), os.listdir(os.fsencode(self.path("libs"))))
 
         self.assertEqual(self.read("ORN_Launcher.exe"), new_launcher)
         self.assertEqual(self.read("ORN_Launcher.exe.old"), self.launcher_bytes)
@@ -335,7 +353,7 @@ class SoundBehaviour(LauncherTestCase):
     def test_paths_that_leave_the_game_directory_are_neither_requested_nor_written(self):
         outside = os.path.basename(self.game) + "-escaped.txt"
         unsafe = ["../" + outside, "libs/../../" + outside, "/tmp/" + outside, "libs\\x.dll", "c:x.dll", "ctl\x01.dat",
-                  "readme.txt.", "aux.txt", "CON", "libs/lpt1", "what?.dat"]
+                  "readme.txt.", "aux.txt", "CON", "libs/lpt1", "what?.dat", "not-utf-8\xff.dat", "libs/" + "x" * 142]
         files = {path: b"evil" for path in unsafe}
         files["good.dat"] = b"good"
         # Windows drops the trailing dot: "readme.txt." would overwrite the player's file.
@@ -349,8 +367,37 @@ class SoundBehaviour(LauncherTestCase):
         parent = os.path.dirname(self.game)
         self.assertFalse(os.path.exists(os.path.join(parent, outside)))
         self.assertFalse(os.path.exists(os.path.join("/tmp", outside)))
-        self.assertEqual(sorted(os.listdir(self.game)), sorted(self.installed + ["good.dat", "readme.txt"]))
+        self.assertEqual(sorted(self.listing()), sorted(self.installed + ["good.dat", "readme.txt"]))
         self.assertEqual(self.read("readme.txt"), b"the player's own")
+
+    def test_names_beyond_ascii_in_a_folder_beyond_ascii_started_from_elsewhere(self):
+        # The game installed under "José Games/ORN édition", started by its full path from another folder.
+        outer = self.game
+        self.game = os.path.join(outer, "José Games", "ORN édition")
+        os.makedirs(self.game)
+        for name in self.installed:
+            os.replace(os.path.join(outer, name), self.path(name))
+        self.addCleanup(shutil.rmtree, outer, ignore_errors=True)
+        elsewhere = tempfile.mkdtemp(prefix="launcher_e2e_elsewhere.")
+        self.addCleanup(shutil.rmtree, elsewhere, ignore_errors=True)
+        names = [u8(n) for n in ("données.pak", "Карта.dat", "数据.pak", "smile\U0001F600.dat",
+                                 "libs/bibliothèque.dll", "libs/модуль.dll", "libs/模块.dll", "libs/\U0001F3AE.dll")]
+        files = {name: name.encode("latin-1") * 3 for name in names}
+        for attempt, entries in ((1, [b"* %s... Done.\n" % n.encode("latin-1") for n in names]), (2, [])):
+            with self.subTest(start=attempt), update_server(files):
+                result = self.run_launcher(executable=self.path("ORN_Launcher.exe"), cwd=elsewhere)
+                if entries:
+                    self.assert_downloads(result.stdout, HEADER, entries, LAUNCHING)
+                else:
+                    self.assertEqual(result.stdout, CONNECTED + b"Checking for updated files... Done\n"
+                                     b"No updates found, starting ORN...\n")
+                self.assertEqual(result.returncode, 3)
+                self.assertTrue(self.client_ran())
+        listed = set(os.listdir(os.fsencode(self.game))) | {b"libs/" + n for n in os.listdir(os.fsencode(self.path("libs")))}
+        for name in names:
+            self.assertIn(name.encode("latin-1"), listed, "written under its true name")
+            self.assertEqual(self.read(name), files[name])
+        self.assertEqual(os.listdir(elsewhere), [])
 
     def test_started_from_another_directory_it_works_in_its_own(self):
         elsewhere = tempfile.mkdtemp(prefix="launcher_e2e_elsewhere.")
@@ -377,6 +424,111 @@ class SoundBehaviour(LauncherTestCase):
                     self.assertEqual(notes.read(), b"the player's notes")
                 os.replace(self.path("ORN_Launcher.exe.old"), self.path("ORN_Launcher.exe"))
                 os.remove(self.path("client.log"))
+
+
+class FastStart(LauncherTestCase):
+    """The launcher's record of digests: an unchanged file is not read again
+    on the next start; a file changed in any way is hashed, and fetched."""
+
+    def put_old(self, name, content):
+        """A file last modified an hour ago: settled, so its recorded digest may be trusted."""
+        self.put(name, content)
+        old = time.time() - 3600
+        os.utime(self.path(name), (old, old))
+
+    def traced_run(self):
+        """A run with the files it opens traced (natively); the traced names."""
+        if TARGET.wine:
+            return self.run_launcher(), None
+        traces = tempfile.mkdtemp(prefix="launcher_e2e_trace.")
+        self.addCleanup(shutil.rmtree, traces, ignore_errors=True)
+        trace = os.path.join(traces, "opened")
+        result = subprocess.run(["strace", "-f", "-qq", "-e", "trace=open,openat", "-o", trace,
+                                 self.path("ORN_Launcher.exe")], cwd=self.game, capture_output=True,
+                                timeout=TARGET.timeout)
+        with open(trace) as log:
+            return result, re.findall(r'open(?:at)?\(.*?"([^"]*)"', log.read())
+
+    def test_unchanged_files_are_not_read_and_any_change_is_fetched(self):
+        files = {name: name.encode() * 50 for name in ("kept.dat", "racy.dat", "grown.dat", "swapped.dat",
+                                                         "deleted.dat", "libs/kept.dll")}
+        for name, content in files.items():
+            self.put_old(name, content)
+        self.put("racy.dat", files["racy.dat"])  # written just now: its record cannot vouch for it yet
+        no_update = CONNECTED + b"Checking for updated files... Done\nNo updates found, starting ORN...\n"
+        with update_server(files):
+            self.assertEqual(self.run_launcher().stdout, no_update)
+            self.assertTrue(os.path.isfile(self.path(DIGEST_CACHE)))
+            second, opened = self.traced_run()
+        self.assertEqual((second.stdout, second.returncode), (no_update, 3))
+        if opened is not None:
+            read = {os.path.relpath(name, self.game) for name in opened if name.startswith(self.game)}
+            self.assertEqual(read & set(files), {"racy.dat"}, "only the file changed within its record's tick is read")
+
+        racy = os.stat(self.path("racy.dat"))
+        self.put("racy.dat", b"R" * len(files["racy.dat"]))  # same size, same time
+        os.utime(self.path("racy.dat"), ns=(racy.st_atime_ns, racy.st_mtime_ns))
+        grown = os.stat(self.path("grown.dat"))
+        self.put("grown.dat", files["grown.dat"] + b"more")
+        os.utime(self.path("grown.dat"), ns=(grown.st_atime_ns, grown.st_mtime_ns))
+        swapped = os.stat(self.path("swapped.dat"))
+        self.put("swapped.new", b"S" * len(files["swapped.dat"]))
+        os.utime(self.path("swapped.new"), ns=(swapped.st_atime_ns, swapped.st_mtime_ns))
+        os.replace(self.path("swapped.new"), self.path("swapped.dat"))  # another file, same size and time
+        os.remove(self.path("deleted.dat"))
+        with update_server(files):
+            third = self.run_launcher()
+        fetched = ["racy.dat", "grown.dat", "swapped.dat", "deleted.dat"]
+        self.assert_downloads(third.stdout, HEADER, [b"* %s... Done.\n" % p.encode() for p in fetched], LAUNCHING)
+        for name, content in files.items():
+            self.assertEqual(self.read(name), content, name)
+
+    def test_a_damaged_cache_is_never_trusted(self):
+        old, new = b"the old content", b"the new content"
+
+        def sealed(text):
+            return text + md5(text) + b"\n"
+        damages = {"sealed as the launcher seals it (trusted: a hint, not a defence)": lambda body, forged: sealed(body),
+                   "checksum does not match": lambda body, forged: forged,
+                   "truncated": lambda body, forged: forged[:len(forged) // 2],
+                   "garbage": lambda body, forged: os.urandom(300),
+                   "future version": lambda body, forged: sealed(body.replace(b" 1\n", b" 2\n", 1)),
+                   "a directory": None}
+        for name, damage in damages.items():
+            with self.subTest(name):
+                self.put_old("kept.dat", b"kept")
+                self.put_old("changed.dat", old)
+                with update_server({"kept.dat": b"kept", "changed.dat": old}):
+                    self.assertEqual(self.run_launcher().returncode, 3)
+                # The record made then, altered to claim that the file now holds the new content.
+                forged = self.read(DIGEST_CACHE).replace(md5(old), md5(new))
+                os.remove(self.path(DIGEST_CACHE))
+                if damage is None:
+                    os.mkdir(self.path(DIGEST_CACHE))
+                else:
+                    self.put(DIGEST_CACHE, damage(forged[:forged.rindex(b"\n", 0, len(forged) - 1) + 1], forged))
+                with update_server({"kept.dat": b"kept", "changed.dat": new}):
+                    result = self.run_launcher()
+                if name.startswith("sealed"):
+                    self.assertEqual(result.stdout, CONNECTED + b"Checking for updated files... Done\n"
+                                     b"No updates found, starting ORN...\n")
+                    continue
+                self.assertEqual(result.stdout, HEADER + b"* changed.dat... Done.\n" + LAUNCHING)
+                self.assertEqual(self.read("changed.dat"), new)
+
+    def test_a_libs_folder_elsewhere_is_written_once_and_current_after(self):
+        elsewhere = tempfile.mkdtemp(prefix="launcher_e2e_libs.")
+        self.addCleanup(shutil.rmtree, elsewhere, ignore_errors=True)
+        os.symlink(elsewhere, self.path("libs"))
+        files = {"libs/a.dll": b"a library on another disk"}
+        with update_server(files):
+            first = self.run_launcher()
+            second = self.run_launcher()
+        self.assertEqual(first.stdout, HEADER + b"* libs/a.dll... Done.\n" + LAUNCHING)
+        self.assertEqual(second.stdout, CONNECTED + b"Checking for updated files... Done\n"
+                         b"No updates found, starting ORN...\n")
+        with open(os.path.join(elsewhere, "a.dll"), "rb") as written:
+            self.assertEqual(written.read(), files["libs/a.dll"])
 
 
 PIECE = 16 << 20  # the launcher's range request size
@@ -419,7 +571,7 @@ class Downloads(LauncherTestCase):
         self.assertIn(LATEST + "a%20b.dat", server.requests)
         self.assertIn(LATEST + "100%25.dat", server.requests)
         self.assertEqual([r for p, r in asked if p == MANIFEST], [None], "the manifest request carries no Range")
-        self.assertEqual(sorted(os.listdir(self.game)), sorted(list(files) + self.installed + ["client.log"]))
+        self.assertEqual(sorted(self.listing()), sorted(list(files) + self.installed + ["client.log"]))
 
     def test_untrustworthy_answers_fail_and_keep_the_earlier_file(self):
         two_pieces = os.urandom(PIECE + 100)
@@ -452,7 +604,7 @@ class Downloads(LauncherTestCase):
         for path in files:
             expected = self.launcher_bytes if path == "ORN_Launcher.exe" else b"earlier " + path.encode()
             self.assertEqual(self.read(path), expected, path)
-        self.assertEqual(sorted(os.listdir(self.game)), sorted(set(list(files) + self.installed)),
+        self.assertEqual(sorted(self.listing()), sorted(set(list(files) + self.installed)),
                          "no partial, temporary or .new file is left")
         with update_server({}):
             self.assertEqual(self.run_launcher().returncode, 3, "the launcher still runs")
@@ -522,7 +674,7 @@ class Downloads(LauncherTestCase):
             result = self.run_launcher()
         self.assertEqual(result.stdout, HEADER + b"* big.pak... Done.\n" + LAUNCHING)
         self.assertEqual(self.read("big.pak"), big)
-        self.assertEqual(sorted(os.listdir(self.game)), sorted(self.installed + ["big.pak", "client.log"]))
+        self.assertEqual(sorted(self.listing()), sorted(self.installed + ["big.pak", "client.log"]))
 
 
 class PublishedWithNginx(LauncherTestCase):
@@ -588,10 +740,6 @@ class PublishedWithNginx(LauncherTestCase):
         self.assertEqual(launcher.returncode, 3)
         for path in ("data.pak", "new.dat", "ORN_Launcher.exe"):
             self.assertEqual(self.read(path), second[path], path)
-
-
-def md5(content):
-    return hashlib.md5(content).hexdigest().encode()
 
 
 class SignedReleases(LauncherTestCase):
@@ -709,7 +857,7 @@ class SignedReleases(LauncherTestCase):
         self.assert_downloads(result.stdout, HEADER, [b"* data.pak... Failed.\n", b"* small.dat... Failed.\n"],
                               CANCELED)
         self.assertEqual(result.returncode, 1)
-        self.assertEqual(sorted(os.listdir(self.game)), sorted(self.installed))
+        self.assertEqual(sorted(self.listing()), sorted(self.installed))
 
     def test_an_unsigned_build_updates_from_a_signed_channel_as_today(self):
         self.put("ORN_Launcher.exe", TARGET.launcher_bytes, executable=True)

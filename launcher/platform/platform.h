@@ -1,7 +1,12 @@
 #pragma once
 
+#include <fstream>
+#include <string>
+
 // What the launcher needs from the operating system beyond standard C++:
-// one implementation per platform, chosen at build time.
+// one implementation per platform, chosen at build time. Every name is a
+// UTF-8 byte string, as PhysFS and the manifest have it; on Windows the
+// wide-character calls take it, so that writes land where the scan looks.
 namespace platform {
 
 void pauseMilliseconds(unsigned int milliseconds);
@@ -31,6 +36,38 @@ bool changeDirectory(const char* path);
 
 // Creates one directory; true when it exists afterwards.
 bool makeDirectory(const char* name);
+
+// What identifies one version of a file without reading it. Times are
+// nanoseconds since 1970 at the platform's resolution (1 ns on Linux,
+// 100 ns on NTFS, 2 s on FAT); identity is (device, inode) on POSIX and
+// (volume serial, file index) on Windows. Follows symbolic links.
+struct FileFacts {
+    unsigned long long size = 0;
+    long long modifiedNs = 0;
+    long long changedNs = 0;
+    unsigned long long device = 0;
+    unsigned long long identity = 0;
+
+    bool operator==(const FileFacts& other) const
+    {
+        return size == other.size && modifiedNs == other.modifiedNs && changedNs == other.changedNs &&
+               device == other.device && identity == other.identity;
+    }
+};
+
+// False when the name is not a regular file or cannot be looked at.
+bool fileFacts(const std::string& name, FileFacts& facts);
+
+// The wall clock, in nanoseconds since 1970, as file times are given.
+long long nowNanoseconds();
+
+// Opens a file for writing, binary and truncated.
+void openForWriting(std::ofstream& file, const std::string& name);
+
+// Where standard output is a console, shows UTF-8 as written (on Windows:
+// the console's output code page for this run, put back when it ends).
+// Bytes written to a pipe or a file are never changed.
+void showUtf8OnConsole();
 
 // Runs "ORN_Client.exe" through the command interpreter, which looks in the
 // current directory first and then along the search path, and waits for it.

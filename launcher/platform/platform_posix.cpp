@@ -81,6 +81,34 @@ bool makeDirectory(const char* name)
     return errno == EEXIST && stat(name, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+bool fileFacts(const std::string& name, FileFacts& facts)
+{
+    struct stat status {};
+    if (::stat(name.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    facts.size = static_cast<unsigned long long>(status.st_size);
+    facts.modifiedNs = static_cast<long long>(status.st_mtim.tv_sec) * 1000000000LL + status.st_mtim.tv_nsec;
+    facts.changedNs = static_cast<long long>(status.st_ctim.tv_sec) * 1000000000LL + status.st_ctim.tv_nsec;
+    facts.device = static_cast<unsigned long long>(status.st_dev);
+    facts.identity = static_cast<unsigned long long>(status.st_ino);
+    return true;
+}
+
+long long nowNanoseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+void openForWriting(std::ofstream& file, const std::string& name)
+{
+    file.open(name, std::ios::out | std::ios::binary | std::ios::trunc);
+}
+
+// A terminal shows the bytes as they are; UTF-8 is what terminals expect.
+void showUtf8OnConsole() {}
+
 int runClient()
 {
     // cmd.exe finds a program in the current directory before the search

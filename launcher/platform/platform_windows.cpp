@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <windows.h>
 
 namespace platform {
@@ -37,6 +39,26 @@ void setErrnoFromLastError()
     }
 }
 
+// The wide-character form of a UTF-8 name; empty (and EINVAL) when it is not UTF-8.
+std::wstring wide(const char* utf8)
+{
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, nullptr, 0);
+    std::wstring text(length > 0 ? static_cast<std::size_t>(length) : 0, L'\0');
+    if (length <= 0 || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, &text[0], length) != length) {
+        errno = EINVAL;
+        return std::wstring();
+    }
+    text.resize(static_cast<std::size_t>(length - 1));  // the terminating zero
+    return text;
+}
+
+UINT consoleCodePageAtStart = 0;
+
+void restoreConsoleCodePage()
+{
+    SetConsoleOutputCP(consoleCodePageAtStart);
+}
+
 }  // namespace
 
 void pauseMilliseconds(unsigned int milliseconds)
@@ -49,9 +71,13 @@ void returnLargeBuffersPromptly() {}
 
 bool moveFileNoReplace(const char* existingName, const char* newName)
 {
-    // MoveFileA never replaces an existing file, and renames files in use,
+    // MoveFileW never replaces an existing file, and renames files in use,
     // such as the running executable and its loaded libraries.
-    if (MoveFileA(existingName, newName) != 0)
+    const std::wstring from = wide(existingName);
+    const std::wstring to = wide(newName);
+    if (from.empty() || to.empty())
+        return false;
+    if (MoveFileW(from.c_str(), to.c_str()) != 0)
         return true;
     setErrnoFromLastError();
     return false;
@@ -59,7 +85,11 @@ bool moveFileNoReplace(const char* existingName, const char* newName)
 
 bool replaceFile(const char* existingName, const char* newName)
 {
-    if (MoveFileExA(existingName, newName, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0)
+    const std::wstring from = wide(existingName);
+    const std::wstring to = wide(newName);
+    if (from.empty() || to.empty())
+        return false;
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0)
         return true;
     setErrnoFromLastError();
     return false;
@@ -67,7 +97,10 @@ bool replaceFile(const char* existingName, const char* newName)
 
 bool removeFile(const char* name)
 {
-    if (DeleteFileA(name) != 0)
+    const std::wstring file = wide(name);
+    if (file.empty())
+        return false;
+    if (DeleteFileW(file.c_str()) != 0)
         return true;
     setErrnoFromLastError();
     return false;
@@ -77,15 +110,81 @@ void copyAccessMode(const char*, const char*) {}
 
 bool changeDirectory(const char* path)
 {
-    return SetCurrentDirectoryA(path) != 0;
+    const std::wstring directory = wide(path);
+    return !directory.empty() && SetCurrentDirectoryW(directory.c_str()) != 0;
 }
 
 bool makeDirectory(const char* name)
 {
-    if (CreateDirectoryA(name, nullptr) != 0)
+    const std::wstring directory = wide(name);
+    if (directory.empty())
+        return false;
+    if (CreateDirectoryW(directory.c_str(), nullptr) != 0)
         return true;
-    const DWORD attributes = GetFileAttributesA(name);
+    const DWORD attributes = GetFileAttributesW(directory.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+namespace {
+
+// FILETIME counts 100 ns since 1601; file facts count nanoseconds since 1970.
+long long unixNanoseconds(LARGE_INTEGER fileTime)
+{
+    return (fileTime.QuadPart - 116444736000000000LL) * 100;
+}
+
+}  // namespace
+
+bool fileFacts(const std::string& name, FileFacts& facts)
+{
+    const std::wstring file = wide(name.c_str());
+    if (file.empty())
+        return false;
+    const HANDLE handle = CreateFileW(file.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION information{};
+    FILE_BASIC_INFO basic{};
+    const bool known = GetFileInformationByHandle(handle, &information) != 0 &&
+                       GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) != 0 &&
+                       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    CloseHandle(handle);
+    if (!known)
+        return false;
+    facts.size = (static_cast<unsigned long long>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    facts.modifiedNs = unixNanoseconds(basic.LastWriteTime);
+    facts.changedNs = unixNanoseconds(basic.ChangeTime);
+    facts.device = information.dwVolumeSerialNumber;
+    facts.identity = (static_cast<unsigned long long>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    return true;
+}
+
+long long nowNanoseconds()
+{
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    LARGE_INTEGER time;
+    time.LowPart = now.dwLowDateTime;
+    time.HighPart = static_cast<LONG>(now.dwHighDateTime);
+    return unixNanoseconds(time);
+}
+
+void openForWriting(std::ofstream& file, const std::string& name)
+{
+    file.open(std::filesystem::u8path(name), std::ios::out | std::ios::binary | std::ios::trunc);
+}
+
+void showUtf8OnConsole()
+{
+    // GetConsoleMode fails for a pipe, a file and NUL: their bytes stay as they are.
+    DWORD mode = 0;
+    if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) == 0 || consoleCodePageAtStart != 0)
+        return;
+    consoleCodePageAtStart = GetConsoleOutputCP();
+    if (SetConsoleOutputCP(CP_UTF8) != 0)
+        std::atexit(restoreConsoleCodePage);
 }
 
 int runClient()

@@ -1,0 +1,43 @@
+#include "launcher/local_scan.h"
+
+#include <cctype>
+
+void scanLocalFiles(FileIndex& index, DigestCache* cache)
+{
+    if (cache == nullptr) {
+        index.scanDirectory("libs/");
+        index.scanDirectory("");
+        return;
+    }
+    cache->load(digestCacheFileName);
+    // Facts are taken before a file is read: one changed while it is read is newer than its record.
+    const long long scanStartNs = platform::nowNanoseconds();
+    std::unordered_map<std::string, platform::FileFacts> seen;
+    index.knownDigest = [cache, &seen](const std::string& path, std::string& digest) {
+        platform::FileFacts facts;
+        if (!platform::fileFacts(path, facts))
+            return false;
+        seen[path] = facts;
+        return cache->lookup(path, facts, digest);
+    };
+    index.scanDirectory("libs/");
+    index.scanDirectory("");
+    index.knownDigest = nullptr;
+    for (const auto& entry : seen) {
+        const auto hashed = index.localDigests.find(entry.first);
+        if (hashed != index.localDigests.end() && !hashed->second.empty())
+            cache->record(entry.first, entry.second, hashed->second, scanStartNs);
+    }
+}
+
+void recordDownloadedFile(DigestCache& cache, const std::string& path, const std::string& digest)
+{
+    platform::FileFacts facts;
+    if (!platform::fileFacts(path, facts))
+        return;
+    // As the scan spells digests, so that the comparison with the manifest stays what it was.
+    std::string lowerCase = digest;
+    for (char& c : lowerCase)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    cache.record(path, facts, lowerCase, platform::nowNanoseconds());
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "channel/channel_names.h"
+#include "index/file_index.h"
+#include "launcher/digest_cache.h"
+
+// Where the launcher remembers its digests, in the game directory.
+inline constexpr const char* digestCacheFileName = launcherDigestCacheName;
+
+// Hashes the listed files in "libs/" and the top level. With a cache, a
+// file that has not changed since it was last hashed takes its recorded
+// digest unread, and every file hashed now is recorded.
+void scanLocalFiles(FileIndex& index, DigestCache* cache);
+
+// A file just put in place under `path`, whose bytes had `digest`.
+void recordDownloadedFile(DigestCache& cache, const std::string& path, const std::string& digest);
