@@ -42,6 +42,10 @@ bool parseHead(const std::string& head, BoundedAnswer& answer)
             answer.contentLength = value;
         else if (name == "content-range")
             answer.contentRange = value;
+        else if (name == "etag")
+            answer.etag = value;
+        else if (name == "last-modified")
+            answer.lastModified = value;
         else if (name == "transfer-encoding")
             return false;  // never asked for; its framing would count as body bytes
     }
@@ -51,14 +55,15 @@ bool parseHead(const std::string& head, BoundedAnswer& answer)
 }  // namespace
 
 bool boundedGet(const std::string& host, unsigned short port, const std::string& uri, const std::string& range,
-                std::size_t maxBodyBytes, BoundedAnswer& answer)
+                const std::pair<std::string, std::string>& condition, std::size_t maxBodyBytes,
+                BoundedAnswer& answer)
 {
     answer = BoundedAnswer();
     sf::TcpSocket socket;
     if (socket.connect(sf::IpAddress(host), port == 0 ? httpPort : port) != sf::Socket::Done)
         return false;
-    const std::string request = "GET " + uri + " HTTP/1.0\r\nHost: " + host + "\r\nRange: " + range +
-                                "\r\nConnection: close\r\n\r\n";
+    const std::string request = "GET " + uri + " HTTP/1.1\r\nHost: " + host + "\r\nRange: " + range +
+                                (condition.first.empty() ? "" : "\r\n" + condition.first + ": " + condition.second) + "\r\nConnection: close\r\n\r\n";
     if (socket.send(request.data(), request.size()) != sf::Socket::Done)
         return false;
 

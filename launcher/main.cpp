@@ -2,6 +2,7 @@
 #include "launcher/leftover_cleanup.h"
 #include "launcher/platform/platform.h"
 #include "launcher/remote_paths.h"
+#include "launcher/self_replacement.h"
 #include "launcher/server_handshake.h"
 #include "launcher/signed_release.h"
 #include "launcher/update_retrieval.h"
@@ -54,10 +55,11 @@ int main(int argc, char** argv)
     std::string manifestText;
     if (!fetchManifest(http, request, response, manifestText))
         return 1;
-    if (!releaseKeysBuiltIn())
-        return retrieveUpdates(http, manifestText, nullptr);
     Release release;
-    if (!fetchSignedRelease(http, response, manifestText, release))
+    if (releaseKeysBuiltIn() && !fetchSignedRelease(http, response, manifestText, release))
         return 1;
-    return retrieveUpdates(http, manifestText, &release);
+    const UpdateOutcome outcome = retrieveUpdates(http, manifestText, releaseKeysBuiltIn() ? &release : nullptr);
+    if (!outcome.retrieved)
+        return 1;
+    patchAndLaunch(outcome.ownFiles);
 }

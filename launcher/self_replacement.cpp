@@ -8,6 +8,12 @@
 
 void swapInOwnFiles(SelfFileFlags flags)
 {
+    // After a power cut a filesystem may keep a rename but not the data:
+    // the new copies reach the disk before any of them is swapped in.
+    for (const OwnFile& file : ownFiles) {
+        if ((flags & file.bit) != 0)
+            platform::flushFileToDisk(file.newName);
+    }
     for (const OwnFile& file : ownFiles) {
         if ((flags & file.bit) == 0)
             continue;
@@ -25,6 +31,8 @@ void swapInOwnFiles(SelfFileFlags flags)
             }
         }
     }
+    if (flags != 0)
+        platform::flushCurrentDirectoryToDisk();
 }
 
 void patchAndLaunch(SelfFileFlags flags)

@@ -5,13 +5,15 @@
 #include "launcher/build_constants.h"
 #include "launcher/download.h"
 #include "launcher/local_scan.h"
+#include "launcher/partial_download.h"
+#include "launcher/platform/platform.h"
 #include "channel/manifest_path.h"
 #include "channel/own_files.h"
 #include "launcher/remote_paths.h"
-#include "launcher/self_replacement.h"
 #include "launcher/uri_escape.h"
 
 #include <iostream>
+#include <memory>
 #include <unordered_map>
 
 namespace {
@@ -28,7 +30,8 @@ const char* const launchingText = "Updated files retrieved, patching and launchi
 
 // True when the file arrived whole and verified and is in place under its local name.
 bool downloadEntry(sf::Http& http, const FileIndex& index, const std::unordered_map<std::string, ReleaseEntry>& signedEntries,
-                   const Release* release, const std::string& path, const std::string& localName)
+                   const Release* release, const std::string& path, const std::string& localName,
+                   DownloadProgress* progress)
 {
     if (!isSafeManifestPath(path))
         return false;
@@ -39,7 +42,8 @@ bool downloadEntry(sf::Http& http, const FileIndex& index, const std::unordered_
             return false;
         signedEntry = &found->second;
     }
-    return downloadFile(http, remoteDir + escapeUriPath(path), index.remoteDigests.at(path), signedEntry, localName);
+    return downloadFile(http, remoteDir + escapeUriPath(path), path, index.remoteDigests.at(path), signedEntry, localName,
+                        progress);
 }
 
 // Raised only once the whole update is in place: a failed run may be retried with the same release.
@@ -51,7 +55,7 @@ void acceptRelease(const Release* release)
 
 }  // namespace
 
-int retrieveUpdates(sf::Http& http, const std::string& manifestText, const Release* release)
+UpdateOutcome retrieveUpdates(sf::Http& http, const std::string& manifestText, const Release* release)
 {
     std::unordered_map<std::string, ReleaseEntry> signedEntries;
     if (release != nullptr) {
@@ -62,6 +66,7 @@ int retrieveUpdates(sf::Http& http, const std::string& manifestText, const Relea
     DigestCache cache;
     DigestCache* const digestCache = buildDigestCache ? &cache : nullptr;
     scanLocalFiles(index, digestCache);
+    removeStalePartials(index.remoteDigests);
     const std::vector<std::string> changed = index.changedFiles();
 
     if (changed.empty()) {
@@ -69,7 +74,7 @@ int retrieveUpdates(sf::Http& http, const std::string& manifestText, const Relea
         if (digestCache != nullptr)
             digestCache->save(digestCacheFileName, index.remoteDigests);
         acceptRelease(release);
-        patchAndLaunch(0);
+        return {true, 0};
     }
 
     bool failed = false;
@@ -93,7 +98,13 @@ int retrieveUpdates(sf::Http& http, const std::string& manifestText, const Relea
         std::cout << entryPrefix << path << entrySuffix;
         std::cout.flush();
 
-        if (downloadEntry(http, index, signedEntries, release, path, localName)) {
+        std::unique_ptr<DownloadProgress> progress;
+        if (platform::standardOutputIsConsole())
+            progress = std::make_unique<DownloadProgress>(entryPrefix + path + entrySuffix);
+        const bool downloaded = downloadEntry(http, index, signedEntries, release, path, localName, progress.get());
+        if (progress)
+            progress->finish();
+        if (downloaded) {
             flags = static_cast<SelfFileFlags>(flags | entryBit);
             if (digestCache != nullptr && entryBit == 0)
                 recordDownloadedFile(*digestCache, path, index.remoteDigests.at(path));
@@ -108,9 +119,9 @@ int retrieveUpdates(sf::Http& http, const std::string& manifestText, const Relea
         digestCache->save(digestCacheFileName, index.remoteDigests);
     if (failed) {
         std::cout << canceledText << std::endl;
-        return 1;
+        return {false, 0};
     }
     std::cout << launchingText << std::endl << std::endl;
     acceptRelease(release);
-    patchAndLaunch(flags);
+    return {true, flags};
 }

@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libphysfs-dev libsfml-dev libsodium-dev libgtest-dev googletest
-          libbenchmark-dev libssl-dev python3 curl coreutils time nginx-light strace)
+          libbenchmark-dev libssl-dev python3 curl coreutils time nginx-light lighttpd strace)
 with_windows=false
 for argument in "$@"; do
   case "$argument" in

@@ -20,6 +20,7 @@ import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import release_signing  # noqa: E402
+from lighttpd_server import LighttpdServer  # noqa: E402
 from nginx_server import NginxServer  # noqa: E402
 from scripted_server import Reply, ScriptedServer  # noqa: E402
 
@@ -604,10 +605,18 @@ class Downloads(LauncherTestCase):
         for path in files:
             expected = self.launcher_bytes if path == "ORN_Launcher.exe" else b"earlier " + path.encode()
             self.assertEqual(self.read(path), expected, path)
-        self.assertEqual(sorted(self.listing()), sorted(set(list(files) + self.installed)),
-                         "no partial, temporary or .new file is left")
+        # A piece that fails after whole ones leaves those to be resumed (they are hashed again then);
+        # a changed total says the file changed: nothing is kept.
+        broken = [p for p in second_piece_lies if p != "total-changes.pak"]
+        resumable = [p + suffix for p in broken for suffix in (".orn-partial", ".orn-resume")]
+        self.assertEqual(sorted(self.listing()), sorted(set(list(files) + self.installed + resumable)),
+                         "no other partial, temporary or .new file is left")
+        for path in broken:
+            self.assertEqual(self.read(path + ".orn-partial"), two_pieces[:PIECE], "whole pieces only")
         with update_server({}):
             self.assertEqual(self.run_launcher().returncode, 3, "the launcher still runs")
+        self.assertEqual(sorted(self.listing()), sorted(set(list(files) + self.installed + ["client.log"])),
+                         "partial files of entries no longer listed are removed")
 
     def test_cut_manifest_and_endless_lock_body_give_up_with_status_1(self):
         listing = manifest({"data.pak": b"new"})
@@ -675,6 +684,107 @@ class Downloads(LauncherTestCase):
         self.assertEqual(result.stdout, HEADER + b"* big.pak... Done.\n" + LAUNCHING)
         self.assertEqual(self.read("big.pak"), big)
         self.assertEqual(sorted(self.listing()), sorted(self.installed + ["big.pak", "client.log"]))
+        self.assertEqual(ranges_asked(server, "big.pak")[2:], ["bytes=%d-%d" % (PIECE, 2 * PIECE - 1),
+                                                               "bytes=%d-%d" % (2 * PIECE, 3 * PIECE - 1)],
+                         "killed in its second piece, it resumes there")
+
+
+def ranges_asked(server, path):
+    return [r for p, r in zip(server.requests, server.ranges) if p == uri(path)]
+
+
+class Resume(LauncherTestCase):
+    """A download that broke off continues where it stopped on the next start,
+    from the end of the last whole piece, and only where that is sound."""
+
+    def break_in_second_piece(self, path, content, etag='"v1"'):
+        """A first start whose download of `path` drops inside its second piece."""
+        dropped = piece(content, PIECE, min(2 * PIECE, len(content)) - 1)
+        dropped.drop_after, dropped.etag = 1000, etag
+        with update_server({path: content}, {uri(path): [Reply(200, content, ranges=True, etag=etag), dropped]}):
+            result = self.run_launcher()
+        self.assertEqual(result.returncode, 1)
+        local = path + ".new" if path == "ORN_Launcher.exe" else path
+        self.assertEqual(self.read(local + ".orn-partial"), content[:PIECE], "the whole first piece is kept")
+
+    def test_a_broken_download_resumes_with_the_missing_pieces_only(self):
+        big = os.urandom(3 * PIECE - 5)
+        self.break_in_second_piece("big.pak", big)
+        with update_server({"big.pak": big}, {uri("big.pak"): Reply(200, big, ranges=True, etag='"v1"')}) as server:
+            result = self.run_launcher()
+        self.assertEqual(result.stdout, HEADER + b"* big.pak... Done.\n" + LAUNCHING)
+        self.assertEqual(ranges_asked(server, "big.pak"), ["bytes=%d-%d" % (n * PIECE, (n + 1) * PIECE - 1)
+                                                           for n in (1, 2)])
+        self.assertEqual([c for p, c in zip(server.requests, server.conditions) if p == uri("big.pak")],
+                         ['"v1"', '"v1"'])
+        self.assertEqual([v for p, v in zip(server.requests, server.versions) if p == uri("big.pak")],
+                         ["HTTP/1.1"] * 2)
+        self.assertEqual(self.read("big.pak"), big)
+        self.assertEqual(sorted(self.listing()), sorted(self.installed + ["big.pak", "client.log"]))
+
+    def test_what_changed_meanwhile_is_fetched_from_zero_in_the_same_run(self):
+        big = os.urandom(2 * PIECE + 100)
+        longer = os.urandom(2 * PIECE + 200)
+        cases = {  # name: (what the server holds now, its answer, where the second start's requests begin)
+            # The manifest lists another digest: the partial file is dropped at start.
+            "changed, and another size": (longer, Reply(200, longer, ranges=True), [0, PIECE, 2 * PIECE]),
+            # The same bytes published again: a new ETag, so If-Match gets 412.
+            "republished, If-Match refused": (big, Reply(200, big, ranges=True, etag='"v2"'),
+                                              [PIECE, 0, PIECE, 2 * PIECE]),
+            "ranges ignored": (big, Reply(200, big), [PIECE, 0]),
+            "kept bytes corrupted": (big, Reply(200, big, ranges=True, etag='"v1"'),
+                                     [PIECE, 2 * PIECE, 0, PIECE, 2 * PIECE]),
+        }
+        for name, (now, answer, starts) in cases.items():
+            with self.subTest(name):
+                self.break_in_second_piece("big.pak", big)
+                if name == "kept bytes corrupted":
+                    with open(self.path("big.pak.orn-partial"), "r+b") as partial:
+                        partial.write(b"corrupted")
+                with update_server({"big.pak": now}, {uri("big.pak"): answer}) as server:
+                    result = self.run_launcher()
+                self.assertEqual(result.stdout, HEADER + b"* big.pak... Done.\n" + LAUNCHING)
+                self.assertEqual(self.read("big.pak"), now)
+                self.assertEqual([int(r.split("=")[1].split("-")[0]) for r in ranges_asked(server, "big.pak")], starts)
+                os.remove(self.path("big.pak"))
+                os.remove(self.path("client.log"))
+
+    def test_the_launchers_own_executable_resumes_into_its_new_copy(self):
+        new_launcher = self.launcher_bytes + b"\n" + os.urandom(PIECE + 1000)  # still runnable, two pieces
+        self.break_in_second_piece("ORN_Launcher.exe", new_launcher)
+        self.assertEqual(self.read("ORN_Launcher.exe"), self.launcher_bytes)
+        with update_server({"ORN_Launcher.exe": new_launcher}, {uri("ORN_Launcher.exe"): Reply(
+                200, new_launcher, ranges=True, etag='"v1"')}) as server:
+            result = self.run_launcher()
+        self.assertEqual(result.stdout, HEADER + b"* ORN_Launcher.exe... Done.\n" + LAUNCHING)
+        self.assertEqual(ranges_asked(server, "ORN_Launcher.exe"), ["bytes=%d-%d" % (PIECE, 2 * PIECE - 1)])
+        self.assertEqual(self.read("ORN_Launcher.exe"), new_launcher)
+
+    def test_progress_on_a_console_and_todays_bytes_through_a_pipe(self):
+        if TARGET.wine:  # a Windows console is not a pseudo-terminal; every scenario checks the pipe
+            return
+        import pty
+        big = os.urandom(3 * PIECE)
+        main, secondary = pty.openpty()
+        with update_server({"big.pak": big}, ranges=True):
+            launcher = subprocess.Popen([self.path("ORN_Launcher.exe")], cwd=self.game, stdout=secondary,
+                                        stderr=subprocess.DEVNULL)
+            os.close(secondary)
+            shown = b""
+            while True:
+                try:
+                    chunk = os.read(main, 65536)
+                except OSError:  # the terminal's other end closed: the launcher has ended
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            launcher.wait(timeout=TARGET.timeout)
+        os.close(main)
+        line = [entry for entry in shown.split(b"\n") if b"big.pak" in entry][0]
+        self.assertRegex(line, rb"\* big\.pak\.\.\. +\d+% [\d.]+ MB of 50\.3 MB, [\d.]+ MB/s")
+        self.assertEqual(line.rstrip(b"\r").split(b"\r")[-1], b"* big.pak... Done.", "the line ends as today's")
+        self.assertNotIn(b"\x1b", shown, "no colour codes")
 
 
 class PublishedWithNginx(LauncherTestCase):
@@ -713,7 +823,7 @@ class PublishedWithNginx(LauncherTestCase):
             self.assertEqual(result.returncode, 3)
             for path in fetched:
                 self.assertEqual(self.read(path), first[path], path)
-            self.assertIn("GET %sbig.pak HTTP/1.0 206" % LATEST, nginx.requests())
+            self.assertIn("GET %sbig.pak HTTP/1.1 206" % LATEST, nginx.requests())
             self.assertEqual(self.run_launcher().stdout, CONNECTED + b"Checking for updated files... Done\n"
                              b"No updates found, starting ORN...\n")
 
@@ -740,6 +850,43 @@ class PublishedWithNginx(LauncherTestCase):
         self.assertEqual(launcher.returncode, 3)
         for path in ("data.pak", "new.dat", "ORN_Launcher.exe"):
             self.assertEqual(self.read(path), second[path], path)
+
+
+    def test_resume_against_nginx_with_the_if_match_it_honours(self):
+        big = os.urandom(2 * PIECE + 777)
+        self.assertEqual(self.publish({"big.pak": big}).returncode, 0)
+        served = os.path.join(self.channel, "big.pak")
+        os.chmod(self.web, 0o755)
+        for republished in (False, True):
+            with self.subTest(republished=republished):
+                facts = os.stat(served)
+                etag = '"%x-%x"' % (int(facts.st_mtime), facts.st_size)  # nginx's: time and size
+                # A first start broken inside the second piece, by a stand-in with nginx's ETag.
+                dropped = piece(big, PIECE, 2 * PIECE - 1)
+                dropped.drop_after, dropped.etag = 1000, etag
+                with update_server({"big.pak": big}, {uri("big.pak"): [Reply(200, big, ranges=True, etag=etag),
+                                                                       dropped]}):
+                    self.assertEqual(self.run_launcher().returncode, 1)
+                if republished:  # the same bytes published again: another ETag
+                    os.utime(served, (facts.st_mtime + 10, facts.st_mtime + 10))
+                with NginxServer(PORT, self.web, as_nobody=True) as nginx:
+                    result = self.run_launcher()
+                    asked = [r for r in nginx.requests() if "big.pak" in r]
+                self.assertEqual(result.stdout, HEADER + b"* big.pak... Done.\n" + LAUNCHING)
+                self.assertEqual(self.read("big.pak"), big)
+                line = "GET %sbig.pak HTTP/1.1 " % LATEST
+                self.assertEqual(asked, [line + "412"] + [line + "206"] * 3 if republished else [line + "206"] * 2)
+                os.remove(self.path("big.pak"))
+
+    def test_lighttpd_answers_the_pieces_with_206(self):
+        big = os.urandom(2 * PIECE + 999)
+        self.assertEqual(self.publish({"big.pak": big}).returncode, 0)
+        with LighttpdServer(PORT, self.web) as lighttpd:
+            result = self.run_launcher()
+        asked = [r for r in lighttpd.requests() if "big.pak" in r]
+        self.assertEqual(result.stdout, HEADER + b"* big.pak... Done.\n" + LAUNCHING)
+        self.assertEqual(self.read("big.pak"), big)
+        self.assertEqual(asked, ["GET %sbig.pak HTTP/1.1 206" % LATEST] * 3)
 
 
 class SignedReleases(LauncherTestCase):

@@ -15,7 +15,7 @@ STALL_SECONDS = 20  # a stalled answer gives up by itself after this long
 
 class Reply:
     def __init__(self, status=200, body=b"", drop_after=None, send_length=True, body_file=None,
-                 ranges=False, headers=None, chunked=False, stall_after=None, endless=False):
+                 ranges=False, headers=None, chunked=False, stall_after=None, endless=False, etag=None):
         self.status = status
         self.body = body
         self.drop_after = drop_after  # bytes of the body sent before the connection drops
@@ -26,6 +26,7 @@ class Reply:
         self.chunked = chunked  # chunked transfer coding, 1000-byte chunks
         self.stall_after = stall_after  # bytes sent before the answer stalls
         self.endless = endless  # a body of zeros that never ends
+        self.etag = etag  # sent as ETag; a request whose If-Match differs gets 412
 
 
 class ScriptedServer:
@@ -37,6 +38,8 @@ class ScriptedServer:
                        for path, replies in (routes or {}).items()}
         self.requests = []
         self.ranges = []
+        self.conditions = []  # each request's If-Match field, or None
+        self.versions = []  # each request line's HTTP version
         self.stopping = threading.Event()
         self.lock = threading.Lock()
         server = self
@@ -48,6 +51,8 @@ class ScriptedServer:
                 with server.lock:
                     server.requests.append(self.path)
                     server.ranges.append(self.headers.get("Range"))
+                    server.conditions.append(self.headers.get("If-Match"))
+                    server.versions.append(self.request_version)
                     reply = server.reply_for(self.path)
                 server.answer(self, reply)
 
@@ -75,6 +80,10 @@ class ScriptedServer:
             size = len(reply.body)
         start, end = 0, size
         asked = re.fullmatch(r"bytes=(\d+)-(\d+)", handler.headers.get("Range") or "")
+        if reply.etag:
+            headers["ETag"] = reply.etag
+        if reply.etag and handler.headers.get("If-Match") not in (None, reply.etag):
+            status, end, asked = 412, 0, None
         if reply.ranges and asked:
             first, last = int(asked.group(1)), int(asked.group(2))
             if first >= size:

@@ -64,6 +64,24 @@ long long nowNanoseconds();
 // Opens a file for writing, binary and truncated.
 void openForWriting(std::ofstream& file, const std::string& name);
 
+// Opens a file for reading, binary; for appending, binary, at its end.
+void openForReading(std::ifstream& file, const std::string& name);
+void openForAppending(std::ofstream& file, const std::string& name);
+
+// Cuts a file to `size` bytes.
+bool truncateFile(const std::string& name, unsigned long long size);
+
+// Forces a file's bytes to disk (and, where the platform needs it, the
+// directory entries of the current directory): a rename made after it
+// cannot outlive the data after a power cut.
+bool flushFileToDisk(const std::string& name);
+void flushCurrentDirectoryToDisk();
+
+// True when standard output is a console (a terminal), not a pipe, a file
+// or NUL; then its width in columns (80 when it cannot be told).
+bool standardOutputIsConsole();
+int consoleColumns();
+
 // Where standard output is a console, shows UTF-8 as written (on Windows:
 // the console's output code page for this run, put back when it ends).
 // Bytes written to a pipe or a file are never changed.

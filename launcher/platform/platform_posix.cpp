@@ -8,6 +8,7 @@
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -104,6 +105,51 @@ long long nowNanoseconds()
 void openForWriting(std::ofstream& file, const std::string& name)
 {
     file.open(name, std::ios::out | std::ios::binary | std::ios::trunc);
+}
+
+void openForReading(std::ifstream& file, const std::string& name)
+{
+    file.open(name, std::ios::in | std::ios::binary);
+}
+
+void openForAppending(std::ofstream& file, const std::string& name)
+{
+    file.open(name, std::ios::out | std::ios::binary | std::ios::app);
+}
+
+bool truncateFile(const std::string& name, unsigned long long size)
+{
+    return ::truncate(name.c_str(), static_cast<off_t>(size)) == 0;
+}
+
+bool flushFileToDisk(const std::string& name)
+{
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool flushed = ::fsync(fd) == 0;
+    return ::close(fd) == 0 && flushed;
+}
+
+void flushCurrentDirectoryToDisk()
+{
+    // POSIX keeps a rename in the directory's own data.
+    const int fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+bool standardOutputIsConsole()
+{
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
+int consoleColumns()
+{
+    winsize size{};
+    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
 }
 
 // A terminal shows the bytes as they are; UTF-8 is what terminals expect.

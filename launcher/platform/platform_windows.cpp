@@ -176,11 +176,59 @@ void openForWriting(std::ofstream& file, const std::string& name)
     file.open(std::filesystem::u8path(name), std::ios::out | std::ios::binary | std::ios::trunc);
 }
 
+void openForReading(std::ifstream& file, const std::string& name)
+{
+    file.open(std::filesystem::u8path(name), std::ios::in | std::ios::binary);
+}
+
+void openForAppending(std::ofstream& file, const std::string& name)
+{
+    file.open(std::filesystem::u8path(name), std::ios::out | std::ios::binary | std::ios::app);
+}
+
+bool truncateFile(const std::string& name, unsigned long long size)
+{
+    std::error_code error;
+    std::filesystem::resize_file(std::filesystem::u8path(name), size, error);
+    return !error;
+}
+
+bool flushFileToDisk(const std::string& name)
+{
+    const std::wstring file = wide(name.c_str());
+    if (file.empty())
+        return false;
+    const HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool flushed = FlushFileBuffers(handle) != 0;
+    CloseHandle(handle);
+    return flushed;
+}
+
+// NTFS journals its directory entries: a rename needs no flush of its own.
+void flushCurrentDirectoryToDisk() {}
+
+bool standardOutputIsConsole()
+{
+    // Not _isatty, which is true for NUL: only a console has a console mode.
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+int consoleColumns()
+{
+    CONSOLE_SCREEN_BUFFER_INFO information{};
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &information) == 0)
+        return 80;
+    return information.srWindow.Right - information.srWindow.Left + 1;
+}
+
 void showUtf8OnConsole()
 {
-    // GetConsoleMode fails for a pipe, a file and NUL: their bytes stay as they are.
-    DWORD mode = 0;
-    if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) == 0 || consoleCodePageAtStart != 0)
+    // A pipe, a file and NUL keep their bytes as they are.
+    if (!standardOutputIsConsole() || consoleCodePageAtStart != 0)
         return;
     consoleCodePageAtStart = GetConsoleOutputCP();
     if (SetConsoleOutputCP(CP_UTF8) != 0)

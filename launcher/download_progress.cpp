@@ -1,0 +1,61 @@
+#include "launcher/download_progress.h"
+
+#include "launcher/platform/platform.h"
+
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+const auto redrawEvery = std::chrono::milliseconds(200);
+
+std::string megabytes(unsigned long long bytes)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    return text;
+}
+
+}  // namespace
+
+DownloadProgress::DownloadProgress(std::string line) : line_(std::move(line)) {}
+
+void DownloadProgress::start(unsigned long long from, bool resumed)
+{
+    startedAt_ = from;
+    started_ = std::chrono::steady_clock::now();
+    lastDrawn_ = started_ - redrawEvery;
+    resumedText_ = resumed ? " resumed at " + megabytes(from) + "," : "";
+}
+
+void DownloadProgress::advance(unsigned long long done, unsigned long long total)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastDrawn_ < redrawEvery || total == 0)
+        return;
+    lastDrawn_ = now;
+    const double seconds = std::chrono::duration<double>(now - started_).count();
+    char text[160];
+    std::snprintf(text, sizeof text, "%s %3u%% %s of %s, %.1f MB/s", resumedText_.c_str(),
+                  static_cast<unsigned>(done * 100 / total), megabytes(done).c_str(), megabytes(total).c_str(),
+                  seconds > 0 ? static_cast<double>(done - startedAt_) / 1e6 / seconds : 0.0);
+    draw(line_ + text);
+}
+
+void DownloadProgress::finish()
+{
+    if (drawnWidth_ > 0)
+        draw(line_);
+}
+
+void DownloadProgress::draw(const std::string& text)
+{
+    // One column short of the console's width: a full line would wrap and scroll.
+    const std::size_t width = static_cast<std::size_t>(platform::consoleColumns()) - 1;
+    std::string shown = text.substr(0, width);
+    const std::size_t drawn = shown.size();
+    if (drawnWidth_ > drawn)
+        shown += std::string(drawnWidth_ - drawn, ' ') + "\r" + text.substr(0, width);
+    std::cout << '\r' << shown << std::flush;
+    drawnWidth_ = drawn > drawnWidth_ ? drawn : drawnWidth_;
+}

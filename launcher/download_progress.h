@@ -1,0 +1,28 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+// A download's "* path..." line redrawn in place on a console, with the
+// percentage, the bytes so far and in all, and the rate, at most five
+// times a second and narrower than the console. finish() puts the line
+// back as it was, so that the outcome completes it exactly as without a
+// console. Only ever made when standard output is a console.
+class DownloadProgress {
+public:
+    explicit DownloadProgress(std::string line);
+
+    void start(unsigned long long from, bool resumed);
+    void advance(unsigned long long done, unsigned long long total);
+    void finish();
+
+private:
+    void draw(const std::string& text);
+
+    std::string line_;
+    std::string resumedText_;
+    std::size_t drawnWidth_ = 0;
+    unsigned long long startedAt_ = 0;
+    std::chrono::steady_clock::time_point started_;
+    std::chrono::steady_clock::time_point lastDrawn_;
+};

@@ -1,0 +1,70 @@
+#include "launcher/partial_download.h"
+
+#include "launcher/platform/platform.h"
+
+#include <cctype>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+const std::string partialSuffix = ".orn-partial";
+const std::string recordSuffix = ".orn-resume";
+const char* const formatLine = "orn-resume 1";
+
+std::string recordNameFor(const std::string& localName)
+{
+    return localName + recordSuffix;
+}
+
+}  // namespace
+
+std::string partialNameFor(const std::string& localName)
+{
+    return localName + partialSuffix;
+}
+
+bool readResumeRecord(const std::string& localName, ResumeRecord& record)
+{
+    std::ifstream in;
+    platform::openForReading(in, recordNameFor(localName));
+    std::string format;
+    std::string total;
+    if (!std::getline(in, format) || format != formatLine || !std::getline(in, record.path) ||
+        !std::getline(in, record.digest) || !std::getline(in, total) || !std::getline(in, record.validatorField) ||
+        !std::getline(in, record.validator) || total.empty() ||
+        total.find_first_not_of("0123456789") != std::string::npos || total.size() > 19)
+        return false;
+    record.total = std::stoull(total);
+    return record.digest.size() == 32 && record.total > 0;
+}
+
+bool writeResumeRecord(const std::string& localName, const ResumeRecord& record)
+{
+    // Header values come from the network: one line each, or none at all.
+    ResumeRecord written = record;
+    if (written.validator.find_first_of("\r\n") != std::string::npos)
+        written.validatorField.clear(), written.validator.clear();
+    const std::string name = recordNameFor(localName);
+    const std::string temporaryName = name + ".tmp";
+    std::ofstream out;
+    platform::openForWriting(out, temporaryName);
+    out << formatLine << '\n'
+        << written.path << '\n'
+        << written.digest << '\n'
+        << written.total << '\n'
+        << written.validatorField << '\n'
+        << written.validator << '\n';
+    out.close();
+    if (out.fail() || !platform::replaceFile(temporaryName.c_str(), name.c_str())) {
+        platform::removeFile(temporaryName.c_str());
+        return false;
+    }
+    return true;
+}
+
+void discardPartial(const std::string& localName)
+{
+    platform::removeFile(partialNameFor(localName).c_str());
+    platform::removeFile(recordNameFor(localName).c_str());
+}

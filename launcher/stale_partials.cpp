@@ -1,0 +1,65 @@
+#include "channel/own_files.h"
+#include "launcher/partial_download.h"
+
+#include <physfs.h>
+
+#include <cctype>
+
+namespace {
+
+const std::string partialSuffix = ".orn-partial";
+const std::string recordSuffix = ".orn-resume";
+
+bool endsWith(const std::string& text, const std::string& suffix)
+{
+    return text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool sameDigest(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::string::size_type i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+// Where a manifest path is written: its own name, or an own file's ".new" copy.
+std::string localNameOf(const std::string& path)
+{
+    for (const OwnFile& file : ownFiles) {
+        if (path == file.name)
+            return file.newName;
+    }
+    return path;
+}
+
+}  // namespace
+
+void removeStalePartials(const std::unordered_map<std::string, std::string>& manifestDigests)
+{
+    for (const std::string prefix : {"", "libs/"}) {
+        char** names = PHYSFS_enumerateFiles(("/" + prefix).c_str());
+        if (names == nullptr)
+            continue;
+        for (char** name = names; *name != nullptr; ++name) {
+            const std::string entry = prefix + *name;
+            std::string localName;
+            if (endsWith(entry, partialSuffix))
+                localName = entry.substr(0, entry.size() - partialSuffix.size());
+            else if (endsWith(entry, recordSuffix))
+                localName = entry.substr(0, entry.size() - recordSuffix.size());
+            else
+                continue;
+            ResumeRecord record;
+            const bool current = readResumeRecord(localName, record) && localNameOf(record.path) == localName &&
+                                 manifestDigests.count(record.path) != 0 &&
+                                 sameDigest(manifestDigests.at(record.path), record.digest);
+            if (!current)
+                discardPartial(localName);
+        }
+        PHYSFS_freeList(names);
+    }
+}
