@@ -9,6 +9,16 @@ namespace {
 
 const auto redrawEvery = std::chrono::milliseconds(200);
 
+// At most `width` bytes, never cutting a UTF-8 character in two.
+std::string fitted(const std::string& text, std::size_t width)
+{
+    if (text.size() <= width)
+        return text;
+    while (width > 0 && (static_cast<unsigned char>(text[width]) & 0xc0u) == 0x80u)
+        --width;
+    return text.substr(0, width);
+}
+
 std::string megabytes(unsigned long long bytes)
 {
     char text[32];
@@ -52,10 +62,10 @@ void DownloadProgress::draw(const std::string& text)
 {
     // One column short of the console's width: a full line would wrap and scroll.
     const std::size_t width = static_cast<std::size_t>(platform::consoleColumns()) - 1;
-    std::string shown = text.substr(0, width);
+    std::string shown = fitted(text, width);
     const std::size_t drawn = shown.size();
     if (drawnWidth_ > drawn)
-        shown += std::string(drawnWidth_ - drawn, ' ') + "\r" + text.substr(0, width);
+        shown += std::string(drawnWidth_ - drawn, ' ') + "\r" + fitted(text, width);
     std::cout << '\r' << shown << std::flush;
     drawnWidth_ = drawn > drawnWidth_ ? drawn : drawnWidth_;
 }
