@@ -1,5 +1,7 @@
 #include "digest/md5.h"
 
+#include <cctype>
+
 #include <cstring>
 
 namespace {
@@ -232,4 +234,15 @@ std::ostream& operator<<(std::ostream& out, Md5 md5)
 std::string md5Hex(std::string text)
 {
     return Md5(text).hexDigest();
+}
+
+bool sameHexDigest(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::string::size_type i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
 }

@@ -32,3 +32,7 @@ std::ostream& operator<<(std::ostream& out, Md5 md5);
 
 // 32 lowercase hexadecimal characters for any byte string, the empty one included.
 std::string md5Hex(std::string text);
+
+// Whether two digests in hexadecimal are the same, letter case ignored (a
+// manifest may spell its digests in capitals).
+bool sameHexDigest(const std::string& a, const std::string& b);

@@ -47,17 +47,6 @@ bool bodyMatchesDeclaredLength(const PieceAnswer& answer)
     return parseContentLength(answer.contentLength, declared) && declared == answer.body->size();
 }
 
-bool sameDigest(const std::string& actual, const std::string& expected)
-{
-    if (actual.size() != expected.size())
-        return false;
-    for (std::string::size_type i = 0; i < actual.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(actual[i])) != std::tolower(static_cast<unsigned char>(expected[i])))
-            return false;
-    }
-    return true;
-}
-
 // Writes one piece to the file and the digests.
 // Asks for bytes first..last: through the HTTP client, or, under a signed
 // release, through a request that stops reading past `maxBodyBytes`.
@@ -125,7 +114,7 @@ public:
         ResumeRecord record;
         platform::FileFacts facts;
         if (!readResumeRecord(localName_, record) || record.path != path_ ||
-            !sameDigest(record.digest, expectedDigest_) ||
+            !sameHexDigest(record.digest, expectedDigest_) ||
             (signedEntry_ != nullptr && record.total != signedEntry_->size) ||
             !platform::fileFacts(partialName_, facts))
             return false;
@@ -230,7 +219,7 @@ public:
     bool verified()
     {
         file_.close();
-        return !file_.fail() && sameDigest(md5_.finalize().hexDigest(), expectedDigest_) &&
+        return !file_.fail() && sameHexDigest(md5_.finalize().hexDigest(), expectedDigest_) &&
                (signedEntry_ == nullptr || sha256_.hexDigest() == signedEntry_->sha256);
     }
 

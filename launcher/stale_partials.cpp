@@ -1,9 +1,9 @@
 #include "channel/own_files.h"
+#include "digest/md5.h"
 #include "launcher/partial_download.h"
 
 #include <physfs.h>
 
-#include <cctype>
 
 namespace {
 
@@ -13,17 +13,6 @@ const std::string recordSuffix = ".orn-resume";
 bool endsWith(const std::string& text, const std::string& suffix)
 {
     return text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-bool sameDigest(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::string::size_type i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
 }
 
 // Where a manifest path is written: its own name, or an own file's ".new" copy.
@@ -56,7 +45,7 @@ void removeStalePartials(const std::unordered_map<std::string, std::string>& man
             ResumeRecord record;
             const bool current = readResumeRecord(localName, record) && localNameOf(record.path) == localName &&
                                  manifestDigests.count(record.path) != 0 &&
-                                 sameDigest(manifestDigests.at(record.path), record.digest);
+                                 sameHexDigest(manifestDigests.at(record.path), record.digest);
             if (!current)
                 discardPartial(localName);
         }

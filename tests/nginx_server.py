@@ -9,10 +9,11 @@ As a command it serves ROOT on PORT until it is stopped or SECONDS have passed:
 import os
 import shutil
 import signal
-import socket
-import subprocess
-import tempfile
+import sys
 import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from web_server_process import WebServerProcess  # noqa: E402
 
 CONFIG = """daemon off;
 master_process off;
@@ -48,19 +49,18 @@ def find_nginx():
 NOBODY = 65534
 
 
-class NginxServer:
+class NginxServer(WebServerProcess):
     """With as_nobody (when run as root), nginx runs as the user nobody, as a
     web server runs beside the deployer's account: it reads only what is
     readable by others."""
+    name = "nginx"
+    stop_signal = signal.SIGQUIT
 
     def __init__(self, port, root, as_nobody=False):
-        self.port = port
-        self.root = os.path.abspath(root)
-        self.work = tempfile.mkdtemp(prefix="nginx.")
-        self.process = None
+        super().__init__(port, root)
         self.as_nobody = as_nobody and os.geteuid() == 0
 
-    def __enter__(self):
+    def command(self):
         config = os.path.join(self.work, "nginx.conf")
         with open(config, "w") as out:
             out.write(CONFIG.format(work=self.work, port=self.port, root=self.root))
@@ -70,36 +70,7 @@ class NginxServer:
             for name in os.listdir(self.work) + [""]:
                 os.chown(os.path.join(self.work, name), NOBODY, NOBODY)
             drop = lambda: (os.setgid(NOBODY), os.setuid(NOBODY))  # noqa: E731
-        self.process = subprocess.Popen([find_nginx(), "-c", config, "-p", self.work, "-e", self.work + "/error.log"],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, preexec_fn=drop)
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            if self.process.poll() is not None:
-                raise RuntimeError("nginx did not start: " + self.process.stderr.read().decode(errors="replace"))
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=0.2).close()
-                return self
-            except OSError:
-                time.sleep(0.05)
-        self.__exit__()
-        raise RuntimeError("nginx did not listen on 127.0.0.1:%d within 10 s" % self.port)
-
-    def __exit__(self, *exc):
-        if self.process is not None and self.process.poll() is None:
-            self.process.send_signal(signal.SIGQUIT)
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        if self.process is not None:
-            self.process.stderr.close()
-        shutil.rmtree(self.work, ignore_errors=True)
-
-    def requests(self):
-        """The request lines of the access log so far, with their statuses."""
-        with open(os.path.join(self.work, "access.log")) as log:
-            return [line.split('"')[1] + " " + line.split('"')[2].split()[0] for line in log if '"' in line]
+        return [find_nginx(), "-c", config, "-p", self.work, "-e", self.work + "/error.log"], drop
 
 
 def main():
