@@ -164,16 +164,21 @@ public:
             if (signedEntry_ != nullptr && last >= signedEntry_->size)
                 last = signedEntry_->size - 1;
             const bool firstAnswer = total_ == 0 || (resumed_ && !answeredSinceResume_);
-            // A whole-file answer to the first request may carry the signed size; a piece, what was asked.
-            const unsigned long long maxBody = offset_ == 0 && signedEntry_ != nullptr && signedEntry_->size > last + 1
-                                                   ? signedEntry_->size
-                                                   : last - offset_ + 1;
+            // A whole-file answer (to the first request, or to a resumed one from a server that
+            // ignores ranges) may carry the signed size; a piece, what was asked.
+            const bool wholeFileMayCome = offset_ == 0 || (resumed_ && firstAnswer);
+            const unsigned long long maxBody =
+                wholeFileMayCome && signedEntry_ != nullptr && signedEntry_->size > last - offset_ + 1
+                    ? signedEntry_->size
+                    : last - offset_ + 1;
             if (!requester.ask(offset_, last, condition_, maxBody, answer))
                 return offset_ > 0 ? Fetched::broken : Fetched::untrusted;
             answeredSinceResume_ = true;
 
-            if (answer.status == sf::Http::Response::Ok && offset_ > 0)
-                return Fetched::restart;  // ranges ignored on resume: the whole file, from zero
+            // Ranges ignored on resume: this answer is the whole file, taken from zero.
+            if (answer.status == sf::Http::Response::Ok && offset_ > 0 &&
+                (!(resumed_ && firstAnswer) || !startFromZero()))
+                return Fetched::untrusted;
             if (answer.status == preconditionFailed && resumed_)
                 return Fetched::restart;  // the file changed on the server since the pieces kept
             if (answer.status == sf::Http::Response::Ok)

@@ -733,7 +733,7 @@ class Resume(LauncherTestCase):
             # The same bytes published again: a new ETag, so If-Match gets 412.
             "republished, If-Match refused": (big, Reply(200, big, ranges=True, etag='"v2"'),
                                               [PIECE, 0, PIECE, 2 * PIECE]),
-            "ranges ignored": (big, Reply(200, big), [PIECE, 0]),
+            "ranges ignored, the whole file taken": (big, Reply(200, big), [PIECE]),
             "kept bytes corrupted": (big, Reply(200, big, ranges=True, etag='"v1"'),
                                      [PIECE, 2 * PIECE, 0, PIECE, 2 * PIECE]),
         }
@@ -1007,6 +1007,21 @@ class SignedReleases(LauncherTestCase):
                               CANCELED)
         self.assertEqual(result.returncode, 1)
         self.assertEqual(sorted(self.listing()), sorted(self.installed))
+
+    def test_a_signed_download_resumes_within_its_signed_size_and_digest(self):
+        big = os.urandom(2 * PIECE + 10)
+        channel = self.publish({"big.pak": big})
+        dropped = piece(big, PIECE, 2 * PIECE - 1)
+        dropped.drop_after = 1000
+        with ScriptedServer(PORT, dict(self.routes(channel), **{uri("big.pak"): [Reply(200, big, ranges=True),
+                                                                                 dropped]})):
+            self.assertEqual(self.run_launcher().returncode, 1)
+        with ScriptedServer(PORT, self.routes(channel)) as server:
+            result = self.run_launcher()
+        self.assertEqual(result.stdout, HEADER + b"* big.pak... Done.\n" + LAUNCHING)
+        self.assertEqual(ranges_asked(server, "big.pak"), ["bytes=%d-%d" % (PIECE, 2 * PIECE - 1),
+                                                           "bytes=%d-%d" % (2 * PIECE, 2 * PIECE + 9)])
+        self.assertEqual(self.read("big.pak"), big)
 
     def test_an_unsigned_build_updates_from_a_signed_channel_as_today(self):
         self.put("ORN_Launcher.exe", TARGET.launcher_bytes, executable=True)
