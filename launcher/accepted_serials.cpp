@@ -1,6 +1,6 @@
 #include "launcher/accepted_serials.h"
 
-#include "launcher/platform/platform.h"
+#include "launcher/text_file.h"
 
 #include <fstream>
 #include <map>
@@ -40,16 +40,8 @@ bool recordAcceptedSerial(const std::string& channel, unsigned long long serial)
     if (serials[channel] >= serial)
         return true;
     serials[channel] = serial;
-    const std::string temporaryName = std::string(acceptedSerialsFileName) + ".orn-partial";
-    platform::removeFile(temporaryName.c_str());
-    std::ofstream out;
-    platform::openForWriting(out, temporaryName);
+    std::string text;
     for (const auto& entry : serials)
-        out << entry.second << ' ' << entry.first << '\n';
-    out.close();
-    if (out.fail() || !platform::replaceFile(temporaryName.c_str(), acceptedSerialsFileName)) {
-        platform::removeFile(temporaryName.c_str());
-        return false;
-    }
-    return true;
+        text += std::to_string(entry.second) + " " + entry.first + "\n";
+    return replaceWithText(acceptedSerialsFileName, text);
 }

@@ -1,6 +1,7 @@
 #include "launcher/digest_cache.h"
 
 #include "digest/md5.h"
+#include "launcher/text_file.h"
 
 #include <fstream>
 #include <sstream>
@@ -72,15 +73,5 @@ bool DigestCache::save(const std::string& fileName, const std::unordered_map<std
                 "\n";
     }
     text += md5Hex(text) + "\n";
-    const std::string temporaryName = fileName + ".orn-partial";
-    platform::removeFile(temporaryName.c_str());
-    std::ofstream out;
-    platform::openForWriting(out, temporaryName);
-    out << text;
-    out.close();
-    if (out.fail() || !platform::replaceFile(temporaryName.c_str(), fileName.c_str())) {
-        platform::removeFile(temporaryName.c_str());
-        return false;
-    }
-    return true;
+    return replaceWithText(fileName, text);
 }

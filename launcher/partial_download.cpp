@@ -1,6 +1,7 @@
 #include "launcher/partial_download.h"
 
 #include "launcher/platform/platform.h"
+#include "launcher/text_file.h"
 
 #include <cctype>
 #include <fstream>
@@ -8,13 +9,11 @@
 
 namespace {
 
-const std::string partialSuffix = ".orn-partial";
-const std::string recordSuffix = ".orn-resume";
 const char* const formatLine = "orn-resume 1";
 
 std::string recordNameFor(const std::string& localName)
 {
-    return localName + recordSuffix;
+    return localName + resumeRecordSuffix;
 }
 
 }  // namespace
@@ -45,22 +44,9 @@ bool writeResumeRecord(const std::string& localName, const ResumeRecord& record)
     ResumeRecord written = record;
     if (written.validator.find_first_of("\r\n") != std::string::npos)
         written.validatorField.clear(), written.validator.clear();
-    const std::string name = recordNameFor(localName);
-    const std::string temporaryName = name + ".tmp";
-    std::ofstream out;
-    platform::openForWriting(out, temporaryName);
-    out << formatLine << '\n'
-        << written.path << '\n'
-        << written.digest << '\n'
-        << written.total << '\n'
-        << written.validatorField << '\n'
-        << written.validator << '\n';
-    out.close();
-    if (out.fail() || !platform::replaceFile(temporaryName.c_str(), name.c_str())) {
-        platform::removeFile(temporaryName.c_str());
-        return false;
-    }
-    return true;
+    return replaceWithText(recordNameFor(localName), std::string(formatLine) + "\n" + written.path + "\n" +
+                                                      written.digest + "\n" + std::to_string(written.total) + "\n" +
+                                                      written.validatorField + "\n" + written.validator + "\n");
 }
 
 void discardPartial(const std::string& localName)

@@ -16,6 +16,9 @@ struct ResumeRecord {
     std::string validator;
 };
 
+inline const std::string partialSuffix = ".orn-partial";
+inline const std::string resumeRecordSuffix = ".orn-resume";
+
 std::string partialNameFor(const std::string& localName);
 bool readResumeRecord(const std::string& localName, ResumeRecord& record);
 bool writeResumeRecord(const std::string& localName, const ResumeRecord& record);

@@ -7,9 +7,6 @@
 
 namespace {
 
-const std::string partialSuffix = ".orn-partial";
-const std::string recordSuffix = ".orn-resume";
-
 bool endsWith(const std::string& text, const std::string& suffix)
 {
     return text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -38,8 +35,8 @@ void removeStalePartials(const std::unordered_map<std::string, std::string>& man
             std::string localName;
             if (endsWith(entry, partialSuffix))
                 localName = entry.substr(0, entry.size() - partialSuffix.size());
-            else if (endsWith(entry, recordSuffix))
-                localName = entry.substr(0, entry.size() - recordSuffix.size());
+            else if (endsWith(entry, resumeRecordSuffix))
+                localName = entry.substr(0, entry.size() - resumeRecordSuffix.size());
             else
                 continue;
             ResumeRecord record;

@@ -79,14 +79,15 @@ public:
 
     bool add(const std::string& path, std::string& failure)
     {
-        if (!out_.is_open())
+        if (!out_.is_open()) {
             out_.open(file_, std::ios::binary | std::ios::app);
+            ::chmod(file_.c_str(), 0644);  // whatever the umask, as every file in a web root
+        }
         out_ << path << '\n' << std::flush;
         if (out_.fail()) {
             failure = "cannot write " + file_.string() + ": " + describeErrno();
             return false;
         }
-        ::chmod(file_.c_str(), 0644);
         return true;
     }
 
@@ -111,11 +112,9 @@ private:
 bool copyAtomically(const SourceFile& file, const fs::path& target, bool withSha256, FileDigests& digests,
                     PublishSummary& summary, std::string& failure)
 {
-    std::string failed;
-    if (!makeChannelDirectory(target.parent_path(), failed)) {
-        failure = failed;
+    std::error_code exists;
+    if (!fs::is_directory(target.parent_path(), exists) && !makeChannelDirectory(target.parent_path(), failure))
         return false;
-    }
     const fs::path temporary = target.string() + publisherTemporarySuffix;
     const FileVersion before = versionOf(file.location);
     std::ifstream in(file.location, std::ios::binary);

@@ -44,5 +44,15 @@ if [ ${#missing[@]} -gt 0 ] || [ "${need_update:-false}" = true ]; then
 fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
+  # nginx-light and lighttpd would both start a system server on port 80 when
+  # installed, and the second would fail its installation; the tests start
+  # their own on loopback. Where the machine has no policy of its own, service
+  # starts are refused for the length of the install.
+  policy=/usr/sbin/policy-rc.d
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | as_root tee "$policy" >/dev/null
+    as_root chmod 755 "$policy"
+    trap 'as_root rm -f "$policy"' EXIT
+  fi
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
