@@ -7,9 +7,17 @@ inline constexpr const char* defaultChannelName = "latest";
 inline constexpr const char* channelLockName = "update.lock";
 inline constexpr const char* channelManifestName = "md5sums";
 inline constexpr const char* channelReleaseName = "release";
+// The most a launcher reads of the manifest or the release: past it, the
+// server is taken to be failing rather than memory spent on it.
+inline constexpr unsigned long channelTextLimitBytes = 64ul << 20;
 // The only subdirectory the launcher scans.
 inline constexpr const char* libraryDirectoryName = "libs";
 
 // The launcher's own records in the game directory: never game files.
 inline constexpr const char* launcherDigestCacheName = "ORN_Launcher.digests";
 inline constexpr const char* launcherAcceptedSerialsName = "ORN_Launcher.releases";
+// Suffixes of the launcher's unfinished downloads and their resume records
+// ("<name>.orn-partial", "<name>.orn-resume"), which it removes when stale:
+// never game files either.
+inline constexpr const char* launcherPartialSuffix = ".orn-partial";
+inline constexpr const char* launcherResumeSuffix = ".orn-resume";

@@ -8,7 +8,6 @@ namespace {
 
 const char* const formatLine = "orn-release 1";
 const char* const signatureKeyword = "signature ";
-const unsigned long long largestNumber = 1ULL << 62;
 
 bool isLowerHex(const std::string& text, std::size_t length)
 {
@@ -32,7 +31,7 @@ bool parseNumber(const std::string& text, unsigned long long& value)
             return false;
         value = value * 10 + static_cast<unsigned>(c - '0');
     }
-    return value <= largestNumber;
+    return value <= largestReleaseSerial;
 }
 
 // Days since 1970-01-01 of a civil date (proleptic Gregorian), and back.
@@ -175,7 +174,7 @@ std::string signRelease(const std::string& body, const SecretKey& key)
 {
     unsigned char signature[crypto_sign_BYTES];
     crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char*>(body.data()), body.size(),
-                         reinterpret_cast<const unsigned char*>(key.secretKey.data()));
+                         key.bytes());
     return body + signatureKeyword + key.publicPart.id + " " +
            toBase64(std::string(reinterpret_cast<const char*>(signature), sizeof signature)) + "\n";
 }

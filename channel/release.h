@@ -13,6 +13,10 @@
 //   md5sums-sha256 HEX
 //   file SHA256HEX SIZE PATH       (one per manifest entry, in its order)
 //   signature KEYID BASE64         (Ed25519 over every byte before this line)
+// The largest serial (and size) a release may state. Launchers in players'
+// hands read up to this; the publisher never signs above it.
+inline constexpr unsigned long long largestReleaseSerial = 1ULL << 62;
+
 struct ReleaseEntry {
     std::string sha256;
     unsigned long long size = 0;

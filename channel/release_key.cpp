@@ -4,6 +4,10 @@
 
 #include <sodium.h>
 
+#include <cstring>
+#include <new>
+#include <utility>
+
 namespace {
 
 const char* const secretKeyHeader = "orn-release-secret-key 1\n";
@@ -12,6 +16,24 @@ const std::size_t keyIdLength = 16;
 std::string keyIdOf(const std::string& base64)
 {
     return sha256Hex(base64).substr(0, keyIdLength);
+}
+
+// Padded standard base64 of exactly `size` bytes into `out`. The re-encoding
+// that proves it canonical is wiped: it may spell a secret key.
+bool decodeBase64(const char* text, std::size_t length, unsigned char* out, std::size_t size)
+{
+    prepareSodium();
+    std::size_t decoded = 0;
+    const char* end = nullptr;
+    if (sodium_base642bin(out, size, text, length, nullptr, &decoded, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
+        decoded != size || end != text + length)
+        return false;
+    // Exactly one canonical spelling: no trailing text, no other encoding of the same bytes.
+    std::string again(sodium_base64_ENCODED_LEN(size, sodium_base64_VARIANT_ORIGINAL), '\0');
+    sodium_bin2base64(&again[0], again.size(), out, size, sodium_base64_VARIANT_ORIGINAL);
+    const bool canonical = again.size() == length + 1 && std::memcmp(again.data(), text, length) == 0;
+    sodium_memzero(&again[0], again.size());
+    return canonical;
 }
 
 }  // namespace
@@ -28,15 +50,8 @@ std::string toBase64(const std::string& bytes)
 
 bool fromBase64(const std::string& text, std::size_t size, std::string& bytes)
 {
-    prepareSodium();
     bytes.assign(size, '\0');
-    std::size_t decoded = 0;
-    const char* end = nullptr;
-    if (sodium_base642bin(reinterpret_cast<unsigned char*>(&bytes[0]), size, text.data(), text.size(), nullptr,
-                          &decoded, &end, sodium_base64_VARIANT_ORIGINAL) != 0)
-        return false;
-    // Exactly one canonical spelling: no trailing text, no other encoding of the same bytes.
-    return decoded == size && end == text.data() + text.size() && toBase64(bytes) == text;
+    return decodeBase64(text.data(), text.size(), reinterpret_cast<unsigned char*>(&bytes[0]), size);
 }
 
 bool parseReleaseKey(const std::string& text, ReleaseKey& key)
@@ -74,37 +89,74 @@ bool parseReleaseKeyList(const std::string& list, std::vector<ReleaseKey>& keys)
     }
 }
 
-SecretKey generateSecretKey()
+SecretKey::SecretKey() : bytes_(nullptr)
 {
     prepareSodium();
-    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
-    unsigned char secretKey[crypto_sign_SECRETKEYBYTES];
-    crypto_sign_keypair(publicKey, secretKey);
+    // Locked in memory where the OS allows it, guarded, and wiped by sodium_free.
+    bytes_ = static_cast<unsigned char*>(sodium_malloc(size));
+    if (bytes_ == nullptr)
+        throw std::bad_alloc();
+    sodium_memzero(bytes_, size);
+}
+
+SecretKey::~SecretKey()
+{
+    sodium_free(bytes_);
+}
+
+SecretKey::SecretKey(SecretKey&& other) noexcept : publicPart(std::move(other.publicPart)), bytes_(other.bytes_)
+{
+    other.bytes_ = nullptr;
+}
+
+SecretKey& SecretKey::operator=(SecretKey&& other) noexcept
+{
+    if (this != &other) {
+        sodium_free(bytes_);
+        bytes_ = other.bytes_;
+        other.bytes_ = nullptr;
+        publicPart = std::move(other.publicPart);
+    }
+    return *this;
+}
+
+SecretKey generateSecretKey()
+{
     SecretKey key;
+    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+    crypto_sign_keypair(publicKey, key.bytes());
     key.publicPart.publicKey.assign(reinterpret_cast<const char*>(publicKey), sizeof publicKey);
     key.publicPart.id = keyIdOf(toBase64(key.publicPart.publicKey));
-    key.secretKey.assign(reinterpret_cast<const char*>(secretKey), sizeof secretKey);
-    sodium_memzero(secretKey, sizeof secretKey);
     return key;
 }
 
 std::string secretKeyFileText(const SecretKey& key)
 {
-    return secretKeyHeader + key.publicPart.id + ":" + toBase64(key.secretKey) + "\n";
+    std::string encoded(sodium_base64_ENCODED_LEN(SecretKey::size, sodium_base64_VARIANT_ORIGINAL), '\0');
+    sodium_bin2base64(&encoded[0], encoded.size(), key.bytes(), SecretKey::size, sodium_base64_VARIANT_ORIGINAL);
+    const std::size_t encodedLength = encoded.size() - 1;  // without the terminating zero
+    std::string text;
+    text.reserve(std::strlen(secretKeyHeader) + key.publicPart.id.size() + encoded.size() + 2);
+    text.append(secretKeyHeader).append(key.publicPart.id).append(":").append(encoded, 0, encodedLength).append("\n");
+    sodium_memzero(&encoded[0], encoded.size());
+    return text;
 }
 
 bool parseSecretKeyFile(const std::string& text, SecretKey& key)
 {
-    const std::string header = secretKeyHeader;
-    if (text.compare(0, header.size(), header) != 0 || text.empty() || text.back() != '\n')
+    const std::size_t headerLength = std::strlen(secretKeyHeader);
+    if (text.size() <= headerLength || text.compare(0, headerLength, secretKeyHeader) != 0 || text.back() != '\n')
         return false;
-    const std::string line = text.substr(header.size(), text.size() - header.size() - 1);
-    const std::string::size_type colon = line.find(':');
-    if (colon != keyIdLength || !fromBase64(line.substr(colon + 1), crypto_sign_SECRETKEYBYTES, key.secretKey))
+    // Read in place: no copy of the secret's text is left behind.
+    const char* const line = text.data() + headerLength;
+    const std::size_t length = text.size() - headerLength - 1;
+    if (length <= keyIdLength || line[keyIdLength] != ':' ||
+        std::memchr(line, ':', keyIdLength) != nullptr ||
+        !decodeBase64(line + keyIdLength + 1, length - keyIdLength - 1, key.bytes(), SecretKey::size))
         return false;
     unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
-    crypto_sign_ed25519_sk_to_pk(publicKey, reinterpret_cast<const unsigned char*>(key.secretKey.data()));
+    crypto_sign_ed25519_sk_to_pk(publicKey, key.bytes());
     key.publicPart.publicKey.assign(reinterpret_cast<const char*>(publicKey), sizeof publicKey);
     key.publicPart.id = keyIdOf(toBase64(key.publicPart.publicKey));
-    return key.publicPart.id == line.substr(0, colon);
+    return key.publicPart.id.compare(0, std::string::npos, line, keyIdLength) == 0;
 }

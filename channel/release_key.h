@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -18,15 +19,34 @@ std::string releaseKeyText(const ReleaseKey& key);
 // Keys separated by ';'. False when any of them is malformed.
 bool parseReleaseKeyList(const std::string& list, std::vector<ReleaseKey>& keys);
 
-// The secret half, as kept in the deployer's key file.
-struct SecretKey {
+// The secret half, as kept in the deployer's key file. Its bytes live in
+// memory locked where the OS allows (never swapped out) and are wiped when
+// the key is dropped; it cannot be copied, only moved.
+class SecretKey {
+public:
+    static constexpr std::size_t size = 64;  // libsodium's Ed25519 secret key: seed and public key
+
+    SecretKey();
+    ~SecretKey();
+    SecretKey(SecretKey&& other) noexcept;
+    SecretKey& operator=(SecretKey&& other) noexcept;
+    SecretKey(const SecretKey&) = delete;
+    SecretKey& operator=(const SecretKey&) = delete;
+
+    unsigned char* bytes() { return bytes_; }
+    const unsigned char* bytes() const { return bytes_; }
+
     ReleaseKey publicPart;
-    std::string secretKey;  // libsodium's 64 bytes: seed and public key
+
+private:
+    unsigned char* bytes_;
 };
 
 SecretKey generateSecretKey();
+// The key file's text holds the secret: the caller wipes it (sodium_memzero) once written.
 std::string secretKeyFileText(const SecretKey& key);
-// False for anything but a file that generateSecretKey's text made.
+// False for anything but a file that generateSecretKey's text made. Makes
+// no copy of the secret outside `key`.
 bool parseSecretKeyFile(const std::string& text, SecretKey& key);
 
 std::string toBase64(const std::string& bytes);

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -42,11 +44,16 @@ TEST(Release, BodyRoundTripsAndRefusesAnythingElse)
     for (const std::string& bad :
          {body.substr(0, body.size() - 1), replaced("orn-release 1", "orn-release 2"), replaced("serial 7", "serial 07"),
           replaced("serial 7", "serial -7"), replaced("serial 7", "serial 99999999999999999999"),
+          replaced("serial 7", "serial " + std::to_string(largestReleaseSerial + 1)),
           replaced("channel latest", "channel "), replaced("2026-12-01T12:00:00Z", "2026-02-30T12:00:00Z"),
           replaced("2026-12-01T12:00:00Z", "2026-12-01 12:00:00Z"), replaced(hex, std::string(64, 'A')),
           replaced(" 4 data.pak", " 4"), replaced(" 4 data.pak", " 4x data.pak"),
           replaced("file ", "files "), std::string("channel latest\n")})
         EXPECT_FALSE(parseReleaseBody(bad, *std::make_unique<Release>())) << bad;
+    // Launchers already in players' hands read serials up to 2^62: so do we, and no further.
+    Release largest;
+    ASSERT_TRUE(parseReleaseBody(replaced("serial 7", "serial 4611686018427387904"), largest));
+    EXPECT_EQ(largest.serial, largestReleaseSerial);
 }
 
 TEST(Release, UtcTimesRoundTrip)
@@ -68,7 +75,9 @@ TEST(ReleaseKey, TextRoundTripsAndDamageIsCaught)
     EXPECT_EQ(parsed.publicKey, key.publicPart.publicKey);
     SecretKey loaded;
     ASSERT_TRUE(parseSecretKeyFile(secretKeyFileText(key), loaded));
-    EXPECT_EQ(loaded.secretKey, key.secretKey);
+    EXPECT_EQ(std::memcmp(loaded.bytes(), key.bytes(), SecretKey::size), 0);
+    const SecretKey moved = std::move(loaded);
+    EXPECT_EQ(std::memcmp(moved.bytes(), key.bytes(), SecretKey::size), 0);
 
     std::string otherId = text;
     otherId[0] = otherId[0] == '0' ? '1' : '0';

@@ -2,91 +2,25 @@
 
 #include "channel/sha256.h"
 #include "digest/md5.h"
-#include "launcher/bounded_get.h"
-#include "launcher/build_constants.h"
 #include "launcher/http_fields.h"
 #include "launcher/parent_directories.h"
 #include "launcher/partial_download.h"
 #include "launcher/platform/platform.h"
-#include "launcher/remote_paths.h"
 
-#include <cctype>
 #include <cstdint>
 #include <fstream>
-#include <exception>
+#include <limits>
 #include <utility>
 #include <vector>
 
 namespace {
 
-const int rangeNotSatisfiable = 416;
+const int ok = 200;
+const int partialContent = 206;
 const int preconditionFailed = 412;
-
-// What the checks read of one answer, from the HTTP client or a bounded request.
-struct PieceAnswer {
-    int status = 0;
-    std::string contentLength;
-    std::string contentRange;
-    std::string etag;
-    std::string lastModified;
-    const std::string* body = nullptr;
-};
-
-PieceAnswer viewOf(const sf::Http::Response& response)
-{
-    return {response.getStatus(),   response.getField("Content-Length"), response.getField("Content-Range"),
-            response.getField("ETag"), response.getField("Last-Modified"), &response.getBody()};
-}
-
-// A missing field means the body runs to the end of the connection.
-bool bodyMatchesDeclaredLength(const PieceAnswer& answer)
-{
-    if (answer.contentLength.empty())
-        return true;
-    unsigned long long declared = 0;
-    return parseContentLength(answer.contentLength, declared) && declared == answer.body->size();
-}
-
-// Writes one piece to the file and the digests.
-// Asks for bytes first..last: through the HTTP client, or, under a signed
-// release, through a request that stops reading past `maxBodyBytes`.
-class PieceRequester {
-public:
-    PieceRequester(sf::Http& http, const std::string& uri, bool bounded) : http_(http), uri_(uri), bounded_(bounded) {}
-
-    // `condition` is a header field ("If-Match", "If-Unmodified-Since") and its value, or empty.
-    bool ask(unsigned long long first, unsigned long long last, const std::pair<std::string, std::string>& condition,
-             unsigned long long maxBodyBytes, PieceAnswer& answer)
-    {
-        const std::string range = "bytes=" + std::to_string(first) + "-" + std::to_string(last);
-        if (bounded_) {
-            if (!boundedGet(serverHost, buildServerPort, uri_, range, condition,
-                            static_cast<std::size_t>(maxBodyBytes), boundedAnswer_))
-                return false;
-            answer = {boundedAnswer_.status, boundedAnswer_.contentLength, boundedAnswer_.contentRange,
-                      boundedAnswer_.etag, boundedAnswer_.lastModified, &boundedAnswer_.body};
-            return true;
-        }
-        // A request of its own: the Range field must not stick to the reused manifest request.
-        sf::Http::Request request(uri_, sf::Http::Request::Get, "");
-        // HTTP/1.1: some servers (lighttpd) ignore a Range field in an HTTP/1.0 request.
-        request.setHttpVersion(1, 1);
-        request.setField("Range", range);
-        if (!condition.first.empty())
-            request.setField(condition.first, condition.second);
-        if (!sendRequest(http_, request, response_))
-            return false;
-        answer = viewOf(response_);
-        return true;
-    }
-
-private:
-    sf::Http& http_;
-    sf::Http::Response response_;
-    BoundedAnswer boundedAnswer_;
-    std::string uri_;
-    bool bounded_;
-};
+const int rangeNotSatisfiable = 416;
+// A body that runs until the server closes (or its last chunk): its end is its length.
+const unsigned long long unknownLength = std::numeric_limits<unsigned long long>::max();
 
 enum class Fetched {
     whole,      // every byte is in the file
@@ -97,13 +31,15 @@ enum class Fetched {
 
 // One file being fetched into its partial file: the bytes written so far
 // and their digests, the record that lets a broken download resume, and
-// the progress shown on a console.
-class FileFetch {
+// the progress shown on a console. Each answer streams into the file as it
+// arrives; its head decides beforehand whether its body is wanted at all.
+class FileFetch : private AnswerSink {
 public:
-    FileFetch(const std::string& path, const std::string& expectedDigest, const ReleaseEntry* signedEntry,
-              const std::string& localName, DownloadProgress* progress)
-        : path_(path), expectedDigest_(expectedDigest), signedEntry_(signedEntry), localName_(localName),
-          partialName_(partialNameFor(localName)), progress_(progress)
+    FileFetch(const ServerAddress& server, const std::string& uri, const std::string& path,
+              const std::string& expectedDigest, const ReleaseEntry* signedEntry, const std::string& localName,
+              DownloadProgress* progress)
+        : server_(server), uri_(uri), path_(path), expectedDigest_(expectedDigest), signedEntry_(signedEntry),
+          localName_(localName), partialName_(partialNameFor(localName)), progress_(progress)
     {
     }
 
@@ -118,8 +54,9 @@ public:
             (signedEntry_ != nullptr && record.total != signedEntry_->size) ||
             !platform::fileFacts(partialName_, facts))
             return false;
+        // Killed between its last write and the rename, a partial file is already whole.
         const unsigned long long kept =
-            (facts.size < record.total ? facts.size : record.total) / downloadPieceBytes * downloadPieceBytes;
+            facts.size >= record.total ? record.total : facts.size / downloadPieceBytes * downloadPieceBytes;
         if (kept == 0 || !platform::truncateFile(partialName_, kept) || !hashKeptBytes(kept))
             return false;
         platform::openForAppending(file_, partialName_);
@@ -146,73 +83,24 @@ public:
         offset_ = total_ = 0;
         condition_ = {};
         resumed_ = false;
+        wholeFile_ = false;
         return static_cast<bool>(file_);
     }
 
     bool resumed() const { return resumed_; }
-    unsigned long long offset() const { return offset_; }
 
-    Fetched fetch(PieceRequester& requester)
+    Fetched fetch()
     {
         if (signedEntry_ != nullptr && signedEntry_->size == 0)
             return Fetched::whole;  // nothing to ask for; the digests decide
+        if (total_ != 0 && offset_ == total_)
+            return Fetched::whole;  // a resumed file that is already whole: nothing past its end is asked for
         if (progress_ != nullptr)
             progress_->start(offset_, resumed_);
-        PieceAnswer answer;
         for (;;) {
-            unsigned long long last = offset_ + downloadPieceBytes - 1;
-            if (signedEntry_ != nullptr && last >= signedEntry_->size)
-                last = signedEntry_->size - 1;
-            const bool firstAnswer = total_ == 0 || (resumed_ && !answeredSinceResume_);
-            // A whole-file answer (to the first request, or to a resumed one from a server that
-            // ignores ranges) may carry the signed size; a piece, what was asked.
-            const bool wholeFileMayCome = offset_ == 0 || (resumed_ && firstAnswer);
-            const unsigned long long maxBody =
-                wholeFileMayCome && signedEntry_ != nullptr && signedEntry_->size > last - offset_ + 1
-                    ? signedEntry_->size
-                    : last - offset_ + 1;
-            if (!requester.ask(offset_, last, condition_, maxBody, answer))
-                return offset_ > 0 ? Fetched::broken : Fetched::untrusted;
-            answeredSinceResume_ = true;
-
-            // Ranges ignored on resume: this answer is the whole file, taken from zero.
-            if (answer.status == sf::Http::Response::Ok && offset_ > 0 &&
-                (!(resumed_ && firstAnswer) || !startFromZero()))
-                return Fetched::untrusted;
-            if (answer.status == preconditionFailed && resumed_)
-                return Fetched::restart;  // the file changed on the server since the pieces kept
-            if (answer.status == sf::Http::Response::Ok)
-                return bodyMatchesDeclaredLength(answer) &&
-                               (signedEntry_ == nullptr || answer.body->size() == signedEntry_->size) &&
-                               append(*answer.body)
-                           ? Fetched::whole
-                           : Fetched::untrusted;
-
-            ContentRange range;
-            if (offset_ == 0 && answer.status == rangeNotSatisfiable)
-                return parseContentRange(answer.contentRange, range) && !range.satisfied && range.total == 0
-                           ? Fetched::whole
-                           : Fetched::untrusted;
-
-            if (answer.status != sf::Http::Response::PartialContent || !bodyMatchesDeclaredLength(answer) ||
-                !parseContentRange(answer.contentRange, range) || !range.satisfied || range.first != offset_ ||
-                answer.body->size() != range.last - range.first + 1 ||
-                (signedEntry_ != nullptr && (range.total != signedEntry_->size || range.last > last)))
-                return offset_ > 0 ? Fetched::broken : Fetched::untrusted;
-            if (total_ != 0 && range.total != total_)
-                return resumed_ && firstAnswer ? Fetched::restart : Fetched::untrusted;
-            if (total_ == 0) {
-                total_ = range.total;
-                ResumeRecord record{path_, expectedDigest_, total_, "", ""};
-                if (!answer.etag.empty())
-                    record.validatorField = "ETag", record.validator = answer.etag;
-                else if (!answer.lastModified.empty())
-                    record.validatorField = "Last-Modified", record.validator = answer.lastModified;
-                writeResumeRecord(localName_, record);
-            }
-            if (!append(*answer.body))
-                return Fetched::untrusted;
-            offset_ = range.last + 1;
+            const Fetched fetched = fetchPiece();
+            if (fetched != Fetched::whole || wholeFile_)
+                return fetched;
             if (progress_ != nullptr)
                 progress_->advance(offset_, total_);
             if (offset_ == total_)
@@ -231,20 +119,134 @@ public:
     void close() { file_.close(); }
 
 private:
-    bool append(const std::string& bytes)
+    // What the head of the current answer said its body is.
+    enum class Body { unwanted, wholeFile, piece };
+
+    // Asks for the next piece; `Fetched::whole` here means this answer arrived whole.
+    Fetched fetchPiece()
     {
-        hash(bytes.data(), bytes.size());
-        file_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        pieceLast_ = offset_ + downloadPieceBytes - 1;
+        if (signedEntry_ != nullptr && pieceLast_ >= signedEntry_->size)
+            pieceLast_ = signedEntry_->size - 1;
+        firstAnswer_ = total_ == 0 || (resumed_ && !answeredSinceResume_);
+        HeaderFields fields = {{"Range", "bytes=" + std::to_string(offset_) + "-" + std::to_string(pieceLast_)}};
+        if (!condition_.first.empty())
+            fields.push_back(condition_);
+        body_ = Body::unwanted;
+        verdict_ = Fetched::untrusted;
+        received_ = 0;
+        writeFailed_ = false;
+        const AnswerEnd end = httpGet(server_, uri_, fields, *this);
+        answeredSinceResume_ = true;
+        switch (body_) {
+        case Body::unwanted:
+            wholeFile_ = verdict_ == Fetched::whole;  // an empty file, told by a 416
+            return end == AnswerEnd::stopped ? verdict_ : brokenOrUntrusted();
+        case Body::wholeFile:
+            // Whole or nothing: a whole-file answer that breaks off has no record to resume from.
+            wholeFile_ = true;
+            return end == AnswerEnd::complete && !writeFailed_ &&
+                           (expectedBytes_ == unknownLength || received_ == expectedBytes_)
+                       ? Fetched::whole
+                       : Fetched::untrusted;
+        case Body::piece:
+            break;
+        }
+        if (writeFailed_)
+            return Fetched::untrusted;
+        if (end != AnswerEnd::complete || received_ != expectedBytes_) {
+            // Only whole pieces are kept: a cut one is cut off the file again.
+            file_.close();
+            platform::truncateFile(partialName_, offset_);
+            return brokenOrUntrusted();
+        }
         // Each piece reaches the file before the next is asked for: a kill keeps whole pieces.
         file_.flush();
-        return !file_.fail();
+        offset_ += received_;
+        return file_ ? Fetched::whole : Fetched::untrusted;
+    }
+
+    Fetched brokenOrUntrusted() const { return offset_ > 0 ? Fetched::broken : Fetched::untrusted; }
+
+    bool takeHead(const AnswerHead& answer) override
+    {
+        verdict_ = judgeHead(answer);
+        return body_ != Body::unwanted;
+    }
+
+    // Decides from the head alone what the answer's body is, and sets `verdict_` when it is not wanted.
+    Fetched judgeHead(const AnswerHead& answer)
+    {
+        unsigned long long declared = 0;
+        const bool hasLength = !answer.contentLength.empty();
+        if (hasLength && !parseContentLength(answer.contentLength, declared))
+            return brokenOrUntrusted();
+        if (answer.status == ok)
+            return judgeWholeFile(hasLength, declared);
+        if (answer.status == preconditionFailed && resumed_)
+            return Fetched::restart;  // the file changed on the server since the pieces kept
+        ContentRange range;
+        if (offset_ == 0 && answer.status == rangeNotSatisfiable)
+            return parseContentRange(answer.contentRange, range) && !range.satisfied && range.total == 0
+                       ? Fetched::whole  // an empty file: nothing to write
+                       : Fetched::untrusted;
+        if (answer.status != partialContent || !parseContentRange(answer.contentRange, range) || !range.satisfied ||
+            range.first != offset_ || range.last > pieceLast_ ||
+            (hasLength && declared != range.last - range.first + 1) ||
+            (signedEntry_ != nullptr && range.total != signedEntry_->size))
+            return brokenOrUntrusted();
+        if (total_ != 0 && range.total != total_)
+            return resumed_ && firstAnswer_ ? Fetched::restart : Fetched::untrusted;
+        if (total_ == 0) {
+            total_ = range.total;
+            ResumeRecord record{path_, expectedDigest_, total_, "", ""};
+            if (!answer.etag.empty())
+                record.validatorField = "ETag", record.validator = answer.etag;
+            else if (!answer.lastModified.empty())
+                record.validatorField = "Last-Modified", record.validator = answer.lastModified;
+            writeResumeRecord(localName_, record);
+        }
+        expectedBytes_ = range.last - range.first + 1;
+        body_ = Body::piece;
+        return Fetched::whole;
+    }
+
+    // A 200 is the whole file, taken from zero: to the first request, or to a
+    // resumed one from a server that ignores ranges.
+    Fetched judgeWholeFile(bool hasLength, unsigned long long declared)
+    {
+        if (offset_ > 0 && (!(resumed_ && firstAnswer_) || !startFromZero()))
+            return Fetched::untrusted;
+        if (signedEntry_ != nullptr) {
+            if (hasLength && declared != signedEntry_->size)
+                return Fetched::untrusted;
+            hasLength = true;
+            declared = signedEntry_->size;  // never read past the signed size
+        }
+        expectedBytes_ = hasLength ? declared : unknownLength;
+        body_ = Body::wholeFile;
+        return Fetched::whole;
+    }
+
+    bool takeBody(const char* data, std::size_t size) override
+    {
+        if (size > expectedBytes_ - received_) {
+            received_ = expectedBytes_ + 1;  // more than was asked for or signed: never written
+            return false;
+        }
+        hash(data, size);
+        file_.write(data, static_cast<std::streamsize>(size));
+        received_ += size;
+        if (!file_) {
+            writeFailed_ = true;
+            return false;
+        }
+        return true;
     }
 
     void hash(const char* data, std::size_t size)
     {
-        const std::size_t slice = 1u << 30;  // Md5::update takes 32-bit lengths
-        for (std::size_t done = 0; done < size; done += slice)
-            md5_.update(data + done, static_cast<std::uint32_t>(size - done < slice ? size - done : slice));
+        md5_.update(data, static_cast<std::uint32_t>(size));
         if (signedEntry_ != nullptr)  // the SHA-256 only under a signed release
             sha256_.update(data, size);
     }
@@ -263,6 +265,8 @@ private:
         return left == 0;
     }
 
+    const ServerAddress& server_;
+    std::string uri_;
     std::string path_;
     std::string expectedDigest_;
     const ReleaseEntry* signedEntry_;
@@ -277,46 +281,37 @@ private:
     std::pair<std::string, std::string> condition_;
     bool resumed_ = false;
     bool answeredSinceResume_ = false;
+    bool wholeFile_ = false;
+
+    // The answer being read.
+    unsigned long long pieceLast_ = 0;
+    bool firstAnswer_ = false;
+    Body body_ = Body::unwanted;
+    Fetched verdict_ = Fetched::untrusted;
+    unsigned long long expectedBytes_ = 0;
+    unsigned long long received_ = 0;
+    bool writeFailed_ = false;
 };
 
 }  // namespace
 
-bool sendRequest(sf::Http& http, const sf::Http::Request& request, sf::Http::Response& response)
-{
-    try {
-        // Free the previous body first: it would otherwise live on beside the
-        // copies the client makes of the next one.
-        response = sf::Http::Response();
-        response = http.sendRequest(request, sf::Time::Zero);
-        return true;
-    } catch (const std::exception&) {
-        response = sf::Http::Response();  // its status is the client's "connection failed"
-        return false;
-    }
-}
-
-bool isCompleteDownload(const sf::Http::Response& response)
-{
-    return response.getStatus() == sf::Http::Response::Ok && bodyMatchesDeclaredLength(viewOf(response));
-}
-
-bool downloadFile(sf::Http& http, const std::string& uri, const std::string& path, const std::string& expectedDigest,
-                  const ReleaseEntry* signedEntry, const std::string& localName, DownloadProgress* progress)
+bool downloadFile(const ServerAddress& server, const std::string& uri, const std::string& path,
+                  const std::string& expectedDigest, const ReleaseEntry* signedEntry, const std::string& localName,
+                  DownloadProgress* progress)
 {
     if (!createParentDirectories(localName))
         return false;
-    PieceRequester requester(http, uri, signedEntry != nullptr);
-    FileFetch fetch(path, expectedDigest, signedEntry, localName, progress);
+    FileFetch fetch(server, uri, path, expectedDigest, signedEntry, localName, progress);
     if (!fetch.resume() && !fetch.startFromZero())
         return false;
-    Fetched fetched = fetch.fetch(requester);
+    Fetched fetched = fetch.fetch();
     bool verified = fetched == Fetched::whole && fetch.verified();
     // A resumed file that changed on the server, or whose kept bytes do not
     // give the digest, is fetched once more from zero in the same run.
     if (fetch.resumed() && !verified && (fetched == Fetched::restart || fetched == Fetched::whole)) {
         if (!fetch.startFromZero())
             return false;
-        fetched = fetch.fetch(requester);
+        fetched = fetch.fetch();
         verified = fetched == Fetched::whole && fetch.verified();
     }
     if (verified && platform::replaceFile(partialNameFor(localName).c_str(), localName.c_str())) {

@@ -7,7 +7,6 @@
 #include "launcher/signed_release.h"
 #include "launcher/update_retrieval.h"
 
-#include <SFML/Network/Http.hpp>
 #include <physfs.h>
 
 #include <iostream>
@@ -48,17 +47,16 @@ int main(int argc, char** argv)
     removeLeftovers();
 
     std::cout << connectingText;
-    sf::Http http(serverHost, buildServerPort);
-    sf::Http::Response response;
-    sf::Http::Request request(remoteDir + manifestFileName, sf::Http::Request::Get, "");
+    const ServerAddress server{serverHost, buildServerPort};
 
     std::string manifestText;
-    if (!fetchManifest(http, request, response, manifestText))
+    if (!fetchManifest(server, remoteDir, manifestText))
         return 1;
     Release release;
-    if (releaseKeysBuiltIn() && !fetchSignedRelease(http, response, manifestText, release))
+    if (releaseKeysBuiltIn() && !fetchSignedRelease(server, remoteDir, manifestText, release))
         return 1;
-    const UpdateOutcome outcome = retrieveUpdates(http, manifestText, releaseKeysBuiltIn() ? &release : nullptr);
+    const UpdateOutcome outcome =
+        retrieveUpdates(server, remoteDir, manifestText, releaseKeysBuiltIn() ? &release : nullptr);
     if (!outcome.retrieved)
         return 1;
     patchAndLaunch(outcome.ownFiles);

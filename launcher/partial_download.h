@@ -1,5 +1,7 @@
 #pragma once
 
+#include "channel/channel_names.h"
+
 #include <string>
 #include <unordered_map>
 
@@ -16,8 +18,8 @@ struct ResumeRecord {
     std::string validator;
 };
 
-inline const std::string partialSuffix = ".orn-partial";
-inline const std::string resumeRecordSuffix = ".orn-resume";
+inline const std::string partialSuffix = launcherPartialSuffix;
+inline const std::string resumeRecordSuffix = launcherResumeSuffix;
 
 std::string partialNameFor(const std::string& localName);
 bool readResumeRecord(const std::string& localName, ResumeRecord& record);

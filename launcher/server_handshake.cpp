@@ -1,7 +1,8 @@
 #include "launcher/server_handshake.h"
 
+#include "channel/channel_names.h"
 #include "launcher/build_constants.h"
-#include "launcher/download.h"
+#include "launcher/console_text.h"
 #include "launcher/platform/platform.h"
 #include "launcher/remote_paths.h"
 
@@ -19,38 +20,41 @@ const char* const failedText = " !!Failed!!";
 const char* const noConnectionText = "Check that you have a working internet connection.";
 const char* const serverTroubleText = "Server might be having troubles, check again in a few minutes.";
 
+const int ok = 200;
+const int notFound = 404;
+// The lock's text is only shown: its first few KiB are all a player needs.
+const std::size_t lockTextLimitBytes = 4 * 1024;
+
 }  // namespace
 
-bool fetchManifest(sf::Http& http, const sf::Http::Request& manifestRequest, sf::Http::Response& response,
-                   std::string& manifestText)
+bool fetchManifest(const ServerAddress& server, const std::string& channelDirectory, std::string& manifestText)
 {
     bool firstLock = true;
     for (;;) {
-        const sf::Http::Request lockRequest(remoteDir + lockFileName, sf::Http::Request::Get, "");
-        sendRequest(http, lockRequest, response);
-        if (response.getStatus() == sf::Http::Response::NotFound)
+        TextAnswer lock(lockTextLimitBytes);
+        httpGet(server, channelDirectory + lockFileName, {}, lock);
+        if (lock.head.status == notFound)
             break;
-        if (response.getStatus() != sf::Http::Response::Ok) {
+        if (lock.head.status != ok) {
             std::cout << failedText << std::endl << noConnectionText << std::endl;
             return false;
         }
         if (firstLock) {
             std::cout << lockedText << std::endl
                       << lockedExplanation << std::endl
-                      << lockedSince << response.getBody() << std::endl
+                      << lockedSince << printableOnOneLine(lock.body) << std::endl
                       << waitingText;
             firstLock = false;
         }
         platform::pauseMilliseconds(buildLockPollMilliseconds);
     }
 
-    sendRequest(http, manifestRequest, response);
+    // A cut or endless manifest would leave files stale, or say there is no update at all.
+    const bool fetched = fetchWholeText(server, channelDirectory + manifestFileName, channelTextLimitBytes, manifestText);
     std::cout << connectedText << std::endl << checkingText;
-    // A cut manifest would leave files stale, or say there is no update at all.
-    if (!isCompleteDownload(response)) {
+    if (!fetched) {
         std::cout << failedText << std::endl << serverTroubleText << std::endl;
         return false;
     }
-    manifestText = response.getBody();
     return true;
 }

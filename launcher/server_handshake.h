@@ -1,12 +1,11 @@
 #pragma once
 
-#include <SFML/Network/Http.hpp>
+#include "launcher/http_get.h"
 
 #include <string>
 
 // Waits while the server's lock file says an update is being published,
-// then fetches the manifest with `manifestRequest`. Leaves the console line
-// "Checking for updated files..." open on success. False when the run must
-// give up; the reason is already on the console.
-bool fetchManifest(sf::Http& http, const sf::Http::Request& manifestRequest, sf::Http::Response& response,
-                   std::string& manifestText);
+// then fetches the manifest. Leaves the console line "Checking for updated
+// files..." open on success. False when the run must give up; the reason is
+// already on the console.
+bool fetchManifest(const ServerAddress& server, const std::string& channelDirectory, std::string& manifestText);

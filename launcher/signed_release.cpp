@@ -5,7 +5,6 @@
 #include "index/file_index.h"
 #include "launcher/accepted_serials.h"
 #include "launcher/build_constants.h"
-#include "launcher/download.h"
 #include "launcher/remote_paths.h"
 
 #include <ctime>
@@ -44,11 +43,11 @@ bool releaseKeysBuiltIn()
     return buildReleaseKeys[0] != '\0';
 }
 
-bool fetchSignedRelease(sf::Http& http, sf::Http::Response& response, const std::string& manifestText,
-                        Release& release)
+bool fetchSignedRelease(const ServerAddress& server, const std::string& channelDirectory,
+                        const std::string& manifestText, Release& release)
 {
-    const sf::Http::Request request(remoteDir + channelReleaseName, sf::Http::Request::Get, "");
-    if (!sendRequest(http, request, response) || !isCompleteDownload(response)) {
+    std::string releaseText;
+    if (!fetchWholeText(server, channelDirectory + channelReleaseName, channelTextLimitBytes, releaseText)) {
         std::cout << failedText << std::endl << notFetchedText << std::endl;
         return false;
     }
@@ -58,7 +57,7 @@ bool fetchSignedRelease(sf::Http& http, sf::Http::Response& response, const std:
         keys.clear();
     const FileIndex listed(manifestText);
     const ReleaseVerdict verdict =
-        checkRelease(response.getBody(), keys, channelName, highestAcceptedSerial(channelName),
+        checkRelease(releaseText, keys, channelName, highestAcceptedSerial(channelName),
                      static_cast<long long>(std::time(nullptr)), manifestText, listed.remoteDigests, release);
     if (verdict != ReleaseVerdict::accepted) {
         std::cout << failedText << std::endl << verdictText(verdict) << std::endl;

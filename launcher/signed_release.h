@@ -2,7 +2,7 @@
 
 #include "channel/release.h"
 
-#include <SFML/Network/Http.hpp>
+#include "launcher/http_get.h"
 
 #include <string>
 
@@ -14,5 +14,5 @@ bool releaseKeysBuiltIn();
 // the channel, the serial accepted before, the clock and the manifest.
 // Completes the open "Checking for updated files..." line on failure;
 // false when the run must give up, with nothing fetched or written.
-bool fetchSignedRelease(sf::Http& http, sf::Http::Response& response, const std::string& manifestText,
-                        Release& release);
+bool fetchSignedRelease(const ServerAddress& server, const std::string& channelDirectory,
+                        const std::string& manifestText, Release& release);

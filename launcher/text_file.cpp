@@ -1,12 +1,13 @@
 #include "launcher/text_file.h"
 
+#include "channel/channel_names.h"
 #include "launcher/platform/platform.h"
 
 #include <fstream>
 
 bool replaceWithText(const std::string& name, const std::string& text)
 {
-    const std::string temporaryName = name + ".orn-partial";
+    const std::string temporaryName = name + launcherPartialSuffix;
     // A link left under the temporary name must not be written through.
     platform::removeFile(temporaryName.c_str());
     std::ofstream out;

@@ -29,7 +29,7 @@ const char* const canceledText = "Some updated files failed to be retrieved, can
 const char* const launchingText = "Updated files retrieved, patching and launching ORN...";
 
 // True when the file arrived whole and verified and is in place under its local name.
-bool downloadEntry(sf::Http& http, const FileIndex& index, const std::unordered_map<std::string, ReleaseEntry>& signedEntries,
+bool downloadEntry(const ServerAddress& server, const std::string& channelDirectory, const FileIndex& index, const std::unordered_map<std::string, ReleaseEntry>& signedEntries,
                    const Release* release, const std::string& path, const std::string& localName,
                    DownloadProgress* progress)
 {
@@ -42,8 +42,8 @@ bool downloadEntry(sf::Http& http, const FileIndex& index, const std::unordered_
             return false;
         signedEntry = &found->second;
     }
-    return downloadFile(http, remoteDir + escapeUriPath(path), path, index.remoteDigests.at(path), signedEntry, localName,
-                        progress);
+    return downloadFile(server, channelDirectory + escapeUriPath(path), path, index.remoteDigests.at(path), signedEntry,
+                        localName, progress);
 }
 
 // Raised only once the whole update is in place: a failed run may be retried with the same release.
@@ -55,7 +55,8 @@ void acceptRelease(const Release* release)
 
 }  // namespace
 
-UpdateOutcome retrieveUpdates(sf::Http& http, const std::string& manifestText, const Release* release)
+UpdateOutcome retrieveUpdates(const ServerAddress& server, const std::string& channelDirectory,
+                              const std::string& manifestText, const Release* release)
 {
     std::unordered_map<std::string, ReleaseEntry> signedEntries;
     if (release != nullptr) {
@@ -101,7 +102,7 @@ UpdateOutcome retrieveUpdates(sf::Http& http, const std::string& manifestText, c
         std::unique_ptr<DownloadProgress> progress;
         if (platform::standardOutputIsConsole())
             progress = std::make_unique<DownloadProgress>(entryPrefix + path + entrySuffix);
-        const bool downloaded = downloadEntry(http, index, signedEntries, release, path, localName, progress.get());
+        const bool downloaded = downloadEntry(server, channelDirectory, index, signedEntries, release, path, localName, progress.get());
         if (progress)
             progress->finish();
         if (downloaded) {

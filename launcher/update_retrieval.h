@@ -3,7 +3,7 @@
 #include "channel/own_files.h"
 #include "channel/release.h"
 
-#include <SFML/Network/Http.hpp>
+#include "launcher/http_get.h"
 
 #include <string>
 
@@ -17,4 +17,5 @@ struct UpdateOutcome {
 // beside the launcher (its own files as name + ".new"), each verified
 // against its manifest digest (and, under a signed `release`, its signed
 // size and SHA-256).
-UpdateOutcome retrieveUpdates(sf::Http& http, const std::string& manifestText, const Release* release);
+UpdateOutcome retrieveUpdates(const ServerAddress& server, const std::string& channelDirectory,
+                              const std::string& manifestText, const Release* release);

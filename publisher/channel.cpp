@@ -7,8 +7,10 @@
 #include "digest/md5.h"
 #include "index/file_index.h"
 #include "publisher/channel_files.h"
+#include "publisher/written_journal.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -62,69 +64,25 @@ FileVersion versionOf(const fs::path& file)
     return version;
 }
 
-// Paths written since the last complete publish, so that the next complete
-// one can remove those its tree does not hold (no manifest lists them).
-class WrittenJournal {
-public:
-    explicit WrittenJournal(const fs::path& channel) : file_(channel / publisherJournalName) {}
-
-    std::vector<std::string> read() const
-    {
-        std::ifstream in(file_, std::ios::binary);
-        std::vector<std::string> paths;
-        for (std::string line; std::getline(in, line);)
-            paths.push_back(line);
-        return paths;
-    }
-
-    bool add(const std::string& path, std::string& failure)
-    {
-        if (!out_.is_open()) {
-            out_.open(file_, std::ios::binary | std::ios::app);
-            ::chmod(file_.c_str(), 0644);  // whatever the umask, as every file in a web root
-        }
-        out_ << path << '\n' << std::flush;
-        if (out_.fail()) {
-            failure = "cannot write " + file_.string() + ": " + describeErrno();
-            return false;
-        }
-        return true;
-    }
-
-    bool clear(std::string& failure)
-    {
-        out_.close();
-        std::error_code error;
-        fs::remove(file_, error);
-        if (error)
-            failure = "cannot remove " + file_.string() + ": " + error.message();
-        return !error;
-    }
-
-private:
-    fs::path file_;
-    std::ofstream out_;
-};
-
 // Copies the source through a temporary file, hashing the very bytes it
 // writes: the manifest can only state what was copied. A source that
 // changes meanwhile (a build still writing it) fails the run.
-bool copyAtomically(const SourceFile& file, const fs::path& target, bool withSha256, FileDigests& digests,
+bool copyAtomically(const ChannelDirectory& channel, const SourceFile& file, bool withSha256, FileDigests& digests,
                     PublishSummary& summary, std::string& failure)
 {
-    std::error_code exists;
-    if (!fs::is_directory(target.parent_path(), exists) && !makeChannelDirectory(target.parent_path(), failure))
+    const std::string::size_type slash = file.path.rfind('/');
+    if (slash != std::string::npos && !channel.makeDirectories(file.path.substr(0, slash), failure))
         return false;
-    const fs::path temporary = target.string() + publisherTemporarySuffix;
+    const std::string temporary = file.path + publisherTemporarySuffix;
     const FileVersion before = versionOf(file.location);
     std::ifstream in(file.location, std::ios::binary);
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!in || !out) {
-        failure = "cannot copy " + file.path + " to " + temporary.string() + ": " + describeErrno();
-        std::error_code error;
-        fs::remove(temporary, error);
+    if (!in) {
+        failure = "cannot copy " + file.path + ": cannot read " + file.location.string() + ": " + describeErrno();
         return false;
     }
+    const int out = channel.createFresh(temporary, failure);
+    if (out < 0)
+        return false;
     const bool showProgress = before.size >= progressFrom;
     std::cout << "* " << file.path << std::flush;
     Md5 md5;
@@ -132,10 +90,11 @@ bool copyAtomically(const SourceFile& file, const fs::path& target, bool withSha
     std::vector<char> piece(pieceBytes);
     unsigned long long copied = 0;
     int shownTenths = 0;
-    while (in && out) {
+    bool written = true;
+    while (in && written) {
         in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
         const auto count = static_cast<std::size_t>(in.gcount());
-        out.write(piece.data(), static_cast<std::streamsize>(count));
+        written = writeAll(out, piece.data(), count);
         md5.update(piece.data(), static_cast<std::uint32_t>(count));
         if (withSha256)
             sha256.update(piece.data(), count);
@@ -143,22 +102,23 @@ bool copyAtomically(const SourceFile& file, const fs::path& target, bool withSha
         while (showProgress && shownTenths < 9 && copied * 10 >= before.size * static_cast<unsigned>(shownTenths + 1))
             std::cout << " " << ++shownTenths * 10 << "%" << std::flush;
     }
-    out.close();
-    std::error_code error;
-    if (in.bad() || out.fail()) {
+    const int cause = errno;
+    written = ::close(out) == 0 && written;
+    std::string ignored;
+    if (in.bad() || !written) {
         std::cout << " failed" << std::endl;
-        failure = "cannot copy " + file.path + " to " + temporary.string() + ": " + describeErrno();
-        fs::remove(temporary, error);
+        failure = "cannot copy " + file.path + " to " + channel.shown(temporary) + ": " +
+                  std::strerror(written ? errno : cause);
+        channel.removeFile(temporary, ignored);
         return false;
     }
     if (!(versionOf(file.location) == before) || copied != before.size) {
         std::cout << " failed" << std::endl;
         failure = file.location.string() + " changed while it was copied (is something still writing it?)";
-        fs::remove(temporary, error);
+        channel.removeFile(temporary, ignored);
         return false;
     }
-    ::chmod(temporary.c_str(), 0644);  // the web server may run as another user
-    if (!putInPlace(temporary, target, failure)) {
+    if (!putInPlace(channel, temporary, file.path, failure)) {
         std::cout << " failed" << std::endl;
         return false;
     }
@@ -200,12 +160,16 @@ std::string shown(const std::string& line)
 
 // The paths the channel's current manifest lists, read with the launcher's
 // parser; a line it does not take is a file that may be left behind.
-std::set<std::string> previouslyListed(const fs::path& channel, std::vector<std::string>& warnings)
+std::set<std::string> previouslyListed(const ChannelDirectory& channel, std::vector<std::string>& warnings)
 {
-    std::ifstream in(channel / channelManifestName, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    const std::string text = bytes.str();
+    std::string text;
+    bool missing = false;
+    std::string failure;
+    if (!channel.readFile(channelManifestName, channelTextLimitBytes, text, missing, failure)) {
+        if (!missing)
+            warnings.push_back(failure + ": the files it lists may be left in the channel");
+        return {};
+    }
     const FileIndex index(text);
     std::set<std::string> paths;
     std::istringstream lines(text);
@@ -229,14 +193,17 @@ std::set<std::string> previouslyListed(const fs::path& channel, std::vector<std:
 
 }  // namespace
 
-std::vector<std::string> channelProblems(const fs::path& channel)
+std::vector<std::string> channelProblems(const ChannelDirectory& channel)
 {
+    std::vector<std::string> links;
+    std::vector<std::string> unreadable;
+    channel.findLinks(links, unreadable);
     std::vector<std::string> problems;
-    std::error_code error;
-    const fs::path libs = channel / libraryDirectoryName;
-    if (fs::is_symlink(fs::symlink_status(libs, error)))
-        problems.push_back(libs.string() + ": a symbolic link inside the channel; files would be written and "
-                                           "deleted through it");
+    for (const std::string& link : links)
+        problems.push_back(channel.shown(link) + ": a symbolic link inside the channel; orn-publish never reads, "
+                                                 "writes or removes anything through one (remove it)");
+    for (const std::string& directory : unreadable)
+        problems.push_back(directory + ": cannot be searched for symbolic links");
     return problems;
 }
 
@@ -256,27 +223,27 @@ bool makeChannelDirectory(const fs::path& directory, std::string& failure)
     return true;
 }
 
-bool raiseLock(const fs::path& channel, std::string& failure)
+bool raiseLock(const ChannelDirectory& channel, std::string& failure)
 {
     // What a killed run left: never served, never ours to keep.
-    for (const fs::path& directory : {channel, channel / libraryDirectoryName}) {
-        std::error_code error;
-        for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
-            const std::string name = it->path().filename().string();
-            const std::string suffix = publisherTemporarySuffix;
+    const std::string suffix = publisherTemporarySuffix;
+    for (const std::string& directory : {std::string(), std::string(libraryDirectoryName)}) {
+        for (const std::string& name : channel.list(directory)) {
+            const std::string path = directory.empty() ? name : directory + "/" + name;
+            std::string ignored;
             if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-                !it->is_directory(error))
-                fs::remove(it->path(), error);
+                isSafeManifestPath(path) && channel.kindOf(path) == ChannelDirectory::Kind::regular)
+                channel.removeFile(path, ignored);
         }
     }
     const std::string startedAt = utcNow();
-    if (!writeAtomically(channel / channelLockName, startedAt, failure))
+    if (!writeAtomically(channel, channelLockName, startedAt, failure))
         return false;
     std::cout << "Lock raised: update started at " << startedAt << std::endl;
     return true;
 }
 
-bool publishChannel(const SourceTree& tree, const fs::path& channel, unsigned holdLockSeconds,
+bool publishChannel(const SourceTree& tree, const ChannelDirectory& channel, unsigned holdLockSeconds,
                     const ReleaseSigning* signing, PublishSummary& summary, std::vector<std::string>& warnings,
                     std::string& failure)
 {
@@ -285,10 +252,9 @@ bool publishChannel(const SourceTree& tree, const fs::path& channel, unsigned ho
         std::this_thread::sleep_for(std::chrono::seconds(holdLockSeconds));
     }
 
-    std::error_code error;
     std::set<std::string> removable = previouslyListed(channel, warnings);
     WrittenJournal journal(channel);
-    for (const std::string& path : journal.read()) {
+    for (const std::string& path : journal.read(warnings)) {
         if (isSafeManifestPath(path))
             removable.insert(path);
     }
@@ -296,22 +262,22 @@ bool publishChannel(const SourceTree& tree, const fs::path& channel, unsigned ho
     std::vector<ReleaseEntry> signedEntries;
     std::set<std::string> listedNow;
     for (const SourceFile& file : tree.files) {
-        const fs::path target = channel / file.path;
         FileDigests digests;
         // Same size: compare contents (the bytes read are the ones listed); else it changed for sure.
         const FileVersion source = versionOf(file.location);
-        if (fs::is_regular_file(fs::symlink_status(target, error)) && source.known &&
-            fs::file_size(target, error) == source.size) {
+        unsigned long long publishedSize = 0;
+        if (channel.kindOf(file.path, &publishedSize) == ChannelDirectory::Kind::regular && source.known &&
+            publishedSize == source.size) {
             digests = digestsOfFile(file.location, signing != nullptr);
             if (!digests.read) {
                 failure = "cannot read " + file.location.string() + ": " + describeErrno();
                 return false;
             }
-            if (digestsOfFile(target, false).md5 != digests.md5)
+            if (digestsOfFile(channel, file.path, false).md5 != digests.md5)
                 digests.read = false;
         }
         if (!digests.read && (!journal.add(file.path, failure) ||
-                              !copyAtomically(file, target, signing != nullptr, digests, summary, failure)))
+                              !copyAtomically(channel, file, signing != nullptr, digests, summary, failure)))
             return false;
         manifest += manifestLine(digests.md5, file.path);
         signedEntries.push_back({digests.sha256, digests.size, file.path});
@@ -319,35 +285,28 @@ bool publishChannel(const SourceTree& tree, const fs::path& channel, unsigned ho
         ++summary.files;
     }
 
-    // Only what a manifest listed or a run of ours wrote is ours to remove.
+    // Only what a manifest listed or a run of ours wrote is ours to remove,
+    // and only a regular file: never a directory, never through a link.
     for (const std::string& path : removable) {
         if (listedNow.count(path) != 0 || path == channelLockName || path == channelManifestName ||
-            path == channelReleaseName)
+            path == channelReleaseName || channel.kindOf(path) != ChannelDirectory::Kind::regular)
             continue;
-        const fs::path target = channel / path;
-        const fs::file_status status = fs::symlink_status(target, error);
-        if (!fs::exists(status) || fs::is_directory(status))
-            continue;
-        if (!fs::remove(target, error)) {
-            failure = "cannot remove " + target.string() + ": " + error.message();
+        if (!channel.removeFile(path, failure))
             return false;
-        }
         std::cout << "- " << path << " removed" << std::endl;
         ++summary.removed;
     }
 
-    if (!writeAtomically(channel / channelManifestName, manifest, failure))
+    if (!writeAtomically(channel, channelManifestName, manifest, failure))
         return false;
     if (signing != nullptr &&
-        !writeAtomically(channel / channelReleaseName, signedReleaseText(*signing, manifest, signedEntries), failure))
+        !writeAtomically(channel, channelReleaseName, signedReleaseText(*signing, manifest, signedEntries), failure))
         return false;
     if (!journal.clear(failure))
         return false;
-    const fs::path lockFile = channel / channelLockName;
-    if (!fs::remove(lockFile, error)) {
-        failure = "cannot remove the lock " + lockFile.string() + ": " +
-                  (error ? error.message() : "someone else removed it meanwhile");
+    if (channel.kindOf(channelLockName) != ChannelDirectory::Kind::regular) {
+        failure = "cannot remove the lock " + channel.shown(channelLockName) + ": someone else removed it meanwhile";
         return false;
     }
-    return true;
+    return channel.removeFile(channelLockName, failure);
 }

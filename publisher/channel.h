@@ -1,5 +1,6 @@
 #pragma once
 
+#include "publisher/channel_directory.h"
 #include "publisher/signing.h"
 #include "publisher/source_tree.h"
 
@@ -14,9 +15,10 @@ struct PublishSummary {
     unsigned long long bytesCopied = 0;
 };
 
-// Before anything changes: a link inside the channel (its libs/) would have
-// files written or deleted through it, in another channel or anywhere else.
-std::vector<std::string> channelProblems(const std::filesystem::path& channel);
+// Before anything changes: a symbolic link anywhere inside the channel, under
+// any name, is refused (a planted one would have files read, written,
+// chmodded or deleted through it, in another channel or anywhere else).
+std::vector<std::string> channelProblems(const ChannelDirectory& channel);
 
 // Creates the channel directory (and those above it) searchable by the web
 // server whatever the umask.
@@ -24,17 +26,18 @@ bool makeChannelDirectory(const std::filesystem::path& channel, std::string& fai
 
 // Removes the temporary files that a killed run left, and raises the lock.
 // False, with the channel as it was, when the lock cannot be raised.
-bool raiseLock(const std::filesystem::path& channel, std::string& failure);
+bool raiseLock(const ChannelDirectory& channel, std::string& failure);
 
 // Publishes a checked tree into a channel whose lock is up and which the
 // caller holds exclusively: copies what differs (each file through a
 // temporary name and a rename, its digest taken from the bytes copied),
 // removes what the previous manifest or an unfinished run put there and
-// the tree does not hold, writes the manifest and, with `signing`, the
+// the tree does not hold (regular files at paths the path rule allows, and
+// nothing else), writes the manifest and, with `signing`, the
 // signed release, and takes the lock down. Keeps the lock up and returns
 // false, with the reason in `failure`, when a step fails; running it again
 // finishes the job. `holdLockSeconds` keeps the lock up that long before
 // any file changes. Warnings go to `warnings`.
-bool publishChannel(const SourceTree& tree, const std::filesystem::path& channel, unsigned holdLockSeconds,
+bool publishChannel(const SourceTree& tree, const ChannelDirectory& channel, unsigned holdLockSeconds,
                     const ReleaseSigning* signing, PublishSummary& summary, std::vector<std::string>& warnings,
                     std::string& failure);

@@ -3,11 +3,12 @@
 #include "channel/sha256.h"
 #include "digest/md5.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <system_error>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -16,27 +17,28 @@ namespace {
 
 const std::size_t pieceBytes = 1u << 20;
 
-}  // namespace
-
-FileDigests digestsOfFile(const fs::path& file, bool withSha256)
+// Reads the open file to its end, hashing every byte.
+FileDigests digestsOfDescriptor(int fd, bool withSha256)
 {
     FileDigests digests;
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
+    if (fd < 0)
         return digests;
     Md5 md5;
     Sha256 sha256;
     std::vector<char> piece(pieceBytes);
-    while (in) {
-        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-        const auto count = static_cast<std::size_t>(in.gcount());
+    for (;;) {
+        const ssize_t count = ::read(fd, piece.data(), piece.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return digests;
+        if (count == 0)
+            break;
         md5.update(piece.data(), static_cast<std::uint32_t>(count));
         if (withSha256)
-            sha256.update(piece.data(), count);
-        digests.size += count;
+            sha256.update(piece.data(), static_cast<std::size_t>(count));
+        digests.size += static_cast<unsigned long long>(count);
     }
-    if (in.bad())
-        return digests;
     digests.read = true;
     digests.md5 = md5.finalize().hexDigest();
     if (withSha256)
@@ -44,30 +46,58 @@ FileDigests digestsOfFile(const fs::path& file, bool withSha256)
     return digests;
 }
 
-bool putInPlace(const fs::path& temporary, const fs::path& target, std::string& failure)
+}  // namespace
+
+FileDigests digestsOfFile(const fs::path& file, bool withSha256)
 {
-    std::error_code error;
-    fs::rename(temporary, target, error);
-    if (error) {
-        failure = "cannot put " + target.string() + " in place: " + error.message();
-        fs::remove(temporary, error);
-        return false;
+    const ScopedDescriptor in(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    return digestsOfDescriptor(in.get(), withSha256);
+}
+
+FileDigests digestsOfFile(const ChannelDirectory& channel, const std::string& path, bool withSha256)
+{
+    const ScopedDescriptor in(channel.openForReading(path));
+    return digestsOfDescriptor(in.get(), withSha256);
+}
+
+bool putInPlace(const ChannelDirectory& channel, const std::string& temporary, const std::string& target,
+                std::string& failure)
+{
+    if (channel.rename(temporary, target, failure))
+        return true;
+    std::string ignored;
+    channel.removeFile(temporary, ignored);
+    return false;
+}
+
+bool writeAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t count = ::write(fd, data, size);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        data += count;
+        size -= static_cast<std::size_t>(count);
     }
     return true;
 }
 
-bool writeAtomically(const fs::path& target, const std::string& text, std::string& failure)
+bool writeAtomically(const ChannelDirectory& channel, const std::string& target, const std::string& text,
+                     std::string& failure)
 {
-    const fs::path temporary = target.string() + publisherTemporarySuffix;
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    std::error_code error;
-    if (out.fail()) {
-        failure = "cannot write " + temporary.string() + ": " + std::strerror(errno);
-        fs::remove(temporary, error);
+    const std::string temporary = target + publisherTemporarySuffix;
+    const int fd = channel.createFresh(temporary, failure);
+    if (fd < 0)
+        return false;
+    const bool written = writeAll(fd, text.data(), text.size());
+    const int cause = errno;
+    if (::close(fd) != 0 || !written) {
+        failure = "cannot write " + channel.shown(temporary) + ": " + std::strerror(written ? errno : cause);
+        std::string ignored;
+        channel.removeFile(temporary, ignored);
         return false;
     }
-    fs::permissions(temporary, fs::perms(0644), error);
-    return putInPlace(temporary, target, failure);
+    return putInPlace(channel, temporary, target, failure);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "publisher/channel_directory.h"
+
 #include <filesystem>
 #include <string>
 
@@ -17,13 +19,21 @@ struct FileDigests {
     std::string sha256;
     unsigned long long size = 0;
 };
+// A file of the deployer's release tree (a link there leads to the file to publish).
 FileDigests digestsOfFile(const std::filesystem::path& file, bool withSha256);
+// A regular file inside the channel, never read through a link.
+FileDigests digestsOfFile(const ChannelDirectory& channel, const std::string& path, bool withSha256);
 
 // Renames a finished temporary file over `target`, so that a client never
 // fetches a half-written file; removes the temporary file when it cannot.
-bool putInPlace(const std::filesystem::path& temporary, const std::filesystem::path& target, std::string& failure);
+bool putInPlace(const ChannelDirectory& channel, const std::string& temporary, const std::string& target,
+                std::string& failure);
 
 // Writes `text` under a temporary name, readable by everyone (a web server
 // may run as another user), and renames it over `target`; leaves no
 // temporary file behind on failure.
-bool writeAtomically(const std::filesystem::path& target, const std::string& text, std::string& failure);
+bool writeAtomically(const ChannelDirectory& channel, const std::string& target, const std::string& text,
+                     std::string& failure);
+
+// Writes all of `size` bytes to `fd`.
+bool writeAll(int fd, const char* data, std::size_t size);

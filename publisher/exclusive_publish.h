@@ -1,21 +1,23 @@
 #pragma once
 
+#include "publisher/channel_directory.h"
+
 #include <filesystem>
 #include <string>
 
-// One publish of a channel at a time: an OS lock on the channel directory,
-// held for the whole run and released by the kernel if the process dies
-// (unlike update.lock, which stays up after a failure so launchers wait).
+// One publish of a channel at a time: an OS lock on the opened channel
+// directory, held for the whole run and released by the kernel if the
+// process dies (unlike update.lock, which stays up after a failure so
+// launchers wait).
 class ExclusivePublish {
 public:
-    ExclusivePublish() = default;
-    ExclusivePublish(const ExclusivePublish&) = delete;
-    ExclusivePublish& operator=(const ExclusivePublish&) = delete;
-    ~ExclusivePublish();
-
-    // False when another publish holds the channel or it cannot be locked.
+    // Opens the channel (see ChannelDirectory::open) and locks it. False when
+    // another publish holds the channel or it cannot be opened or locked.
     bool acquire(const std::filesystem::path& channel, bool& heldByAnother, std::string& failure);
 
+    // The channel held: every access to it goes through this.
+    const ChannelDirectory& directory() const { return directory_; }
+
 private:
-    int fd_ = -1;
+    ChannelDirectory directory_;
 };

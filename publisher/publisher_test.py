@@ -37,6 +37,8 @@ def snapshot(root):
 class PublisherTestCase(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="publisher_test.")
+        # The publisher's record of the serials it signed: never the deployer's own ~/.local/state.
+        os.environ["XDG_STATE_HOME"] = os.path.join(self.work, "state")
         self.source = os.path.join(self.work, "release")
         self.channel = os.path.join(self.work, "web", "~qel", "ORN", "windows", "latest")
 
@@ -77,9 +79,13 @@ class Publisher(PublisherTestCase):
         bad_names = ["deep/x.dat", "libs/sub/y.dat", "back\\slash", "c:x", "ctl\x01", "CON", "libs/aux.txt",
                      "Lpt1.log", "readme.txt.", "trailing ", "a<b", "why?", "update.lock", "md5sums", "release",
                      "md5sums.orn-publish", "libs/x.dll.orn-publish", "Libs",
-                     "not-utf-8\udcff.dat", "libs/" + "x" * 142, "ORN_Launcher.digests", "orn_launcher.RELEASES"]  # invalid UTF-8; too long under Windows' MAX_PATH
+                     "not-utf-8\udcff.dat", "libs/" + "x" * 142, "ORN_Launcher.digests", "orn_launcher.RELEASES",
+                     # the launcher's own: partial downloads, the self-update's names, its files in another case
+                     "data.pak.orn-partial", "libs/x.dll.ORN-Resume", "ORN_Launcher.exe.old", "physfs.DLL.new",
+                     "orn_launcher.exe", "Physfs.DLL"]  # invalid UTF-8; too long under Windows' MAX_PATH
         bad_trees = {name: {name: b"x"} for name in bad_names}
         bad_trees["Data.pak"] = {"Data.pak": b"x", "data.pak": b"y"}
+        bad_trees["DONN\u00c9ES.pak"] = {"DONN\u00c9ES.pak": b"x", "donn\u00e9es.pak": b"y"}  # beyond ASCII
         os.makedirs(self.channel)
         self.tree({"index.html": b"the web root's own", "data.pak": b"published before"}, self.channel)
         before = snapshot(os.path.join(self.work, "web"))
@@ -259,7 +265,7 @@ class PublishingSafely(PublisherTestCase):
         self.assertEqual(os.listdir(self.channel), [])
 
 
-class SignedPublishing(PublisherTestCase):
+class SignedTestCase(PublisherTestCase):
     def setUp(self):
         super().setUp()
         self.key = os.path.join(self.work, "keys", "release.secret")
@@ -274,6 +280,43 @@ class SignedPublishing(PublisherTestCase):
         self.assertTrue(release_signing.verifies(text, self.key), text)
         return release_signing.split(text)[0].decode().splitlines()
 
+    def channel_path(self, path):
+        return os.path.join(self.channel, path)
+
+    def write(self, path, content):
+        with open(self.channel_path(path), "wb") as out:
+            out.write(content)
+
+    def read(self, path):
+        with open(self.channel_path(path), "rb") as source:
+            return source.read()
+
+    def resign(self, *options, key=None):
+        return subprocess.run([PUBLISHER, "--sign", key or self.key, *options, "--resign", self.channel],
+                              capture_output=True, timeout=60)
+
+    def status(self, *options):
+        return subprocess.run([PUBLISHER, "status", self.channel, *options], capture_output=True, timeout=60)
+
+    def other_key(self):
+        """A second key pair's secret file, and its public key line."""
+        other = os.path.join(self.work, "keys", "other.secret")
+        made = subprocess.run([PUBLISHER, "keygen", other], capture_output=True, timeout=60, check=True)
+        return other, made.stdout.decode().strip()
+
+    def serial(self):
+        return int(self.release_lines()[2].split()[1])
+
+    def expiry_days(self):
+        """Days from now to the release's expiry, or None without one."""
+        line = [line for line in self.release_lines() if line.startswith("expires ")]
+        if not line:
+            return None
+        expires = time.mktime(time.strptime(line[0], "expires %Y-%m-%dT%H:%M:%SZ")) - time.timezone
+        return round((expires - time.time()) / 86400)
+
+
+class SignedPublishing(SignedTestCase):
     def test_keygen_writes_a_secret_key_once_and_prints_its_public_key(self):
         self.assertEqual(self.keygen.returncode, 0, self.keygen.stderr)
         self.assertEqual(os.stat(self.key).st_mode & 0o777, 0o600)
@@ -289,7 +332,7 @@ class SignedPublishing(PublisherTestCase):
 
     def test_signed_releases_list_every_file_and_their_serial_only_grows(self):
         self.tree(self.release())
-        self.assertEqual(self.publish("--sign", self.key).returncode, 0)
+        self.assertEqual(self.publish("--sign", self.key, "--expires", "never").returncode, 0)
         self.assert_published(self.release())
         lines = self.release_lines()
         with open(os.path.join(self.channel, "md5sums"), "rb") as manifest:
@@ -338,6 +381,189 @@ class SignedPublishing(PublisherTestCase):
         self.assertEqual(first.wait(timeout=60), 0, first.stderr.read())
         self.assert_published(self.release())
         self.assertEqual(self.release_lines()[2], "serial 1")
+
+    def test_links_planted_in_the_channel_are_refused_and_nothing_is_touched_through_them(self):
+        outside = os.path.join(self.work, "outside")
+        precious = os.path.join(outside, "precious.txt")
+        self.tree({"precious.txt": b"the deployer's own"}, outside)
+        os.chmod(precious, 0o600)
+        self.tree(self.release())
+        self.assertEqual(self.publish("--sign", self.key).returncode, 0)
+        pristine = os.path.join(self.work, "pristine")
+        shutil.copytree(self.channel, pristine)
+        planted = ["d", "md5sums.orn-publish-written", "release.orn-publish", "libs/engine.dll.orn-publish",
+                   "libs/engine.dll", "sub/folder/x", "update.lock", "md5sums", "release", ""]  # "": the channel
+        for link in planted:
+            with self.subTest(link=link):
+                shutil.rmtree(self.channel, ignore_errors=True)
+                if os.path.islink(self.channel):
+                    os.remove(self.channel)
+                where = os.path.join(self.channel, link) if link else self.channel
+                if link:
+                    shutil.copytree(pristine, self.channel)
+                    os.makedirs(os.path.dirname(where), exist_ok=True)
+                    if os.path.exists(where):
+                        os.remove(where)
+                os.symlink(outside if link in ("d", "") else precious, where)
+                if link == "d":  # the old manifest lists a file through the link, to be removed
+                    with open(os.path.join(self.channel, "md5sums"), "ab") as manifest:
+                        manifest.write(b"0" * 32 + b"  d/precious.txt\n")
+                before = snapshot(self.work)
+                for command in (["--sign", self.key, self.source, self.channel],
+                                ["--sign", self.key, "--resign", self.channel]):
+                    result = subprocess.run([PUBLISHER, *command], capture_output=True, timeout=60)
+                    self.assertEqual(result.returncode, 2, result.stderr)
+                    self.assertIn(where.encode() + b": ", result.stderr)
+                    self.assertEqual(snapshot(self.work), before)
+                    self.assertEqual(os.stat(precious).st_mode & 0o777, 0o600)
+        # A directory where a listed file was is not the file: never removed, nor what it holds.
+        os.remove(self.channel)
+        shutil.copytree(pristine, self.channel)
+        os.remove(os.path.join(self.channel, "readme.txt"))
+        self.tree({"readme.txt/kept.txt": b"not ours"}, self.channel)
+        os.remove(os.path.join(self.source, "readme.txt"))
+        result = self.publish("--sign", self.key)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(os.path.join(self.channel, "readme.txt", "kept.txt"), "rb") as kept:
+            self.assertEqual(kept.read(), b"not ours")
+
+
+class SigningOnAHostileServer(SignedTestCase):
+    """The web server's files may be an attacker's: orn-publish signs only what
+    its deployer signed, its serials never go back, and its key stays private."""
+
+    def restore(self, pristine, **changes):
+        shutil.rmtree(self.channel)
+        shutil.copytree(pristine, self.channel)
+        for path, content in changes.items():
+            if content is None:
+                os.remove(self.channel_path(path))
+            else:
+                self.write(path, content)
+
+    def test_resign_refuses_all_that_was_not_signed_before(self):
+        self.tree(self.release(**{"ORN_Client.exe": b"the real client"}))
+        self.assertEqual(self.publish("--sign", self.key).returncode, 0)
+        pristine = os.path.join(self.work, "pristine")
+        shutil.copytree(self.channel, pristine)
+        other, other_public = self.other_key()
+        listing, body = self.read("md5sums"), release_signing.split(self.read("release"))[0]
+        md5 = lambda data: hashlib.md5(data).hexdigest().encode()  # noqa: E731
+        forged = b"the attacker's client"
+        cases = {
+            "forged client and its md5sums line": {"ORN_Client.exe": forged,
+                                                   "md5sums": listing.replace(md5(b"the real client"), md5(forged))},
+            "forged client alone": {"ORN_Client.exe": forged},
+            "libs/evil.dll and its line": {"libs/evil.dll": b"evil", "md5sums": listing + md5(b"evil") +
+                                           b"  libs/evil.dll\n"},
+            "md5sums changed": {"md5sums": listing + b"\n"},
+            "release signed by another key": {"release": release_signing.sign(body, other)},
+            "release missing": {"release": None},
+        }
+        for name, changes in cases.items():
+            with self.subTest(name):
+                self.restore(pristine, **changes)
+                before = snapshot(self.channel)
+                result = self.resign()
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn(b"nothing in", result.stderr)
+                self.assertEqual(snapshot(self.channel), before)
+        # The same entries signed anew; a release under a key being rotated away is trusted when named.
+        self.restore(pristine, release=release_signing.sign(body, other))
+        result = self.resign("--trust", other_public)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        unchanging = lambda lines: [line for line in lines if not line.startswith(("serial", "expires"))]  # noqa
+        self.assertEqual(unchanging(self.release_lines()), unchanging(body.decode().splitlines()))
+        self.assertEqual(self.serial(), 2)
+
+    def test_a_planted_deleted_or_rolled_back_release_never_lowers_the_serial(self):
+        self.tree(self.release())
+        sign = ["--sign", self.key]
+        self.assertEqual(self.publish(*sign).returncode, 0)
+        first = self.read("release")
+        for _ in range(2):
+            self.assertEqual(self.publish(*sign).returncode, 0)
+        self.assertEqual(self.serial(), 3)
+        largest = 1 << 62  # the largest serial that launchers read
+        planted = release_signing.sign(re.sub(rb"serial \d+", b"serial %d" % largest,
+                                              release_signing.split(first)[0]), self.other_key()[0])
+        steps = [  # (the server's release becomes, options, exit status, serial signed)
+            ("rolled back to serial 1", first, sign, 0, 4),
+            ("planted 2^62 under another key", planted, sign, 2, None),
+            ("planted, --serial not above the record", planted, sign + ["--serial", "4"], 2, None),
+            ("planted, --serial above the record", planted, sign + ["--serial", "5"], 0, 5),
+            ("deleted, unsigned publish", None, [], 2, None),
+            ("deleted, signed publish", None, sign, 2, None),
+            ("deleted, --serial above the record", None, sign + ["--serial", "6"], 0, 6),
+            ("--serial past what launchers read", b"", sign + ["--serial", str(largest + 1)], 2, None),
+            ("the largest serial launchers read", b"", sign + ["--serial", str(largest)], 0, largest),
+            ("no serial left after it", b"", sign, 2, None),
+        ]
+        for name, release, options, status, serial in steps:
+            with self.subTest(name):
+                if release is None and os.path.exists(self.channel_path("release")):
+                    os.remove(self.channel_path("release"))
+                elif release:
+                    self.write("release", release)
+                before = snapshot(self.channel)
+                result = self.publish(*options)
+                self.assertEqual(result.returncode, status, result.stderr)
+                if serial is None:
+                    self.assertEqual(snapshot(self.channel), before)
+                else:
+                    self.assertEqual(self.serial(), serial)
+        state = os.path.join(os.environ["XDG_STATE_HOME"], "orn-publish")
+        self.assertEqual(os.stat(state).st_mode & 0o777, 0o700)
+
+    def test_expiry_by_default_kept_when_signed_anew_warned_and_shown_by_status(self):
+        self.tree(self.release())
+        public, other_public = self.keygen.stdout.decode().strip(), self.other_key()[1]
+        steps = [  # (command, options, days to the expiry or None, warned)
+            ("publish", [], 90, False), ("resign", [], 90, False),
+            ("publish", ["--expires", "never"], None, False), ("resign", [], None, False),
+            ("publish", ["--expires", "7"], 7, True), ("resign", [], 7, True),
+        ]
+        for command, options, days, warned in steps:
+            with self.subTest(command=command, options=options):
+                result = self.publish("--sign", self.key, *options) if command == "publish" else self.resign(*options)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(self.expiry_days(), days)
+                self.assertEqual(b"orn-publish: warning: the release expires in 7 days" in result.stderr, warned)
+        statuses = [  # (options, exit status, a line shown)
+            (["--key", self.key], 1, b"expires: "),
+            (["--key", self.key, "--warn-days", "3"], 0, b"serial: 6\nexpires: "),
+            (["--trust", public, "--warn-days", "3"], 0, b"files: 7\nsignature: verifies\nfiles match: yes\n"),
+            (["--warn-days", "3"], 1, b"signature: not checked"),
+            (["--trust", other_public, "--warn-days", "3"], 1, b"signature: does not verify"),
+            (["--warn-days"], 2, b""),
+        ]
+        for options, status, line in statuses:
+            with self.subTest(options=options):
+                result = self.status(*options)
+                self.assertEqual(result.returncode, status, result.stdout + result.stderr)
+                self.assertIn(line, result.stdout)
+        self.write("data.pak", b"changed on the server")
+        result = self.status("--key", self.key, "--warn-days", "3")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"files match: no", result.stdout)
+
+    def test_a_secret_key_others_may_read_or_reached_through_a_link_is_refused(self):
+        self.tree(self.release())
+        self.assertEqual(self.publish("--sign", self.key).returncode, 0)
+        loose, link = os.path.join(self.work, "keys", "loose.secret"), os.path.join(self.work, "keys", "link.secret")
+        shutil.copy(self.key, loose)
+        os.symlink(self.key, link)
+        cases = [(loose, 0o644, b"permissions too open (0644)"), (loose, 0o640, b"permissions too open (0640)"),
+                 (link, None, b"symbolic link"), (os.path.dirname(self.key), None, b"not a regular file")]
+        for key, mode, message in cases:
+            with self.subTest(key=key, mode=mode):
+                if mode:
+                    os.chmod(loose, mode)
+                before = snapshot(self.channel)
+                for result in (self.publish("--sign", key), self.resign(key=key), self.status("--key", key)):
+                    self.assertEqual(result.returncode, 2, result.stderr)
+                    self.assertIn(message, result.stderr)
+                self.assertEqual(snapshot(self.channel), before)
 
 
 if __name__ == "__main__":

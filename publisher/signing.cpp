@@ -2,73 +2,66 @@
 
 #include "channel/channel_names.h"
 #include "channel/sha256.h"
-#include "index/file_index.h"
 #include "publisher/channel_files.h"
+#include "publisher/secret_key_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-#include <system_error>
+#include <algorithm>
+#include <ctime>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-bool readWhole(const fs::path& file, std::string& text)
+const long long secondsPerDay = 86400;
+
+// The serial to sign: above the verified release's and the record's; a
+// channel whose release cannot be trusted needs the deployer's --serial.
+bool settleSerial(const SigningRequest& request, ReleaseSigning& signing, std::string& failure)
 {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
+    const CurrentRelease& current = signing.current;
+    const bool verified = current.state == CurrentRelease::State::verified;
+    const unsigned long long highest = std::max(verified ? current.release.serial : 0, signing.record.serial);
+    const std::string recorded = signing.record.found ? " (serial " + std::to_string(signing.record.serial) +
+                                                            " was signed for it, recorded in " + signing.record.file + ")"
+                                                      : "";
+    if (request.serial == 0 && current.state == CurrentRelease::State::unverified) {
+        failure = "the channel's release cannot be trusted: " + current.problem + recorded +
+                  "; give --trust KEYID:BASE64 for the key that signed it, or --serial N above the highest serial "
+                  "ever signed for this channel";
         return false;
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    text = bytes.str();
-    return !in.bad();
+    }
+    if (request.serial == 0 && current.state == CurrentRelease::State::missing && signing.record.found) {
+        failure = "the channel's release is missing" + recorded + "; give --serial N above " +
+                  std::to_string(signing.record.serial) + " to sign it anew";
+        return false;
+    }
+    signing.serial = request.serial != 0 ? request.serial : highest + 1;
+    if (signing.serial <= highest) {
+        failure = "serial " + std::to_string(signing.serial) + " is not greater than " + std::to_string(highest) +
+                  ", already signed for this channel: launchers that saw it would refuse the release";
+        return false;
+    }
+    if (signing.serial > largestReleaseSerial) {
+        failure = "serial " + std::to_string(signing.serial) + " is above " + std::to_string(largestReleaseSerial) +
+                  ", the largest that launchers read: this channel cannot be signed again under its name";
+        return false;
+    }
+    return true;
+}
+
+// --expires when given; a re-sign keeps the deployer's last choice; else the default.
+unsigned expiryDays(const SigningRequest& request, const ReleaseSigning& signing)
+{
+    if (request.expiryGiven)
+        return request.expiresDays;
+    if (!request.resign)
+        return defaultExpiryDays;
+    if (signing.record.found)
+        return signing.record.expiresDays;
+    return signing.current.release.expires ? defaultExpiryDays : 0;
 }
 
 }  // namespace
-
-bool makeKeyPair(const fs::path& file, std::string& publicKeyLine, std::string& failure)
-{
-    const SecretKey key = generateSecretKey();
-    const std::string text = secretKeyFileText(key);
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        failure = "cannot create " + file.string() + ": " + std::strerror(errno) +
-                  (errno == EEXIST ? " (an existing key is never overwritten)" : "");
-        return false;
-    }
-    // Whatever the umask, only the owner may read a secret key.
-    const bool written = ::fchmod(fd, 0600) == 0 &&
-                         ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-                         ::fsync(fd) == 0;
-    const int cause = errno;
-    if (::close(fd) != 0 || !written) {
-        failure = "cannot write " + file.string() + ": " + std::strerror(written ? errno : cause);
-        ::unlink(file.c_str());
-        return false;
-    }
-    publicKeyLine = releaseKeyText(key.publicPart);
-    return true;
-}
-
-bool loadSecretKey(const fs::path& file, SecretKey& key, std::string& failure)
-{
-    std::string text;
-    if (!readWhole(file, text)) {
-        failure = "cannot read the secret key " + file.string() + ": " + std::strerror(errno);
-        return false;
-    }
-    if (!parseSecretKeyFile(text, key)) {
-        failure = file.string() + " is not a secret key made by orn-publish keygen";
-        return false;
-    }
-    return true;
-}
 
 bool channelNameOf(const fs::path& channel, std::string& name, std::string& failure)
 {
@@ -83,24 +76,49 @@ bool channelNameOf(const fs::path& channel, std::string& name, std::string& fail
     return true;
 }
 
-bool currentSerial(const fs::path& channel, unsigned long long& serial, std::string& failure)
+bool prepareSigning(const ChannelDirectory& channel, const SigningRequest& request, ReleaseSigning& signing,
+                    std::string& failure)
 {
-    serial = 0;
-    const fs::path file = channel / channelReleaseName;
-    std::error_code error;
-    if (!fs::exists(fs::symlink_status(file, error)))
-        return true;
-    std::string text;
-    std::string body;
-    std::string keyId;
-    std::string signature;
-    Release release;
-    if (!readWhole(file, text) || !splitSignedRelease(text, body, keyId, signature) ||
-        !parseReleaseBody(body, release)) {
-        failure = file.string() + " cannot be read as a release, so its serial is unknown; give --serial";
+    if (!loadSecretKey(request.secretKeyFile, signing.key, failure) ||
+        !channelNameOf(channel.path(), signing.channelName, failure) ||
+        !findSerialRecord(channel.path(), signing.record, failure))
+        return false;
+    std::vector<ReleaseKey> keys = request.trustedKeys;
+    keys.push_back(signing.key.publicPart);
+    signing.current = readCurrentRelease(channel, signing.channelName, keys);
+    if (request.resign && signing.current.state != CurrentRelease::State::verified) {
+        failure = "only a release signed before is signed anew, and " +
+                  (signing.current.state == CurrentRelease::State::missing
+                       ? std::string("the channel has none")
+                       : "the channel's release cannot be trusted: " + signing.current.problem) +
+                  "; publish the release tree with --sign instead";
         return false;
     }
-    serial = release.serial;
+    if (!settleSerial(request, signing, failure))
+        return false;
+    const unsigned days = expiryDays(request, signing);
+    signing.expires = days != 0;
+    signing.expiresAt = static_cast<long long>(std::time(nullptr)) + secondsPerDay * days;
+    signing.record.serial = signing.serial;
+    signing.record.expiresDays = days;
+    return true;
+}
+
+bool refusesUnsignedPublish(const ChannelDirectory& channel, std::string& failure)
+{
+    SerialRecord record;
+    if (!findSerialRecord(channel.path(), record, failure))
+        return true;
+    const bool hasRelease = channel.kindOf(channelReleaseName) != ChannelDirectory::Kind::missing;
+    if (!record.found && !hasRelease)
+        return false;
+    failure = hasRelease ? "the channel is signed (it has a release): publish with --sign, or remove its release to "
+                           "stop signing it"
+                         : "the channel was signed (serial " + std::to_string(record.serial) + ", recorded in " +
+                               record.file + ") and its release is gone: publish with --sign and --serial N above " +
+                               std::to_string(record.serial) + ", or remove that record to stop signing it";
+    if (hasRelease && record.found)
+        failure += " and the record " + record.file;
     return true;
 }
 
@@ -117,38 +135,32 @@ std::string signedReleaseText(const ReleaseSigning& signing, const std::string& 
     return signRelease(releaseBody(release), signing.key);
 }
 
-bool resignChannel(const fs::path& channel, const ReleaseSigning& signing, std::string& failure)
+bool resignChannel(const ChannelDirectory& channel, ReleaseSigning& signing, std::string& failure)
 {
-    std::error_code error;
-    if (fs::exists(fs::symlink_status(channel / channelLockName, error))) {
+    if (channel.kindOf(channelLockName) != ChannelDirectory::Kind::missing) {
         failure = "the channel's lock is up: a publish has not finished; run it again before signing anew";
         return false;
     }
-    std::string manifest;
-    if (!readWhole(channel / channelManifestName, manifest)) {
-        failure = "cannot read " + (channel / channelManifestName).string() + ": " + std::strerror(errno);
+    // Only what was signed before: the server's md5sums and files may have been changed since.
+    Release release = signing.current.release;
+    std::string mismatch;
+    if (!channelMatchesRelease(channel, release, mismatch)) {
+        failure = mismatch + "; nothing is signed that was not signed before: publish the release tree with --sign";
         return false;
     }
-    // In the manifest's order: the parser gives the entries, the lines their order.
-    const FileIndex index(manifest);
-    std::vector<ReleaseEntry> entries;
-    std::istringstream lines(manifest);
-    std::string line;
-    while (entries.size() < index.remoteDigests.size() && std::getline(lines, line)) {
-        const std::string path = line.size() > 34 ? line.substr(34) : std::string();
-        const auto listed = index.remoteDigests.find(path);
-        if (listed == index.remoteDigests.end() || line.compare(0, 32, listed->second) != 0)
-            break;
-        const FileDigests digests = digestsOfFile(channel / path, true);
-        if (!digests.read || digests.md5 != listed->second) {
-            failure = (channel / path).string() + " does not match the channel's manifest; publish the release again";
-            return false;
-        }
-        entries.push_back({digests.sha256, digests.size, path});
-    }
-    if (entries.size() != index.remoteDigests.size()) {
-        failure = (channel / channelManifestName).string() + " is not a manifest that orn-publish wrote";
-        return false;
-    }
-    return writeAtomically(channel / channelReleaseName, signedReleaseText(signing, manifest, entries), failure);
+    release.serial = signing.serial;
+    release.expires = signing.expires;
+    release.expiresAt = signing.expiresAt;
+    return saveSerialRecord(channel.path(), signing.record, failure) &&
+           writeAtomically(channel, channelReleaseName, signRelease(releaseBody(release), signing.key), failure);
+}
+
+std::string expiryWarning(const ReleaseSigning& signing, const std::string& channel)
+{
+    const long long left = signing.expiresAt - static_cast<long long>(std::time(nullptr));
+    if (!signing.expires || left >= secondsPerDay * expiryWarningDays)
+        return "";
+    return "the release expires in " + std::to_string(left / secondsPerDay) + " days (" +
+           utcTimeText(signing.expiresAt) + "); launchers refuse it after that: sign it anew before then with "
+           "orn-publish --sign KEY --resign " + channel;
 }

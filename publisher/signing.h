@@ -1,10 +1,27 @@
 #pragma once
 
 #include "channel/release.h"
+#include "publisher/current_release.h"
+#include "publisher/serial_record.h"
 
 #include <filesystem>
 #include <string>
 #include <vector>
+
+// Signing without --expires: long enough to re-sign weekly or monthly, short
+// enough that a channel frozen on an old release is refused within months.
+inline constexpr unsigned defaultExpiryDays = 90;
+inline constexpr unsigned expiryWarningDays = 14;
+
+// What the deployer asked for on the command line.
+struct SigningRequest {
+    std::string secretKeyFile;
+    std::vector<ReleaseKey> trustedKeys;  // besides the signing key's own public half
+    unsigned long long serial = 0;        // 0: the next one
+    bool expiryGiven = false;
+    unsigned expiresDays = 0;  // when given; 0: never
+    bool resign = false;
+};
 
 // What a signed publish puts into the channel's release.
 struct ReleaseSigning {
@@ -13,23 +30,29 @@ struct ReleaseSigning {
     unsigned long long serial = 0;
     bool expires = false;
     long long expiresAt = 0;
+    CurrentRelease current;  // the channel's release before this run
+    SerialRecord record;     // saved, with the new serial, just before the release is written
 };
-
-// Writes a new key pair's secret half to `file` (mode 0600, never over an
-// existing file) and gives the public key line for LAUNCHER_RELEASE_KEYS.
-bool makeKeyPair(const std::filesystem::path& file, std::string& publicKeyLine, std::string& failure);
-bool loadSecretKey(const std::filesystem::path& file, SecretKey& key, std::string& failure);
 
 // The name launchers ask for: the channel directory's last segment.
 bool channelNameOf(const std::filesystem::path& channel, std::string& name, std::string& failure);
 
-// The serial of the channel's current release (0 when it has none);
-// false when a release is there but cannot be read.
-bool currentSerial(const std::filesystem::path& channel, unsigned long long& serial, std::string& failure);
+// Loads the key and settles the serial and expiry, for a channel held
+// exclusively: the serial grows past both the channel's release, when it
+// verifies, and the publisher's own record. False refuses the run.
+bool prepareSigning(const ChannelDirectory& channel, const SigningRequest& request, ReleaseSigning& signing,
+                    std::string& failure);
+
+// An unsigned publish into a channel that is (or was) signed is refused.
+bool refusesUnsignedPublish(const ChannelDirectory& channel, std::string& failure);
 
 std::string signedReleaseText(const ReleaseSigning& signing, const std::string& manifest,
                               const std::vector<ReleaseEntry>& entries);
 
-// Signs the channel's current files anew (a new serial and expiry), copying
-// nothing; refuses a channel whose files do not match its manifest.
-bool resignChannel(const std::filesystem::path& channel, const ReleaseSigning& signing, std::string& failure);
+// Signs the channel's current release anew (the same entries, a new serial
+// and expiry), copying nothing; refuses unless the release verified and
+// md5sums and every file are still what it signed.
+bool resignChannel(const ChannelDirectory& channel, ReleaseSigning& signing, std::string& failure);
+
+// A warning when the new release expires within expiryWarningDays; empty otherwise.
+std::string expiryWarning(const ReleaseSigning& signing, const std::string& channel);

@@ -1,12 +1,12 @@
 #include "publisher/source_tree.h"
 
+#include "channel/case_folding.h"
 #include "channel/channel_names.h"
 #include "channel/manifest_path.h"
 #include "channel/own_files.h"
 #include "publisher/channel_files.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -17,12 +17,31 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
-std::string lowerCase(std::string text)
+bool endsWith(const std::string& text, const std::string& suffix)
 {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// Names the launcher handles as its own in the game directory (Windows,
+// where letter case does not tell files apart): a game file under one
+// would be removed, renamed or written over by the launcher itself.
+std::string launcherNameProblem(const std::string& path)
+{
+    const std::string folded = foldedCase(path);
+    if (endsWith(folded, launcherPartialSuffix) || endsWith(folded, launcherResumeSuffix))
+        return "a name that the launcher keeps for its unfinished downloads (" + std::string(launcherPartialSuffix) +
+               ", " + launcherResumeSuffix + "), which it removes";
+    if (folded == foldedCase(launcherDigestCacheName) || folded == foldedCase(launcherAcceptedSerialsName))
+        return "the launcher keeps its own records under this name in the game directory; it cannot be a game file";
+    for (const OwnFile& own : ownFiles) {
+        if (folded == foldedCase(own.name) && path != own.name)
+            return std::string("the launcher's own ") + own.name +
+                   " in another letter case: on Windows the launcher would be written over by it";
+        if (folded == foldedCase(own.newName) || folded == foldedCase(own.oldName))
+            return std::string("a name the launcher uses while it replaces its own ") + own.name +
+                   ", which it removes or writes over";
+    }
+    return std::string();
 }
 
 // Every file below a directory that the launcher never scans.
@@ -48,6 +67,11 @@ void addEntry(const fs::directory_entry& entry, const std::string& path, SourceT
     }
     if (path.find(publisherTemporarySuffix) != std::string::npos) {
         tree.problems.push_back(path + ": a name that orn-publish keeps for its own temporary files");
+        return;
+    }
+    const std::string launcherOwn = launcherNameProblem(path);
+    if (!launcherOwn.empty()) {
+        tree.problems.push_back(path + ": " + launcherOwn);
         return;
     }
     if (fs::is_symlink(own) && !fs::is_regular_file(target)) {
@@ -92,15 +116,9 @@ SourceTree readSourceTree(const fs::path& root)
             }
             continue;
         }
-        if (name != libraryDirectoryName && lowerCase(name) == libraryDirectoryName) {
+        if (name != libraryDirectoryName && foldedCase(name) == libraryDirectoryName) {
             tree.problems.push_back(name + ": Windows cannot hold it beside the " + libraryDirectoryName +
                                     "/ directory (names that differ only in letter case are one)");
-            continue;
-        }
-        if (lowerCase(name) == lowerCase(launcherDigestCacheName) ||
-            lowerCase(name) == lowerCase(launcherAcceptedSerialsName)) {
-            tree.problems.push_back(name + ": the launcher keeps its own records under this name in the game "
-                                           "directory; it cannot be a game file");
             continue;
         }
         if (name == channelLockName || name == channelManifestName || name == channelReleaseName) {
@@ -115,9 +133,9 @@ SourceTree readSourceTree(const fs::path& root)
     std::sort(tree.files.begin(), tree.files.end(),
               [](const SourceFile& a, const SourceFile& b) { return a.path < b.path; });
     // Windows keeps one file for names that differ only in letter case.
-    std::map<std::string, std::string> byLowerCase;
+    std::map<std::string, std::string> byFoldedCase;
     for (const SourceFile& file : tree.files) {
-        const auto inserted = byLowerCase.emplace(lowerCase(file.path), file.path);
+        const auto inserted = byFoldedCase.emplace(foldedCase(file.path), file.path);
         if (!inserted.second)
             tree.problems.push_back(inserted.first->second + " and " + file.path +
                                     ": names that differ only in letter case, which Windows holds as one file");

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <string>
+
+// The name with every letter in one case, by Unicode's simple case folding
+// (one code point for one): names that fold alike are one file on Windows.
+// Bytes that are not UTF-8 are kept as they are.
+std::string foldedCase(const std::string& utf8);

@@ -1,0 +1,268 @@
+#include "launcher/http_get.h"
+
+#include "launcher/http_fields.h"
+
+#include <SFML/Network/IpAddress.hpp>
+#include <SFML/Network/TcpSocket.hpp>
+
+#include <cctype>
+#include <exception>
+
+namespace {
+
+const std::size_t maxHeadBytes = 64 * 1024;
+const std::size_t maxChunkLineBytes = 4 * 1024;
+const unsigned short httpPort = 80;
+
+std::string lowerCase(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string trimmed(const std::string& text)
+{
+    const std::string::size_type first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return std::string();
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+enum class Framing { length, chunked, toClose };
+
+// "HTTP/1.x NNN reason" and "Name: value" lines, as far as the launcher needs them.
+bool parseHead(const std::string& head, AnswerHead& answer, Framing& framing)
+{
+    std::string::size_type lineEnd = head.find("\r\n");
+    const std::string statusLine = head.substr(0, lineEnd);
+    if (statusLine.size() < 12 || statusLine.compare(0, 7, "HTTP/1.") != 0 || statusLine[8] != ' ' ||
+        !std::isdigit(static_cast<unsigned char>(statusLine[9])) ||
+        !std::isdigit(static_cast<unsigned char>(statusLine[10])) ||
+        !std::isdigit(static_cast<unsigned char>(statusLine[11])))
+        return false;
+    answer.status = std::stoi(statusLine.substr(9, 3));
+    std::string transferCoding;
+    while (lineEnd != std::string::npos && lineEnd + 2 < head.size()) {
+        const std::string::size_type start = lineEnd + 2;
+        lineEnd = head.find("\r\n", start);
+        const std::string line = head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
+        const std::string::size_type colon = line.find(':');
+        if (colon == std::string::npos)
+            return false;
+        const std::string name = lowerCase(line.substr(0, colon));
+        const std::string value = line.substr(colon + 1);
+        if (name == "content-length")
+            answer.contentLength = trimmed(value);
+        else if (name == "content-range")
+            answer.contentRange = trimmed(value);
+        else if (name == "etag")
+            answer.etag = trimmed(value);
+        else if (name == "last-modified")
+            answer.lastModified = trimmed(value);
+        else if (name == "transfer-encoding")
+            transferCoding = lowerCase(trimmed(value));
+    }
+    if (!transferCoding.empty()) {
+        // Chunked is the only coding a static file server applies; any other would be read as the file.
+        if (transferCoding != "chunked")
+            return false;
+        framing = Framing::chunked;
+        answer.contentLength.clear();  // the chunks frame the body, not a length
+    } else {
+        framing = answer.contentLength.empty() ? Framing::toClose : Framing::length;
+    }
+    return true;
+}
+
+// The answer's bytes as they arrive, through one small buffer.
+class Connection {
+public:
+    bool open(const ServerAddress& server)
+    {
+        return socket_.connect(sf::IpAddress(server.host), server.port == 0 ? httpPort : server.port) ==
+               sf::Socket::Done;
+    }
+
+    bool send(const std::string& request) { return socket_.send(request.data(), request.size()) == sf::Socket::Done; }
+
+    // False at the end of the connection; `brokenOff` tells an error from the server's close.
+    bool fill()
+    {
+        if (begin_ < end_)
+            return true;
+        begin_ = end_ = 0;
+        std::size_t count = 0;
+        const sf::Socket::Status status = socket_.receive(buffer_, sizeof buffer_, count);
+        if (status != sf::Socket::Done) {
+            brokenOff = status != sf::Socket::Disconnected;
+            return false;
+        }
+        end_ = count;
+        return true;
+    }
+
+    std::size_t available() const { return end_ - begin_; }
+    const char* data() const { return buffer_ + begin_; }
+    void consume(std::size_t count) { begin_ += count; }
+
+    // Reads up to and including "\r\n"; false when none comes within `limit` bytes.
+    bool readLine(std::string& line, std::size_t limit)
+    {
+        line.clear();
+        while (line.size() <= limit && fill()) {
+            const char c = buffer_[begin_++];
+            line += c;
+            if (c == '\n' && line.size() >= 2 && line[line.size() - 2] == '\r') {
+                line.resize(line.size() - 2);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool brokenOff = false;
+
+private:
+    sf::TcpSocket socket_;
+    char buffer_[64 * 1024];
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+};
+
+bool readHead(Connection& connection, std::string& head)
+{
+    for (std::string line; connection.readLine(line, maxHeadBytes);) {
+        if (line.empty())
+            return true;
+        head += line + "\r\n";
+        if (head.size() > maxHeadBytes)
+            return false;
+    }
+    return false;
+}
+
+// Hands on up to `count` body bytes (all, when `untilClose`).
+AnswerEnd passBody(Connection& connection, unsigned long long count, bool untilClose, AnswerSink& sink)
+{
+    while (untilClose || count > 0) {
+        if (!connection.fill())
+            return untilClose && !connection.brokenOff ? AnswerEnd::complete : AnswerEnd::failed;
+        std::size_t slice = connection.available();
+        if (!untilClose && slice > count)
+            slice = static_cast<std::size_t>(count);
+        const bool more = sink.takeBody(connection.data(), slice);
+        connection.consume(slice);
+        count -= untilClose ? 0 : slice;
+        if (!more)
+            return AnswerEnd::stopped;
+    }
+    return AnswerEnd::complete;
+}
+
+bool parseChunkSize(const std::string& line, unsigned long long& size)
+{
+    const std::string digits = trimmed(line.substr(0, line.find(';')));
+    if (digits.empty() || digits.size() > 15)
+        return false;
+    size = 0;
+    for (const char c : digits) {
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+        const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(c) - 'a' + 10;
+        size = size * 16 + static_cast<unsigned long long>(digit);
+    }
+    return true;
+}
+
+AnswerEnd passChunkedBody(Connection& connection, AnswerSink& sink)
+{
+    std::string line;
+    for (;;) {
+        unsigned long long size = 0;
+        if (!connection.readLine(line, maxChunkLineBytes) || !parseChunkSize(line, size))
+            return AnswerEnd::failed;
+        if (size == 0)
+            break;
+        const AnswerEnd end = passBody(connection, size, false, sink);
+        if (end != AnswerEnd::complete)
+            return end;
+        if (!connection.readLine(line, 2) || !line.empty())
+            return AnswerEnd::failed;
+    }
+    // Trailer fields, then the empty line that ends the answer.
+    for (std::size_t lines = 0; lines < 100; ++lines) {
+        if (!connection.readLine(line, maxChunkLineBytes))
+            return AnswerEnd::failed;
+        if (line.empty())
+            return AnswerEnd::complete;
+    }
+    return AnswerEnd::failed;
+}
+
+AnswerEnd get(const ServerAddress& server, const std::string& uri, const HeaderFields& fields, AnswerSink& sink)
+{
+    Connection connection;
+    std::string request = "GET " + uri + " HTTP/1.1\r\nHost: " + server.host + "\r\n";
+    for (const auto& field : fields)
+        request += field.first + ": " + field.second + "\r\n";
+    request += "Connection: close\r\n\r\n";
+    if (!connection.open(server) || !connection.send(request))
+        return AnswerEnd::failed;
+    std::string head;
+    AnswerHead answer;
+    Framing framing = Framing::toClose;
+    if (!readHead(connection, head) || !parseHead(head, answer, framing))
+        return AnswerEnd::failed;
+    if (!sink.takeHead(answer))
+        return AnswerEnd::stopped;
+    unsigned long long length = 0;
+    switch (framing) {
+    case Framing::chunked:
+        return passChunkedBody(connection, sink);
+    case Framing::length:
+        if (!parseContentLength(answer.contentLength, length))
+            return AnswerEnd::failed;
+        return passBody(connection, length, false, sink);
+    case Framing::toClose:
+        break;
+    }
+    return passBody(connection, 0, true, sink);
+}
+
+}  // namespace
+
+AnswerEnd httpGet(const ServerAddress& server, const std::string& uri, const HeaderFields& fields, AnswerSink& sink)
+{
+    try {
+        return get(server, uri, fields, sink);
+    } catch (const std::exception&) {
+        return AnswerEnd::failed;  // out of memory, say: a failed request, never the end of the run
+    }
+}
+
+bool TextAnswer::takeHead(const AnswerHead& answerHead)
+{
+    head = answerHead;
+    return true;
+}
+
+bool TextAnswer::takeBody(const char* data, std::size_t size)
+{
+    if (size > limit_ - body.size()) {
+        body.append(data, limit_ - body.size());
+        overflowed = true;
+        return false;
+    }
+    body.append(data, size);
+    return true;
+}
+
+bool fetchWholeText(const ServerAddress& server, const std::string& uri, std::size_t limit, std::string& text)
+{
+    TextAnswer answer(limit);
+    if (httpGet(server, uri, {}, answer) != AnswerEnd::complete || answer.head.status != 200)
+        return false;
+    text.swap(answer.body);
+    return true;
+}

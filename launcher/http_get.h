@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The update server, as every request reaches it.
+struct ServerAddress {
+    std::string host;
+    unsigned short port = 0;  // 0: HTTP's port 80
+};
+
+// What the launcher reads of an answer's head.
+struct AnswerHead {
+    int status = 0;
+    std::string contentLength;
+    std::string contentRange;
+    std::string etag;
+    std::string lastModified;
+};
+
+// Takes one answer as it arrives: the head, then the body a slice at a
+// time, so that no answer is ever held whole in memory.
+class AnswerSink {
+public:
+    virtual ~AnswerSink() = default;
+    // False: the body is not wanted; nothing more is read.
+    virtual bool takeHead(const AnswerHead& head) = 0;
+    // False: stop reading here (enough arrived, more than can be trusted, or a write failed).
+    virtual bool takeBody(const char* data, std::size_t size) = 0;
+};
+
+enum class AnswerEnd {
+    complete,  // the body ended where its framing says it ends
+    stopped,   // the sink stopped reading
+    failed,    // no connection, a malformed answer, or a body cut before its end
+};
+
+using HeaderFields = std::vector<std::pair<std::string, std::string>>;
+
+// One HTTP/1.1 GET of `uri` on its own connection ("Connection: close"),
+// with `fields` added to the request. The body's framing is the answer's:
+// Content-Length, chunked, or up to the end of the connection. Holds at
+// most a small buffer of the answer in memory, whatever the server sends.
+AnswerEnd httpGet(const ServerAddress& server, const std::string& uri, const HeaderFields& fields, AnswerSink& sink);
+
+// A small answer (the lock, the manifest, the release) as text, up to
+// `limit` bytes of its body; past that, reading stops and `overflowed` is set.
+class TextAnswer : public AnswerSink {
+public:
+    explicit TextAnswer(std::size_t limit) : limit_(limit) {}
+
+    bool takeHead(const AnswerHead& head) override;
+    bool takeBody(const char* data, std::size_t size) override;
+
+    AnswerHead head;
+    std::string body;
+    bool overflowed = false;
+
+private:
+    std::size_t limit_;
+};
+
+// Fetches a small file whole: true only for a 200 whose body ended where its
+// framing says, within `limit` bytes.
+bool fetchWholeText(const ServerAddress& server, const std::string& uri, std::size_t limit, std::string& text);

@@ -1,0 +1,83 @@
+#include "publisher/channel_status.h"
+
+#include "channel/channel_names.h"
+#include "publisher/secret_key_file.h"
+
+#include <ctime>
+#include <iostream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const long long secondsPerDay = 86400;
+
+std::string expiryText(const Release& release, long long now)
+{
+    if (!release.expires)
+        return "never";
+    const long long left = release.expiresAt - now;
+    return utcTimeText(release.expiresAt) +
+           (left >= 0 ? " (in " + std::to_string(left / secondsPerDay) + " days)"
+                      : " (expired " + std::to_string(-left / secondsPerDay) + " days ago)");
+}
+
+}  // namespace
+
+int showChannelStatus(const fs::path& channel, const SigningRequest& request, unsigned warnDays)
+{
+    std::vector<ReleaseKey> keys = request.trustedKeys;
+    std::string failure;
+    std::string name;
+    if (!request.secretKeyFile.empty()) {
+        SecretKey key;
+        if (!loadSecretKey(request.secretKeyFile, key, failure)) {
+            std::cerr << "orn-publish: " << failure << std::endl;
+            return 2;
+        }
+        keys.push_back(key.publicPart);
+    }
+    if (!channelNameOf(channel, name, failure)) {
+        std::cerr << "orn-publish: " << failure << std::endl;
+        return 2;
+    }
+    ChannelDirectory directory;
+    if (!directory.open(channel, failure)) {
+        std::cerr << "orn-publish: " << failure << std::endl;
+        return 1;
+    }
+    std::string text;
+    std::string body;
+    std::string keyId;
+    std::string signature;
+    Release release;
+    bool missing = false;
+    if (!directory.readFile(channelReleaseName, channelTextLimitBytes, text, missing, failure) ||
+        !splitSignedRelease(text, body, keyId, signature) || !parseReleaseBody(body, release)) {
+        std::cout << "channel: " << name << std::endl
+                  << "release: " << (missing ? "none" : "cannot be read" + (text.empty() ? ": " + failure : ""))
+                  << std::endl;
+        return 1;
+    }
+    const long long now = static_cast<long long>(std::time(nullptr));
+    const CurrentRelease current = readCurrentRelease(directory, name, keys);
+    const bool verified = current.state == CurrentRelease::State::verified;
+    std::string mismatch;
+    const bool matches = channelMatchesRelease(directory, release, mismatch);
+    const bool expiresSoon = release.expires && release.expiresAt - now < secondsPerDay * warnDays;
+    std::cout << "channel: " << name << std::endl
+              << "serial: " << release.serial << std::endl
+              << "expires: " << expiryText(release, now) << (expiresSoon ? ", within " + std::to_string(warnDays) +
+                                                                               " days: sign it anew"
+                                                                         : "")
+              << std::endl
+              << "key: " << keyId << std::endl
+              << "files: " << release.files.size() << std::endl
+              << "signature: "
+              << (verified ? "verifies"
+                           : keys.empty() ? "not checked (give --key or --trust)"
+                                          : "does not verify: " + current.problem)
+              << std::endl
+              << "files match: " << (matches ? "yes" : "no: " + mismatch) << std::endl;
+    return verified && matches && !expiresSoon ? 0 : 1;
+}

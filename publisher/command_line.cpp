@@ -1,0 +1,114 @@
+#include "publisher/command_line.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <set>
+
+const char* const usageText =
+    "usage: orn-publish [--hold-lock SECONDS] [--sign SECRET_KEY_FILE [SIGNING OPTIONS]] SOURCE CHANNEL_DIR\n"
+    "       orn-publish --sign SECRET_KEY_FILE [SIGNING OPTIONS] --resign CHANNEL_DIR\n"
+    "       orn-publish status CHANNEL_DIR [--key SECRET_KEY_FILE] [--trust KEYID:BASE64]... [--warn-days N]\n"
+    "       orn-publish keygen SECRET_KEY_FILE\n"
+    "  SOURCE       a folder laid out as the game directory should be (top level and libs/)\n"
+    "  CHANNEL_DIR  the web server's folder for one channel, e.g. <web root>/~qel/ORN/windows/latest\n"
+    "  --hold-lock  keep the lock up this long before changing files (launchers wait meanwhile)\n"
+    "  --sign       also write the channel's signed release with this secret key (mode 0600)\n"
+    "  --resign     sign the channel's current release anew (new serial and expiry), copying nothing;\n"
+    "               only when it verifies and every file is still what it signed\n"
+    "  status       show the channel's release; exit 1 when it does not verify, a file does not match\n"
+    "               or it expires within --warn-days (default 14)\n"
+    "  keygen       make a key pair: writes the secret key (mode 0600), prints the public key\n"
+    "SIGNING OPTIONS\n"
+    "  --expires DAYS|never  launchers refuse the release this many days after signing (default 90;\n"
+    "               --resign keeps the last choice)\n"
+    "  --serial N   the release's serial (default: one above both the channel's verified release and\n"
+    "               the highest this publisher signed for the channel, kept in $XDG_STATE_HOME/orn-publish)\n"
+    "  --trust KEYID:BASE64  another public key whose signature on the current release is trusted\n"
+    "               (e.g. the previous key when rotating); repeatable\n"
+    "exit status: 0 published; 1 failed after the lock was raised (run the same command again),\n"
+    "             or another publish holds the channel; 2 refused, nothing changed\n";
+
+namespace {
+
+bool parseNumber(const char* text, unsigned long long largest, unsigned long long& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoull(text, &end, 10);
+    return *text >= '0' && *text <= '9' && *end == '\0' && errno == 0 && value <= largest;
+}
+
+// One option's value; false when it is not one that option takes.
+bool takeValue(const std::string& option, const std::string& value, Options& options)
+{
+    SigningRequest& signing = options.signing;
+    unsigned long long number = 0;
+    ReleaseKey key;
+    if (option == "--sign" || option == "--key") {
+        signing.secretKeyFile = value;
+        return !value.empty();
+    }
+    if (option == "--trust" && parseReleaseKey(value, key)) {
+        signing.trustedKeys.push_back(key);
+        return true;
+    }
+    signing.expiryGiven = signing.expiryGiven || option == "--expires";
+    if (option == "--expires" && value == "never")
+        return true;
+    if (!parseNumber(value.c_str(), largestReleaseSerial, number))
+        return false;
+    if (option == "--hold-lock")
+        options.holdLockSeconds = static_cast<unsigned>(number);
+    else if (option == "--expires")
+        signing.expiresDays = static_cast<unsigned>(number);
+    else if (option == "--serial")
+        signing.serial = number;
+    else if (option == "--warn-days")
+        options.warnDays = static_cast<unsigned>(number);
+    return (option == "--hold-lock" && number <= 86400) || (option == "--expires" && number > 0 && number <= 36500) ||
+           (option == "--serial" && number > 0) || (option == "--warn-days" && number <= 36500);
+}
+
+}  // namespace
+
+bool parseOptions(int argc, char** argv, Options& options)
+{
+    int first = 1;
+    std::set<std::string> valued = {"--hold-lock", "--sign", "--expires", "--serial", "--trust"};
+    if (argc > 1 && std::string(argv[1]) == "status") {
+        options.command = Options::Command::status;
+        valued = {"--key", "--trust", "--warn-days"};
+        first = 2;
+    } else if (argc == 3 && std::string(argv[1]) == "keygen") {
+        options.command = Options::Command::keygen;
+        options.operands.push_back(argv[2]);
+        return true;
+    }
+    for (int i = first; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--resign" && options.command == Options::Command::publish) {
+            options.command = Options::Command::resign;
+        } else if (valued.count(option) != 0) {
+            if (++i == argc || !takeValue(option, argv[i], options))
+                return false;
+        } else if (option.compare(0, 2, "--") == 0) {
+            return false;
+        } else {
+            options.operands.push_back(option);
+        }
+    }
+    options.signing.resign = options.command == Options::Command::resign;
+    const SigningRequest& signing = options.signing;
+    const bool signs = !signing.secretKeyFile.empty();
+    switch (options.command) {
+    case Options::Command::status:
+        return options.operands.size() == 1;
+    case Options::Command::resign:
+        return signs && options.holdLockSeconds == 0 && options.operands.size() == 1;
+    default:
+        break;
+    }
+    if ((signing.expiryGiven || signing.serial != 0 || !signing.trustedKeys.empty()) && !signs)
+        return false;
+    return options.operands.size() == 2;
+}

@@ -1,0 +1,77 @@
+#include "publisher/current_release.h"
+
+#include "channel/channel_names.h"
+#include "channel/manifest_path.h"
+#include "channel/sha256.h"
+#include "index/file_index.h"
+#include "publisher/channel_files.h"
+
+#include <set>
+
+CurrentRelease readCurrentRelease(const ChannelDirectory& channel, const std::string& channelName,
+                                  const std::vector<ReleaseKey>& keys)
+{
+    CurrentRelease current;
+    std::string text;
+    bool missing = false;
+    if (!channel.readFile(channelReleaseName, channelTextLimitBytes, text, missing, current.problem)) {
+        current.state = missing ? CurrentRelease::State::missing : CurrentRelease::State::unverified;
+        return current;
+    }
+    current.state = CurrentRelease::State::unverified;
+    std::string body;
+    std::string signature;
+    if (!splitSignedRelease(text, body, current.keyId, signature)) {
+        current.problem = "it does not end with a signature line";
+        return current;
+    }
+    if (!verifySignedRelease(text, keys, body)) {
+        current.problem = "its signature (key " + current.keyId + ") does not verify under the keys given";
+        return current;
+    }
+    if (!parseReleaseBody(body, current.release)) {
+        current.problem = "it is signed but cannot be read";
+        return current;
+    }
+    if (current.release.channel != channelName) {
+        current.problem = "it was signed for the channel \"" + current.release.channel + "\"";
+        return current;
+    }
+    current.state = CurrentRelease::State::verified;
+    return current;
+}
+
+bool channelMatchesRelease(const ChannelDirectory& channel, const Release& release, std::string& mismatch)
+{
+    std::string manifest;
+    bool missing = false;
+    if (!channel.readFile(channelManifestName, channelTextLimitBytes, manifest, missing, mismatch))
+        return false;
+    if (sha256Hex(manifest) != release.manifestSha256) {
+        mismatch = channel.shown(channelManifestName) + " is not the one the release signed";
+        return false;
+    }
+    const FileIndex index(manifest);
+    std::set<std::string> covered;
+    for (const ReleaseEntry& entry : release.files)
+        covered.insert(entry.path);
+    if (covered.size() != release.files.size() || covered.size() != index.remoteDigests.size()) {
+        mismatch = "the release and " + std::string(channelManifestName) + " do not list the same files";
+        return false;
+    }
+    for (const ReleaseEntry& entry : release.files) {
+        const auto listed = index.remoteDigests.find(entry.path);
+        if (!isSafeManifestPath(entry.path) || listed == index.remoteDigests.end()) {
+            mismatch = "the release lists " + entry.path + ", which " + channelManifestName + " does not";
+            return false;
+        }
+        const FileDigests digests = digestsOfFile(channel, entry.path, true);
+        if (!digests.read || digests.size != entry.size || digests.sha256 != entry.sha256 ||
+            digests.md5 != listed->second) {
+            mismatch = channel.shown(entry.path) + (digests.read ? " is not the file the release signed"
+                                                                       : " cannot be read");
+            return false;
+        }
+    }
+    return true;
+}
