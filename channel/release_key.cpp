@@ -10,7 +10,7 @@
 
 namespace {
 
-const char* const secretKeyHeader = "orn-release-secret-key 1\n";
+const char* const secretKeyHeader = "orn-release-secret-key 1\n";  // begins with secretKeyFileMarker
 const std::size_t keyIdLength = 16;
 
 std::string keyIdOf(const std::string& base64)

@@ -42,6 +42,10 @@ private:
     unsigned char* bytes_;
 };
 
+// How every secret key file starts, whatever its version: the publisher
+// refuses to publish a file that does.
+inline constexpr const char* secretKeyFileMarker = "orn-release-secret-key ";
+
 SecretKey generateSecretKey();
 // The key file's text holds the secret: the caller wipes it (sodium_memzero) once written.
 std::string secretKeyFileText(const SecretKey& key);

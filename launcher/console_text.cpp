@@ -12,6 +12,13 @@ bool isContinuation(unsigned char byte)
     return (byte & 0xc0) == 0x80;
 }
 
+// Marks that turn the text around them right to left: what follows would not read as sent.
+bool isDirectionControl(unsigned long codePoint)
+{
+    return codePoint == 0x061c || codePoint == 0x200e || codePoint == 0x200f ||
+           (codePoint >= 0x202a && codePoint <= 0x202e) || (codePoint >= 0x2066 && codePoint <= 0x2069);
+}
+
 // The length of the UTF-8 character at `at` with its code point; 0 when the bytes there are not one.
 std::size_t utf8Character(const std::string& text, std::size_t at, unsigned long& codePoint)
 {
@@ -89,7 +96,7 @@ std::string printableOnOneLine(const std::string& text)
                                codePoint == 0x2029;
         if (lineBreak)
             shown += ' ';
-        else if (codePoint >= 0x20 && !(codePoint >= 0x7f && codePoint <= 0x9f))
+        else if (codePoint >= 0x20 && !(codePoint >= 0x7f && codePoint <= 0x9f) && !isDirectionControl(codePoint))
             shown.append(text, at, length);
         at += length;
     }

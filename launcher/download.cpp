@@ -191,12 +191,14 @@ private:
                        ? Fetched::whole  // an empty file: nothing to write
                        : Fetched::untrusted;
         if (answer.status != partialContent || !parseContentRange(answer.contentRange, range) || !range.satisfied ||
-            range.first != offset_ || range.last > pieceLast_ ||
-            (hasLength && declared != range.last - range.first + 1) ||
-            (signedEntry_ != nullptr && range.total != signedEntry_->size))
+            range.first != offset_ || (signedEntry_ != nullptr && range.total != signedEntry_->size))
             return brokenOrUntrusted();
         if (total_ != 0 && range.total != total_)
             return resumed_ && firstAnswer_ ? Fetched::restart : Fetched::untrusted;
+        // The whole range asked for, or up to the end: a server that gives less could drag one file out forever.
+        const unsigned long long last = pieceLast_ < range.total ? pieceLast_ : range.total - 1;
+        if (range.last != last || (hasLength && declared != range.last - range.first + 1))
+            return brokenOrUntrusted();
         if (total_ == 0) {
             total_ = range.total;
             ResumeRecord record{path_, expectedDigest_, total_, "", ""};

@@ -81,6 +81,7 @@ TEST(ConsoleText, ServerTextIsShownOnOneLineWithoutControls)
         {"mise \xc3\xa0 jour \xe2\x80\xa8 \xf0\x9f\x98\x80", "mise \xc3\xa0 jour   \xf0\x9f\x98\x80"},
         {"bad \xff\xc3 \xc0\x80 \xed\xa0\x80 cut \xe2\x80", "bad    cut"},
         {"\x1b[", ""},
+        {"evil\xe2\x80\xaetxt.exe \xe2\x81\xa6x\xe2\x81\xa9", "eviltxt.exe x"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(printableOnOneLine(c.first), c.second) << c.first;

@@ -3,6 +3,7 @@
 #include "index/file_index.h"
 #include "launcher/accepted_serials.h"
 #include "launcher/build_constants.h"
+#include "launcher/console_text.h"
 #include "launcher/download.h"
 #include "launcher/local_scan.h"
 #include "launcher/partial_download.h"
@@ -96,12 +97,14 @@ UpdateOutcome retrieveUpdates(const ServerAddress& server, const std::string& ch
             }
         }
 
-        std::cout << entryPrefix << path << entrySuffix;
+        // A name is the server's text too: shown without what a terminal would act on.
+        const std::string entryLine = entryPrefix + printableOnOneLine(path) + entrySuffix;
+        std::cout << entryLine;
         std::cout.flush();
 
         std::unique_ptr<DownloadProgress> progress;
         if (platform::standardOutputIsConsole())
-            progress = std::make_unique<DownloadProgress>(entryPrefix + path + entrySuffix);
+            progress = std::make_unique<DownloadProgress>(entryLine);
         const bool downloaded = downloadEntry(server, channelDirectory, index, signedEntries, release, path, localName, progress.get());
         if (progress)
             progress->finish();

@@ -7,6 +7,7 @@
 #include "digest/md5.h"
 #include "index/file_index.h"
 #include "publisher/channel_files.h"
+#include "publisher/shown_text.h"
 #include "publisher/written_journal.h"
 
 #include <sys/stat.h>
@@ -142,22 +143,6 @@ std::string utcNow()
     return text;
 }
 
-// Shown in a warning: a line as it is, but control bytes made visible.
-std::string shown(const std::string& line)
-{
-    std::string text;
-    for (const char c : line.substr(0, 120)) {
-        if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
-            text += escaped;
-        } else {
-            text += c;
-        }
-    }
-    return text;
-}
-
 // The paths the channel's current manifest lists, read with the launcher's
 // parser; a line it does not take is a file that may be left behind.
 std::set<std::string> previouslyListed(const ChannelDirectory& channel, std::vector<std::string>& warnings)
@@ -185,27 +170,14 @@ std::set<std::string> previouslyListed(const ChannelDirectory& channel, std::vec
             paths.insert(path);
             continue;
         }
+        // Not the line itself: md5sums is the server's, and could hold anything.
         warnings.push_back("the previous " + std::string(channelManifestName) + " line " + std::to_string(number) +
-                           " does not parse (\"" + shown(line) + "\"): a file it lists may be left in the channel");
+                           " does not parse: a file it lists may be left in the channel");
     }
     return paths;
 }
 
 }  // namespace
-
-std::vector<std::string> channelProblems(const ChannelDirectory& channel)
-{
-    std::vector<std::string> links;
-    std::vector<std::string> unreadable;
-    channel.findLinks(links, unreadable);
-    std::vector<std::string> problems;
-    for (const std::string& link : links)
-        problems.push_back(channel.shown(link) + ": a symbolic link inside the channel; orn-publish never reads, "
-                                                 "writes or removes anything through one (remove it)");
-    for (const std::string& directory : unreadable)
-        problems.push_back(directory + ": cannot be searched for symbolic links");
-    return problems;
-}
 
 bool makeChannelDirectory(const fs::path& directory, std::string& failure)
 {
@@ -228,7 +200,9 @@ bool raiseLock(const ChannelDirectory& channel, std::string& failure)
     // What a killed run left: never served, never ours to keep.
     const std::string suffix = publisherTemporarySuffix;
     for (const std::string& directory : {std::string(), std::string(libraryDirectoryName)}) {
-        for (const std::string& name : channel.list(directory)) {
+        std::vector<std::string> names;
+        channel.list(directory, names);
+        for (const std::string& name : names) {
             const std::string path = directory.empty() ? name : directory + "/" + name;
             std::string ignored;
             if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
@@ -293,7 +267,7 @@ bool publishChannel(const SourceTree& tree, const ChannelDirectory& channel, uns
             continue;
         if (!channel.removeFile(path, failure))
             return false;
-        std::cout << "- " << path << " removed" << std::endl;
+        std::cout << "- " << shownText(path) << " removed" << std::endl;  // the server's manifest named it
         ++summary.removed;
     }
 

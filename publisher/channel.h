@@ -15,11 +15,6 @@ struct PublishSummary {
     unsigned long long bytesCopied = 0;
 };
 
-// Before anything changes: a symbolic link anywhere inside the channel, under
-// any name, is refused (a planted one would have files read, written,
-// chmodded or deleted through it, in another channel or anywhere else).
-std::vector<std::string> channelProblems(const ChannelDirectory& channel);
-
 // Creates the channel directory (and those above it) searchable by the web
 // server whatever the umask.
 bool makeChannelDirectory(const std::filesystem::path& channel, std::string& failure);

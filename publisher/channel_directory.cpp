@@ -1,5 +1,7 @@
 #include "publisher/channel_directory.h"
 
+#include "publisher/shown_text.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <deque>
 
 namespace {
 
@@ -78,11 +79,6 @@ bool readNames(int fd, std::vector<std::string>& names)
     return complete;
 }
 
-std::string joined(const std::string& directory, const std::string& name)
-{
-    return directory.empty() ? name : directory + "/" + name;
-}
-
 }  // namespace
 
 ScopedDescriptor::~ScopedDescriptor()
@@ -116,48 +112,17 @@ bool ChannelDirectory::open(const std::filesystem::path& channel, std::string& f
 
 std::string ChannelDirectory::shown(const std::string& relative) const
 {
-    return relative.empty() ? path_.string() : (path_ / relative).string();
+    return shownText(relative.empty() ? path_.string() : (path_ / relative).string());
 }
 
-void ChannelDirectory::findLinks(std::vector<std::string>& links, std::vector<std::string>& unreadable) const
-{
-    std::deque<std::string> directories{""};
-    std::vector<std::string> segments;
-    while (!directories.empty()) {
-        const std::string directory = directories.front();
-        directories.pop_front();
-        split(directory, segments);
-        const int fd = walk(fd_, segments, directory.empty() ? 0 : segments.size(), false);
-        std::vector<std::string> names;
-        const int searched = fd >= 0 ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
-        const ScopedDescriptor closed(searched);
-        if (fd < 0 || !readNames(fd, names) || searched < 0) {
-            unreadable.push_back(shown(directory));
-            continue;
-        }
-        for (const std::string& name : names) {
-            struct stat facts {};
-            if (::fstatat(searched, name.c_str(), &facts, AT_SYMLINK_NOFOLLOW) != 0)
-                unreadable.push_back(shown(joined(directory, name)));
-            else if (S_ISLNK(facts.st_mode))
-                links.push_back(joined(directory, name));
-            else if (S_ISDIR(facts.st_mode))
-                directories.push_back(joined(directory, name));
-        }
-    }
-    std::sort(links.begin(), links.end());
-}
-
-std::vector<std::string> ChannelDirectory::list(const std::string& relative) const
+bool ChannelDirectory::list(const std::string& relative, std::vector<std::string>& names) const
 {
     std::vector<std::string> segments;
-    std::vector<std::string> names;
-    if (relative.empty() || split(relative, segments)) {
-        const int fd = walk(fd_, segments, segments.size(), false);
-        if (fd >= 0)
-            readNames(fd, names);
-    }
-    return names;
+    names.clear();
+    if (!relative.empty() && !split(relative, segments))
+        return false;
+    const int fd = walk(fd_, segments, segments.size(), false);
+    return fd >= 0 && readNames(fd, names);
 }
 
 int ChannelDirectory::openParent(const std::string& relative, std::string& leaf, bool make) const
@@ -171,12 +136,17 @@ int ChannelDirectory::openParent(const std::string& relative, std::string& leaf,
     return walk(fd_, segments, segments.size() - 1, make);
 }
 
-ChannelDirectory::Kind ChannelDirectory::kindOf(const std::string& relative, unsigned long long* size) const
+bool ChannelDirectory::statOf(const std::string& relative, struct stat& facts) const
 {
     std::string leaf;
     const ScopedDescriptor parent(openParent(relative, leaf, false));
+    return parent.get() >= 0 && ::fstatat(parent.get(), leaf.c_str(), &facts, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+ChannelDirectory::Kind ChannelDirectory::kindOf(const std::string& relative, unsigned long long* size) const
+{
     struct stat facts {};
-    if (parent.get() < 0 || ::fstatat(parent.get(), leaf.c_str(), &facts, AT_SYMLINK_NOFOLLOW) != 0)
+    if (!statOf(relative, facts))
         return errno == ENOENT || errno == ENOTDIR ? Kind::missing : errno == ELOOP ? Kind::link : Kind::other;
     if (size != nullptr)
         *size = static_cast<unsigned long long>(facts.st_size);
@@ -211,6 +181,11 @@ bool ChannelDirectory::readFile(const std::string& relative, std::size_t limit, 
     missing = file.get() < 0 && errno == ENOENT;
     if (file.get() < 0) {
         failure = "cannot read " + shown(relative) + ": " + (errno == EINVAL ? "not a regular file" : describeErrno());
+        return false;
+    }
+    struct stat facts {};
+    if (::fstat(file.get(), &facts) != 0 || facts.st_nlink != 1) {
+        failure = "cannot read " + shown(relative) + ": a file with other names (a hard link), which may be anything";
         return false;
     }
     char piece[65536];

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -25,21 +27,23 @@ public:
     bool open(const std::filesystem::path& channel, std::string& failure);
     int descriptor() const { return fd_; }
     const std::filesystem::path& path() const { return path_; }
-    // `relative` as messages show it, under the channel's own path.
+    // `relative` as messages show it, under the channel's own path, its
+    // control characters made visible (the names are the server's).
     std::string shown(const std::string& relative) const;
 
-    // Every symbolic link inside the channel, at any depth, and the
-    // directories that could not be searched for them.
-    void findLinks(std::vector<std::string>& links, std::vector<std::string>& unreadable) const;
-    // The names in a directory inside the channel ("" for the channel itself).
-    std::vector<std::string> list(const std::string& relative) const;
+    // The names in a directory inside the channel ("" for the channel
+    // itself); false when it cannot be read whole.
+    bool list(const std::string& relative, std::vector<std::string>& names) const;
 
+    // What stands at `relative`, a link not followed; false with errno set.
+    bool statOf(const std::string& relative, struct stat& facts) const;
     // What stands at `relative` (a link is not followed), and its size.
     Kind kindOf(const std::string& relative, unsigned long long* size = nullptr) const;
     // A descriptor of the regular file at `relative`, or -1 with errno set
     // (ELOOP for a link, EINVAL for what is not a regular file).
     int openForReading(const std::string& relative) const;
-    // The whole regular file, when it holds at most `limit` bytes.
+    // The whole regular file, when it holds at most `limit` bytes and no
+    // other name shares it (a hard link could be the secret key).
     bool readFile(const std::string& relative, std::size_t limit, std::string& text, bool& missing,
                   std::string& failure) const;
 

@@ -17,7 +17,8 @@ namespace {
 
 const std::size_t pieceBytes = 1u << 20;
 
-// Reads the open file to its end, hashing every byte.
+}  // namespace
+
 FileDigests digestsOfDescriptor(int fd, bool withSha256)
 {
     FileDigests digests;
@@ -45,8 +46,6 @@ FileDigests digestsOfDescriptor(int fd, bool withSha256)
         digests.sha256 = sha256.hexDigest();
     return digests;
 }
-
-}  // namespace
 
 FileDigests digestsOfFile(const fs::path& file, bool withSha256)
 {

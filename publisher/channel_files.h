@@ -19,6 +19,8 @@ struct FileDigests {
     std::string sha256;
     unsigned long long size = 0;
 };
+// Reads the open file to its end, hashing every byte.
+FileDigests digestsOfDescriptor(int fd, bool withSha256);
 // A file of the deployer's release tree (a link there leads to the file to publish).
 FileDigests digestsOfFile(const std::filesystem::path& file, bool withSha256);
 // A regular file inside the channel, never read through a link.

@@ -2,6 +2,8 @@
 
 #include "channel/channel_names.h"
 #include "publisher/secret_key_file.h"
+#include "publisher/serial_record.h"
+#include "publisher/shown_text.h"
 
 #include <ctime>
 #include <iostream>
@@ -20,6 +22,21 @@ std::string expiryText(const Release& release, long long now)
     return utcTimeText(release.expiresAt) +
            (left >= 0 ? " (in " + std::to_string(left / secondsPerDay) + " days)"
                       : " (expired " + std::to_string(-left / secondsPerDay) + " days ago)");
+}
+
+// The serial, and whether it is below the highest this publisher signed for
+// the channel: a valid but older release put back on the server.
+std::string serialText(const fs::path& channel, const Release& release, bool& older)
+{
+    SerialRecord record;
+    std::string failure;
+    if (!findSerialRecord(channel, record, failure))
+        std::cerr << "orn-publish: warning: " << failure << std::endl;
+    older = record.found && release.serial < record.serial;
+    return std::to_string(release.serial) +
+           (older ? ", older than the last one signed here, " + std::to_string(record.serial) +
+                        ": an old release put back? publish from a release tree"
+                  : "");
 }
 
 }  // namespace
@@ -65,13 +82,14 @@ int showChannelStatus(const fs::path& channel, const SigningRequest& request, un
     std::string mismatch;
     const bool matches = channelMatchesRelease(directory, release, mismatch);
     const bool expiresSoon = release.expires && release.expiresAt - now < secondsPerDay * warnDays;
+    bool older = false;
     std::cout << "channel: " << name << std::endl
-              << "serial: " << release.serial << std::endl
+              << "serial: " << serialText(channel, release, older) << std::endl
               << "expires: " << expiryText(release, now) << (expiresSoon ? ", within " + std::to_string(warnDays) +
                                                                                " days: sign it anew"
                                                                          : "")
               << std::endl
-              << "key: " << keyId << std::endl
+              << "key: " << shownText(keyId) << std::endl
               << "files: " << release.files.size() << std::endl
               << "signature: "
               << (verified ? "verifies"
@@ -79,5 +97,5 @@ int showChannelStatus(const fs::path& channel, const SigningRequest& request, un
                                           : "does not verify: " + current.problem)
               << std::endl
               << "files match: " << (matches ? "yes" : "no: " + mismatch) << std::endl;
-    return verified && matches && !expiresSoon ? 0 : 1;
+    return verified && matches && !expiresSoon && !older ? 0 : 1;
 }

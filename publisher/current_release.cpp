@@ -5,6 +5,9 @@
 #include "channel/sha256.h"
 #include "index/file_index.h"
 #include "publisher/channel_files.h"
+#include "publisher/shown_text.h"
+
+#include <sys/stat.h>
 
 #include <set>
 
@@ -26,7 +29,7 @@ CurrentRelease readCurrentRelease(const ChannelDirectory& channel, const std::st
         return current;
     }
     if (!verifySignedRelease(text, keys, body)) {
-        current.problem = "its signature (key " + current.keyId + ") does not verify under the keys given";
+        current.problem = "its signature (key " + shownText(current.keyId) + ") does not verify under the keys given";
         return current;
     }
     if (!parseReleaseBody(body, current.release)) {
@@ -34,7 +37,7 @@ CurrentRelease readCurrentRelease(const ChannelDirectory& channel, const std::st
         return current;
     }
     if (current.release.channel != channelName) {
-        current.problem = "it was signed for the channel \"" + current.release.channel + "\"";
+        current.problem = "it was signed for the channel \"" + shownText(current.release.channel) + "\"";
         return current;
     }
     current.state = CurrentRelease::State::verified;
@@ -62,14 +65,20 @@ bool channelMatchesRelease(const ChannelDirectory& channel, const Release& relea
     for (const ReleaseEntry& entry : release.files) {
         const auto listed = index.remoteDigests.find(entry.path);
         if (!isSafeManifestPath(entry.path) || listed == index.remoteDigests.end()) {
-            mismatch = "the release lists " + entry.path + ", which " + channelManifestName + " does not";
+            mismatch = "the release lists " + shownText(entry.path) + ", which " + channelManifestName + " does not";
             return false;
         }
-        const FileDigests digests = digestsOfFile(channel, entry.path, true);
+        // The size first: a planted sparse file of terabytes would be hashed for hours.
+        const ScopedDescriptor file(channel.openForReading(entry.path));
+        struct stat facts {};
+        const bool opened = file.get() >= 0 && ::fstat(file.get(), &facts) == 0;
+        const bool sized = opened && static_cast<unsigned long long>(facts.st_size) == entry.size;
+        const FileDigests digests = sized ? digestsOfDescriptor(file.get(), true) : FileDigests();
         if (!digests.read || digests.size != entry.size || digests.sha256 != entry.sha256 ||
             digests.md5 != listed->second) {
-            mismatch = channel.shown(entry.path) + (digests.read ? " is not the file the release signed"
-                                                                       : " cannot be read");
+            mismatch = channel.shown(entry.path) + (opened && (!sized || digests.read)
+                                                        ? " is not the file the release signed"
+                                                        : " cannot be read");
             return false;
         }
     }

@@ -1,6 +1,7 @@
 // orn-publish: publishes a game tree into one channel directory of the
 // update server, behind the lock that launchers honour, optionally signed.
 #include "publisher/channel.h"
+#include "publisher/channel_problems.h"
 #include "publisher/channel_status.h"
 #include "publisher/command_line.h"
 #include "publisher/exclusive_publish.h"
@@ -58,7 +59,7 @@ int main(int argc, char** argv)
     SourceTree tree;
     if (!resign) {
         const std::string& source = options.operands.front();
-        tree = readSourceTree(source);
+        tree = readSourceTree(source, options.signing.secretKeyFile);
         for (const std::string& warning : tree.warnings)
             std::cerr << "orn-publish: warning: " << warning << std::endl;
         if (!tree.problems.empty()) {

@@ -94,6 +94,14 @@ bool prepareSigning(const ChannelDirectory& channel, const SigningRequest& reque
                   "; publish the release tree with --sign instead";
         return false;
     }
+    // A valid release, but older than one signed since: an old channel put back on the server.
+    if (request.resign && signing.record.found && signing.current.release.serial < signing.record.serial) {
+        failure = "the channel's release serial " + std::to_string(signing.current.release.serial) +
+                  " is older than the last one signed here, " + std::to_string(signing.record.serial) +
+                  " (recorded in " + signing.record.file +
+                  "): an old release may have been put back; publish from a release tree with --sign";
+        return false;
+    }
     if (!settleSerial(request, signing, failure))
         return false;
     const unsigned days = expiryDays(request, signing);

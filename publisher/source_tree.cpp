@@ -4,13 +4,18 @@
 #include "channel/channel_names.h"
 #include "channel/manifest_path.h"
 #include "channel/own_files.h"
+#include "channel/release_key.h"
 #include "publisher/channel_files.h"
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <regex>
+#include <sstream>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -44,6 +49,39 @@ std::string launcherNameProblem(const std::string& path)
     return std::string();
 }
 
+// Windows gives a long name a short alias ("ORN_LA~1.EXE" for ORN_Launcher.exe)
+// on volumes that keep them, so a file published under a name of that form
+// may stand for another one, the launcher's own included. Any name of the
+// form is refused: nobody needs one for a game file.
+bool hasShortNameForm(const std::string& path)
+{
+    static const std::regex shortName("[^.~]{0,6}~[0-9]{1,6}(\\.[^.]{1,3})?");
+    std::istringstream segments(path);
+    for (std::string segment; std::getline(segments, segment, '/');) {
+        if (std::regex_match(segment, shortName))
+            return true;
+    }
+    return false;
+}
+
+// The --sign key file, when one is given: never published, under any name.
+struct KeyFileIdentity {
+    bool known = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+// Whether the open source file is a secret key: the one given, or any that starts as a key file does.
+bool isSecretKey(std::ifstream& in, const fs::path& location, const KeyFileIdentity& key)
+{
+    std::string start(std::strlen(secretKeyFileMarker), '\0');
+    in.read(&start[0], static_cast<std::streamsize>(start.size()));
+    start.resize(static_cast<std::size_t>(in.gcount()));
+    struct stat facts {};
+    return start == secretKeyFileMarker || (key.known && ::stat(location.c_str(), &facts) == 0 &&
+                                            facts.st_dev == key.device && facts.st_ino == key.inode);
+}
+
 // Every file below a directory that the launcher never scans.
 void refuseEverythingBelow(const fs::path& directory, const std::string& shownAs, SourceTree& tree)
 {
@@ -56,13 +94,19 @@ void refuseEverythingBelow(const fs::path& directory, const std::string& shownAs
     }
 }
 
-void addEntry(const fs::directory_entry& entry, const std::string& path, SourceTree& tree)
+void addEntry(const fs::directory_entry& entry, const std::string& path, const KeyFileIdentity& key,
+              SourceTree& tree)
 {
     std::error_code error;
     const fs::file_status own = entry.symlink_status(error);
     const fs::file_status target = entry.status(error);
     if (!isSafeManifestPath(path)) {
         tree.problems.push_back(path + ": a name that the launcher refuses or that Windows cannot hold");
+        return;
+    }
+    if (hasShortNameForm(path)) {
+        tree.problems.push_back(path + ": a name of the form of Windows' short aliases (such as ORN_LA~1.EXE), "
+                                       "which may stand for another file there, the launcher's own included");
         return;
     }
     if (path.find(publisherTemporarySuffix) != std::string::npos) {
@@ -83,8 +127,13 @@ void addEntry(const fs::directory_entry& entry, const std::string& path, SourceT
         return;
     }
     // Unreadable now would mean failing later, with the lock up.
-    if (!std::ifstream(entry.path(), std::ios::binary)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    if (!in) {
         tree.problems.push_back(path + ": cannot be read: " + std::strerror(errno));
+        return;
+    }
+    if (isSecretKey(in, entry.path(), key)) {
+        tree.problems.push_back(path + ": a secret key, which is never published (keep it out of the release tree)");
         return;
     }
     tree.files.push_back({path, entry.path()});
@@ -92,9 +141,13 @@ void addEntry(const fs::directory_entry& entry, const std::string& path, SourceT
 
 }  // namespace
 
-SourceTree readSourceTree(const fs::path& root)
+SourceTree readSourceTree(const fs::path& root, const fs::path& secretKey)
 {
     SourceTree tree;
+    KeyFileIdentity key;
+    struct stat facts {};
+    if (!secretKey.empty() && ::stat(secretKey.c_str(), &facts) == 0)
+        key = {true, facts.st_dev, facts.st_ino};
     std::error_code error;
     if (!fs::is_directory(root, error)) {
         tree.problems.push_back(root.string() + ": not a directory");
@@ -112,7 +165,7 @@ SourceTree readSourceTree(const fs::path& root)
                 if (library.is_directory(error) && !library.is_symlink(error))
                     refuseEverythingBelow(library.path(), libraryPath + "/", tree);
                 else
-                    addEntry(library, libraryPath, tree);
+                    addEntry(library, libraryPath, key, tree);
             }
             continue;
         }
@@ -125,7 +178,7 @@ SourceTree readSourceTree(const fs::path& root)
             tree.problems.push_back(name + ": the channel's own lock, manifest and release cannot be published as files");
             continue;
         }
-        addEntry(entry, name, tree);
+        addEntry(entry, name, key, tree);
     }
     if (error)
         tree.problems.push_back(root.string() + ": cannot be read: " + error.message());

@@ -20,5 +20,6 @@ struct SourceTree {
 
 // Reads the top level and "libs/" of `root`, the only two places the
 // launcher looks, and checks every name against what the launcher accepts
-// and what Windows can hold.
-SourceTree readSourceTree(const std::filesystem::path& root);
+// and what Windows can hold. A secret key is never published: neither the
+// file `secretKey` (when given) nor any file that reads as a key file.
+SourceTree readSourceTree(const std::filesystem::path& root, const std::filesystem::path& secretKey = {});

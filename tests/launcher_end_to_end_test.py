@@ -372,7 +372,9 @@ class SoundBehaviour(LauncherTestCase):
         self.put("readme.txt", b"the player's own")
         with update_server(files) as server:
             result = self.run_launcher()
-        entries = [b"* %s... Failed.\n" % p.encode("latin-1") for p in unsafe] + [b"* good.dat... Done.\n"]
+        # Shown without the control character and the byte that is not UTF-8.
+        shown = [p.encode("latin-1").replace(b"\x01", b"").replace(b"\xff", b"") for p in unsafe]
+        entries = [b"* %s... Failed.\n" % p for p in shown] + [b"* good.dat... Done.\n"]
         self.assert_downloads(result.stdout, HEADER, entries, CANCELED)
         self.assertEqual(result.returncode, 1)
         self.assertEqual(sorted(server.requests), sorted([LOCK, MANIFEST, LATEST + "good.dat"]))
@@ -559,7 +561,7 @@ class Downloads(LauncherTestCase):
         big = os.urandom(2 * PIECE + 12345)
         files = {"big.pak": big, "small.dat": b"one piece", "ignores-ranges.dat": b"whole" * 1000,
                  "empty.dat": b"", "a b.dat": b"blank", "100%.dat": b"percent", "upper.dat": b"upper case digest",
-                 "linked.dat": b"replaces the link"}
+                 "linked.dat": b"replaces the link", u8("right\u202eto left\u009b.dat"): b"direction marks"}
         outside = tempfile.NamedTemporaryFile(prefix="launcher_e2e_target.", delete=False)
         outside.write(b"not the game's")
         outside.close()
@@ -571,7 +573,9 @@ class Downloads(LauncherTestCase):
                   uri("ignores-ranges.dat"): Reply(200, files["ignores-ranges.dat"])}
         with update_server(files, routes, ranges=True) as server:
             result = self.run_launcher()
-        self.assert_downloads(result.stdout, HEADER, [b"* %s... Done.\n" % p.encode() for p in files], LAUNCHING)
+        shown = {path: path.encode("latin-1").replace(u8("\u202e").encode("latin-1"), b"")
+                 .replace(u8("\u009b").encode("latin-1"), b"") for path in files}  # what a terminal acts on, left out
+        self.assert_downloads(result.stdout, HEADER, [b"* %s... Done.\n" % shown[p] for p in files], LAUNCHING)
         self.assertEqual(result.returncode, 3)
         for path, content in files.items():
             self.assertEqual(self.read(path), content, path)
@@ -585,7 +589,8 @@ class Downloads(LauncherTestCase):
         self.assertIn(LATEST + "a%20b.dat", server.requests)
         self.assertIn(LATEST + "100%25.dat", server.requests)
         self.assertEqual([r for p, r in asked if p == MANIFEST], [None], "the manifest request carries no Range")
-        self.assertEqual(sorted(self.listing()), sorted(list(files) + self.installed + ["client.log"]))
+        self.assertEqual(sorted(self.listing()), sorted([os.fsdecode(p.encode("latin-1")) for p in files] +
+                                                        self.installed + ["client.log"]))
 
     def test_untrustworthy_answers_fail_and_keep_the_earlier_file(self):
         two_pieces = os.urandom(PIECE + 100)
@@ -595,6 +600,7 @@ class Downloads(LauncherTestCase):
             "wrong-start.pak": piece(two_pieces, PIECE + 1, PIECE + 99, body=two_pieces[PIECE:PIECE + 99]),
             "short-piece.pak": piece(two_pieces, PIECE, PIECE + 99, body=two_pieces[PIECE:PIECE + 99]),
             "total-changes.pak": piece(two_pieces, PIECE, PIECE + 99, total=PIECE + 200),
+            "part-of-the-range.pak": piece(two_pieces, PIECE, PIECE + 49),  # true bytes, but fewer than asked
             "dropped-in-piece.pak": Reply(206, two_pieces[PIECE:], drop_after=50,
                                           headers={"Content-Range": "bytes %d-%d/%d" % (PIECE, PIECE + 99, PIECE + 100)}),
         }

@@ -1,4 +1,5 @@
-// Content-Length and Content-Range values as a server may send them.
+// Content-Length and Content-Range values, and text shown on the console, as a server may send them.
+#include "launcher/console_text.h"
 #include "launcher/http_fields.h"
 #include "tests/fuzz/fuzz_check.h"
 
@@ -13,11 +14,25 @@ std::string withoutBlanks(const std::string& field)
     return first == std::string::npos ? std::string() : field.substr(first, field.find_last_not_of(" \t") - first + 1);
 }
 
+// Nothing a terminal acts on: no control byte, no C1 control, valid UTF-8, one line.
+void checkShownText(const std::string& text)
+{
+    const std::string shown = printableOnOneLine(text);
+    FUZZ_CHECK(printableOnOneLine(shown) == shown);
+    for (std::size_t at = 0; at < shown.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(shown[at]);
+        FUZZ_CHECK(byte >= 0x20 && byte != 0x7f && byte != 0xc0 && byte != 0xc1 && byte < 0xf5);
+        FUZZ_CHECK(!(byte == 0xc2 && at + 1 < shown.size() && static_cast<unsigned char>(shown[at + 1]) < 0xa0));
+    }
+    FUZZ_CHECK(shown.empty() || (shown.front() != ' ' && shown.back() != ' '));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string field(reinterpret_cast<const char*>(data), size);
+    checkShownText(field);
 
     unsigned long long length = 0;
     if (parseContentLength(field, length)) {

@@ -1,0 +1,65 @@
+#include "publisher/channel_problems.h"
+
+#include "channel/channel_names.h"
+#include "publisher/channel_files.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <deque>
+
+namespace {
+
+bool endsWith(const std::string& text, const std::string& suffix)
+{
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// Why what stands at `path` is refused; empty when it is not.
+std::string problemWith(const std::string& path, const struct stat& facts)
+{
+    if (S_ISLNK(facts.st_mode))
+        return "a symbolic link inside the channel; orn-publish never reads, writes or removes anything through "
+               "one (remove it)";
+    if (!S_ISREG(facts.st_mode) && !S_ISDIR(facts.st_mode))
+        return "a FIFO, socket or device file inside the channel; orn-publish never opens one (remove it)";
+    const bool read = path == channelManifestName || path == channelReleaseName || path == publisherJournalName;
+    const bool written = read || path == channelLockName || endsWith(path, publisherTemporarySuffix);
+    if (written && !S_ISREG(facts.st_mode))
+        return "not a regular file, under a name that orn-publish writes (remove it)";
+    if (read && facts.st_nlink != 1)
+        return "a file with other names (a hard link), which orn-publish never reads (give it a copy of its own)";
+    return std::string();
+}
+
+}  // namespace
+
+std::vector<std::string> channelProblems(const ChannelDirectory& channel)
+{
+    std::vector<std::string> problems;
+    std::deque<std::string> directories{""};
+    while (!directories.empty()) {
+        const std::string directory = directories.front();
+        directories.pop_front();
+        std::vector<std::string> names;
+        if (!channel.list(directory, names)) {
+            problems.push_back(channel.shown(directory) + ": cannot be searched for symbolic links");
+            continue;
+        }
+        for (const std::string& name : names) {
+            const std::string path = directory.empty() ? name : directory + "/" + name;
+            struct stat facts {};
+            if (!channel.statOf(path, facts)) {
+                problems.push_back(channel.shown(path) + ": cannot be examined");
+                continue;
+            }
+            if (S_ISDIR(facts.st_mode))
+                directories.push_back(path);
+            const std::string problem = problemWith(path, facts);
+            if (!problem.empty())
+                problems.push_back(channel.shown(path) + ": " + problem);
+        }
+    }
+    std::sort(problems.begin(), problems.end());
+    return problems;
+}
