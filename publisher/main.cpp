@@ -106,12 +106,13 @@ int main(int argc, char** argv)
             std::cerr << "orn-publish: warning: " << expiryWarningText << std::endl;
         return 0;
     }
-    // The record first: a run that fails after it skips a serial, never reuses one.
-    if ((signs && !saveSerialRecord(directory.path(), signing.record, failure)) || !raiseLock(directory, failure))
+    if (!raiseLock(directory, failure))
         return refuse(failure, channel);
     PublishSummary summary;
     std::vector<std::string> warnings;
+    // The record before any file changes: a run that fails after it skips a serial, never reuses one.
     const bool published =
+        (!signs || saveSerialRecord(directory.path(), signing.record, failure)) &&
         publishChannel(tree, directory, options.holdLockSeconds, signs ? &signing : nullptr, summary, warnings, failure);
     if (!expiryWarningText.empty())
         warnings.push_back(expiryWarningText);
