@@ -13,6 +13,7 @@ namespace {
 const std::size_t maxHeadBytes = 64 * 1024;
 const std::size_t maxChunkLineBytes = 4 * 1024;
 const unsigned short httpPort = 80;
+const int maxInterimAnswers = 8;
 
 std::string lowerCase(std::string text)
 {
@@ -39,7 +40,7 @@ bool parseHead(const std::string& head, AnswerHead& answer, Framing& framing)
     if (statusLine.size() < 12 || statusLine.compare(0, 7, "HTTP/1.") != 0 || statusLine[8] != ' ' ||
         !std::isdigit(static_cast<unsigned char>(statusLine[9])) ||
         !std::isdigit(static_cast<unsigned char>(statusLine[10])) ||
-        !std::isdigit(static_cast<unsigned char>(statusLine[11])))
+        !std::isdigit(static_cast<unsigned char>(statusLine[11])) || (statusLine.size() > 12 && statusLine[12] != ' '))
         return false;
     answer.status = std::stoi(statusLine.substr(9, 3));
     std::string transferCoding;
@@ -60,8 +61,8 @@ bool parseHead(const std::string& head, AnswerHead& answer, Framing& framing)
             answer.etag = trimmed(value);
         else if (name == "last-modified")
             answer.lastModified = trimmed(value);
-        else if (name == "transfer-encoding")
-            transferCoding = lowerCase(trimmed(value));
+        else if (name == "transfer-encoding")  // fields given twice count as one list
+            transferCoding += (transferCoding.empty() ? "" : ", ") + lowerCase(trimmed(value));
     }
     if (!transferCoding.empty()) {
         // Chunked is the only coding a static file server applies; any other would be read as the file.
@@ -209,11 +210,16 @@ AnswerEnd get(const ServerAddress& server, const std::string& uri, const HeaderF
     request += "Connection: close\r\n\r\n";
     if (!connection.open(server) || !connection.send(request))
         return AnswerEnd::failed;
-    std::string head;
     AnswerHead answer;
     Framing framing = Framing::toClose;
-    if (!readHead(connection, head) || !parseHead(head, answer, framing))
-        return AnswerEnd::failed;
+    // Interim answers (100 Continue) come before the real one and carry no body.
+    for (int heads = 0; answer.status < 200; ++heads) {
+        std::string head;
+        answer = AnswerHead();
+        if (heads == maxInterimAnswers || !readHead(connection, head) || !parseHead(head, answer, framing) ||
+            answer.status < 100)
+            return AnswerEnd::failed;
+    }
     if (!sink.takeHead(answer))
         return AnswerEnd::stopped;
     unsigned long long length = 0;

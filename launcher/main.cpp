@@ -10,11 +10,24 @@
 #include <physfs.h>
 
 #include <iostream>
+#include <new>
 #include <string>
 
 namespace {
 
 const char* const connectingText = "Connecting to server...";
+
+// From the lock to the files in place, or the reason the run gives up on the console.
+UpdateOutcome update(const ServerAddress& server)
+{
+    std::string manifestText;
+    if (!fetchManifest(server, remoteDir, manifestText))
+        return {};
+    Release release;
+    if (releaseKeysBuiltIn() && !fetchSignedRelease(server, remoteDir, manifestText, release))
+        return {};
+    return retrieveUpdates(server, remoteDir, manifestText, releaseKeysBuiltIn() ? &release : nullptr);
+}
 
 }  // namespace
 
@@ -47,16 +60,14 @@ int main(int argc, char** argv)
     removeLeftovers();
 
     std::cout << connectingText;
-    const ServerAddress server{serverHost, buildServerPort};
-
-    std::string manifestText;
-    if (!fetchManifest(server, remoteDir, manifestText))
-        return 1;
-    Release release;
-    if (releaseKeysBuiltIn() && !fetchSignedRelease(server, remoteDir, manifestText, release))
-        return 1;
-    const UpdateOutcome outcome =
-        retrieveUpdates(server, remoteDir, manifestText, releaseKeysBuiltIn() ? &release : nullptr);
+    UpdateOutcome outcome;
+    try {
+        outcome = update(ServerAddress{serverHost, buildServerPort});
+    } catch (const std::bad_alloc&) {
+        // A manifest or release too large for this computer's memory ends the run, not the process.
+        reportServerTrouble();
+        outcome = UpdateOutcome();
+    }
     if (!outcome.retrieved)
         return 1;
     patchAndLaunch(outcome.ownFiles);

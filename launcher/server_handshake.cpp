@@ -53,8 +53,13 @@ bool fetchManifest(const ServerAddress& server, const std::string& channelDirect
     const bool fetched = fetchWholeText(server, channelDirectory + manifestFileName, channelTextLimitBytes, manifestText);
     std::cout << connectedText << std::endl << checkingText;
     if (!fetched) {
-        std::cout << failedText << std::endl << serverTroubleText << std::endl;
+        reportServerTrouble();
         return false;
     }
     return true;
+}
+
+void reportServerTrouble()
+{
+    std::cout << failedText << std::endl << serverTroubleText << std::endl;
 }

@@ -9,3 +9,6 @@
 // files..." open on success. False when the run must give up; the reason is
 // already on the console.
 bool fetchManifest(const ServerAddress& server, const std::string& channelDirectory, std::string& manifestText);
+
+// Completes the open line when the run gives up because of what the server sent.
+void reportServerTrouble();

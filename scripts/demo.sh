@@ -15,6 +15,8 @@ bash scripts/install-deps.sh
 
 port=$(python3 scripts/free_port.py)
 work=$(mktemp -d /tmp/launcher-demo.XXXXXX)
+# The deployer's record of signed serials stays with the story, not in the home directory.
+export XDG_STATE_HOME=$work/state
 echo "== building orn-publish"
 cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=Release -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_BUILD_BENCHMARKS=OFF \
       -DLAUNCHER_SERVER_HOST=127.0.0.1 -DLAUNCHER_SERVER_PORT="$port" -DLAUNCHER_LOCK_POLL_MS=1000 \

@@ -203,6 +203,7 @@ class Handshake(LauncherTestCase):
             "status 500": ([Reply(500)], b"Connecting to server... !!Failed!!\n"),
             "status 403": ([Reply(403)], b"Connecting to server... !!Failed!!\n"),
             "status 301": ([Reply(301)], b"Connecting to server... !!Failed!!\n"),
+            "status 2000, not 200": ([Reply(2000)], b"Connecting to server... !!Failed!!\n"),
             "200 then 500": ([Reply(200, b"now"), Reply(500)],
                              b"Connecting to server... Failed.\n"
                              b"Server locked during update operation, waiting for lock to be released.\n"
@@ -660,6 +661,11 @@ class Downloads(LauncherTestCase):
         with ScriptedServer(PORT, {LOCK: Reply(404), MANIFEST: Reply(200, endless=True)}):
             result = self.run_launcher(preexec_fn=address_space_limit)
         self.assertEqual((result.stdout, result.returncode), (TROUBLE, 1), "an endless manifest is cut off")
+        # Within the bound, but more entries than this memory holds: a failed run, not a crash.
+        crowded = b"".join(b"%032x  a%08d\n" % (n, n) for n in range((64 << 20) // 44))
+        with ScriptedServer(PORT, {LOCK: Reply(404), MANIFEST: Reply(200, crowded)}):
+            result = self.run_launcher(preexec_fn=lambda: address_space_limit(256))
+        self.assertEqual((result.stdout, result.stderr, result.returncode), (TROUBLE, b"", 1))
 
     def test_a_700_MB_file_in_a_32_bit_address_space_and_a_failed_entry(self):
         # Held whole, a body this large takes a 32-bit process past its address space.
@@ -717,10 +723,10 @@ def sparse_file(size):
     return served, digest.hexdigest()
 
 
-def address_space_limit():
+def address_space_limit(mebibytes=512):
     """Less memory than the files the tests serve: held whole, they could not arrive."""
     import resource
-    resource.setrlimit(resource.RLIMIT_AS, (512 << 20, 512 << 20))
+    resource.setrlimit(resource.RLIMIT_AS, (mebibytes << 20, mebibytes << 20))
 
 
 def ranges_asked(server, path):

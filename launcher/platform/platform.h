@@ -11,9 +11,9 @@ namespace platform {
 
 void pauseMilliseconds(unsigned int milliseconds);
 
-// Makes the allocator hand large freed buffers (the HTTP client's copies of
-// each download piece) back to the system at once, so that memory stays
-// flat over many pieces instead of growing with a fragmented heap.
+// Makes the allocator hand large freed buffers (the manifest's text, the
+// index built from it) back to the system at once, so that memory stays
+// flat over a long run instead of growing with a fragmented heap.
 void returnLargeBuffersPromptly();
 
 // Renames a file; fails when newName already exists. On failure errno
