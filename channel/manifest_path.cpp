@@ -1,5 +1,7 @@
 #include "channel/manifest_path.h"
 
+#include "channel/utf8.h"
+
 #include <cctype>
 #include <cstring>
 
@@ -25,40 +27,14 @@ bool windowsCanHold(const std::string& segment)
     return !isDeviceName(segment.substr(0, segment.find('.')));
 }
 
-// Strict UTF-8 (no overlong forms, surrogates or code points past U+10FFFF);
-// counts the UTF-16 units that Windows' wide names take.
+// Strict UTF-8; counts the UTF-16 units that Windows' wide names take.
 bool isUtf8(const std::string& text, std::size_t& utf16Units)
 {
     utf16Units = 0;
     for (std::size_t i = 0; i < text.size();) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        unsigned long codePoint = 0;
-        if (byte < 0x80) {
-            length = 1;
-            codePoint = byte;
-        } else if (byte >= 0xc2 && byte <= 0xdf) {
-            length = 2;
-            codePoint = byte & 0x1fu;
-        } else if (byte >= 0xe0 && byte <= 0xef) {
-            length = 3;
-            codePoint = byte & 0x0fu;
-        } else if (byte >= 0xf0 && byte <= 0xf4) {
-            length = 4;
-            codePoint = byte & 0x07u;
-        } else {
-            return false;
-        }
-        if (text.size() - i < length)
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto continuation = static_cast<unsigned char>(text[i + k]);
-            if ((continuation & 0xc0u) != 0x80u)
-                return false;
-            codePoint = (codePoint << 6) | (continuation & 0x3fu);
-        }
-        static const unsigned long smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (codePoint < smallest[length] || codePoint > 0x10ffff || (codePoint >= 0xd800 && codePoint <= 0xdfff))
+        char32_t codePoint = 0;
+        const std::size_t length = decodeUtf8(text, i, codePoint);
+        if (length == 0)
             return false;
         utf16Units += codePoint >= 0x10000 ? 2 : 1;
         i += length;

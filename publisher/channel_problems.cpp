@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
 
 namespace {
 
@@ -32,9 +33,31 @@ std::string problemWith(const std::string& path, const struct stat& facts)
     return std::string();
 }
 
+// A directory where the tree puts a file, or a file where it puts a folder
+// (`libs`): the copy would fail with the lock up, and so would every rerun.
+// Links and other kinds are named by the walk.
+void addInTheWayOfTree(const ChannelDirectory& channel, const std::vector<SourceFile>& files,
+                       std::vector<std::string>& problems)
+{
+    std::map<std::string, bool> folders;  // each path the tree writes: true for a folder, false for a file
+    for (const SourceFile& file : files) {
+        for (std::string::size_type slash = file.path.find('/'); slash != std::string::npos;
+             slash = file.path.find('/', slash + 1))
+            folders[file.path.substr(0, slash)] = true;
+        folders[file.path] = false;
+    }
+    for (const auto& [path, folder] : folders) {
+        const ChannelDirectory::Kind kind = channel.kindOf(path);
+        if (folder && kind == ChannelDirectory::Kind::regular)
+            problems.push_back(channel.shown(path) + ": a file where the release tree has a folder (remove it)");
+        else if (!folder && kind == ChannelDirectory::Kind::directory)
+            problems.push_back(channel.shown(path) + ": a directory where the release tree has a file (remove it)");
+    }
+}
+
 }  // namespace
 
-std::vector<std::string> channelProblems(const ChannelDirectory& channel)
+std::vector<std::string> channelProblems(const ChannelDirectory& channel, const std::vector<SourceFile>& files)
 {
     std::vector<std::string> problems;
     std::deque<std::string> directories{""};
@@ -60,6 +83,7 @@ std::vector<std::string> channelProblems(const ChannelDirectory& channel)
                 problems.push_back(channel.shown(path) + ": " + problem);
         }
     }
+    addInTheWayOfTree(channel, files, problems);
     std::sort(problems.begin(), problems.end());
     return problems;
 }

@@ -48,7 +48,7 @@ int showChannelStatus(const fs::path& channel, const SigningRequest& request, un
     std::string name;
     if (!request.secretKeyFile.empty()) {
         SecretKey key;
-        if (!loadSecretKey(request.secretKeyFile, key, failure)) {
+        if (!loadSecretKey(request.secretKeyFile, channel, key, failure)) {
             std::cerr << "orn-publish: " << failure << std::endl;
             return 2;
         }
@@ -80,7 +80,8 @@ int showChannelStatus(const fs::path& channel, const SigningRequest& request, un
     const CurrentRelease current = readCurrentRelease(directory, name, keys);
     const bool verified = current.state == CurrentRelease::State::verified;
     std::string mismatch;
-    const bool matches = channelMatchesRelease(directory, release, mismatch);
+    // Files are hashed only for a release that verifies: a planted one could list a sparse file of terabytes.
+    const bool matches = verified && channelMatchesRelease(directory, current.release, mismatch);
     const bool expiresSoon = release.expires && release.expiresAt - now < secondsPerDay * warnDays;
     bool older = false;
     std::cout << "channel: " << name << std::endl
@@ -96,6 +97,8 @@ int showChannelStatus(const fs::path& channel, const SigningRequest& request, un
                            : keys.empty() ? "not checked (give --key or --trust)"
                                           : "does not verify: " + current.problem)
               << std::endl
-              << "files match: " << (matches ? "yes" : "no: " + mismatch) << std::endl;
+              << "files match: "
+              << (matches ? "yes" : verified ? "no: " + mismatch : "not checked (the release is not verified)")
+              << std::endl;
     return verified && matches && !expiresSoon && !older ? 0 : 1;
 }

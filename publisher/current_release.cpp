@@ -77,8 +77,8 @@ bool channelMatchesRelease(const ChannelDirectory& channel, const Release& relea
         if (!digests.read || digests.size != entry.size || digests.sha256 != entry.sha256 ||
             digests.md5 != listed->second) {
             mismatch = channel.shown(entry.path) + (opened && (!sized || digests.read)
-                                                        ? " is not the file the release signed"
-                                                        : " cannot be read");
+                                                        ? ": not the file the release signed"
+                                                        : ": cannot be read");
             return false;
         }
     }

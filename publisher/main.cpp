@@ -83,7 +83,7 @@ int main(int argc, char** argv)
                   << std::endl;
         return 1;
     }
-    const std::vector<std::string> problems = channelProblems(exclusive.directory());
+    const std::vector<std::string> problems = channelProblems(exclusive.directory(), tree.files);
     for (const std::string& problem : problems)
         std::cerr << "orn-publish: " << problem << std::endl;
     if (!problems.empty())

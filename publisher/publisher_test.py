@@ -147,10 +147,16 @@ class Publisher(PublisherTestCase):
 
     def test_failure_in_the_middle_keeps_the_lock_and_a_rerun_finishes(self):
         self.tree(self.release())
-        os.makedirs(os.path.join(self.channel, "data.pak"))  # in the way of the new file
-        result = self.publish()
-        self.assertEqual(result.returncode, 1)
-        self.assertIn(b"run the same command again", result.stderr)
+        publish = subprocess.Popen([PUBLISHER, "--hold-lock", "5", self.source, self.channel],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 30
+        while not os.path.exists(os.path.join(self.channel, "update.lock")):
+            self.assertLess(time.monotonic(), deadline, "the publish never raised the lock")
+            time.sleep(0.02)
+        os.makedirs(os.path.join(self.channel, "data.pak"))  # in the way of the new file, once past the checks
+        stderr = publish.communicate(timeout=60)[1]
+        self.assertEqual(publish.returncode, 1, stderr)
+        self.assertIn(b"run the same command again", stderr)
         with open(os.path.join(self.channel, "update.lock"), "rb") as lock:
             self.assertRegex(lock.read(), rb"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC$")
         self.assertFalse(os.path.exists(os.path.join(self.channel, "md5sums")))
@@ -401,11 +407,13 @@ class SignedPublishing(SignedTestCase):
         planted = [(link, "link") for link in ["d", "md5sums.orn-publish-written", "release.orn-publish",
                                                "libs/engine.dll.orn-publish", "libs/engine.dll", "sub/folder/x",
                                                "update.lock", "md5sums", "release",
-                                               "\x1b]0;PWNED\x07\x1b[2J\u009b"]]  # shown escaped
+                                               "\x1b]0;PWNED\x07\x1b[2J\u009b",
+                                               "\udc9b2J\udc9b31mx\u202e"]]  # shown escaped: 8-bit CSI, a direction mark
         planted += [("md5sums", "hard link"),  # to the secret key: never read, never quoted
                     ("md5sums.orn-publish", "directory"), ("md5sums.orn-publish-written", "fifo"),
+                    ("data.pak", "directory"),  # where the tree puts a file: the copy would fail with the lock up
                     ("", "link")]  # "": the channel itself
-        visible = lambda path: re.sub(rb"[\x00-\x1f\x7f]|\xc2[\x80-\x9f]",  # noqa: E731
+        visible = lambda path: re.sub(rb"[\x00-\x1f\x7f-\xff]",  # noqa: E731
                                       lambda m: b"".join(b"\\x%02x" % c for c in m.group()), os.fsencode(path))
         for link, kind in planted:
             with self.subTest(link=link, kind=kind):
@@ -432,7 +440,7 @@ class SignedPublishing(SignedTestCase):
                     result = subprocess.run([PUBLISHER, *command], capture_output=True, timeout=60)
                     self.assertEqual(result.returncode, 2, result.stderr)
                     self.assertIn(visible(where) + b": ", result.stderr)
-                    self.assertNotIn(b"\x1b", result.stderr)
+                    self.assertNotRegex(result.stderr, rb"[\x1b\x80-\xff]")
                     self.assertNotIn(b"orn-release-secret-key", result.stderr)
                     self.assertEqual(snapshot(self.work), before)
                     self.assertEqual(os.stat(precious).st_mode & 0o777, 0o600)
@@ -459,7 +467,8 @@ class SigningOnAHostileServer(SignedTestCase):
             if content is None:
                 os.remove(self.channel_path(path))
             elif isinstance(content, int):
-                os.truncate(self.channel_path(path), content)
+                with open(self.channel_path(path), "ab") as grown:
+                    grown.truncate(content)
             else:
                 self.write(path, content)
 
@@ -558,32 +567,44 @@ class SigningOnAHostileServer(SignedTestCase):
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertEqual(self.expiry_days(), days)
                 self.assertEqual(b"orn-publish: warning: the release expires in 7 days" in result.stderr, warned)
-        statuses = [  # (options, exit status, a line shown)
+        pristine = os.path.join(self.work, "pristine")
+        shutil.copytree(self.channel, pristine)
+        listing = self.read("md5sums") + b"0" * 32 + b"  big.pak\n"
+        body = re.sub(rb"md5sums-sha256 \w+", b"md5sums-sha256 " + hashlib.sha256(listing).hexdigest().encode(),
+                      release_signing.split(self.read("release"))[0])
+        planted = {"md5sums": listing, "big.pak": 200 << 30, "release": body + b"file " + b"0" * 64 +
+                   b" 214748364800 big.pak\nsignature \x9b2J\x9b31m " + b"A" * 86 + b"==\n"}
+        statuses = [  # (options, exit status, a line shown, the server's files changed first)
             (["--key", self.key], 1, b"expires: "),
             (["--key", self.key, "--warn-days", "3"], 0, b"serial: 6\nexpires: "),
             (["--trust", public, "--warn-days", "3"], 0, b"files: 7\nsignature: verifies\nfiles match: yes\n"),
             (["--warn-days", "3"], 1, b"signature: not checked"),
             (["--trust", other_public, "--warn-days", "3"], 1, b"signature: does not verify"),
             (["--warn-days"], 2, b""),
+            (["--key", self.key, "--warn-days", "3"], 1, b"files match: no", {"data.pak": b"changed on the server"}),
+            (["--key", self.key, "--warn-days", "3"], 1, b"files match: not checked", planted),  # nothing hashed
         ]
-        for options, status, line in statuses:
-            with self.subTest(options=options):
+        for options, status, line, *changes in statuses:
+            with self.subTest(options=options, changes=bool(changes)):
+                if changes:
+                    self.restore(pristine, **changes[0])
                 result = self.status(*options)
                 self.assertEqual(result.returncode, status, result.stdout + result.stderr)
                 self.assertIn(line, result.stdout)
-        self.write("data.pak", b"changed on the server")
-        result = self.status("--key", self.key, "--warn-days", "3")
-        self.assertEqual(result.returncode, 1)
-        self.assertIn(b"files match: no", result.stdout)
+                self.assertNotIn(b"\x9b", result.stdout)
 
     def test_a_secret_key_others_may_read_or_reached_through_a_link_is_refused(self):
         self.tree(self.release())
         self.assertEqual(self.publish("--sign", self.key).returncode, 0)
         loose, link = os.path.join(self.work, "keys", "loose.secret"), os.path.join(self.work, "keys", "link.secret")
-        shutil.copy(self.key, loose)
+        owned, inside = os.path.join(self.work, "keys", "nobody.secret"), self.channel_path("release.secret")
+        for copy in (loose, owned, inside):
+            shutil.copy(self.key, copy)
+        os.chown(owned, 65534, -1)  # nobody, as the web server's user may be
         os.symlink(self.key, link)
         cases = [(loose, 0o644, b"permissions too open (0644)"), (loose, 0o640, b"permissions too open (0640)"),
-                 (link, None, b"symbolic link"), (os.path.dirname(self.key), None, b"not a regular file")]
+                 (link, None, b"symbolic link"), (os.path.dirname(self.key), None, b"not a regular file"),
+                 (owned, None, b"owned by another user (uid 65534)"), (inside, None, b"lies inside the channel")]
         for key, mode, message in cases:
             with self.subTest(key=key, mode=mode):
                 if mode:

@@ -41,6 +41,41 @@ bool readLocked(int fd, std::string& text)
     return true;
 }
 
+// True when one of the directories above `file`, by its real path, is
+// `channel` (the same device and inode, whatever path leads to either).
+bool liesInside(const fs::path& file, const fs::path& channel)
+{
+    struct stat served {};
+    std::error_code error;
+    fs::path directory = fs::canonical(fs::absolute(file, error).parent_path(), error);
+    if (error || ::stat(channel.c_str(), &served) != 0)
+        return false;
+    for (;; directory = directory.parent_path()) {
+        struct stat facts {};
+        if (::stat(directory.c_str(), &facts) == 0 && facts.st_dev == served.st_dev && facts.st_ino == served.st_ino)
+            return true;
+        if (directory == directory.root_path() || directory.empty())
+            return false;
+    }
+}
+
+// Why the opened key file is refused, as ssh refuses one; empty when it is not.
+std::string keyFileProblem(const fs::path& file, const struct stat& facts, const fs::path& channel)
+{
+    if (!S_ISREG(facts.st_mode))
+        return "the secret key " + file.string() + " is not a regular file";
+    if (facts.st_uid != ::geteuid())
+        return "the secret key " + file.string() + " is owned by another user (uid " +
+               std::to_string(facts.st_uid) + "), perhaps the web server's; only the deployer's own key file is used";
+    if ((facts.st_mode & 077) != 0)
+        return "the secret key " + file.string() + ": permissions too open (" + modeText(facts.st_mode) +
+               "); only its owner may read it: chmod 600 " + file.string();
+    if (liesInside(file, channel))
+        return "the secret key " + file.string() + " lies inside the channel " + channel.string() +
+               ", where the web server serves it to anyone: move it off the web server";
+    return std::string();
+}
+
 }  // namespace
 
 bool makeKeyPair(const fs::path& file, std::string& publicKeyLine, std::string& failure)
@@ -69,7 +104,7 @@ bool makeKeyPair(const fs::path& file, std::string& publicKeyLine, std::string& 
     return true;
 }
 
-bool loadSecretKey(const fs::path& file, SecretKey& key, std::string& failure)
+bool loadSecretKey(const fs::path& file, const fs::path& channel, SecretKey& key, std::string& failure)
 {
     const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -79,15 +114,10 @@ bool loadSecretKey(const fs::path& file, SecretKey& key, std::string& failure)
         return false;
     }
     struct stat facts {};
-    if (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode)) {
+    failure = ::fstat(fd, &facts) != 0 ? "cannot examine the secret key " + file.string() + ": " + std::strerror(errno)
+                                       : keyFileProblem(file, facts, channel);
+    if (!failure.empty()) {
         ::close(fd);
-        failure = "the secret key " + file.string() + " is not a regular file";
-        return false;
-    }
-    if ((facts.st_mode & 077) != 0) {
-        ::close(fd);
-        failure = "the secret key " + file.string() + ": permissions too open (" + modeText(facts.st_mode) +
-                  "); only its owner may read it: chmod 600 " + file.string();
         return false;
     }
     std::string text(largestKeyFileBytes + 1, '\0');

@@ -10,6 +10,8 @@
 bool makeKeyPair(const std::filesystem::path& file, std::string& publicKeyLine, std::string& failure);
 
 // Reads the secret key as ssh reads one: the file itself (not a link to it),
-// a regular file that only its owner may read or write; its text is held
-// in locked memory and wiped once parsed.
-bool loadSecretKey(const std::filesystem::path& file, SecretKey& key, std::string& failure);
+// a regular file of the user running orn-publish that only they may read or
+// write, and not inside `channel` (where the web server would serve it); its
+// text is held in locked memory and wiped once parsed.
+bool loadSecretKey(const std::filesystem::path& file, const std::filesystem::path& channel, SecretKey& key,
+                   std::string& failure);

@@ -1,5 +1,7 @@
 #include "publisher/shown_text.h"
 
+#include "channel/utf8.h"
+
 #include <cstdio>
 
 namespace {
@@ -16,17 +18,18 @@ void appendEscaped(std::string& text, unsigned char byte)
 std::string shownText(const std::string& text)
 {
     std::string shown;
-    for (std::string::size_type i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        const bool c1 = byte == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                        static_cast<unsigned char>(text[i + 1]) <= 0x9f;
-        if (c1) {
-            appendEscaped(shown, byte);
-            appendEscaped(shown, static_cast<unsigned char>(text[++i]));
-        } else if (byte < 0x20 || byte == 0x7f) {
-            appendEscaped(shown, byte);
-        } else {
-            shown += text[i];
+    for (std::size_t at = 0; at < text.size();) {
+        char32_t codePoint = 0;
+        const std::size_t length = decodeUtf8(text, at, codePoint);
+        // A lone byte of 0x80 or more is a C1 control (0x9b opens an escape sequence) to an 8-bit terminal.
+        const bool hidden = length == 0 || codePoint < 0x20 || (codePoint >= 0x7f && codePoint <= 0x9f) ||
+                            isDirectionMark(codePoint);
+        const std::size_t end = at + (length == 0 ? 1 : length);
+        for (; at < end; ++at) {
+            if (hidden)
+                appendEscaped(shown, static_cast<unsigned char>(text[at]));
+            else
+                shown += text[at];
         }
     }
     return shown;

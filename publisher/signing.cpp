@@ -79,7 +79,7 @@ bool channelNameOf(const fs::path& channel, std::string& name, std::string& fail
 bool prepareSigning(const ChannelDirectory& channel, const SigningRequest& request, ReleaseSigning& signing,
                     std::string& failure)
 {
-    if (!loadSecretKey(request.secretKeyFile, signing.key, failure) ||
+    if (!loadSecretKey(request.secretKeyFile, channel.path(), signing.key, failure) ||
         !channelNameOf(channel.path(), signing.channelName, failure) ||
         !findSerialRecord(channel.path(), signing.record, failure))
         return false;

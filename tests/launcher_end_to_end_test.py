@@ -856,15 +856,26 @@ class PublishedWithNginx(LauncherTestCase):
         self.channel = os.path.join(self.web, LATEST.strip("/"))
         self.release = os.path.join(self.web, "release")
 
-    def publish(self, files):
+    def publish(self, files, obstacle=None):
+        """Publishes `files`; with `obstacle`, a folder of that name is put in the channel once the lock is
+        up (the checks before it refuse one), so that the publish fails halfway."""
         shutil.rmtree(self.release, ignore_errors=True)
         for path, content in files.items():
             os.makedirs(os.path.dirname(os.path.join(self.release, path)), exist_ok=True)
             with open(os.path.join(self.release, path), "wb") as out:
                 out.write(content)
         # A deployer's umask of 077: nginx's worker, another user, must still read what is published.
-        return subprocess.run([PUBLISHER, self.release, self.channel], capture_output=True, timeout=60,
-                              preexec_fn=lambda: os.umask(0o077))
+        publish = subprocess.Popen([PUBLISHER, *(["--hold-lock", "5"] if obstacle else []), self.release,
+                                    self.channel], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   preexec_fn=lambda: os.umask(0o077))
+        if obstacle:
+            deadline = time.monotonic() + 30
+            while not os.path.exists(os.path.join(self.channel, "update.lock")):
+                self.assertLess(time.monotonic(), deadline, "the publish never raised the lock")
+                time.sleep(0.02)
+            os.makedirs(os.path.join(self.channel, obstacle))
+        publish.communicate(timeout=60)
+        return publish
 
     def test_publish_install_update_behind_the_lock(self):
         first = {"ORN_Launcher.exe": self.launcher_bytes, "ORN_Client.exe": TARGET.client, "data.pak": b"data 1",
@@ -886,8 +897,7 @@ class PublishedWithNginx(LauncherTestCase):
             # Release 2 meets an obstacle in the channel: the lock stays up and the launcher waits.
             second = dict(first, **{"data.pak": b"data 2", "new.dat": b"new in release 2",
                                     "ORN_Launcher.exe": self.launcher_bytes + b"#release 2"})
-            os.makedirs(os.path.join(self.channel, "new.dat"))
-            self.assertEqual(self.publish(second).returncode, 1)
+            self.assertEqual(self.publish(second, obstacle="new.dat").returncode, 1)
             with open(os.path.join(self.channel, "update.lock"), "rb") as lock:
                 started = lock.read()
             launcher = subprocess.Popen(TARGET.command(self.path("ORN_Launcher.exe")), cwd=self.game,
