@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Download benchmark: files of 256 MiB and 1 GiB served by Debian's nginx on
-loopback (range requests honoured), each fetched three ways in the same run:
-by the launcher (its whole run: handshake, scan, download in range-request
-pieces, verification, hand-over to a stand-in client), by a bare sf::Http
-request that takes the body whole and writes it once (the launcher's earlier
-whole-body fetch), and by curl for reference. Prints wall time and peak
-resident memory of each, best of three.
+"""Download benchmark: files of 256 MiB and 1 GiB published (and signed) by
+orn-publish and served by Debian's nginx on loopback (range requests
+honoured), each fetched four ways in the same run: by the launcher unsigned
+and by the launcher built with the test key (each its whole run: handshake,
+scan, download in range-request pieces, verification, hand-over to a
+stand-in client), by a bare sf::Http request that takes the body whole and
+writes it once (the launcher's first whole-body fetch), and by curl for
+reference. Prints wall time and peak resident memory of each, best of three,
+and each launcher's throughput as a share of curl's.
 
 usage: run_download_benchmark.py BUILD_DIR
 """
@@ -23,6 +25,7 @@ from nginx_server import NginxServer  # noqa: E402
 
 MIB = 1 << 20
 PIECE_MIB = 16
+KEY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "keys", "test-release.secret")
 SIZES_MIB = tuple(int(s) for s in os.environ.get("BENCH_SIZES_MIB", "256,1024").split(","))
 LATEST = "/~qel/ORN/windows/latest/"
 
@@ -35,6 +38,27 @@ def timed(command, cwd):
     with open(os.path.join(cwd, ".peak")) as peak:
         kib = int(peak.read().split()[-1])
     return elapsed, kib, result.returncode
+
+
+def publish(build, work, tree, channel):
+    """Publishes `tree` signed with the test key (copied private: orn-publish refuses a key others may read)."""
+    key = os.path.join(work, "release.secret")
+    if not os.path.exists(key):
+        shutil.copy(KEY, key)
+        os.chmod(key, 0o600)
+    environment = dict(os.environ, XDG_STATE_HOME=os.path.join(work, "state"))
+    subprocess.run([os.path.join(build, "orn-publish"), "--sign", key, tree, channel], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=environment)
+
+
+def game_directory(work, name, launcher):
+    game = os.path.join(work, name)
+    os.makedirs(game)
+    shutil.copy(launcher, os.path.join(game, "ORN_Launcher.exe"))
+    with open(os.path.join(game, "ORN_Client.exe"), "w") as client:
+        client.write("#!/bin/sh\nexit 0\n")
+    os.chmod(os.path.join(game, "ORN_Client.exe"), 0o755)
+    return game
 
 
 def write_payload(path, size_mib):
@@ -58,29 +82,28 @@ def file_digest(path):
 
 def main():
     build = os.path.abspath(sys.argv[1])
-    port = int(re.search(r"^LAUNCHER_TEST_PORT:STRING=(\d+)$",
+    port = int(re.search(r"^LAUNCHER_TEST_PORT:[A-Z]+=(\d+)$",
                          open(os.path.join(build, "CMakeCache.txt")).read(), re.M).group(1))
     work = tempfile.mkdtemp(prefix="download_benchmark.")
     try:
         channel = os.path.join(work, "web") + LATEST
-        os.makedirs(channel)
-        game = os.path.join(work, "game")
-        os.makedirs(game)
-        shutil.copy(os.path.join(build, "test-launcher", "ORN_Launcher.exe"), game)
-        with open(os.path.join(game, "ORN_Client.exe"), "w") as client:
-            client.write("#!/bin/sh\nexit 0\n")
-        os.chmod(os.path.join(game, "ORN_Client.exe"), 0o755)
+        tree = os.path.join(work, "tree")
+        os.makedirs(tree)
+        games = {"launcher": game_directory(work, "game", os.path.join(build, "test-launcher", "ORN_Launcher.exe")),
+                 "signed": game_directory(work, "signed", os.path.join(build, "signed-test-launcher",
+                                                                        "ORN_Launcher.exe"))}
+        game = games["launcher"]
 
         print("From nginx on 127.0.0.1, best of three; the launcher fetches in %d MiB pieces." % PIECE_MIB)
-        print("Target: launcher peak RSS under 4 x %d + 32 = %d MiB at any size." % (PIECE_MIB, 4 * PIECE_MIB + 32))
+        print("Target: each launcher's peak RSS at most 48 MiB at any size.")
         with NginxServer(port, os.path.join(work, "web")):
             for size_mib in SIZES_MIB:
-                payload = os.path.join(channel, "payload.bin")
+                payload = os.path.join(tree, "payload.bin")
                 digest = write_payload(payload, size_mib)
-                with open(os.path.join(channel, "md5sums"), "w") as listing:
-                    listing.write("%s  payload.bin\n" % digest)
+                publish(build, work, tree, channel)
                 ways = {
                     "launcher": [os.path.join(game, "ORN_Launcher.exe")],
+                    "signed": [os.path.join(games["signed"], "ORN_Launcher.exe")],
                     "whole body": [os.path.join(build, "bench", "bare_http_fetch"), "127.0.0.1", str(port),
                                    LATEST + "payload.bin", "payload.bin"],
                     "curl": ["curl", "-s", "-o", "payload.bin", "http://127.0.0.1:%d%spayload.bin" % (port, LATEST)],
@@ -88,11 +111,12 @@ def main():
                 best = {}
                 for _ in range(3):
                     for name, command in ways.items():
-                        target = os.path.join(game, "payload.bin")
+                        where = games.get(name, game)
+                        target = os.path.join(where, "payload.bin")
                         if os.path.exists(target):
                             os.remove(target)
                         os.sync()  # the previous writer's dirty pages must not slow the next one
-                        seconds, kib, status = timed(command, game)
+                        seconds, kib, status = timed(command, where)
                         if status != 0 or file_digest(target) != digest:
                             sys.exit("%s did not fetch the %d MiB file whole" % (name, size_mib))
                         if name not in best or seconds < best[name][0]:
@@ -101,6 +125,8 @@ def main():
                 for name, (seconds, kib) in best.items():
                     print("  %-11s %7.3f s  %7.1f MiB/s  peak RSS %7.1f MiB" % (
                         name, seconds, size_mib / seconds, kib / 1024))
+                print("  throughput against curl: launcher %.2fx, signed %.2fx (targets 0.5x and 0.2x)" % (
+                    best["curl"][0] / best["launcher"][0], best["curl"][0] / best["signed"][0]))
                 print("  launcher / whole body: time %.3f, peak memory %.3f" % (
                     best["launcher"][0] / best["whole body"][0], best["launcher"][1] / best["whole body"][1]))
                 os.remove(payload)

@@ -21,3 +21,7 @@ inline constexpr const char* launcherAcceptedSerialsName = "ORN_Launcher.release
 // never game files either.
 inline constexpr const char* launcherPartialSuffix = ".orn-partial";
 inline constexpr const char* launcherResumeSuffix = ".orn-resume";
+// Suffix of the names that the publisher writes before a rename puts them in
+// place. No published name contains it (the source check refuses them), so
+// a temporary file never collides with a published one.
+inline constexpr const char* publisherTemporarySuffix = ".orn-publish";

@@ -37,6 +37,7 @@ TEST(ChangedFiles, EmptyWhenNothingIsListedOrAllIsCurrent)
     EXPECT_TRUE(FileIndex("garbage\n" + digestA + "  x\n").changedFiles().empty());
 
     FileIndex index(digestA + "  a\n" + digestB + "  libs/b\n");
+    EXPECT_TRUE(index.localDigests.empty()) << "only the manifest's side is filled in";
     index.localDigests["a"] = digestA;
     index.localDigests["libs/b"] = digestB;
     EXPECT_TRUE(index.changedFiles().empty());

@@ -1,16 +1,20 @@
 #pragma once
 
+#include "channel/manifest.h"
+
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 // The run's picture of one update: the digests the server's manifest lists,
 // the digests of the local files it names, and from both the paths to fetch.
 class FileIndex {
 public:
-    // Parses an md5sum listing; stops silently at the first line that does not fit.
-    explicit FileIndex(const std::string& manifestText);
+    // The manifest's digests become the remote side; its entries are not kept.
+    explicit FileIndex(Manifest manifest) : remoteDigests(std::move(manifest.digests)) {}
+    explicit FileIndex(const std::string& manifestText) : FileIndex(parseManifest(manifestText)) {}
 
     // Hashes each listed file directly inside the PhysFS directory that the
     // prefix names ("libs/" or "" for the top level); never descends further.

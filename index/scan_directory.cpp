@@ -1,3 +1,4 @@
+#include "channel/file_digests.h"
 #include "digest/md5.h"
 #include "index/file_index.h"
 
@@ -14,17 +15,17 @@ const PHYSFS_uint64 readPieceSize = 1u << 20;
 // The empty string means "no digest": the path is fetched again.
 std::string digestOfOpenFile(PHYSFS_File* file, PHYSFS_sint64 size, std::vector<unsigned char>& piece)
 {
-    Md5 md5;
+    StreamingDigests digests;
     PHYSFS_uint64 remaining = static_cast<PHYSFS_uint64>(size);
     while (remaining > 0) {
         const PHYSFS_uint64 wanted = remaining < readPieceSize ? remaining : readPieceSize;
         const PHYSFS_sint64 got = PHYSFS_readBytes(file, piece.data(), wanted);
         if (got != static_cast<PHYSFS_sint64>(wanted))
             return std::string();
-        md5.update(piece.data(), static_cast<std::uint32_t>(wanted));
+        digests.add(reinterpret_cast<const char*>(piece.data()), static_cast<std::size_t>(wanted));
         remaining -= wanted;
     }
-    return md5.finalize().hexDigest();
+    return digests.md5Hex();
 }
 
 std::string digestOfEntry(const std::string& path, std::vector<unsigned char>& piece)

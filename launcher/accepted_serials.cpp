@@ -1,5 +1,6 @@
 #include "launcher/accepted_serials.h"
 
+#include "launcher/platform/platform.h"
 #include "launcher/text_file.h"
 
 #include <fstream>
@@ -11,7 +12,8 @@ namespace {
 std::map<std::string, unsigned long long> readSerials()
 {
     std::map<std::string, unsigned long long> serials;
-    std::ifstream in(acceptedSerialsFileName, std::ios::binary);
+    std::ifstream in;
+    platform::openForReading(in, acceptedSerialsFileName);
     std::string line;
     while (std::getline(in, line)) {
         const std::string::size_type blank = line.find(' ');

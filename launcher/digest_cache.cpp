@@ -1,6 +1,7 @@
 #include "launcher/digest_cache.h"
 
 #include "digest/md5.h"
+#include "launcher/platform/platform.h"
 #include "launcher/text_file.h"
 
 #include <fstream>
@@ -15,7 +16,8 @@ const char* const formatLine = "orn-digest-cache 1";
 void DigestCache::load(const std::string& fileName)
 {
     entries_.clear();
-    std::ifstream in(fileName, std::ios::binary);
+    std::ifstream in;
+    platform::openForReading(in, fileName);
     std::ostringstream bytes;
     if (!(bytes << in.rdbuf()))
         return;

@@ -3,6 +3,7 @@
 #include "channel/release.h"
 #include "launcher/download_progress.h"
 #include "launcher/http_get.h"
+#include "launcher/piece_transport.h"
 
 #include <string>
 
@@ -19,6 +20,11 @@
 bool downloadFile(const ServerAddress& server, const std::string& uri, const std::string& path,
                   const std::string& expectedDigest, const ReleaseEntry* signedEntry, const std::string& localName,
                   DownloadProgress* progress);
+
+struct FetchedEntry;
+// The same through any transport, in pieces of `pieceBytes`.
+bool downloadThrough(PieceTransport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
+                     DownloadProgress* progress);
 
 // The size of one range request: what a broken transfer loses at most.
 constexpr unsigned long long downloadPieceBytes = 16ULL << 20;

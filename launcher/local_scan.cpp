@@ -1,12 +1,14 @@
 #include "launcher/local_scan.h"
 
+#include "launcher/game_directory.h"
+
 #include <cctype>
 
 void scanLocalFiles(FileIndex& index, DigestCache* cache)
 {
     if (cache == nullptr) {
-        index.scanDirectory("libs/");
-        index.scanDirectory("");
+        for (const std::string& folder : scannedFolders)
+            index.scanDirectory(folder);
         return;
     }
     cache->load(digestCacheFileName);
@@ -20,8 +22,8 @@ void scanLocalFiles(FileIndex& index, DigestCache* cache)
         seen[path] = facts;
         return cache->lookup(path, facts, digest);
     };
-    index.scanDirectory("libs/");
-    index.scanDirectory("");
+    for (const std::string& folder : scannedFolders)
+        index.scanDirectory(folder);
     index.knownDigest = nullptr;
     for (const auto& entry : seen) {
         const auto hashed = index.localDigests.find(entry.first);

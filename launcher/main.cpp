@@ -1,4 +1,5 @@
 #include "launcher/build_constants.h"
+#include "launcher/game_directory.h"
 #include "launcher/leftover_cleanup.h"
 #include "launcher/platform/platform.h"
 #include "launcher/remote_paths.h"
@@ -7,26 +8,26 @@
 #include "launcher/signed_release.h"
 #include "launcher/update_retrieval.h"
 
-#include <physfs.h>
-
 #include <iostream>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace {
 
 const char* const connectingText = "Connecting to server...";
 
 // From the lock to the files in place, or the reason the run gives up on the console.
-UpdateOutcome update(const ServerAddress& server)
+UpdateOutcome update(const UpdateChannel& channel)
 {
     std::string manifestText;
-    if (!fetchManifest(server, remoteDir, manifestText))
+    if (!fetchManifest(channel, manifestText))
         return {};
+    Manifest manifest = parseManifest(manifestText);
     Release release;
-    if (releaseKeysBuiltIn() && !fetchSignedRelease(server, remoteDir, manifestText, release))
+    if (releaseKeysBuiltIn() && !fetchSignedRelease(channel, manifestText, manifest, release))
         return {};
-    return retrieveUpdates(server, remoteDir, manifestText, releaseKeysBuiltIn() ? &release : nullptr);
+    return retrieveUpdates(channel, std::move(manifest), releaseKeysBuiltIn() ? &release : nullptr);
 }
 
 }  // namespace
@@ -35,22 +36,7 @@ int main(int argc, char** argv)
 {
     platform::returnLargeBuffersPromptly();
     platform::showUtf8OnConsole();
-    PHYSFS_init(argc > 0 ? argv[0] : nullptr);
-    PHYSFS_mount(PHYSFS_getBaseDir(), nullptr, 1);
-    // A "libs" that is a link to a folder elsewhere (the game's data moved to
-    // another disk; a junction) is written through, so the scan must look
-    // through it too; PhysFS lists no directory that is a link, so the folder
-    // behind it is mounted as "libs" itself.
-    PHYSFS_permitSymbolicLinks(1);
-    PHYSFS_Stat libs;
-    if (PHYSFS_stat("libs", &libs) != 0 && libs.filetype == PHYSFS_FILETYPE_SYMLINK)
-        PHYSFS_mount((std::string(PHYSFS_getBaseDir()) + "libs/").c_str(), "libs", 1);
-    PHYSFS_setWriteDir(PHYSFS_getBaseDir());
-    // Started from elsewhere (a full path, a shortcut's "Start in"), the
-    // launcher must still clean up, write, rename and run the client in the
-    // directory it hashes; if the change fails it goes on where it is.
-    if (const char* baseDir = PHYSFS_getBaseDir())
-        platform::changeDirectory(baseDir);
+    openGameDirectory(argc > 0 ? argv[0] : nullptr);
 
     if (argc == 2) {
         channelName = argv[1];
@@ -62,7 +48,7 @@ int main(int argc, char** argv)
     std::cout << connectingText;
     UpdateOutcome outcome;
     try {
-        outcome = update(ServerAddress{serverHost, buildServerPort});
+        outcome = update({{serverHost, buildServerPort}, channelName, remoteDir, lockFileName, manifestFileName});
     } catch (const std::bad_alloc&) {
         // A manifest or release too large for this computer's memory ends the run, not the process.
         reportServerTrouble();

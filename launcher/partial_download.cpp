@@ -1,5 +1,7 @@
 #include "launcher/partial_download.h"
 
+#include "channel/channel_names.h"
+
 #include "launcher/platform/platform.h"
 #include "launcher/text_file.h"
 
@@ -13,14 +15,14 @@ const char* const formatLine = "orn-resume 1";
 
 std::string recordNameFor(const std::string& localName)
 {
-    return localName + resumeRecordSuffix;
+    return localName + launcherResumeSuffix;
 }
 
 }  // namespace
 
 std::string partialNameFor(const std::string& localName)
 {
-    return localName + partialSuffix;
+    return localName + launcherPartialSuffix;
 }
 
 bool readResumeRecord(const std::string& localName, ResumeRecord& record)

@@ -18,9 +18,6 @@ struct ResumeRecord {
     std::string validator;
 };
 
-inline const std::string partialSuffix = launcherPartialSuffix;
-inline const std::string resumeRecordSuffix = launcherResumeSuffix;
-
 std::string partialNameFor(const std::string& localName);
 bool readResumeRecord(const std::string& localName, ResumeRecord& record);
 bool writeResumeRecord(const std::string& localName, const ResumeRecord& record);

@@ -4,7 +4,6 @@
 #include "launcher/build_constants.h"
 #include "launcher/console_text.h"
 #include "launcher/platform/platform.h"
-#include "launcher/remote_paths.h"
 
 #include <iostream>
 
@@ -27,12 +26,12 @@ const std::size_t lockTextLimitBytes = 4 * 1024;
 
 }  // namespace
 
-bool fetchManifest(const ServerAddress& server, const std::string& channelDirectory, std::string& manifestText)
+bool fetchManifest(const UpdateChannel& channel, std::string& manifestText)
 {
     bool firstLock = true;
     for (;;) {
         TextAnswer lock(lockTextLimitBytes);
-        httpGet(server, channelDirectory + lockFileName, {}, lock);
+        httpGet(channel.server, channel.directory + channel.lockFile, {}, lock);
         if (lock.head.status == notFound)
             break;
         if (lock.head.status != ok) {
@@ -50,7 +49,8 @@ bool fetchManifest(const ServerAddress& server, const std::string& channelDirect
     }
 
     // A cut or endless manifest would leave files stale, or say there is no update at all.
-    const bool fetched = fetchWholeText(server, channelDirectory + manifestFileName, channelTextLimitBytes, manifestText);
+    const bool fetched = fetchWholeText(channel.server, channel.directory + channel.manifestFile, channelTextLimitBytes,
+                                        manifestText);
     std::cout << connectedText << std::endl << checkingText;
     if (!fetched) {
         reportServerTrouble();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "launcher/http_get.h"
+#include "launcher/update_channel.h"
 
 #include <string>
 
@@ -8,7 +8,7 @@
 // then fetches the manifest. Leaves the console line "Checking for updated
 // files..." open on success. False when the run must give up; the reason is
 // already on the console.
-bool fetchManifest(const ServerAddress& server, const std::string& channelDirectory, std::string& manifestText);
+bool fetchManifest(const UpdateChannel& channel, std::string& manifestText);
 
 // Completes the open line when the run gives up because of what the server sent.
 void reportServerTrouble();

@@ -2,10 +2,8 @@
 
 #include "channel/channel_names.h"
 #include "channel/release_check.h"
-#include "index/file_index.h"
 #include "launcher/accepted_serials.h"
 #include "launcher/build_constants.h"
-#include "launcher/remote_paths.h"
 
 #include <ctime>
 #include <iostream>
@@ -43,11 +41,11 @@ bool releaseKeysBuiltIn()
     return buildReleaseKeys[0] != '\0';
 }
 
-bool fetchSignedRelease(const ServerAddress& server, const std::string& channelDirectory,
-                        const std::string& manifestText, Release& release)
+bool fetchSignedRelease(const UpdateChannel& channel, const std::string& manifestText, const Manifest& manifest,
+                        Release& release)
 {
     std::string releaseText;
-    if (!fetchWholeText(server, channelDirectory + channelReleaseName, channelTextLimitBytes, releaseText)) {
+    if (!fetchWholeText(channel.server, channel.directory + channelReleaseName, channelTextLimitBytes, releaseText)) {
         std::cout << failedText << std::endl << notFetchedText << std::endl;
         return false;
     }
@@ -55,10 +53,9 @@ bool fetchSignedRelease(const ServerAddress& server, const std::string& channelD
     std::vector<ReleaseKey> keys;
     if (!parseReleaseKeyList(buildReleaseKeys, keys))
         keys.clear();
-    const FileIndex listed(manifestText);
     const ReleaseVerdict verdict =
-        checkRelease(releaseText, keys, channelName, highestAcceptedSerial(channelName),
-                     static_cast<long long>(std::time(nullptr)), manifestText, listed.remoteDigests, release);
+        checkRelease(releaseText, keys, channel.name, highestAcceptedSerial(channel.name),
+                     static_cast<long long>(std::time(nullptr)), manifestText, manifest.digests, release);
     if (verdict != ReleaseVerdict::accepted) {
         std::cout << failedText << std::endl << verdictText(verdict) << std::endl;
         return false;

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "channel/manifest.h"
 #include "channel/release.h"
 
-#include "launcher/http_get.h"
+#include "launcher/update_channel.h"
 
 #include <string>
 
@@ -11,8 +12,9 @@
 bool releaseKeysBuiltIn();
 
 // Fetches the channel's "release" and checks it against the built-in keys,
-// the channel, the serial accepted before, the clock and the manifest.
+// the channel, the serial accepted before, the clock and the manifest
+// (its text, and as parsed).
 // Completes the open "Checking for updated files..." line on failure;
 // false when the run must give up, with nothing fetched or written.
-bool fetchSignedRelease(const ServerAddress& server, const std::string& channelDirectory,
-                        const std::string& manifestText, Release& release);
+bool fetchSignedRelease(const UpdateChannel& channel, const std::string& manifestText, const Manifest& manifest,
+                        Release& release);

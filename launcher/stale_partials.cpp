@@ -1,8 +1,10 @@
-#include "channel/own_files.h"
+#include "launcher/game_directory.h"
 #include "digest/md5.h"
 #include "launcher/partial_download.h"
 
 #include <physfs.h>
+
+#include <cstring>
 
 
 namespace {
@@ -12,31 +14,21 @@ bool endsWith(const std::string& text, const std::string& suffix)
     return text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// Where a manifest path is written: its own name, or an own file's ".new" copy.
-std::string localNameOf(const std::string& path)
-{
-    for (const OwnFile& file : ownFiles) {
-        if (path == file.name)
-            return file.newName;
-    }
-    return path;
-}
-
 }  // namespace
 
 void removeStalePartials(const std::unordered_map<std::string, std::string>& manifestDigests)
 {
-    for (const std::string prefix : {"", "libs/"}) {
+    for (const std::string& prefix : scannedFolders) {
         char** names = PHYSFS_enumerateFiles(("/" + prefix).c_str());
         if (names == nullptr)
             continue;
         for (char** name = names; *name != nullptr; ++name) {
             const std::string entry = prefix + *name;
             std::string localName;
-            if (endsWith(entry, partialSuffix))
-                localName = entry.substr(0, entry.size() - partialSuffix.size());
-            else if (endsWith(entry, resumeRecordSuffix))
-                localName = entry.substr(0, entry.size() - resumeRecordSuffix.size());
+            if (endsWith(entry, launcherPartialSuffix))
+                localName = entry.substr(0, entry.size() - std::strlen(launcherPartialSuffix));
+            else if (endsWith(entry, launcherResumeSuffix))
+                localName = entry.substr(0, entry.size() - std::strlen(launcherResumeSuffix));
             else
                 continue;
             ResumeRecord record;

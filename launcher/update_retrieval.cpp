@@ -5,17 +5,17 @@
 #include "launcher/build_constants.h"
 #include "launcher/console_text.h"
 #include "launcher/download.h"
+#include "launcher/game_directory.h"
 #include "launcher/local_scan.h"
 #include "launcher/partial_download.h"
 #include "launcher/platform/platform.h"
 #include "channel/manifest_path.h"
-#include "channel/own_files.h"
-#include "launcher/remote_paths.h"
 #include "launcher/uri_escape.h"
 
 #include <iostream>
 #include <memory>
 #include <unordered_map>
+#include <utility>
 
 namespace {
 
@@ -30,9 +30,9 @@ const char* const canceledText = "Some updated files failed to be retrieved, can
 const char* const launchingText = "Updated files retrieved, patching and launching ORN...";
 
 // True when the file arrived whole and verified and is in place under its local name.
-bool downloadEntry(const ServerAddress& server, const std::string& channelDirectory, const FileIndex& index, const std::unordered_map<std::string, ReleaseEntry>& signedEntries,
-                   const Release* release, const std::string& path, const std::string& localName,
-                   DownloadProgress* progress)
+bool downloadEntry(const UpdateChannel& channel, const FileIndex& index,
+                   const std::unordered_map<std::string, ReleaseEntry>& signedEntries, const Release* release,
+                   const std::string& path, const std::string& localName, DownloadProgress* progress)
 {
     if (!isSafeManifestPath(path))
         return false;
@@ -43,28 +43,27 @@ bool downloadEntry(const ServerAddress& server, const std::string& channelDirect
             return false;
         signedEntry = &found->second;
     }
-    return downloadFile(server, channelDirectory + escapeUriPath(path), path, index.remoteDigests.at(path), signedEntry,
-                        localName, progress);
+    return downloadFile(channel.server, channel.directory + escapeUriPath(path), path, index.remoteDigests.at(path),
+                        signedEntry, localName, progress);
 }
 
 // Raised only once the whole update is in place: a failed run may be retried with the same release.
-void acceptRelease(const Release* release)
+void acceptRelease(const UpdateChannel& channel, const Release* release)
 {
     if (release != nullptr)
-        recordAcceptedSerial(channelName, release->serial);
+        recordAcceptedSerial(channel.name, release->serial);
 }
 
 }  // namespace
 
-UpdateOutcome retrieveUpdates(const ServerAddress& server, const std::string& channelDirectory,
-                              const std::string& manifestText, const Release* release)
+UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Manifest manifest, const Release* release)
 {
     std::unordered_map<std::string, ReleaseEntry> signedEntries;
     if (release != nullptr) {
         for (const ReleaseEntry& entry : release->files)
             signedEntries.emplace(entry.path, entry);
     }
-    FileIndex index(manifestText);
+    FileIndex index(std::move(manifest));
     DigestCache cache;
     DigestCache* const digestCache = buildDigestCache ? &cache : nullptr;
     scanLocalFiles(index, digestCache);
@@ -75,7 +74,7 @@ UpdateOutcome retrieveUpdates(const ServerAddress& server, const std::string& ch
         std::cout << doneText << std::endl << noUpdatesText << std::endl;
         if (digestCache != nullptr)
             digestCache->save(digestCacheFileName, index.remoteDigests);
-        acceptRelease(release);
+        acceptRelease(channel, release);
         return {true, 0};
     }
 
@@ -84,18 +83,11 @@ UpdateOutcome retrieveUpdates(const ServerAddress& server, const std::string& ch
     SelfFileFlags flags = 0;
 
     for (const std::string& path : changed) {
-        if (path == lockFileName || path == manifestFileName)
+        if (path == channel.lockFile || path == channel.manifestFile)
             continue;
 
-        std::string localName = path;
         SelfFileFlags entryBit = 0;
-        for (const OwnFile& file : ownFiles) {
-            if (path == file.name) {
-                entryBit = file.bit;
-                localName = file.newName;
-                break;
-            }
-        }
+        const std::string localName = localNameOf(path, &entryBit);
 
         // A name is the server's text too: shown without what a terminal would act on.
         const std::string entryLine = entryPrefix + printableOnOneLine(path) + entrySuffix;
@@ -105,7 +97,7 @@ UpdateOutcome retrieveUpdates(const ServerAddress& server, const std::string& ch
         std::unique_ptr<DownloadProgress> progress;
         if (platform::standardOutputIsConsole())
             progress = std::make_unique<DownloadProgress>(entryLine);
-        const bool downloaded = downloadEntry(server, channelDirectory, index, signedEntries, release, path, localName, progress.get());
+        const bool downloaded = downloadEntry(channel, index, signedEntries, release, path, localName, progress.get());
         if (progress)
             progress->finish();
         if (downloaded) {
@@ -126,6 +118,6 @@ UpdateOutcome retrieveUpdates(const ServerAddress& server, const std::string& ch
         return {false, 0};
     }
     std::cout << launchingText << std::endl << std::endl;
-    acceptRelease(release);
+    acceptRelease(channel, release);
     return {true, flags};
 }

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "channel/manifest.h"
 #include "channel/own_files.h"
 #include "channel/release.h"
 
-#include "launcher/http_get.h"
+#include "launcher/update_channel.h"
 
 #include <string>
 
@@ -17,5 +18,4 @@ struct UpdateOutcome {
 // beside the launcher (its own files as name + ".new"), each verified
 // against its manifest digest (and, under a signed `release`, its signed
 // size and SHA-256).
-UpdateOutcome retrieveUpdates(const ServerAddress& server, const std::string& channelDirectory,
-                              const std::string& manifestText, const Release* release);
+UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Manifest manifest, const Release* release);

@@ -1,27 +1,17 @@
 #include "publisher/channel.h"
 
 #include "channel/channel_names.h"
-#include "channel/manifest_line.h"
+#include "channel/manifest.h"
 #include "channel/manifest_path.h"
-#include "channel/sha256.h"
-#include "digest/md5.h"
-#include "index/file_index.h"
 #include "publisher/channel_files.h"
+#include "publisher/file_copy.h"
 #include "publisher/shown_text.h"
 #include "publisher/written_journal.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
-#include <cstdint>
-#include <cstring>
 #include <ctime>
-#include <fstream>
 #include <iostream>
 #include <set>
-#include <sstream>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -29,109 +19,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-const std::size_t pieceBytes = 1u << 20;
-const unsigned long long progressFrom = 64ULL << 20;  // files this large show their progress
-
-std::string describeErrno()
-{
-    return std::strerror(errno);
-}
-
-// What tells a source file's version apart, read before and after it is copied.
-struct FileVersion {
-    bool known = false;
-    unsigned long long size = 0;
-    long long modifiedSeconds = 0;
-    long long modifiedNanoseconds = 0;
-
-    bool operator==(const FileVersion& other) const
-    {
-        return known && other.known && size == other.size && modifiedSeconds == other.modifiedSeconds &&
-               modifiedNanoseconds == other.modifiedNanoseconds;
-    }
-};
-
-FileVersion versionOf(const fs::path& file)
-{
-    struct stat facts {};
-    FileVersion version;
-    if (::stat(file.c_str(), &facts) != 0)
-        return version;
-    version.known = true;
-    version.size = static_cast<unsigned long long>(facts.st_size);
-    version.modifiedSeconds = facts.st_mtim.tv_sec;
-    version.modifiedNanoseconds = facts.st_mtim.tv_nsec;
-    return version;
-}
-
-// Copies the source through a temporary file, hashing the very bytes it
-// writes: the manifest can only state what was copied. A source that
-// changes meanwhile (a build still writing it) fails the run.
-bool copyAtomically(const ChannelDirectory& channel, const SourceFile& file, bool withSha256, FileDigests& digests,
-                    PublishSummary& summary, std::string& failure)
-{
-    const std::string::size_type slash = file.path.rfind('/');
-    if (slash != std::string::npos && !channel.makeDirectories(file.path.substr(0, slash), failure))
-        return false;
-    const std::string temporary = file.path + publisherTemporarySuffix;
-    const FileVersion before = versionOf(file.location);
-    std::ifstream in(file.location, std::ios::binary);
-    if (!in) {
-        failure = "cannot copy " + file.path + ": cannot read " + file.location.string() + ": " + describeErrno();
-        return false;
-    }
-    const int out = channel.createFresh(temporary, failure);
-    if (out < 0)
-        return false;
-    const bool showProgress = before.size >= progressFrom;
-    std::cout << "* " << file.path << std::flush;
-    Md5 md5;
-    Sha256 sha256;
-    std::vector<char> piece(pieceBytes);
-    unsigned long long copied = 0;
-    int shownTenths = 0;
-    bool written = true;
-    while (in && written) {
-        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-        const auto count = static_cast<std::size_t>(in.gcount());
-        written = writeAll(out, piece.data(), count);
-        md5.update(piece.data(), static_cast<std::uint32_t>(count));
-        if (withSha256)
-            sha256.update(piece.data(), count);
-        copied += count;
-        while (showProgress && shownTenths < 9 && copied * 10 >= before.size * static_cast<unsigned>(shownTenths + 1))
-            std::cout << " " << ++shownTenths * 10 << "%" << std::flush;
-    }
-    const int cause = errno;
-    written = ::close(out) == 0 && written;
-    std::string ignored;
-    if (in.bad() || !written) {
-        std::cout << " failed" << std::endl;
-        failure = "cannot copy " + file.path + " to " + channel.shown(temporary) + ": " +
-                  std::strerror(written ? errno : cause);
-        channel.removeFile(temporary, ignored);
-        return false;
-    }
-    if (!(versionOf(file.location) == before) || copied != before.size) {
-        std::cout << " failed" << std::endl;
-        failure = file.location.string() + " changed while it was copied (is something still writing it?)";
-        channel.removeFile(temporary, ignored);
-        return false;
-    }
-    if (!putInPlace(channel, temporary, file.path, failure)) {
-        std::cout << " failed" << std::endl;
-        return false;
-    }
-    std::cout << " copied" << std::endl;
-    digests.read = true;
-    digests.md5 = md5.finalize().hexDigest();
-    digests.sha256 = withSha256 ? sha256.hexDigest() : std::string();
-    digests.size = copied;
-    ++summary.copied;
-    summary.bytesCopied += copied;
-    return true;
-}
 
 std::string utcNow()
 {
@@ -155,25 +42,27 @@ std::set<std::string> previouslyListed(const ChannelDirectory& channel, std::vec
             warnings.push_back(failure + ": the files it lists may be left in the channel");
         return {};
     }
-    const FileIndex index(text);
+    const Manifest manifest = parseManifest(text);
     std::set<std::string> paths;
-    std::istringstream lines(text);
-    std::size_t number = 0;
-    for (std::string line; std::getline(lines, line);) {
-        ++number;
-        std::string path = line.size() > 34 ? line.substr(34) : std::string();
-        const auto listed = index.remoteDigests.find(path);
-        if (!path.empty() && path.back() == '\r')
-            path.pop_back();  // a manifest edited into CR LF line ends
-        if (listed != index.remoteDigests.end() && line.compare(0, 32, listed->second) == 0 &&
-            isSafeManifestPath(path)) {
-            paths.insert(path);
-            continue;
-        }
-        // Not the line itself: md5sums is the server's, and could hold anything.
+    // Not the line itself: md5sums is the server's, and could hold anything.
+    const auto warn = [&warnings](std::size_t number) {
         warnings.push_back("the previous " + std::string(channelManifestName) + " line " + std::to_string(number) +
                            " does not parse: a file it lists may be left in the channel");
+    };
+    for (const ManifestEntry& entry : manifest.entries) {
+        std::string path = entry.path;
+        if (!path.empty() && path.back() == '\r')
+            path.pop_back();  // a manifest edited into CR LF line ends
+        // Of a path listed twice with two digests, the launcher took the later
+        // line only; an entry run on over several lines is no line we wrote.
+        if (entry.lines == 1 && manifest.digests.at(entry.path) == entry.md5 && isSafeManifestPath(path))
+            paths.insert(path);
+        else
+            for (std::size_t number = entry.lineNumber; number < entry.lineNumber + entry.lines; ++number)
+                warn(number);
     }
+    for (std::size_t number = manifest.refusedFrom; number != 0 && number <= manifest.lineCount; ++number)
+        warn(number);
     return paths;
 }
 
@@ -217,6 +106,43 @@ bool raiseLock(const ChannelDirectory& channel, std::string& failure)
     return true;
 }
 
+namespace {
+
+// Lists a source file with the digests of its bytes: those read from it
+// when the channel's copy holds the same bytes, else those of a fresh copy.
+bool publishFile(const ChannelDirectory& channel, const SourceFile& file, bool withSha256, WrittenJournal& journal,
+                 FileDigests& digests, PublishSummary& summary, std::string& failure)
+{
+    if (!digestsIfAlreadyPublished(channel, file, withSha256, digests, failure))
+        return false;
+    if (digests.read)
+        return true;
+    if (!journal.add(file.path, failure) || !copyIntoChannel(channel, file, withSha256, digests, failure))
+        return false;
+    ++summary.copied;
+    summary.bytesCopied += digests.size;
+    return true;
+}
+
+// Only what a manifest listed or a run of ours wrote is ours to remove,
+// and only a regular file: never a directory, never through a link.
+bool removeUnlisted(const ChannelDirectory& channel, const std::set<std::string>& removable,
+                    const std::set<std::string>& listedNow, PublishSummary& summary, std::string& failure)
+{
+    for (const std::string& path : removable) {
+        if (listedNow.count(path) != 0 || path == channelLockName || path == channelManifestName ||
+            path == channelReleaseName || channel.kindOf(path) != ChannelDirectory::Kind::regular)
+            continue;
+        if (!channel.removeFile(path, failure))
+            return false;
+        std::cout << "- " << shownText(path) << " removed" << std::endl;  // the server's manifest named it
+        ++summary.removed;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool publishChannel(const SourceTree& tree, const ChannelDirectory& channel, unsigned holdLockSeconds,
                     const ReleaseSigning* signing, PublishSummary& summary, std::vector<std::string>& warnings,
                     std::string& failure)
@@ -237,39 +163,15 @@ bool publishChannel(const SourceTree& tree, const ChannelDirectory& channel, uns
     std::set<std::string> listedNow;
     for (const SourceFile& file : tree.files) {
         FileDigests digests;
-        // Same size: compare contents (the bytes read are the ones listed); else it changed for sure.
-        const FileVersion source = versionOf(file.location);
-        unsigned long long publishedSize = 0;
-        if (channel.kindOf(file.path, &publishedSize) == ChannelDirectory::Kind::regular && source.known &&
-            publishedSize == source.size) {
-            digests = digestsOfFile(file.location, signing != nullptr);
-            if (!digests.read) {
-                failure = "cannot read " + file.location.string() + ": " + describeErrno();
-                return false;
-            }
-            if (digestsOfFile(channel, file.path, false).md5 != digests.md5)
-                digests.read = false;
-        }
-        if (!digests.read && (!journal.add(file.path, failure) ||
-                              !copyAtomically(channel, file, signing != nullptr, digests, summary, failure)))
+        if (!publishFile(channel, file, signing != nullptr, journal, digests, summary, failure))
             return false;
         manifest += manifestLine(digests.md5, file.path);
         signedEntries.push_back({digests.sha256, digests.size, file.path});
         listedNow.insert(file.path);
         ++summary.files;
     }
-
-    // Only what a manifest listed or a run of ours wrote is ours to remove,
-    // and only a regular file: never a directory, never through a link.
-    for (const std::string& path : removable) {
-        if (listedNow.count(path) != 0 || path == channelLockName || path == channelManifestName ||
-            path == channelReleaseName || channel.kindOf(path) != ChannelDirectory::Kind::regular)
-            continue;
-        if (!channel.removeFile(path, failure))
-            return false;
-        std::cout << "- " << shownText(path) << " removed" << std::endl;  // the server's manifest named it
-        ++summary.removed;
-    }
+    if (!removeUnlisted(channel, removable, listedNow, summary, failure))
+        return false;
 
     if (!writeAtomically(channel, channelManifestName, manifest, failure))
         return false;

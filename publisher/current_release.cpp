@@ -1,10 +1,10 @@
 #include "publisher/current_release.h"
 
 #include "channel/channel_names.h"
+#include "channel/manifest.h"
 #include "channel/manifest_path.h"
 #include "channel/sha256.h"
-#include "index/file_index.h"
-#include "publisher/channel_files.h"
+#include "publisher/file_copy.h"
 #include "publisher/shown_text.h"
 
 #include <sys/stat.h>
@@ -54,17 +54,17 @@ bool channelMatchesRelease(const ChannelDirectory& channel, const Release& relea
         mismatch = channel.shown(channelManifestName) + " is not the one the release signed";
         return false;
     }
-    const FileIndex index(manifest);
+    const Manifest listed = parseManifest(manifest);
     std::set<std::string> covered;
     for (const ReleaseEntry& entry : release.files)
         covered.insert(entry.path);
-    if (covered.size() != release.files.size() || covered.size() != index.remoteDigests.size()) {
+    if (covered.size() != release.files.size() || covered.size() != listed.digests.size()) {
         mismatch = "the release and " + std::string(channelManifestName) + " do not list the same files";
         return false;
     }
     for (const ReleaseEntry& entry : release.files) {
-        const auto listed = index.remoteDigests.find(entry.path);
-        if (!isSafeManifestPath(entry.path) || listed == index.remoteDigests.end()) {
+        const auto listedDigest = listed.digests.find(entry.path);
+        if (!isSafeManifestPath(entry.path) || listedDigest == listed.digests.end()) {
             mismatch = "the release lists " + shownText(entry.path) + ", which " + channelManifestName + " does not";
             return false;
         }
@@ -75,7 +75,7 @@ bool channelMatchesRelease(const ChannelDirectory& channel, const Release& relea
         const bool sized = opened && static_cast<unsigned long long>(facts.st_size) == entry.size;
         const FileDigests digests = sized ? digestsOfDescriptor(file.get(), true) : FileDigests();
         if (!digests.read || digests.size != entry.size || digests.sha256 != entry.sha256 ||
-            digests.md5 != listed->second) {
+            digests.md5 != listedDigest->second) {
             mismatch = channel.shown(entry.path) + (opened && (!sized || digests.read)
                                                         ? ": not the file the release signed"
                                                         : ": cannot be read");

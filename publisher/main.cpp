@@ -39,6 +39,54 @@ int refuse(const std::string& reason, const std::string& channel)
     return refused;
 }
 
+// Reads the release tree and says what it holds that the launcher could not use.
+bool readCheckedTree(const Options& options, const std::string& channel, SourceTree& tree)
+{
+    const std::string& source = options.operands.front();
+    tree = readSourceTree(source, options.signing.secretKeyFile);
+    for (const std::string& warning : tree.warnings)
+        std::cerr << "orn-publish: warning: " << warning << std::endl;
+    if (tree.problems.empty())
+        return true;
+    for (const std::string& problem : tree.problems)
+        std::cerr << "orn-publish: " << problem << std::endl;
+    std::cerr << "orn-publish: " << source << " refused; nothing in " << channel << " was touched" << std::endl;
+    return false;
+}
+
+// Publishes into a channel held exclusively whose lock is up, and tells how it went.
+int publishTree(const SourceTree& tree, const ChannelDirectory& directory, const Options& options,
+                ReleaseSigning* signing, const std::string& expiryWarningText,
+                std::chrono::steady_clock::time_point start)
+{
+    PublishSummary summary;
+    std::vector<std::string> warnings;
+    std::string failure;
+    // The record before any file changes: a run that fails after it skips a serial, never reuses one.
+    const bool published =
+        (signing == nullptr || saveSerialRecord(directory.path(), signing->record, failure)) &&
+        publishChannel(tree, directory, options.holdLockSeconds, signing, summary, warnings, failure);
+    if (!expiryWarningText.empty())
+        warnings.push_back(expiryWarningText);
+    for (const std::string& warning : warnings)
+        std::cerr << "orn-publish: warning: " << warning << std::endl;
+    if (!published) {
+        std::cerr << "orn-publish: " << failure << std::endl
+                  << "orn-publish: the lock stays up, so launchers wait instead of fetching a half-published "
+                     "channel; run the same command again to finish the job"
+                  << std::endl;
+        return 1;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cout << "Published " << summary.files << " files: " << summary.copied << " copied, " << summary.removed
+              << " removed, " << summary.bytesCopied << " bytes copied, " << std::fixed << std::setprecision(2)
+              << seconds << " s";
+    if (signing != nullptr)
+        std::cout << "; release serial " << signing->serial << " signed with key " << signing->key.publicPart.id;
+    std::cout << std::endl;
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -57,19 +105,8 @@ int main(int argc, char** argv)
     const auto start = std::chrono::steady_clock::now();
 
     SourceTree tree;
-    if (!resign) {
-        const std::string& source = options.operands.front();
-        tree = readSourceTree(source, options.signing.secretKeyFile);
-        for (const std::string& warning : tree.warnings)
-            std::cerr << "orn-publish: warning: " << warning << std::endl;
-        if (!tree.problems.empty()) {
-            for (const std::string& problem : tree.problems)
-                std::cerr << "orn-publish: " << problem << std::endl;
-            std::cerr << "orn-publish: " << source << " refused; nothing in " << channel << " was touched"
-                      << std::endl;
-            return refused;
-        }
-    }
+    if (!resign && !readCheckedTree(options, channel, tree))
+        return refused;
 
     std::string failure;
     if (!resign && !makeChannelDirectory(channel, failure))
@@ -108,29 +145,5 @@ int main(int argc, char** argv)
     }
     if (!raiseLock(directory, failure))
         return refuse(failure, channel);
-    PublishSummary summary;
-    std::vector<std::string> warnings;
-    // The record before any file changes: a run that fails after it skips a serial, never reuses one.
-    const bool published =
-        (!signs || saveSerialRecord(directory.path(), signing.record, failure)) &&
-        publishChannel(tree, directory, options.holdLockSeconds, signs ? &signing : nullptr, summary, warnings, failure);
-    if (!expiryWarningText.empty())
-        warnings.push_back(expiryWarningText);
-    for (const std::string& warning : warnings)
-        std::cerr << "orn-publish: warning: " << warning << std::endl;
-    if (!published) {
-        std::cerr << "orn-publish: " << failure << std::endl
-                  << "orn-publish: the lock stays up, so launchers wait instead of fetching a half-published "
-                     "channel; run the same command again to finish the job"
-                  << std::endl;
-        return 1;
-    }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::cout << "Published " << summary.files << " files: " << summary.copied << " copied, " << summary.removed
-              << " removed, " << summary.bytesCopied << " bytes copied, " << std::fixed << std::setprecision(2)
-              << seconds << " s";
-    if (signs)
-        std::cout << "; release serial " << signing.serial << " signed with key " << signing.key.publicPart.id;
-    std::cout << std::endl;
-    return 0;
+    return publishTree(tree, directory, options, signs ? &signing : nullptr, expiryWarningText, start);
 }

@@ -1,0 +1,60 @@
+#include "channel/file_digests.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+// Md5::update counts in 32 bits: longer runs go in whole-block pieces.
+const std::size_t largestMd5Piece = 0x80000000u;
+const std::size_t streamPieceBytes = 1u << 20;
+
+}  // namespace
+
+void StreamingDigests::add(const char* data, std::size_t size)
+{
+    if (withSha256_)
+        sha256_.update(data, size);
+    bytes_ += size;
+    while (size > 0) {
+        const std::size_t piece = size < largestMd5Piece ? size : largestMd5Piece;
+        md5_.update(data, static_cast<std::uint32_t>(piece));
+        data += piece;
+        size -= piece;
+    }
+}
+
+void StreamingDigests::finish()
+{
+    if (finished_)
+        return;
+    finished_ = true;
+    md5Hex_ = md5_.finalize().hexDigest();
+    if (withSha256_)
+        sha256Hex_ = sha256_.hexDigest();
+}
+
+std::string StreamingDigests::md5Hex()
+{
+    finish();
+    return md5Hex_;
+}
+
+std::string StreamingDigests::sha256Hex()
+{
+    finish();
+    return sha256Hex_;
+}
+
+bool addFromStream(StreamingDigests& digests, std::istream& in, unsigned long long limit)
+{
+    std::vector<char> piece(streamPieceBytes);
+    unsigned long long left = limit;
+    while (in && left > 0) {
+        in.read(piece.data(), static_cast<std::streamsize>(left < piece.size() ? left : piece.size()));
+        const auto count = static_cast<std::size_t>(in.gcount());
+        digests.add(piece.data(), count);
+        left -= count;
+    }
+    return left == 0 || (limit == toStreamEnd && in.eof() && !in.bad());
+}

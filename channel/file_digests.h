@@ -1,0 +1,44 @@
+#pragma once
+
+#include "channel/sha256.h"
+#include "digest/md5.h"
+
+#include <cstddef>
+#include <istream>
+#include <limits>
+#include <string>
+
+// The digests of one run of bytes fed piece by piece: the MD5 that the
+// manifest lists, always; the SHA-256 that a signed release lists, when
+// asked for (it costs more than the copy itself); and the byte count.
+class StreamingDigests {
+public:
+    explicit StreamingDigests(bool withSha256 = false) : withSha256_(withSha256) {}
+
+    // Any size, 4 GiB and beyond included.
+    void add(const char* data, std::size_t size);
+    unsigned long long bytes() const { return bytes_; }
+
+    // Lowercase hex of the bytes added so far; nothing may be added after
+    // the first of these. sha256Hex() is empty when it was not asked for.
+    std::string md5Hex();
+    std::string sha256Hex();
+
+private:
+    void finish();
+
+    bool withSha256_;
+    unsigned long long bytes_ = 0;
+    bool finished_ = false;
+    Md5 md5_;
+    Sha256 sha256_;
+    std::string md5Hex_;
+    std::string sha256Hex_;
+};
+
+inline constexpr unsigned long long toStreamEnd = std::numeric_limits<unsigned long long>::max();
+
+// Feeds `digests` from `in` through one fixed buffer, so memory stays flat,
+// until `limit` bytes or the stream's end. True when it fed `limit` bytes,
+// or, with no limit, reached the end without a read error.
+bool addFromStream(StreamingDigests& digests, std::istream& in, unsigned long long limit = toStreamEnd);

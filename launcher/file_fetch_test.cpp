@@ -1,0 +1,132 @@
+// The file fetch driven through a scripted transport: which pieces it asks
+// for, which answers it takes, and what it leaves in the game directory.
+#include "launcher/download.h"
+#include "launcher/file_fetch.h"
+#include "digest/md5.h"
+#include "channel/sha256.h"
+#include "tests/support/game_directory.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace {
+
+const std::string content = "0123456789abcdefghij";  // 20 bytes: pieces 0-7, 8-15, 16-19
+const unsigned long long pieceBytes = 8;
+
+struct Answer {
+    int status = 200;
+    std::string contentRange;
+    std::string body;
+    std::string etag;
+    bool complete = true;  // false: the connection drops after the body given
+};
+
+Answer piece(unsigned long long first, unsigned long long last, const std::string& of = content)
+{
+    return {206, "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(of.size()),
+            of.substr(first, last - first + 1), "\"v1\""};
+}
+
+Answer status(int code, const std::string& contentRange = "", const std::string& body = "")
+{
+    return {code, contentRange, body, "", true};
+}
+
+// Answers in turn (the last one repeats), a few bytes at a time, and notes what was asked.
+class ScriptedTransport : public PieceTransport {
+public:
+    explicit ScriptedTransport(std::vector<Answer> answers) : answers_(std::move(answers)) {}
+
+    AnswerEnd ask(const std::string&, unsigned long long first, unsigned long long last,
+                  const HeaderFields& conditions, AnswerSink& sink) override
+    {
+        asked.push_back(std::to_string(first) + "-" + std::to_string(last) +
+                        (conditions.empty() ? "" : " " + conditions[0].first + ": " + conditions[0].second));
+        if (answers_.empty())
+            return AnswerEnd::failed;
+        const Answer answer = answers_.size() > 1 ? answers_[next_] : answers_.back();
+        next_ = std::min(next_ + 1, answers_.size() - 1);
+        AnswerHead head;
+        head.status = answer.status;
+        head.contentRange = answer.contentRange;
+        head.contentLength = std::to_string(answer.body.size());
+        head.etag = answer.etag;
+        if (!sink.takeHead(head))
+            return AnswerEnd::stopped;
+        for (std::size_t at = 0; at < answer.body.size(); at += 3) {
+            if (!sink.takeBody(answer.body.data() + at, std::min<std::size_t>(3, answer.body.size() - at)))
+                return AnswerEnd::stopped;
+        }
+        return answer.complete ? AnswerEnd::complete : AnswerEnd::failed;
+    }
+
+    std::vector<std::string> asked;
+
+private:
+    std::vector<Answer> answers_;
+    std::size_t next_ = 0;
+};
+
+using FileFetchThroughScriptedTransport = InGameDirectory;
+
+TEST_F(FileFetchThroughScriptedTransport, TakesOnlyWhatIsWholeAndAsked)
+{
+    const std::string digest = md5Hex(content);
+    const ReleaseEntry signedRight{sha256Hex(content), 20, "data.pak"};
+    const ReleaseEntry signedShorter{sha256Hex(content.substr(0, 12)), 12, "data.pak"};
+    const std::string record = "orn-resume 1\ndata.pak\n" + digest + "\n20\nETag\n\"v1\"\n";
+    Answer cut = piece(8, 15);
+    cut.body.resize(3), cut.complete = false;
+    const Answer overlong = status(200, "", content + "more than signed");
+    struct Case {
+        const char* name;
+        const ReleaseEntry* signedEntry;
+        std::string partial;  // left by an earlier start, with its record
+        std::vector<Answer> answers;
+        bool downloaded;
+        std::vector<std::string> asked;
+        std::string partialLeft;  // "" when no partial file is left
+    };
+    const Case cases[] = {
+        {"pieces in order", nullptr, "", {piece(0, 7), piece(8, 15), piece(16, 19)}, true, {"0-7", "8-15", "16-23"}, ""},
+        {"a 200 to a range", nullptr, "", {status(200, "", content)}, true, {"0-7"}, ""},
+        {"a short body keeps the whole pieces", nullptr, "", {piece(0, 7), cut}, false, {"0-7", "8-15"},
+         content.substr(0, 8)},
+        {"less than asked is a break", nullptr, "", {piece(0, 7), piece(8, 8)}, false, {"0-7", "8-15"},
+         content.substr(0, 8)},
+        {"resumed after the whole pieces", nullptr, content.substr(0, 8) + "xyz", {piece(8, 15), piece(16, 19)}, true,
+         {"8-15 If-Match: \"v1\"", "16-23 If-Match: \"v1\""}, ""},
+        {"412: changed meanwhile, from zero", nullptr, content.substr(0, 8), {status(412), piece(0, 7), piece(8, 15),
+         piece(16, 19)}, true, {"8-15 If-Match: \"v1\"", "0-7", "8-15", "16-23"}, ""},
+        {"already whole: nothing asked", nullptr, content, {}, true, {}, ""},
+        {"416 for a file that is not empty", nullptr, "", {status(416, "bytes */20")}, false, {"0-7"}, ""},
+        {"another total in the second piece", nullptr, "", {piece(0, 7), piece(8, 15, content + "x")}, false,
+         {"0-7", "8-15"}, ""},
+        {"wrong bytes", nullptr, "", {status(200, "", std::string(20, 'x'))}, false, {"0-7"}, ""},
+        {"signed: pieces end at the signed size", &signedRight, "", {piece(0, 7), piece(8, 15), piece(16, 19)}, true,
+         {"0-7", "8-15", "16-19"}, ""},
+        {"signed: a 200 longer than signed", &signedRight, "", {overlong}, false, {"0-7"}, ""},
+        {"signed: another total", &signedShorter, "", {piece(0, 7)}, false, {"0-7"}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        write("data.pak", "earlier");
+        if (!c.partial.empty()) {
+            write("data.pak.orn-partial", c.partial);
+            write("data.pak.orn-resume", record);
+        }
+        ScriptedTransport transport(c.answers);
+        const bool downloaded =
+            downloadThrough(transport, {"/data.pak", "data.pak", digest, c.signedEntry, "data.pak"}, pieceBytes, nullptr);
+        EXPECT_EQ(downloaded, c.downloaded);
+        EXPECT_EQ(transport.asked, c.asked);
+        EXPECT_EQ(read("data.pak"), c.downloaded ? content : "earlier");
+        EXPECT_EQ(read("data.pak.orn-partial"), c.partialLeft.empty() ? "<missing>" : c.partialLeft);
+        EXPECT_EQ(std::filesystem::exists("data.pak.orn-resume"), !c.partialLeft.empty());
+        std::filesystem::remove("data.pak.orn-partial");
+        std::filesystem::remove("data.pak.orn-resume");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "channel/channel_names.h"
+#include "channel/own_files.h"
+
+#include <string>
+
+// The game directory as the launcher knows it: the top level and "libs/"
+// (the only folders it scans and writes), where a manifest path is written,
+// and the names of its own temporary files beside the game's.
+
+// The folders scanned, as path prefixes, in scan order.
+inline const std::string libraryFolder = std::string(libraryDirectoryName) + "/";
+inline const std::string scannedFolders[] = {libraryFolder, ""};
+
+// Starts PhysFS over the launcher's own directory (the folder behind a
+// "libs" link mounted as "libs") and makes it the current directory, so
+// that what is written, renamed and run is what is hashed.
+void openGameDirectory(const char* argv0);
+
+// Where a manifest path is written: its own name, or an own file's ".new"
+// copy; `ownBit` gets the own file's bit (0 for a game file).
+std::string localNameOf(const std::string& path, SelfFileFlags* ownBit = nullptr);

@@ -1,0 +1,193 @@
+#include "publisher/file_copy.h"
+
+#include "channel/file_digests.h"
+#include "publisher/channel_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::size_t pieceBytes = 1u << 20;
+const unsigned long long progressFrom = 64ULL << 20;  // files this large show their progress
+
+// Reads `fd` to its end through one buffer, handing each piece to `take`;
+// false on a read error (errno says which) or when `take` refuses a piece.
+template <typename Take>
+bool readPieces(int fd, Take take)
+{
+    std::vector<char> piece(pieceBytes);
+    for (;;) {
+        const ssize_t count = ::read(fd, piece.data(), piece.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return count == 0;
+        if (!take(piece.data(), static_cast<std::size_t>(count)))
+            return false;
+    }
+}
+
+FileDigests finished(StreamingDigests& streaming)
+{
+    FileDigests digests;
+    digests.read = true;
+    digests.md5 = streaming.md5Hex();
+    digests.sha256 = streaming.sha256Hex();
+    digests.size = streaming.bytes();
+    return digests;
+}
+
+// What tells a source file's version apart, read before and after it is copied.
+struct FileVersion {
+    bool known = false;
+    unsigned long long size = 0;
+    long long modifiedSeconds = 0;
+    long long modifiedNanoseconds = 0;
+
+    bool operator==(const FileVersion& other) const
+    {
+        return known && other.known && size == other.size && modifiedSeconds == other.modifiedSeconds &&
+               modifiedNanoseconds == other.modifiedNanoseconds;
+    }
+};
+
+FileVersion versionOf(const fs::path& file)
+{
+    struct stat facts {};
+    FileVersion version;
+    if (::stat(file.c_str(), &facts) != 0)
+        return version;
+    version.known = true;
+    version.size = static_cast<unsigned long long>(facts.st_size);
+    version.modifiedSeconds = facts.st_mtim.tv_sec;
+    version.modifiedNanoseconds = facts.st_mtim.tv_nsec;
+    return version;
+}
+
+// The tenths of a large copy, shown as they pass.
+class CopyProgress {
+public:
+    explicit CopyProgress(unsigned long long total) : total_(total), shownTenths_(total >= progressFrom ? 0 : 9) {}
+
+    void advance(unsigned long long copied)
+    {
+        while (shownTenths_ < 9 && copied * 10 >= total_ * static_cast<unsigned>(shownTenths_ + 1))
+            std::cout << " " << ++shownTenths_ * 10 << "%" << std::flush;
+    }
+
+private:
+    unsigned long long total_;
+    int shownTenths_;
+};
+
+// Copies `in` into `out`, hashing and counting what was written; errno says why when it fails.
+bool copyAndHash(int in, int out, unsigned long long expectedSize, StreamingDigests& streaming)
+{
+    CopyProgress progress(expectedSize);
+    return readPieces(in, [&](const char* data, std::size_t size) {
+        if (!writeAll(out, data, size))
+            return false;
+        streaming.add(data, size);
+        progress.advance(streaming.bytes());
+        return true;
+    });
+}
+
+}  // namespace
+
+FileDigests digestsOfDescriptor(int fd, bool withSha256)
+{
+    StreamingDigests streaming(withSha256);
+    const auto hash = [&streaming](const char* data, std::size_t size) {
+        streaming.add(data, size);
+        return true;
+    };
+    if (fd < 0 || !readPieces(fd, hash))
+        return FileDigests();
+    return finished(streaming);
+}
+
+FileDigests digestsOfFile(const fs::path& file, bool withSha256)
+{
+    const ScopedDescriptor in(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    return digestsOfDescriptor(in.get(), withSha256);
+}
+
+FileDigests digestsOfFile(const ChannelDirectory& channel, const std::string& path, bool withSha256)
+{
+    const ScopedDescriptor in(channel.openForReading(path));
+    return digestsOfDescriptor(in.get(), withSha256);
+}
+
+bool digestsIfAlreadyPublished(const ChannelDirectory& channel, const SourceFile& file, bool withSha256,
+                               FileDigests& digests, std::string& failure)
+{
+    // Same size: compare contents (the bytes read are the ones listed); else it changed for sure.
+    const FileVersion source = versionOf(file.location);
+    unsigned long long publishedSize = 0;
+    if (channel.kindOf(file.path, &publishedSize) != ChannelDirectory::Kind::regular || !source.known ||
+        publishedSize != source.size)
+        return true;
+    digests = digestsOfFile(file.location, withSha256);
+    if (!digests.read) {
+        failure = "cannot read " + file.location.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    if (digestsOfFile(channel, file.path, false).md5 != digests.md5)
+        digests.read = false;
+    return true;
+}
+
+bool copyIntoChannel(const ChannelDirectory& channel, const SourceFile& file, bool withSha256, FileDigests& digests,
+                     std::string& failure)
+{
+    const std::string::size_type slash = file.path.rfind('/');
+    if (slash != std::string::npos && !channel.makeDirectories(file.path.substr(0, slash), failure))
+        return false;
+    const std::string temporary = file.path + publisherTemporarySuffix;
+    const FileVersion before = versionOf(file.location);
+    const ScopedDescriptor in(::open(file.location.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) {
+        failure = "cannot copy " + file.path + ": cannot read " + file.location.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    const int out = channel.createFresh(temporary, failure);
+    if (out < 0)
+        return false;
+    std::cout << "* " << file.path << std::flush;
+    StreamingDigests streaming(withSha256);
+    const bool copied = copyAndHash(in.get(), out, before.size, streaming);
+    int cause = errno;
+    const bool closed = ::close(out) == 0;
+    if (copied && !closed)
+        cause = errno;
+    std::string ignored;
+    if (!copied || !closed) {
+        std::cout << " failed" << std::endl;
+        failure = "cannot copy " + file.path + " to " + channel.shown(temporary) + ": " + std::strerror(cause);
+        channel.removeFile(temporary, ignored);
+        return false;
+    }
+    if (!(versionOf(file.location) == before) || streaming.bytes() != before.size) {
+        std::cout << " failed" << std::endl;
+        failure = file.location.string() + " changed while it was copied (is something still writing it?)";
+        channel.removeFile(temporary, ignored);
+        return false;
+    }
+    if (!putInPlace(channel, temporary, file.path, failure)) {
+        std::cout << " failed" << std::endl;
+        return false;
+    }
+    std::cout << " copied" << std::endl;
+    digests = finished(streaming);
+    return true;
+}
