@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <exception>
+#include <vector>
 
 namespace {
 
@@ -94,7 +95,7 @@ public:
             return true;
         begin_ = end_ = 0;
         std::size_t count = 0;
-        const sf::Socket::Status status = socket_.receive(buffer_, sizeof buffer_, count);
+        const sf::Socket::Status status = socket_.receive(buffer_.data(), buffer_.size(), count);
         if (status != sf::Socket::Done) {
             brokenOff = status != sf::Socket::Disconnected;
             return false;
@@ -104,7 +105,7 @@ public:
     }
 
     std::size_t available() const { return end_ - begin_; }
-    const char* data() const { return buffer_ + begin_; }
+    const char* data() const { return buffer_.data() + begin_; }
     void consume(std::size_t count) { begin_ += count; }
 
     // Reads up to and including "\r\n"; false when none comes within `limit` bytes.
@@ -126,7 +127,8 @@ public:
 
 private:
     sf::TcpSocket socket_;
-    char buffer_[64 * 1024];
+    // Large enough that a fast transfer costs few system calls (each one dearer under Wine).
+    std::vector<char> buffer_ = std::vector<char>(256 * 1024);
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
 };
