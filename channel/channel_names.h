@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 // What a channel directory on the update server holds, as the launcher asks
 // for it and the publisher writes it.
 inline constexpr const char* channelBasePath = "/~qel/ORN/windows/";
@@ -25,3 +27,9 @@ inline constexpr const char* launcherResumeSuffix = ".orn-resume";
 // place. No published name contains it (the source check refuses them), so
 // a temporary file never collides with a published one.
 inline constexpr const char* publisherTemporarySuffix = ".orn-publish";
+
+// Whether a name ends in one of the suffixes above.
+inline bool hasSuffix(std::string_view name, std::string_view suffix)
+{
+    return name.size() >= suffix.size() && name.substr(name.size() - suffix.size()) == suffix;
+}

@@ -6,16 +6,6 @@
 
 #include <cstring>
 
-
-namespace {
-
-bool endsWith(const std::string& text, const std::string& suffix)
-{
-    return text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-}  // namespace
-
 void removeStalePartials(const std::unordered_map<std::string, std::string>& manifestDigests)
 {
     for (const std::string& prefix : scannedFolders) {
@@ -25,12 +15,12 @@ void removeStalePartials(const std::unordered_map<std::string, std::string>& man
         for (char** name = names; *name != nullptr; ++name) {
             const std::string entry = prefix + *name;
             std::string localName;
-            if (endsWith(entry, launcherPartialSuffix))
+            if (hasSuffix(entry, launcherPartialSuffix))
                 localName = entry.substr(0, entry.size() - std::strlen(launcherPartialSuffix));
-            else if (endsWith(entry, launcherResumeSuffix))
+            else if (hasSuffix(entry, launcherResumeSuffix))
                 localName = entry.substr(0, entry.size() - std::strlen(launcherResumeSuffix));
-            else
-                continue;
+            if (localName.empty())
+                continue;  // not a partial download's name
             ResumeRecord record;
             const bool current = readResumeRecord(localName, record) && localNameOf(record.path) == localName &&
                                  manifestDigests.count(record.path) != 0 &&

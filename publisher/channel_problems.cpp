@@ -11,11 +11,6 @@
 
 namespace {
 
-bool endsWith(const std::string& text, const std::string& suffix)
-{
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 // Why what stands at `path` is refused; empty when it is not.
 std::string problemWith(const std::string& path, const struct stat& facts)
 {
@@ -25,7 +20,7 @@ std::string problemWith(const std::string& path, const struct stat& facts)
     if (!S_ISREG(facts.st_mode) && !S_ISDIR(facts.st_mode))
         return "a FIFO, socket or device file inside the channel; orn-publish never opens one (remove it)";
     const bool read = path == channelManifestName || path == channelReleaseName || path == publisherJournalName;
-    const bool written = read || path == channelLockName || endsWith(path, publisherTemporarySuffix);
+    const bool written = read || path == channelLockName || hasSuffix(path, publisherTemporarySuffix);
     if (written && !S_ISREG(facts.st_mode))
         return "not a regular file, under a name that orn-publish writes (remove it)";
     if (read && facts.st_nlink != 1)

@@ -22,18 +22,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool endsWith(const std::string& text, const std::string& suffix)
-{
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 // Names the launcher handles as its own in the game directory (Windows,
 // where letter case does not tell files apart): a game file under one
 // would be removed, renamed or written over by the launcher itself.
 std::string launcherNameProblem(const std::string& path)
 {
     const std::string folded = foldedCase(path);
-    if (endsWith(folded, launcherPartialSuffix) || endsWith(folded, launcherResumeSuffix))
+    if (hasSuffix(folded, launcherPartialSuffix) || hasSuffix(folded, launcherResumeSuffix))
         return "a name that the launcher keeps for its unfinished downloads (" + std::string(launcherPartialSuffix) +
                ", " + launcherResumeSuffix + "), which it removes";
     if (folded == foldedCase(launcherDigestCacheName) || folded == foldedCase(launcherAcceptedSerialsName))
