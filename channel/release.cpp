@@ -3,6 +3,7 @@
 #include <sodium.h>
 
 #include <cstdio>
+#include <set>
 
 namespace {
 
@@ -67,6 +68,42 @@ bool field(const std::string& line, const std::string& keyword, std::string& res
     return true;
 }
 
+// "file SHA256HEX SIZE PATH"
+bool parseFileLine(const std::string& rest, ReleaseEntry& entry)
+{
+    if (rest.size() < 67 || rest[64] != ' ')
+        return false;
+    entry.sha256 = rest.substr(0, 64);
+    const std::string::size_type sizeEnd = rest.find(' ', 65);
+    if (!isLowerHex(entry.sha256, 64) || sizeEnd == std::string::npos ||
+        !parseNumber(rest.substr(65, sizeEnd - 65), entry.size))
+        return false;
+    entry.path = rest.substr(sizeEnd + 1);
+    return !entry.path.empty();
+}
+
+// "orn-release 1", or a later minor format "orn-release 1.N": what a launcher
+// does not know in it, it may ignore. Another major format it may not.
+bool isFormatLine(const std::string& line)
+{
+    if (line == formatLine)
+        return true;
+    const std::string minorPrefix = std::string(formatLine) + ".";
+    unsigned long long minor = 0;
+    return line.compare(0, minorPrefix.size(), minorPrefix) == 0 && parseNumber(line.substr(minorPrefix.size()), minor);
+}
+
+bool isKeyword(const std::string& keyword)
+{
+    if (keyword.empty())
+        return false;
+    for (const char c : keyword) {
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string utcTimeText(long long secondsSinceEpoch)
@@ -127,47 +164,48 @@ std::string releaseBody(const Release& release)
 bool parseReleaseBody(const std::string& body, Release& release)
 {
     release = Release();
-    std::vector<std::string> lines;
-    std::string::size_type start = 0;
+    std::string::size_type start = body.find('\n');
+    if (start == std::string::npos || !isFormatLine(body.substr(0, start)))
+        return false;
+    ++start;
+    std::set<std::string> seen;  // the keywords that a release states once
+    std::set<std::string> paths;
     while (start < body.size()) {
         const std::string::size_type end = body.find('\n', start);
         if (end == std::string::npos)
             return false;  // every line ends with a line feed
-        lines.push_back(body.substr(start, end - start));
+        const std::string line = body.substr(start, end - start);
         start = end + 1;
+        const std::string::size_type blank = line.find(' ');
+        const std::string keyword = line.substr(0, blank);
+        const std::string rest = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+        if (!isKeyword(keyword))
+            return false;
+        if (keyword == "file") {
+            ReleaseEntry entry;
+            if (!parseFileLine(rest, entry) || !paths.insert(entry.path).second)
+                return false;
+            release.files.push_back(entry);
+            continue;
+        }
+        const bool known = keyword == "channel" || keyword == "serial" || keyword == "expires" ||
+                           keyword == "md5sums-sha256";
+        if (!known)
+            continue;  // a later kind of line: signed, so only the key holder wrote it
+        if (!seen.insert(keyword).second)
+            return false;
+        if (keyword == "channel")
+            release.channel = rest;
+        else if (keyword == "serial" && !parseNumber(rest, release.serial))
+            return false;
+        else if (keyword == "expires" && !parseUtcTime(rest, release.expiresAt))
+            return false;
+        else if (keyword == "md5sums-sha256")
+            release.manifestSha256 = rest;
+        release.expires = release.expires || keyword == "expires";
     }
-    std::size_t at = 0;
-    const auto next = [&lines, &at]() -> const std::string& {
-        static const std::string none;
-        return at < lines.size() ? lines[at++] : none;
-    };
-    std::string rest;
-    if (next() != formatLine || !field(next(), "channel", release.channel) || release.channel.empty() ||
-        !field(next(), "serial", rest) || !parseNumber(rest, release.serial))
-        return false;
-    if (at < lines.size() && field(lines[at], "expires", rest)) {
-        ++at;
-        if (!parseUtcTime(rest, release.expiresAt))
-            return false;
-        release.expires = true;
-    }
-    if (!field(next(), "md5sums-sha256", release.manifestSha256) || !isLowerHex(release.manifestSha256, 64))
-        return false;
-    while (at < lines.size()) {
-        ReleaseEntry entry;
-        if (!field(next(), "file", rest) || rest.size() < 67 || rest[64] != ' ')
-            return false;
-        entry.sha256 = rest.substr(0, 64);
-        const std::string::size_type sizeEnd = rest.find(' ', 65);
-        if (!isLowerHex(entry.sha256, 64) || sizeEnd == std::string::npos ||
-            !parseNumber(rest.substr(65, sizeEnd - 65), entry.size))
-            return false;
-        entry.path = rest.substr(sizeEnd + 1);
-        if (entry.path.empty())
-            return false;
-        release.files.push_back(entry);
-    }
-    return true;
+    return seen.count("channel") == 1 && !release.channel.empty() && seen.count("serial") == 1 &&
+           isLowerHex(release.manifestSha256, 64);
 }
 
 std::string signRelease(const std::string& body, const SecretKey& key)

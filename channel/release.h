@@ -11,8 +11,16 @@
 //   serial N                       (only ever grows)
 //   expires YYYY-MM-DDTHH:MM:SSZ   (optional)
 //   md5sums-sha256 HEX
-//   file SHA256HEX SIZE PATH       (one per manifest entry, in its order)
+//   file SHA256HEX SIZE PATH       (one per manifest entry, in its order; then
+//                                   one per chunk index, see chunk_index.h)
 //   signature KEYID BASE64         (Ed25519 over every byte before this line)
+// How the format grows: a reader takes "orn-release 1" and any minor
+// "orn-release 1.N", ignores a line whose keyword it does not know (it is
+// signed, so only the key holder wrote it), and refuses a known line given
+// twice, a file path given twice, and any other major format. Launchers
+// older than this rule refuse every unknown line, and they read file lines
+// whatever their path: what they too must accept goes into file lines under
+// names that no manifest lists.
 // The largest serial (and size) a release may state. Launchers in players'
 // hands read up to this; the publisher never signs above it.
 inline constexpr unsigned long long largestReleaseSerial = 1ULL << 62;
@@ -34,7 +42,7 @@ struct Release {
 
 // The text that is signed. Its parse gives back the same release.
 std::string releaseBody(const Release& release);
-// False for anything releaseBody cannot have written.
+// False for a release that this reader cannot trust (see above).
 bool parseReleaseBody(const std::string& body, Release& release);
 
 // The body followed by its signature line.

@@ -48,8 +48,20 @@ TEST(Release, BodyRoundTripsAndRefusesAnythingElse)
           replaced("channel latest", "channel "), replaced("2026-12-01T12:00:00Z", "2026-02-30T12:00:00Z"),
           replaced("2026-12-01T12:00:00Z", "2026-12-01 12:00:00Z"), replaced(hex, std::string(64, 'A')),
           replaced(" 4 data.pak", " 4"), replaced(" 4 data.pak", " 4x data.pak"),
-          replaced("file ", "files "), std::string("channel latest\n")})
+          std::string("channel latest\n"), replaced("orn-release 1", "orn-release 1.x"),
+          replaced("orn-release 1", "orn-release 10"), body + "serial 8\n", body + "expires 2027-01-01T00:00:00Z\n",
+          body + "file " + hex + " 4 data.pak\n", body + "Later-Kind x\n", body + "\n", replaced("channel ", "channel\n")})
         EXPECT_FALSE(parseReleaseBody(bad, *std::make_unique<Release>())) << bad;
+    // A later publisher may add kinds of lines and a minor format: signed, so taken, and ignored.
+    for (const std::string& later :
+         {body + "chunk-index-v2 " + hex + " 7 data.pak\n", replaced("orn-release 1", "orn-release 1.3"),
+          replaced("file ", "later-file ") + "file " + hex + " 4 data.pak\n"}) {
+        Release parsed;
+        ASSERT_TRUE(parseReleaseBody(later, parsed)) << later;
+        EXPECT_EQ(parsed.serial, 7u);
+        ASSERT_EQ(parsed.files.size(), 2u) << later;
+        EXPECT_EQ(parsed.files.back().path, later.find("later-file") != std::string::npos ? "data.pak" : "libs/a b.dll");
+    }
     // Launchers already in players' hands read serials up to 2^62: so do we, and no further.
     Release largest;
     ASSERT_TRUE(parseReleaseBody(replaced("serial 7", "serial 4611686018427387904"), largest));

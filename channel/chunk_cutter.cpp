@@ -1,0 +1,146 @@
+#include "channel/chunk_cutter.h"
+
+#include "channel/sha256.h"
+
+namespace {
+
+constexpr std::uint64_t splitMix(std::uint64_t& state)
+{
+    std::uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+}
+
+constexpr unsigned fewestMaskBits = 6;  // log2 of the smallest normal size, less two
+
+// After n equal bytes of value b the hash is G[b] * (2^n - 1); a table entry
+// for which that never has its top bits all zero keeps runs of one byte
+// (zeros, padding) from being cut anywhere but at the maximum.
+constexpr bool neverCutsARun(std::uint64_t entry)
+{
+    for (unsigned n = 1; n <= 64; ++n) {
+        const std::uint64_t run = n == 64 ? ~0ULL : (1ULL << n) - 1;
+        if ((entry * run) >> (64 - fewestMaskBits) == 0)
+            return false;
+    }
+    return true;
+}
+
+struct GearTable {
+    std::uint64_t entries[256] = {};
+};
+
+// Fixed for good: both sides must cut alike, so it is part of the index format.
+constexpr GearTable makeGearTable()
+{
+    GearTable table;
+    std::uint64_t state = 0x6f726e2d63686b31ULL;
+    for (auto& entry : table.entries) {
+        do
+            entry = splitMix(state);
+        while (!neverCutsARun(entry));
+    }
+    return table;
+}
+
+constexpr GearTable gear = makeGearTable();
+
+unsigned log2Of(std::uint32_t power)
+{
+    unsigned bits = 0;
+    while ((1u << bits) < power)
+        ++bits;
+    return bits;
+}
+
+// The top `bits` bits: the ones that depend on all of the last 64 bytes.
+std::uint64_t topBits(unsigned bits)
+{
+    return ~0ULL << (64 - bits);
+}
+
+}  // namespace
+
+bool chunkParametersSupported(const ChunkParameters& p)
+{
+    const bool powerOfTwo = p.normalBytes != 0 && (p.normalBytes & (p.normalBytes - 1)) == 0;
+    return powerOfTwo && p.normalBytes >= 256 && p.normalBytes <= (4u << 20) && p.minBytes >= 64 &&
+           p.minBytes <= p.normalBytes && p.normalBytes <= p.maxBytes && p.minBytes < p.maxBytes && p.maxBytes / 4 <= p.normalBytes;
+}
+
+ChunkHash chunkHashOf(const unsigned char* data, std::size_t size)
+{
+    prepareSodium();
+    ChunkHash hash;
+    crypto_generichash(hash.data(), hash.size(), data, size, nullptr, 0);
+    return hash;
+}
+
+// Normalised chunking: a mask two bits stricter than the normal size before
+// it and two bits looser after, so that sizes gather around it.
+ChunkCutter::ChunkCutter(const ChunkParameters& parameters)
+    : parameters_(parameters), strictMask_(topBits(log2Of(parameters.normalBytes) + 2)),
+      looseMask_(topBits(log2Of(parameters.normalBytes) - 2))
+{
+    prepareSodium();
+    crypto_generichash_init(&hashState_, nullptr, 0, chunkHashBytes);
+}
+
+std::size_t ChunkCutter::untilCut(const unsigned char* data, std::size_t size, bool& cut)
+{
+    cut = false;
+    std::size_t at = 0;
+    // The first minBytes of a chunk are never looked at: no cut can fall there.
+    if (length_ < parameters_.minBytes) {
+        const std::size_t skipped = std::min<std::size_t>(size, parameters_.minBytes - length_);
+        at = skipped;
+        length_ += static_cast<std::uint32_t>(skipped);
+        gear_ = 0;
+    }
+    std::uint64_t hash = gear_;
+    std::uint32_t length = length_;
+    for (; at < size; ++at) {
+        hash = (hash << 1) + gear.entries[data[at]];
+        ++length;
+        const std::uint64_t mask = length <= parameters_.normalBytes ? strictMask_ : looseMask_;
+        if ((hash & mask) == 0 || length == parameters_.maxBytes) {
+            cut = true;
+            ++at;
+            break;
+        }
+    }
+    gear_ = hash;
+    length_ = length;
+    return at;
+}
+
+void ChunkCutter::add(const unsigned char* data, std::size_t size, std::vector<Chunk>& done)
+{
+    while (size > 0) {
+        bool cut = false;
+        const std::size_t taken = untilCut(data, size, cut);
+        crypto_generichash_update(&hashState_, data, taken);
+        data += taken;
+        size -= taken;
+        if (cut)
+            endChunk(done);
+    }
+}
+
+void ChunkCutter::finish(std::vector<Chunk>& done)
+{
+    if (length_ > 0)
+        endChunk(done);
+}
+
+void ChunkCutter::endChunk(std::vector<Chunk>& done)
+{
+    Chunk chunk;
+    chunk.length = length_;
+    crypto_generichash_final(&hashState_, chunk.hash.data(), chunk.hash.size());
+    done.push_back(chunk);
+    crypto_generichash_init(&hashState_, nullptr, 0, chunkHashBytes);
+    length_ = 0;
+    gear_ = 0;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <sodium.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Content-defined chunks: a cut falls where the bytes just before it say
+// so (a gear rolling hash over the last 64 bytes), not at fixed offsets,
+// so that bytes inserted into a file move only the chunks around them.
+// Both sides must cut with the same parameters: the publisher writes them
+// into the chunk index, and the launcher cuts its old copy with them.
+struct ChunkParameters {
+    std::uint32_t minBytes = 0;     // no cut before this many bytes, except at the end of the file
+    std::uint32_t normalBytes = 0;  // the size chunks gather around: a power of two
+    std::uint32_t maxBytes = 0;     // always a cut here
+
+    bool operator==(const ChunkParameters& other) const
+    {
+        return minBytes == other.minBytes && normalBytes == other.normalBytes && maxBytes == other.maxBytes;
+    }
+};
+
+// What the publisher writes: 16 KiB, 64 KiB on average, 256 KiB at most.
+inline constexpr ChunkParameters standardChunkParameters{16u << 10, 64u << 10, 256u << 10};
+
+// What a cutter (and so a launcher reading an index) takes: a power-of-two
+// normal size from 256 bytes to 4 MiB, 64 <= min <= normal <= max <= 4 * normal, min < max.
+bool chunkParametersSupported(const ChunkParameters& parameters);
+
+inline constexpr std::size_t chunkHashBytes = 16;
+// A chunk's BLAKE2b digest, 128 bits: it only ever names a chunk of a file
+// whose whole SHA-256 is checked as well.
+using ChunkHash = std::array<unsigned char, chunkHashBytes>;
+ChunkHash chunkHashOf(const unsigned char* data, std::size_t size);
+
+struct Chunk {
+    std::uint32_t length = 0;
+    ChunkHash hash{};
+};
+
+// Cuts a run of bytes fed piece by piece, in any pieces, into the same chunks.
+class ChunkCutter {
+public:
+    explicit ChunkCutter(const ChunkParameters& parameters);
+
+    // Hashes `data` into the current chunk; appends each chunk that ends inside it.
+    void add(const unsigned char* data, std::size_t size, std::vector<Chunk>& done);
+    // Appends the last chunk, when bytes are left over.
+    void finish(std::vector<Chunk>& done);
+
+private:
+    // How many bytes of `data` belong to the current chunk, up to and including a cut.
+    std::size_t untilCut(const unsigned char* data, std::size_t size, bool& cut);
+    void endChunk(std::vector<Chunk>& done);
+
+    ChunkParameters parameters_;
+    std::uint64_t strictMask_;
+    std::uint64_t looseMask_;
+    std::uint64_t gear_ = 0;
+    std::uint32_t length_ = 0;
+    crypto_generichash_state hashState_;
+};

@@ -1,0 +1,100 @@
+#include "channel/chunk_index.h"
+
+#include <cstring>
+
+namespace {
+
+const char magic[] = "ORNCHUNK";
+const std::size_t magicBytes = 8;
+const std::uint32_t formatVersion = 1;
+const std::size_t headerBytes = magicBytes + 4 * 4 + 8 + 32 + 8;
+const std::size_t chunkBytes = 4 + chunkHashBytes;
+
+void putNumber(std::string& out, unsigned long long value, unsigned bytes)
+{
+    for (unsigned i = 0; i < bytes; ++i)
+        out += static_cast<char>((value >> (8 * i)) & 0xffu);
+}
+
+unsigned long long numberAt(const std::string& in, std::size_t at, unsigned bytes)
+{
+    unsigned long long value = 0;
+    for (unsigned i = 0; i < bytes; ++i)
+        value |= static_cast<unsigned long long>(static_cast<unsigned char>(in[at + i])) << (8 * i);
+    return value;
+}
+
+const char hexDigits[] = "0123456789abcdef";
+
+bool rawFromHex(const std::string& hex, std::string& raw)
+{
+    if (hex.size() != 64)
+        return false;
+    raw.clear();
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const char* high = std::strchr(hexDigits, hex[i]);
+        const char* low = std::strchr(hexDigits, hex[i + 1]);
+        if (hex[i] == '\0' || hex[i + 1] == '\0' || high == nullptr || low == nullptr)
+            return false;
+        raw += static_cast<char>((high - hexDigits) * 16 + (low - hexDigits));
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string chunkIndexBytes(const ChunkIndex& index)
+{
+    std::string out(magic, magicBytes);
+    putNumber(out, formatVersion, 4);
+    putNumber(out, index.parameters.minBytes, 4);
+    putNumber(out, index.parameters.normalBytes, 4);
+    putNumber(out, index.parameters.maxBytes, 4);
+    putNumber(out, index.fileSize, 8);
+    std::string raw;
+    if (!rawFromHex(index.fileSha256, raw))
+        raw.assign(32, '\0');
+    out += raw;
+    putNumber(out, index.chunks.size(), 8);
+    out.reserve(out.size() + index.chunks.size() * chunkBytes);
+    for (const Chunk& chunk : index.chunks) {
+        putNumber(out, chunk.length, 4);
+        out.append(reinterpret_cast<const char*>(chunk.hash.data()), chunk.hash.size());
+    }
+    return out;
+}
+
+bool parseChunkIndex(const std::string& bytes, ChunkIndex& index)
+{
+    index = ChunkIndex();
+    if (bytes.size() < headerBytes || bytes.size() > largestChunkIndexBytes ||
+        bytes.compare(0, magicBytes, magic, magicBytes) != 0 || numberAt(bytes, 8, 4) != formatVersion)
+        return false;
+    index.parameters.minBytes = static_cast<std::uint32_t>(numberAt(bytes, 12, 4));
+    index.parameters.normalBytes = static_cast<std::uint32_t>(numberAt(bytes, 16, 4));
+    index.parameters.maxBytes = static_cast<std::uint32_t>(numberAt(bytes, 20, 4));
+    index.fileSize = numberAt(bytes, 24, 8);
+    for (std::size_t at = 32; at < 64; ++at) {
+        const auto byte = static_cast<unsigned char>(bytes[at]);
+        index.fileSha256 += hexDigits[byte >> 4];
+        index.fileSha256 += hexDigits[byte & 15u];
+    }
+    const unsigned long long count = numberAt(bytes, 64, 8);
+    if (!chunkParametersSupported(index.parameters) || count != (bytes.size() - headerBytes) / chunkBytes ||
+        (bytes.size() - headerBytes) % chunkBytes != 0)
+        return false;
+    index.chunks.resize(static_cast<std::size_t>(count));
+    unsigned long long total = 0;
+    std::size_t at = headerBytes;
+    for (std::size_t i = 0; i < index.chunks.size(); ++i, at += chunkBytes) {
+        Chunk& chunk = index.chunks[i];
+        chunk.length = static_cast<std::uint32_t>(numberAt(bytes, at, 4));
+        std::memcpy(chunk.hash.data(), bytes.data() + at + 4, chunkHashBytes);
+        const bool last = i + 1 == index.chunks.size();
+        if (chunk.length == 0 || chunk.length > index.parameters.maxBytes ||
+            (!last && chunk.length < index.parameters.minBytes))
+            return false;
+        total += chunk.length;
+    }
+    return total == index.fileSize;
+}
