@@ -65,7 +65,7 @@ std::uint64_t topBits(unsigned bits)
 bool chunkParametersSupported(const ChunkParameters& p)
 {
     const bool powerOfTwo = p.normalBytes != 0 && (p.normalBytes & (p.normalBytes - 1)) == 0;
-    return powerOfTwo && p.normalBytes >= 256 && p.normalBytes <= (4u << 20) && p.minBytes >= 64 &&
+    return powerOfTwo && p.normalBytes >= 256 && p.normalBytes <= (256u << 10) && p.maxBytes <= (1u << 20) && p.minBytes >= 64 &&
            p.minBytes <= p.normalBytes && p.normalBytes <= p.maxBytes && p.minBytes < p.maxBytes && p.maxBytes / 4 <= p.normalBytes;
 }
 

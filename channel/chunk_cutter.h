@@ -27,7 +27,8 @@ struct ChunkParameters {
 inline constexpr ChunkParameters standardChunkParameters{16u << 10, 64u << 10, 256u << 10};
 
 // What a cutter (and so a launcher reading an index) takes: a power-of-two
-// normal size from 256 bytes to 4 MiB, 64 <= min <= normal <= max <= 4 * normal, min < max.
+// normal size from 256 bytes to 256 KiB, 64 <= min <= normal <= max <= 4 * normal,
+// min < max, and chunks of at most 1 MiB (the launcher holds one whole).
 bool chunkParametersSupported(const ChunkParameters& parameters);
 
 inline constexpr std::size_t chunkHashBytes = 16;

@@ -111,7 +111,7 @@ TEST(ChunkIndex, RoundTripsAndRefusesWhatItCannotHaveWritten)
         return copy;
     };
     ChunkIndex wider = index;
-    wider.parameters.maxBytes = 4096 * 1024;
+    wider.parameters.maxBytes = 2 << 20;
     ChunkIndex shortChunk = index;
     shortChunk.chunks.insert(shortChunk.chunks.begin(), Chunk{100, {}});
     shortChunk.fileSize += 100;

@@ -7,11 +7,16 @@
 
 bool downloadFile(const ServerAddress& server, const std::string& uri, const std::string& path,
                   const std::string& expectedDigest, const ReleaseEntry* signedEntry, const std::string& localName,
-                  DownloadProgress* progress)
+                  const DeltaSource* delta, DownloadProgress* progress)
 {
     HttpPieceTransport transport(server);
-    return downloadThrough(transport, {uri, path, expectedDigest, signedEntry, localName}, downloadPieceBytes,
-                           progress);
+    const FetchedEntry entry{uri, path, expectedDigest, signedEntry, localName};
+    if (delta != nullptr) {
+        const DeltaResult result = downloadByDelta(transport, entry, *delta, downloadPieceBytes, progress);
+        if (result != DeltaResult::fallBack)
+            return result == DeltaResult::placed;
+    }
+    return downloadThrough(transport, entry, downloadPieceBytes, progress);
 }
 
 bool downloadThrough(PieceTransport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "channel/release.h"
+#include "launcher/delta_download.h"
 #include "launcher/download_progress.h"
 #include "launcher/http_get.h"
 #include "launcher/piece_transport.h"
@@ -16,10 +17,12 @@
 // requires the signed size and SHA-256. A transfer that breaks off keeps its
 // whole pieces for the next start to resume; anything untrustworthy is
 // discarded. On failure the file under `localName` stays as it was.
+// With `delta`, the file is first built from the chunks its old copy
+// holds; any trouble there falls back to the whole download in this call.
 // `progress`, when given, is shown.
 bool downloadFile(const ServerAddress& server, const std::string& uri, const std::string& path,
                   const std::string& expectedDigest, const ReleaseEntry* signedEntry, const std::string& localName,
-                  DownloadProgress* progress);
+                  const DeltaSource* delta, DownloadProgress* progress);
 
 struct FetchedEntry;
 // The same through any transport, in pieces of `pieceBytes`.

@@ -26,6 +26,16 @@ std::string megabytes(unsigned long long bytes)
     return text;
 }
 
+// "1,023.0 MB": a delta's figures span from a few kilobytes to gigabytes.
+std::string groupedMegabytes(unsigned long long bytes)
+{
+    const unsigned long long tenths = (bytes + 50000) / 100000;
+    std::string whole = std::to_string(tenths / 10);
+    for (std::size_t at = whole.size(); at > 3; at -= 3)
+        whole.insert(at - 3, ",");
+    return whole + "." + std::to_string(tenths % 10) + " MB";
+}
+
 }  // namespace
 
 DownloadProgress::DownloadProgress(std::string line) : line_(std::move(line)) {}
@@ -35,7 +45,15 @@ void DownloadProgress::start(unsigned long long from, bool resumed)
     startedAt_ = from;
     started_ = std::chrono::steady_clock::now();
     lastDrawn_ = started_ - redrawEvery;
-    resumedText_ = resumed ? " resumed at " + megabytes(from) + "," : "";
+    startText_ = resumed ? " resumed at " + megabytes(from) + "," : "";
+}
+
+void DownloadProgress::startDelta(unsigned long long from, unsigned long long total, unsigned long long reused,
+                                  unsigned long long fetching)
+{
+    start(from, false);
+    startText_ = " reused " + groupedMegabytes(reused) + ", fetching " + groupedMegabytes(fetching) + ",";
+    advance(from, total);  // shown at once: copying may take a while before the first request
 }
 
 void DownloadProgress::advance(unsigned long long done, unsigned long long total)
@@ -46,7 +64,7 @@ void DownloadProgress::advance(unsigned long long done, unsigned long long total
     lastDrawn_ = now;
     const double seconds = std::chrono::duration<double>(now - started_).count();
     char text[160];
-    std::snprintf(text, sizeof text, "%s %3u%% %s of %s, %.1f MB/s", resumedText_.c_str(),
+    std::snprintf(text, sizeof text, "%s %3u%% %s of %s, %.1f MB/s", startText_.c_str(),
                   static_cast<unsigned>(done * 100 / total), megabytes(done).c_str(), megabytes(total).c_str(),
                   seconds > 0 ? static_cast<double>(done - startedAt_) / 1e6 / seconds : 0.0);
     draw(line_ + text);

@@ -13,6 +13,9 @@ public:
     explicit DownloadProgress(std::string line);
 
     void start(unsigned long long from, bool resumed);
+    // A file built from the old copy: what is reused of it and what is fetched.
+    void startDelta(unsigned long long from, unsigned long long total, unsigned long long reused,
+                    unsigned long long fetching);
     void advance(unsigned long long done, unsigned long long total);
     void finish();
 
@@ -20,7 +23,7 @@ private:
     void draw(const std::string& text);
 
     std::string line_;
-    std::string resumedText_;
+    std::string startText_;  // how the download began, before its figures
     std::size_t drawnWidth_ = 0;
     unsigned long long startedAt_ = 0;
     std::chrono::steady_clock::time_point started_;

@@ -1,5 +1,6 @@
 #include "launcher/update_retrieval.h"
 
+#include "channel/chunk_index.h"
 #include "index/file_index.h"
 #include "launcher/accepted_serials.h"
 #include "launcher/build_constants.h"
@@ -37,14 +38,20 @@ bool downloadEntry(const UpdateChannel& channel, const FileIndex& index,
     if (!isSafeManifestPath(path))
         return false;
     const ReleaseEntry* signedEntry = nullptr;
+    std::unique_ptr<DeltaSource> delta;
     if (release != nullptr) {
         const auto found = signedEntries.find(path);
         if (found == signedEntries.end())
             return false;
         signedEntry = &found->second;
+        const auto chunkIndex = signedEntries.find(path + chunkIndexEntrySuffix);
+        if (chunkIndex != signedEntries.end())
+            delta = std::make_unique<DeltaSource>(DeltaSource{
+                channel.directory + chunkIndexDirectoryName + "/" + chunkIndex->second.sha256,
+                chunkIndex->second, path});
     }
     return downloadFile(channel.server, channel.directory + escapeUriPath(path), path, index.remoteDigests.at(path),
-                        signedEntry, localName, progress);
+                        signedEntry, localName, delta.get(), progress);
 }
 
 // Raised only once the whole update is in place: a failed run may be retried with the same release.

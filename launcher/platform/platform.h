@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <fstream>
 #include <string>
 
@@ -67,6 +68,37 @@ void openForWriting(std::ofstream& file, const std::string& name);
 // Opens a file for reading, binary; for appending, binary, at its end.
 void openForReading(std::ifstream& file, const std::string& name);
 void openForAppending(std::ofstream& file, const std::string& name);
+
+// A file read at any offset, past 4 GiB included, on every target: the
+// old copy of a file whose chunks a delta download reuses.
+class FileReader {
+public:
+    FileReader() = default;
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+    ~FileReader();
+
+    bool open(const std::string& name);
+    bool isOpen() const;
+    // Fills `size` bytes from `offset`; false when the file ends before, or on an error.
+    bool readAt(unsigned long long offset, char* buffer, std::size_t size)
+    {
+        while (size > 0) {
+            const long long count = readSomeAt(offset, buffer, size);
+            if (count <= 0)
+                return false;
+            offset += static_cast<unsigned long long>(count);
+            buffer += count;
+            size -= static_cast<std::size_t>(count);
+        }
+        return true;
+    }
+    // Up to `size` bytes from `offset`, fewer at the end; -1 on an error.
+    long long readSomeAt(unsigned long long offset, char* buffer, std::size_t size);
+
+private:
+    void* handle_ = nullptr;  // a HANDLE on Windows; the descriptor + 1 elsewhere
+};
 
 // Cuts a file to `size` bytes.
 bool truncateFile(const std::string& name, unsigned long long size);

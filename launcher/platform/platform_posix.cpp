@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
@@ -168,6 +169,34 @@ int runClient()
     if (WIFSIGNALED(status))
         return 128 + WTERMSIG(status);
     return status;
+}
+
+FileReader::~FileReader()
+{
+    if (isOpen())
+        ::close(static_cast<int>(reinterpret_cast<std::intptr_t>(handle_)) - 1);
+}
+
+bool FileReader::open(const std::string& name)
+{
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    handle_ = reinterpret_cast<void*>(static_cast<std::intptr_t>(fd + 1));
+    return fd >= 0;
+}
+
+bool FileReader::isOpen() const
+{
+    return handle_ != nullptr;
+}
+
+long long FileReader::readSomeAt(unsigned long long offset, char* buffer, std::size_t size)
+{
+    const int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(handle_)) - 1;
+    for (;;) {
+        const ssize_t count = ::pread(fd, buffer, size, static_cast<off_t>(offset));
+        if (count >= 0 || errno != EINTR)
+            return count;
+    }
 }
 
 }  // namespace platform

@@ -240,4 +240,37 @@ int runClient()
     return std::system("ORN_Client.exe");
 }
 
+FileReader::~FileReader()
+{
+    if (isOpen())
+        CloseHandle(handle_);
+}
+
+bool FileReader::open(const std::string& name)
+{
+    const HANDLE handle = CreateFileW(wide(name.c_str()).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    handle_ = handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+    return handle_ != nullptr;
+}
+
+bool FileReader::isOpen() const
+{
+    return handle_ != nullptr;
+}
+
+long long FileReader::readSomeAt(unsigned long long offset, char* buffer, std::size_t size)
+{
+    // ReadFile takes at most 4 GiB at once, and the offset in two halves.
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset & 0xffffffffu);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD count = 0;
+    const DWORD asked = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    if (!ReadFile(handle_, buffer, asked, &count, &at))
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    return static_cast<long long>(count);
+}
+
 }  // namespace platform
