@@ -13,8 +13,8 @@ const std::size_t streamPieceBytes = 1u << 20;
 
 void StreamingDigests::add(const char* data, std::size_t size)
 {
-    if (withSha256_)
-        sha256_.update(data, size);
+    if (sha256_)
+        sha256_->update(data, size);
     bytes_ += size;
     while (size > 0) {
         const std::size_t piece = size < largestMd5Piece ? size : largestMd5Piece;
@@ -30,8 +30,8 @@ void StreamingDigests::finish()
         return;
     finished_ = true;
     md5Hex_ = md5_.finalize().hexDigest();
-    if (withSha256_)
-        sha256Hex_ = sha256_.hexDigest();
+    if (sha256_)
+        sha256Hex_ = sha256_->hexDigest();
 }
 
 std::string StreamingDigests::md5Hex()

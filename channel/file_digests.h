@@ -1,11 +1,12 @@
 #pragma once
 
-#include "channel/sha256.h"
+#include "channel/background_sha256.h"
 #include "digest/md5.h"
 
 #include <cstddef>
 #include <istream>
 #include <limits>
+#include <memory>
 #include <string>
 
 // The digests of one run of bytes fed piece by piece: the MD5 that the
@@ -13,7 +14,10 @@
 // asked for (it costs more than the copy itself); and the byte count.
 class StreamingDigests {
 public:
-    explicit StreamingDigests(bool withSha256 = false) : withSha256_(withSha256) {}
+    explicit StreamingDigests(bool withSha256 = false)
+        : sha256_(withSha256 ? std::make_unique<BackgroundSha256>() : nullptr)
+    {
+    }
 
     // Any size, 4 GiB and beyond included.
     void add(const char* data, std::size_t size);
@@ -27,11 +31,10 @@ public:
 private:
     void finish();
 
-    bool withSha256_;
+    std::unique_ptr<BackgroundSha256> sha256_;  // on another core, beside the MD5
     unsigned long long bytes_ = 0;
     bool finished_ = false;
     Md5 md5_;
-    Sha256 sha256_;
     std::string md5Hex_;
     std::string sha256Hex_;
 };

@@ -29,7 +29,7 @@ TEST(StreamingDigests, SameDigestsHoweverTheBytesArrive)
     md5Only.add("abc", 3);
     EXPECT_EQ(md5Only.sha256Hex(), "");
 
-    for (const std::size_t size : {std::size_t(0), std::size_t(1), std::size_t(64), std::size_t(3u << 20) + 5}) {
+    for (const std::size_t size : {std::size_t(0), std::size_t(1), std::size_t(64), std::size_t(6u << 20) + 5}) {
         const std::string bytes = sample(size);
         for (const std::size_t step : {std::size_t(1), std::size_t(63), std::size_t(1u << 20)}) {
             if (step == 1 && size > 4096)
