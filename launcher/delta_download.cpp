@@ -38,7 +38,10 @@ private:
     bool findHeldChunks();
     bool copyChunks(const DeltaStep& step);
     bool fetchChunks(const DeltaStep& step);
-    bool append(const char* data, std::size_t size);
+    bool write(const char* data, std::size_t size);
+    bool appendChunk(const char* data, std::size_t size);
+    void noteHeld(const Chunk& found, unsigned long long at, const std::vector<std::uint32_t>& byHash);
+    bool takeInOrder(const Chunk& found, const std::vector<char>& carried, const char* rest);
     bool takeHead(const AnswerHead& answer) override;
     bool takeBody(const char* data, std::size_t size) override;
 
@@ -66,13 +69,12 @@ private:
 DeltaResult DeltaFetch::run()
 {
     platform::FileFacts facts;
-    const bool partialLeft = platform::fileFacts(partialName_, facts);
-    // Nothing to build from: the whole download asks for the same bytes without the index.
-    if ((!platform::fileFacts(source_.oldCopy, facts) && !partialLeft) || entry_.signedEntry == nullptr ||
-        !fetchIndex())
+    // Without an old copy nothing is reused: the whole download asks for the
+    // same bytes without the index, and resumes a partial file on its own.
+    if (!platform::fileFacts(source_.oldCopy, facts) || entry_.signedEntry == nullptr || !fetchIndex())
         return DeltaResult::fallBack;
     keepVerifiedPrefix();
-    if ((!findHeldChunks() && nextChunk_ == 0) || !startPartial())
+    if (!startPartial() || !findHeldChunks())
         return DeltaResult::fallBack;
     const std::vector<DeltaStep> steps =
         planDelta(index_.chunks, heldAt_, nextChunk_, written_, deltaMergeGapBytes, pieceBytes_);
@@ -156,7 +158,9 @@ bool DeltaFetch::startPartial()
 }
 
 // Cuts the old copy with the index's parameters and notes where it holds
-// each chunk still missing; false when it cannot be read.
+// each chunk still missing. As long as its chunks are the new file's next
+// ones, they go straight into the partial file: an unchanged beginning is
+// read once. False when the old copy cannot be read or written from.
 bool DeltaFetch::findHeldChunks()
 {
     const std::vector<Chunk>& chunks = index_.chunks;
@@ -164,8 +168,8 @@ bool DeltaFetch::findHeldChunks()
     std::vector<std::uint32_t> byHash;
     for (std::size_t i = nextChunk_; i < chunks.size(); ++i)
         byHash.push_back(static_cast<std::uint32_t>(i));
-    const auto hashBefore = [&chunks](std::uint32_t a, std::uint32_t b) { return chunks[a].hash < chunks[b].hash; };
-    std::sort(byHash.begin(), byHash.end(), hashBefore);
+    std::sort(byHash.begin(), byHash.end(),
+              [&chunks](std::uint32_t a, std::uint32_t b) { return chunks[a].hash < chunks[b].hash; });
 
     platform::FileReader old;
     if (!old.open(source_.oldCopy))
@@ -173,28 +177,56 @@ bool DeltaFetch::findHeldChunks()
     ChunkCutter cutter(index_.parameters);
     std::vector<Chunk> cut;
     std::vector<char> buffer(scanBufferBytes);
+    std::vector<char> carried;  // the bytes of the chunk being cut that earlier reads gave
+    bool inOrder = true;
     unsigned long long readTo = 0;
     unsigned long long chunkAt = 0;
     for (bool ended = false; !ended;) {
         const long long count = old.readSomeAt(readTo, buffer.data(), buffer.size());
-        ended = count <= 0;
+        ended = count <= 0;  // a read error ends the scan too: fewer chunks are reused
+        const std::size_t size = ended ? 0 : static_cast<std::size_t>(count);
         if (ended)
-            cutter.finish(cut);  // a read error ends the scan: fewer chunks are reused
+            cutter.finish(cut);
         else
-            cutter.add(reinterpret_cast<const unsigned char*>(buffer.data()), static_cast<std::size_t>(count), cut);
-        readTo += ended ? 0 : static_cast<unsigned long long>(count);
+            cutter.add(reinterpret_cast<const unsigned char*>(buffer.data()), size, cut);
+        std::size_t used = 0;
         for (const Chunk& found : cut) {
-            auto match = std::lower_bound(byHash.begin(), byHash.end(), found.hash,
-                                          [&chunks](std::uint32_t i, const ChunkHash& hash) { return chunks[i].hash < hash; });
-            for (; match != byHash.end() && chunks[*match].hash == found.hash; ++match) {
-                if (chunks[*match].length == found.length && heldAt_[*match] == notHeldLocally)
-                    heldAt_[*match] = chunkAt;
-            }
+            const char* rest = buffer.data() + used;
+            used += found.length - carried.size();
+            inOrder = inOrder && takeInOrder(found, carried, rest);
+            if (!file_)
+                return false;
+            noteHeld(found, chunkAt, byHash);
             chunkAt += found.length;
+            carried.clear();
         }
         cut.clear();
+        carried.insert(carried.end(), buffer.data() + used, buffer.data() + size);
+        readTo += size;
     }
     return true;
+}
+
+// Writes the old copy's chunk when it is the new file's next one.
+bool DeltaFetch::takeInOrder(const Chunk& found, const std::vector<char>& carried, const char* rest)
+{
+    if (nextChunk_ == index_.chunks.size() || index_.chunks[nextChunk_].length != found.length ||
+        index_.chunks[nextChunk_].hash != found.hash)
+        return false;
+    ++nextChunk_;
+    return write(carried.data(), carried.size()) && write(rest, found.length - carried.size());
+}
+
+// Notes the old copy's chunk at `at` for each chunk still missing that it equals.
+void DeltaFetch::noteHeld(const Chunk& found, unsigned long long at, const std::vector<std::uint32_t>& byHash)
+{
+    const std::vector<Chunk>& chunks = index_.chunks;
+    auto match = std::lower_bound(byHash.begin(), byHash.end(), found.hash,
+                                  [&chunks](std::uint32_t i, const ChunkHash& hash) { return chunks[i].hash < hash; });
+    for (; match != byHash.end() && chunks[*match].hash == found.hash; ++match) {
+        if (*match >= nextChunk_ && chunks[*match].length == found.length && heldAt_[*match] == notHeldLocally)
+            heldAt_[*match] = at;
+    }
 }
 
 bool DeltaFetch::copyChunks(const DeltaStep& step)
@@ -205,7 +237,7 @@ bool DeltaFetch::copyChunks(const DeltaStep& step)
     for (std::size_t i = step.firstChunk; i < step.firstChunk + step.chunks; ++i) {
         const std::uint32_t length = index_.chunks[i].length;
         chunk_.resize(length);
-        if (!old.readAt(heldAt_[i], chunk_.data(), length) || !append(chunk_.data(), length))
+        if (!old.readAt(heldAt_[i], chunk_.data(), length) || !appendChunk(chunk_.data(), length))
             return false;
     }
     return true;
@@ -223,13 +255,18 @@ bool DeltaFetch::fetchChunks(const DeltaStep& step)
            nextChunk_ == step.firstChunk + step.chunks;
 }
 
-bool DeltaFetch::append(const char* data, std::size_t size)
+bool DeltaFetch::write(const char* data, std::size_t size)
 {
     file_.write(data, static_cast<std::streamsize>(size));
     digests_.add(data, size);
     written_ += size;
-    ++nextChunk_;
     return static_cast<bool>(file_);
+}
+
+bool DeltaFetch::appendChunk(const char* data, std::size_t size)
+{
+    ++nextChunk_;
+    return write(data, size);
 }
 
 // Only the range asked for, of the file the release signs: a 200 (the whole
@@ -267,7 +304,7 @@ bool DeltaFetch::takeBody(const char* data, std::size_t size)
             continue;
         received_ = 0;
         if (chunkHashOf(reinterpret_cast<const unsigned char*>(chunk_.data()), chunk.length) != chunk.hash ||
-            !append(chunk_.data(), chunk.length)) {
+            !appendChunk(chunk_.data(), chunk.length)) {
             wrongBytes_ = true;
             return false;
         }
