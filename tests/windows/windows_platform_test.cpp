@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -91,3 +92,37 @@ int main(int argc, char** argv)
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+namespace {
+
+class LargeFile : public InGameDirectory {};
+
+// A delta download reads its old copy at any offset: past 4 GiB too, on the 32-bit build as well.
+TEST_F(LargeFile, IsReadAtOffsetsPastFourGibibytes)
+{
+    const unsigned long long size = (5ULL << 30) + 7;
+    const unsigned long long markerAt = (4ULL << 30) + 3;
+    ASSERT_TRUE(std::ofstream("big.pak").good());
+    ASSERT_TRUE(platform::truncateFile("big.pak", size));  // sparse: no 5 GiB are written
+    const HANDLE file = CreateFileW(L"big.pak", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(markerAt & 0xffffffffu);
+    at.OffsetHigh = static_cast<DWORD>(markerAt >> 32);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, "marker", 6, &written, &at) && written == 6);
+    CloseHandle(file);
+
+    platform::FileReader reader;
+    ASSERT_TRUE(reader.open("big.pak"));
+    char read[6] = {};
+    ASSERT_TRUE(reader.readAt(markerAt, read, sizeof read));
+    EXPECT_EQ(std::string(read, sizeof read), "marker");
+    EXPECT_EQ(reader.readSomeAt(size - 2, read, sizeof read), 2);
+    EXPECT_EQ(reader.readSomeAt(size, read, sizeof read), 0);
+    EXPECT_FALSE(reader.readAt(size - 2, read, sizeof read));
+    platform::FileReader missing;
+    EXPECT_FALSE(missing.open("missing.pak"));
+}
+
+}  // namespace
