@@ -4,6 +4,7 @@
 #include "channel/file_digests.h"
 #include "channel/sha256.h"
 #include "launcher/delta_plan.h"
+#include "launcher/file_chunks.h"
 #include "launcher/http_fields.h"
 #include "launcher/partial_download.h"
 #include "launcher/platform/platform.h"
@@ -16,7 +17,10 @@
 namespace {
 
 const int partialContent = 206;
-const std::size_t scanBufferBytes = 256u << 10;
+const unsigned long long endOfFile = ~0ULL;
+// An old copy is judged from this many windows of this size before it is cut whole.
+const unsigned long long sampledWindows = 16;
+const unsigned long long sampleWindowBytes = 1ULL << 20;
 
 // One delta download: the index, where the old copy holds each chunk, and
 // the partial file being built, which only ever receives checked chunks.
@@ -35,13 +39,12 @@ private:
     bool fetchIndex();
     void keepVerifiedPrefix();
     bool startPartial();
-    bool findHeldChunks();
+    bool findHeldChunks(platform::FileReader& old);
+    bool oldCopyShares(platform::FileReader& old, unsigned long long size) const;
     bool copyChunks(const DeltaStep& step);
     bool fetchChunks(const DeltaStep& step);
     bool write(const char* data, std::size_t size);
     bool appendChunk(const char* data, std::size_t size);
-    void noteHeld(const Chunk& found, unsigned long long at, const std::vector<std::uint32_t>& byHash);
-    bool takeInOrder(const Chunk& found, const std::vector<char>& carried, const char* rest);
     bool takeHead(const AnswerHead& answer) override;
     bool takeBody(const char* data, std::size_t size) override;
 
@@ -69,12 +72,14 @@ private:
 DeltaResult DeltaFetch::run()
 {
     platform::FileFacts facts;
+    platform::FileReader old;
     // Without an old copy nothing is reused: the whole download asks for the
     // same bytes without the index, and resumes a partial file on its own.
-    if (!platform::fileFacts(source_.oldCopy, facts) || entry_.signedEntry == nullptr || !fetchIndex())
+    if (!platform::fileFacts(source_.oldCopy, facts) || entry_.signedEntry == nullptr || !old.open(source_.oldCopy) ||
+        !fetchIndex() || !oldCopyShares(old, facts.size))
         return DeltaResult::fallBack;
     keepVerifiedPrefix();
-    if (!startPartial() || !findHeldChunks())
+    if (!startPartial() || !findHeldChunks(old))
         return DeltaResult::fallBack;
     const std::vector<DeltaStep> steps =
         planDelta(index_.chunks, heldAt_, nextChunk_, written_, deltaMergeGapBytes, pieceBytes_);
@@ -161,72 +166,49 @@ bool DeltaFetch::startPartial()
 // each chunk still missing. As long as its chunks are the new file's next
 // ones, they go straight into the partial file: an unchanged beginning is
 // read once. False when the old copy cannot be read or written from.
-bool DeltaFetch::findHeldChunks()
+bool DeltaFetch::findHeldChunks(platform::FileReader& old)
 {
     const std::vector<Chunk>& chunks = index_.chunks;
     heldAt_.assign(chunks.size(), notHeldLocally);
-    std::vector<std::uint32_t> byHash;
-    for (std::size_t i = nextChunk_; i < chunks.size(); ++i)
-        byHash.push_back(static_cast<std::uint32_t>(i));
-    std::sort(byHash.begin(), byHash.end(),
-              [&chunks](std::uint32_t a, std::uint32_t b) { return chunks[a].hash < chunks[b].hash; });
-
-    platform::FileReader old;
-    if (!old.open(source_.oldCopy))
-        return false;
-    ChunkCutter cutter(index_.parameters);
-    std::vector<Chunk> cut;
-    std::vector<char> buffer(scanBufferBytes);
-    std::vector<char> carried;  // the bytes of the chunk being cut that earlier reads gave
+    const ChunkLookup lookup(chunks, nextChunk_);
     bool inOrder = true;
-    unsigned long long readTo = 0;
-    unsigned long long chunkAt = 0;
-    for (bool ended = false; !ended;) {
-        const long long count = old.readSomeAt(readTo, buffer.data(), buffer.size());
-        ended = count <= 0;  // a read error ends the scan too: fewer chunks are reused
-        const std::size_t size = ended ? 0 : static_cast<std::size_t>(count);
-        if (ended)
-            cutter.finish(cut);
-        else
-            cutter.add(reinterpret_cast<const unsigned char*>(buffer.data()), size, cut);
-        std::size_t used = 0;
-        for (const Chunk& found : cut) {
-            const char* rest = buffer.data() + used;
-            used += found.length - carried.size();
-            inOrder = inOrder && takeInOrder(found, carried, rest);
-            if (!file_)
-                return false;
-            noteHeld(found, chunkAt, byHash);
-            chunkAt += found.length;
-            carried.clear();
-        }
-        cut.clear();
-        carried.insert(carried.end(), buffer.data() + used, buffer.data() + size);
-        readTo += size;
-    }
-    return true;
+    cutFile(old, 0, endOfFile, index_.parameters,
+            [&](const Chunk& found, unsigned long long at, const ChunkBytes& bytes) {
+                if (inOrder && nextChunk_ < chunks.size() && chunks[nextChunk_].length == found.length &&
+                    chunks[nextChunk_].hash == found.hash) {
+                    ++nextChunk_;
+                    write(bytes.carried, bytes.carriedSize);
+                    write(bytes.rest, bytes.restSize);
+                } else {
+                    inOrder = false;
+                }
+                lookup.forEachEqual(found, [&](std::size_t i) {
+                    if (i >= nextChunk_ && heldAt_[i] == notHeldLocally)
+                        heldAt_[i] = at;
+                });
+                return static_cast<bool>(file_);
+            });
+    return static_cast<bool>(file_);
 }
 
-// Writes the old copy's chunk when it is the new file's next one.
-bool DeltaFetch::takeInOrder(const Chunk& found, const std::vector<char>& carried, const char* rest)
+// Whether the old copy shares anything with the new file, judged from a
+// few windows spread over it: cutting all of a copy that shares nothing
+// would only make the whole download slower.
+bool DeltaFetch::oldCopyShares(platform::FileReader& old, unsigned long long size) const
 {
-    if (nextChunk_ == index_.chunks.size() || index_.chunks[nextChunk_].length != found.length ||
-        index_.chunks[nextChunk_].hash != found.hash)
-        return false;
-    ++nextChunk_;
-    return write(carried.data(), carried.size()) && write(rest, found.length - carried.size());
-}
-
-// Notes the old copy's chunk at `at` for each chunk still missing that it equals.
-void DeltaFetch::noteHeld(const Chunk& found, unsigned long long at, const std::vector<std::uint32_t>& byHash)
-{
-    const std::vector<Chunk>& chunks = index_.chunks;
-    auto match = std::lower_bound(byHash.begin(), byHash.end(), found.hash,
-                                  [&chunks](std::uint32_t i, const ChunkHash& hash) { return chunks[i].hash < hash; });
-    for (; match != byHash.end() && chunks[*match].hash == found.hash; ++match) {
-        if (*match >= nextChunk_ && chunks[*match].length == found.length && heldAt_[*match] == notHeldLocally)
-            heldAt_[*match] = at;
+    if (size <= sampledWindows * sampleWindowBytes * 4)
+        return true;
+    const ChunkLookup lookup(index_.chunks, 0);
+    bool shares = false;
+    for (unsigned long long window = 0; window < sampledWindows && !shares; ++window) {
+        const unsigned long long from = size / sampledWindows * window;
+        cutFile(old, from, from + sampleWindowBytes, index_.parameters,
+                [&](const Chunk& found, unsigned long long, const ChunkBytes&) {
+                    lookup.forEachEqual(found, [&shares](std::size_t) { shares = true; });
+                    return !shares;
+                });
     }
+    return shares;
 }
 
 bool DeltaFetch::copyChunks(const DeltaStep& step)

@@ -1,9 +1,11 @@
 #include "publisher/channel.h"
 
 #include "channel/channel_names.h"
+#include "channel/chunk_index.h"
 #include "channel/manifest.h"
 #include "channel/manifest_path.h"
 #include "publisher/channel_files.h"
+#include "publisher/chunk_index_files.h"
 #include "publisher/file_copy.h"
 #include "publisher/shown_text.h"
 #include "publisher/written_journal.h"
@@ -88,7 +90,8 @@ bool raiseLock(const ChannelDirectory& channel, std::string& failure)
 {
     // What a killed run left: never served, never ours to keep.
     const std::string suffix = publisherTemporarySuffix;
-    for (const std::string& directory : {std::string(), std::string(libraryDirectoryName)}) {
+    for (const std::string& directory :
+         {std::string(), std::string(libraryDirectoryName), std::string(chunkIndexDirectoryName)}) {
         std::vector<std::string> names;
         channel.list(directory, names);
         for (const std::string& name : names) {
@@ -110,14 +113,14 @@ namespace {
 
 // Lists a source file with the digests of its bytes: those read from it
 // when the channel's copy holds the same bytes, else those of a fresh copy.
-bool publishFile(const ChannelDirectory& channel, const SourceFile& file, bool withSha256, WrittenJournal& journal,
+bool publishFile(const ChannelDirectory& channel, const SourceFile& file, bool signs, WrittenJournal& journal,
                  FileDigests& digests, PublishSummary& summary, std::string& failure)
 {
-    if (!digestsIfAlreadyPublished(channel, file, withSha256, digests, failure))
+    if (!digestsIfAlreadyPublished(channel, file, signs, digests, failure))
         return false;
     if (digests.read)
         return true;
-    if (!journal.add(file.path, failure) || !copyIntoChannel(channel, file, withSha256, digests, failure))
+    if (!journal.add(file.path, failure) || !copyIntoChannel(channel, file, signs, digests, failure))
         return false;
     ++summary.copied;
     summary.bytesCopied += digests.size;
@@ -125,19 +128,66 @@ bool publishFile(const ChannelDirectory& channel, const SourceFile& file, bool w
 }
 
 // Only what a manifest listed or a run of ours wrote is ours to remove,
-// and only a regular file: never a directory, never through a link.
+// and only a regular file: never a directory, never through a link. The
+// chunk indexes are not: a planted md5sums naming one just stored would
+// have it removed from under the new release.
 bool removeUnlisted(const ChannelDirectory& channel, const std::set<std::string>& removable,
                     const std::set<std::string>& listedNow, PublishSummary& summary, std::string& failure)
 {
+    const std::string indexFolder = std::string(chunkIndexDirectoryName) + "/";
     for (const std::string& path : removable) {
         if (listedNow.count(path) != 0 || path == channelLockName || path == channelManifestName ||
-            path == channelReleaseName || channel.kindOf(path) != ChannelDirectory::Kind::regular)
+            path == channelReleaseName || path.compare(0, indexFolder.size(), indexFolder) == 0 ||
+            channel.kindOf(path) != ChannelDirectory::Kind::regular)
             continue;
         if (!channel.removeFile(path, failure))
             return false;
         std::cout << "- " << shownText(path) << " removed" << std::endl;  // the server's manifest named it
         ++summary.removed;
     }
+    return true;
+}
+
+// Publishes every file of the tree, making the manifest, and with `signing`
+// the release's entries: the files', then one per chunk index stored.
+bool publishFiles(const SourceTree& tree, const ChannelDirectory& channel, bool signs, WrittenJournal& journal,
+                  std::string& manifest, std::vector<ReleaseEntry>& signedEntries, PublishSummary& summary,
+                  std::string& failure)
+{
+    std::vector<ReleaseEntry> indexEntries;
+    for (const SourceFile& file : tree.files) {
+        FileDigests digests;
+        if (!publishFile(channel, file, signs, journal, digests, summary, failure))
+            return false;
+        manifest += manifestLine(digests.md5, file.path);
+        signedEntries.push_back({digests.sha256, digests.size, file.path});
+        ++summary.files;
+        // Larger than launchers read: they download that file whole.
+        if (digests.chunkIndex.empty() || digests.chunkIndex.size() > largestChunkIndexBytes)
+            continue;
+        indexEntries.emplace_back();
+        if (!storeChunkIndex(channel, file.path, digests.chunkIndex, indexEntries.back(), failure))
+            return false;
+    }
+    signedEntries.insert(signedEntries.end(), indexEntries.begin(), indexEntries.end());
+    return true;
+}
+
+// Writes the signed release, then removes the chunk indexes that neither it
+// nor the release before it names (a launcher mid-run may still read those).
+bool writeRelease(const ChannelDirectory& channel, const ReleaseSigning& signing, const std::string& manifest,
+                  const std::vector<ReleaseEntry>& entries, std::vector<std::string>& warnings, std::string& failure)
+{
+    if (!writeAtomically(channel, channelReleaseName, signedReleaseText(signing, manifest, entries), failure))
+        return false;
+    Release written;
+    written.files = entries;
+    std::set<std::string> kept = chunkIndexesNamed(written);
+    if (signing.current.state == CurrentRelease::State::verified) {
+        const std::set<std::string> previous = chunkIndexesNamed(signing.current.release);
+        kept.insert(previous.begin(), previous.end());
+    }
+    removeUnnamedChunkIndexes(channel, kept, warnings);
     return true;
 }
 
@@ -160,23 +210,17 @@ bool publishChannel(const SourceTree& tree, const ChannelDirectory& channel, uns
     }
     std::string manifest;
     std::vector<ReleaseEntry> signedEntries;
+    if (!publishFiles(tree, channel, signing != nullptr, journal, manifest, signedEntries, summary, failure))
+        return false;
     std::set<std::string> listedNow;
-    for (const SourceFile& file : tree.files) {
-        FileDigests digests;
-        if (!publishFile(channel, file, signing != nullptr, journal, digests, summary, failure))
-            return false;
-        manifest += manifestLine(digests.md5, file.path);
-        signedEntries.push_back({digests.sha256, digests.size, file.path});
+    for (const SourceFile& file : tree.files)
         listedNow.insert(file.path);
-        ++summary.files;
-    }
     if (!removeUnlisted(channel, removable, listedNow, summary, failure))
         return false;
 
     if (!writeAtomically(channel, channelManifestName, manifest, failure))
         return false;
-    if (signing != nullptr &&
-        !writeAtomically(channel, channelReleaseName, signedReleaseText(*signing, manifest, signedEntries), failure))
+    if (signing != nullptr && !writeRelease(channel, *signing, manifest, signedEntries, warnings, failure))
         return false;
     if (!journal.clear(failure))
         return false;

@@ -1,6 +1,7 @@
 #include "publisher/channel_problems.h"
 
 #include "channel/channel_names.h"
+#include "channel/chunk_index.h"
 #include "publisher/channel_files.h"
 
 #include <sys/stat.h>
@@ -23,6 +24,11 @@ std::string problemWith(const std::string& path, const struct stat& facts)
     const bool written = read || path == channelLockName || hasSuffix(path, publisherTemporarySuffix);
     if (written && !S_ISREG(facts.st_mode))
         return "not a regular file, under a name that orn-publish writes (remove it)";
+    const std::string indexFolder = chunkIndexDirectoryName;
+    if (path == indexFolder && !S_ISDIR(facts.st_mode))
+        return "not a directory, where orn-publish keeps the chunk indexes of signed releases (remove it)";
+    if (path.compare(0, indexFolder.size() + 1, indexFolder + "/") == 0 && !S_ISREG(facts.st_mode))
+        return "not a regular file, in the folder of chunk indexes, which holds nothing else (remove it)";
     if (read && facts.st_nlink != 1)
         return "a file with other names (a hard link), which orn-publish never reads (give it a copy of its own)";
     return std::string();

@@ -1,10 +1,12 @@
 #include "publisher/channel_status.h"
 
 #include "channel/channel_names.h"
+#include "channel/chunk_index.h"
 #include "publisher/secret_key_file.h"
 #include "publisher/serial_record.h"
 #include "publisher/shown_text.h"
 
+#include <algorithm>
 #include <ctime>
 #include <iostream>
 
@@ -84,6 +86,9 @@ int showChannelStatus(const fs::path& channel, const SigningRequest& request, un
     const bool matches = verified && channelMatchesRelease(directory, current.release, mismatch);
     const bool expiresSoon = release.expires && release.expiresAt - now < secondsPerDay * warnDays;
     bool older = false;
+    const auto indexes = static_cast<std::size_t>(
+        std::count_if(release.files.begin(), release.files.end(),
+                      [](const ReleaseEntry& entry) { return hasSuffix(entry.path, chunkIndexEntrySuffix); }));
     std::cout << "channel: " << name << std::endl
               << "serial: " << serialText(channel, release, older) << std::endl
               << "expires: " << expiryText(release, now) << (expiresSoon ? ", within " + std::to_string(warnDays) +
@@ -91,7 +96,8 @@ int showChannelStatus(const fs::path& channel, const SigningRequest& request, un
                                                                          : "")
               << std::endl
               << "key: " << shownText(keyId) << std::endl
-              << "files: " << release.files.size() << std::endl
+              << "files: " << release.files.size() - indexes << std::endl
+              << (indexes == 0 ? "" : "chunk indexes: " + std::to_string(indexes) + "\n")
               << "signature: "
               << (verified ? "verifies"
                            : keys.empty() ? "not checked (give --key or --trust)"

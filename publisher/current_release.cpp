@@ -4,6 +4,7 @@
 #include "channel/manifest.h"
 #include "channel/manifest_path.h"
 #include "channel/sha256.h"
+#include "publisher/chunk_index_files.h"
 #include "publisher/file_copy.h"
 #include "publisher/shown_text.h"
 
@@ -44,6 +45,29 @@ CurrentRelease readCurrentRelease(const ChannelDirectory& channel, const std::st
     return current;
 }
 
+namespace {
+
+// Whether the regular file at `path` has the entry's size, SHA-256 and, when
+// given, MD5; the size is compared first: a planted sparse file of terabytes
+// would be hashed for hours.
+bool fileMatches(const ChannelDirectory& channel, const std::string& path, const ReleaseEntry& entry,
+                 const std::string* md5, std::string& mismatch)
+{
+    const ScopedDescriptor file(channel.openForReading(path));
+    struct stat facts {};
+    const bool opened = file.get() >= 0 && ::fstat(file.get(), &facts) == 0;
+    const bool sized = opened && static_cast<unsigned long long>(facts.st_size) == entry.size;
+    const FileDigests digests = sized ? digestsOfDescriptor(file.get(), true) : FileDigests();
+    if (digests.read && digests.size == entry.size && digests.sha256 == entry.sha256 &&
+        (md5 == nullptr || digests.md5 == *md5))
+        return true;
+    mismatch = channel.shown(path) + (opened && (!sized || digests.read) ? ": not the file the release signed"
+                                                                         : ": cannot be read");
+    return false;
+}
+
+}  // namespace
+
 bool channelMatchesRelease(const ChannelDirectory& channel, const Release& release, std::string& mismatch)
 {
     std::string manifest;
@@ -55,32 +79,30 @@ bool channelMatchesRelease(const ChannelDirectory& channel, const Release& relea
         return false;
     }
     const Manifest listed = parseManifest(manifest);
-    std::set<std::string> covered;
+    std::set<std::string> listedPaths;
+    for (const auto& [path, md5] : listed.digests)
+        listedPaths.insert(path);
+    std::size_t files = 0;
     for (const ReleaseEntry& entry : release.files)
-        covered.insert(entry.path);
-    if (covered.size() != release.files.size() || covered.size() != listed.digests.size()) {
+        files += isChunkIndexEntry(entry, listedPaths) ? 0 : 1;
+    if (files != listed.digests.size()) {
         mismatch = "the release and " + std::string(channelManifestName) + " do not list the same files";
         return false;
     }
     for (const ReleaseEntry& entry : release.files) {
+        // A chunk index is checked where it is kept, under the SHA-256 that the parser took as 64 hex digits.
+        if (isChunkIndexEntry(entry, listedPaths)) {
+            if (!fileMatches(channel, chunkIndexPath(entry.sha256), entry, nullptr, mismatch))
+                return false;
+            continue;
+        }
         const auto listedDigest = listed.digests.find(entry.path);
         if (!isSafeManifestPath(entry.path) || listedDigest == listed.digests.end()) {
             mismatch = "the release lists " + shownText(entry.path) + ", which " + channelManifestName + " does not";
             return false;
         }
-        // The size first: a planted sparse file of terabytes would be hashed for hours.
-        const ScopedDescriptor file(channel.openForReading(entry.path));
-        struct stat facts {};
-        const bool opened = file.get() >= 0 && ::fstat(file.get(), &facts) == 0;
-        const bool sized = opened && static_cast<unsigned long long>(facts.st_size) == entry.size;
-        const FileDigests digests = sized ? digestsOfDescriptor(file.get(), true) : FileDigests();
-        if (!digests.read || digests.size != entry.size || digests.sha256 != entry.sha256 ||
-            digests.md5 != listedDigest->second) {
-            mismatch = channel.shown(entry.path) + (opened && (!sized || digests.read)
-                                                        ? ": not the file the release signed"
-                                                        : ": cannot be read");
+        if (!fileMatches(channel, entry.path, entry, &listedDigest->second, mismatch))
             return false;
-        }
     }
     return true;
 }

@@ -19,6 +19,7 @@ CurrentRelease readCurrentRelease(const ChannelDirectory& channel, const std::st
                                   const std::vector<ReleaseKey>& keys);
 
 // True when `md5sums` is the one the release signed and every file it lists
-// has its signed size and SHA-256, and the MD5 that md5sums gives;
+// has its signed size and SHA-256, and the MD5 that md5sums gives, and every
+// chunk index it gives is in by-hash/ with its signed size and SHA-256;
 // otherwise the first difference in `mismatch`.
 bool channelMatchesRelease(const ChannelDirectory& channel, const Release& release, std::string& mismatch);

@@ -1,6 +1,8 @@
 #include "publisher/file_copy.h"
 
+#include "channel/chunk_index.h"
 #include "channel/file_digests.h"
+#include "publisher/background_cutter.h"
 #include "publisher/channel_files.h"
 
 #include <fcntl.h>
@@ -10,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -36,14 +39,69 @@ bool readPieces(int fd, Take take)
     }
 }
 
-FileDigests finished(StreamingDigests& streaming)
+// Everything one read of a file yields: its digests and, when signing a
+// file large enough to be worth it, its chunks.
+class OneRead {
+public:
+    OneRead(bool signs, unsigned long long expectedSize) : streaming_(signs)
+    {
+        if (signs && expectedSize >= chunkIndexFromBytes)
+            cutter_.emplace(standardChunkParameters);
+    }
+
+    void add(const char* data, std::size_t size)
+    {
+        if (!cutter_) {
+            streaming_.add(data, size);
+            return;
+        }
+        cutter_->start(reinterpret_cast<const unsigned char*>(data), size);
+        sha256_.update(data, size);
+        bytes_ += size;
+        cutter_->wait();
+    }
+    unsigned long long bytes() const { return cutter_ ? bytes_ : streaming_.bytes(); }
+
+    FileDigests finish()
+    {
+        FileDigests digests;
+        digests.read = true;
+        digests.size = bytes();
+        if (!cutter_) {
+            digests.md5 = streaming_.md5Hex();
+            digests.sha256 = streaming_.sha256Hex();
+            return digests;
+        }
+        digests.md5 = cutter_->md5Hex();
+        digests.sha256 = sha256_.hexDigest();
+        // The size seen before the read decided on the cut; the bytes read decide on the index.
+        if (digests.size >= chunkIndexFromBytes) {
+            ChunkIndex index;
+            index.fileSize = digests.size;
+            index.fileSha256 = digests.sha256;
+            index.chunks = cutter_->finish();
+            digests.chunkIndex = chunkIndexBytes(index);
+        }
+        return digests;
+    }
+
+private:
+    StreamingDigests streaming_;  // without a cutter
+    std::optional<BackgroundCutter> cutter_;  // with one: the MD5 there, the SHA-256 here
+    Sha256 sha256_;
+    unsigned long long bytes_ = 0;
+};
+
+FileDigests readWhole(int fd, bool signs, unsigned long long expectedSize)
 {
-    FileDigests digests;
-    digests.read = true;
-    digests.md5 = streaming.md5Hex();
-    digests.sha256 = streaming.sha256Hex();
-    digests.size = streaming.bytes();
-    return digests;
+    OneRead reading(signs, expectedSize);
+    const auto take = [&reading](const char* data, std::size_t size) {
+        reading.add(data, size);
+        return true;
+    };
+    if (fd < 0 || !readPieces(fd, take))
+        return FileDigests();
+    return reading.finish();
 }
 
 // What tells a source file's version apart, read before and after it is copied.
@@ -90,14 +148,14 @@ private:
 };
 
 // Copies `in` into `out`, hashing and counting what was written; errno says why when it fails.
-bool copyAndHash(int in, int out, unsigned long long expectedSize, StreamingDigests& streaming)
+bool copyAndHash(int in, int out, unsigned long long expectedSize, OneRead& reading)
 {
     CopyProgress progress(expectedSize);
     return readPieces(in, [&](const char* data, std::size_t size) {
         if (!writeAll(out, data, size))
             return false;
-        streaming.add(data, size);
-        progress.advance(streaming.bytes());
+        reading.add(data, size);
+        progress.advance(reading.bytes());
         return true;
     });
 }
@@ -106,20 +164,15 @@ bool copyAndHash(int in, int out, unsigned long long expectedSize, StreamingDige
 
 FileDigests digestsOfDescriptor(int fd, bool withSha256)
 {
-    StreamingDigests streaming(withSha256);
-    const auto hash = [&streaming](const char* data, std::size_t size) {
-        streaming.add(data, size);
-        return true;
-    };
-    if (fd < 0 || !readPieces(fd, hash))
-        return FileDigests();
-    return finished(streaming);
+    return readWhole(fd, withSha256, 0);
 }
 
-FileDigests digestsOfFile(const fs::path& file, bool withSha256)
+FileDigests digestsOfFile(const fs::path& file, bool signs)
 {
     const ScopedDescriptor in(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    return digestsOfDescriptor(in.get(), withSha256);
+    struct stat facts {};
+    const unsigned long long size = in.get() >= 0 && ::fstat(in.get(), &facts) == 0 ? facts.st_size : 0;
+    return readWhole(in.get(), signs, size);
 }
 
 FileDigests digestsOfFile(const ChannelDirectory& channel, const std::string& path, bool withSha256)
@@ -128,7 +181,7 @@ FileDigests digestsOfFile(const ChannelDirectory& channel, const std::string& pa
     return digestsOfDescriptor(in.get(), withSha256);
 }
 
-bool digestsIfAlreadyPublished(const ChannelDirectory& channel, const SourceFile& file, bool withSha256,
+bool digestsIfAlreadyPublished(const ChannelDirectory& channel, const SourceFile& file, bool signs,
                                FileDigests& digests, std::string& failure)
 {
     // Same size: compare contents (the bytes read are the ones listed); else it changed for sure.
@@ -137,7 +190,7 @@ bool digestsIfAlreadyPublished(const ChannelDirectory& channel, const SourceFile
     if (channel.kindOf(file.path, &publishedSize) != ChannelDirectory::Kind::regular || !source.known ||
         publishedSize != source.size)
         return true;
-    digests = digestsOfFile(file.location, withSha256);
+    digests = digestsOfFile(file.location, signs);
     if (!digests.read) {
         failure = "cannot read " + file.location.string() + ": " + std::strerror(errno);
         return false;
@@ -147,7 +200,7 @@ bool digestsIfAlreadyPublished(const ChannelDirectory& channel, const SourceFile
     return true;
 }
 
-bool copyIntoChannel(const ChannelDirectory& channel, const SourceFile& file, bool withSha256, FileDigests& digests,
+bool copyIntoChannel(const ChannelDirectory& channel, const SourceFile& file, bool signs, FileDigests& digests,
                      std::string& failure)
 {
     const std::string::size_type slash = file.path.rfind('/');
@@ -164,8 +217,8 @@ bool copyIntoChannel(const ChannelDirectory& channel, const SourceFile& file, bo
     if (out < 0)
         return false;
     std::cout << "* " << file.path << std::flush;
-    StreamingDigests streaming(withSha256);
-    const bool copied = copyAndHash(in.get(), out, before.size, streaming);
+    OneRead reading(signs, before.size);
+    const bool copied = copyAndHash(in.get(), out, before.size, reading);
     int cause = errno;
     const bool closed = ::close(out) == 0;
     if (copied && !closed)
@@ -177,7 +230,7 @@ bool copyIntoChannel(const ChannelDirectory& channel, const SourceFile& file, bo
         channel.removeFile(temporary, ignored);
         return false;
     }
-    if (!(versionOf(file.location) == before) || streaming.bytes() != before.size) {
+    if (!(versionOf(file.location) == before) || reading.bytes() != before.size) {
         std::cout << " failed" << std::endl;
         failure = file.location.string() + " changed while it was copied (is something still writing it?)";
         channel.removeFile(temporary, ignored);
@@ -188,6 +241,6 @@ bool copyIntoChannel(const ChannelDirectory& channel, const SourceFile& file, bo
         return false;
     }
     std::cout << " copied" << std::endl;
-    digests = finished(streaming);
+    digests = reading.finish();
     return true;
 }

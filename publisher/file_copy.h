@@ -9,29 +9,34 @@
 // The publisher's one way from a file's bytes to what the manifest and the
 // signed release list: every digest is taken from the bytes read once.
 
-// What one read of a file gives: its MD5, its SHA-256 when asked for, and its size.
+// What one read of a file gives: its MD5, its SHA-256 when asked for, and its
+// size; for a signed release, the chunk index of a file of at least
+// chunkIndexFromBytes (launchers fetch only the chunks they lack).
 struct FileDigests {
     bool read = false;
     std::string md5;
     std::string sha256;
     unsigned long long size = 0;
+    std::string chunkIndex;  // its bytes; empty when none was made
 };
-// Reads the open file to its end, hashing every byte.
+// Reads the open file to its end, hashing every byte; never makes a chunk index.
 FileDigests digestsOfDescriptor(int fd, bool withSha256);
-// A file of the deployer's release tree (a link there leads to the file to publish).
-FileDigests digestsOfFile(const std::filesystem::path& file, bool withSha256);
+// A file of the deployer's release tree (a link there leads to the file to
+// publish); `signs` asks for the SHA-256 and the chunk index.
+FileDigests digestsOfFile(const std::filesystem::path& file, bool signs);
 // A regular file inside the channel, never read through a link.
 FileDigests digestsOfFile(const ChannelDirectory& channel, const std::string& path, bool withSha256);
 
 // The digests of a source file whose copy in the channel holds the same
 // bytes (same size, same MD5), read from the source; `digests.read` stays
 // false when the file must be copied. False when the source cannot be read.
-bool digestsIfAlreadyPublished(const ChannelDirectory& channel, const SourceFile& file, bool withSha256,
+// Here and below, `signs` asks for the SHA-256 and the chunk index too.
+bool digestsIfAlreadyPublished(const ChannelDirectory& channel, const SourceFile& file, bool signs,
                                FileDigests& digests, std::string& failure);
 
 // Copies the source into the channel through a temporary name and a
 // rename, hashing the very bytes it writes: the manifest can only state
 // what was copied. A source that changes meanwhile (a build still writing
 // it) fails the copy and leaves no temporary file.
-bool copyIntoChannel(const ChannelDirectory& channel, const SourceFile& file, bool withSha256, FileDigests& digests,
+bool copyIntoChannel(const ChannelDirectory& channel, const SourceFile& file, bool signs, FileDigests& digests,
                      std::string& failure);

@@ -5,6 +5,7 @@ import hashlib
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -83,7 +84,8 @@ class Publisher(PublisherTestCase):
                      # the launcher's own: partial downloads, the self-update's names, its files in another case
                      "data.pak.orn-partial", "libs/x.dll.ORN-Resume", "ORN_Launcher.exe.old", "physfs.DLL.new",
                      "orn_launcher.exe", "Physfs.DLL",
-                     "ORN_LA~1.EXE"]  # invalid UTF-8; too long under Windows' MAX_PATH; a Windows short alias
+                     "ORN_LA~1.EXE",  # invalid UTF-8; too long under Windows' MAX_PATH; a Windows short alias
+                     "By-Hash", "data.pak.orn-chunks", "libs/x.dll.ORN-Chunks"]  # the chunk indexes' names
         bad_trees = {name: {name: b"x"} for name in bad_names}
         bad_trees["Data.pak"] = {"Data.pak": b"x", "data.pak": b"y"}
         bad_trees["DONN\u00c9ES.pak"] = {"DONN\u00c9ES.pak": b"x", "donn\u00e9es.pak": b"y"}  # beyond ASCII
@@ -379,6 +381,48 @@ class SignedPublishing(SignedTestCase):
         self.assertLess(abs(expires - (time.time() + 7 * 86400)), 120)
         self.assertEqual({p: e for p, e in snapshot(self.channel).items() if not p.endswith("release")}, before)
 
+    def test_large_files_get_a_chunk_index_named_by_its_hash_kept_while_a_release_names_it(self):
+        big = os.urandom(3 << 20)
+        self.tree(self.release(**{"big.pak": big}))
+        unsigned = os.path.join(self.work, "web", "unsigned")
+        subprocess.run([PUBLISHER, self.source, unsigned], capture_output=True, timeout=60, check=True)
+        self.assertEqual(self.publish("--sign", self.key).returncode, 0)
+        self.assertFalse(os.path.exists(os.path.join(unsigned, "by-hash")))
+        with open(os.path.join(unsigned, "md5sums"), "rb") as manifest:
+            self.assertEqual(self.read("md5sums"), manifest.read())
+        (name,) = os.listdir(self.channel_path("by-hash"))
+        index = self.read("by-hash/" + name)
+        self.assertEqual(hashlib.sha256(index).hexdigest(), name)
+        magic, version, low, normal, high, size, sha, count = struct.unpack("<8s4IQ32sQ", index[:72])
+        self.assertEqual((magic, version, low, normal, high), (b"ORNCHUNK", 1, 16 << 10, 64 << 10, 256 << 10))
+        self.assertEqual((size, sha, len(index)), (len(big), hashlib.sha256(big).digest(), 72 + 20 * count))
+        self.assertEqual(sum(struct.unpack_from("<I", index, 72 + 20 * i)[0] for i in range(count)), len(big))
+        files = [line for line in self.release_lines() if line.startswith("file ")]
+        self.assertEqual(files[-1], "file %s %d big.pak.orn-chunks" % (name, len(index)))
+        self.assertEqual([line for line in files if "orn-chunks" in line], files[-1:])
+
+        # Status and a re-sign check the index where it is kept, and keep its line.
+        pristine = os.path.join(self.work, "pristine")
+        shutil.copytree(self.channel, pristine)
+        self.assertEqual(self.status("--key", self.key).returncode, 0)
+        self.assertEqual(self.resign().returncode, 0)
+        self.assertIn(files[-1], self.release_lines())
+        self.write("by-hash/" + name, index[:-1] + bytes([index[-1] ^ 1]))
+        self.assertIn(b"files match: no", self.status("--key", self.key).stdout)
+        self.assertEqual(self.resign().returncode, 2)
+        shutil.rmtree(self.channel)
+        shutil.copytree(pristine, self.channel)
+
+        # An index stays while the new or the previous release names it; other names there are not ours.
+        foreign = {"notes.txt": b"the deployer's", name.upper(): b"not an index name", "f" * 64: b"planted"}
+        self.tree(foreign, self.channel_path("by-hash"))
+        kept = [name]
+        for content in (b"second", b"third"):
+            self.tree({"big.pak": big + content})
+            self.assertEqual(self.publish("--sign", self.key).returncode, 0)
+            kept = kept[-1:] + [line.split()[1] for line in self.release_lines() if "orn-chunks" in line]
+            self.assertEqual(sorted(os.listdir(self.channel_path("by-hash"))), sorted(kept + list(foreign)[:2]))
+
     def test_a_second_publish_of_a_channel_refuses_while_the_first_runs(self):
         self.tree(self.release())
         first = subprocess.Popen([PUBLISHER, "--hold-lock", "3", "--sign", self.key, self.source, self.channel],
@@ -412,6 +456,8 @@ class SignedPublishing(SignedTestCase):
         planted += [("md5sums", "hard link"),  # to the secret key: never read, never quoted
                     ("md5sums.orn-publish", "directory"), ("md5sums.orn-publish-written", "fifo"),
                     ("data.pak", "directory"),  # where the tree puts a file: the copy would fail with the lock up
+                    ("by-hash", "link"), ("by-hash/" + "0" * 64, "link"), ("by-hash", "file"),
+                    ("by-hash/folder", "directory"),  # the chunk indexes' folder holds their files and nothing else
                     ("", "link")]  # "": the channel itself
         visible = lambda path: re.sub(rb"[\x00-\x1f\x7f-\xff]",  # noqa: E731
                                       lambda m: b"".join(b"\\x%02x" % c for c in m.group()), os.fsencode(path))
@@ -430,7 +476,7 @@ class SignedPublishing(SignedTestCase):
                     os.symlink(outside if link in ("d", "") else precious, where)
                 else:
                     {"hard link": lambda: os.link(self.key, where), "directory": lambda: os.mkdir(where),
-                     "fifo": lambda: os.mkfifo(where)}[kind]()
+                     "fifo": lambda: os.mkfifo(where), "file": lambda: self.write(link, b"in the way")}[kind]()
                 if link == "d":  # the old manifest lists a file through the link, to be removed
                     with open(os.path.join(self.channel, "md5sums"), "ab") as manifest:
                         manifest.write(b"0" * 32 + b"  d/precious.txt\n")

@@ -46,6 +46,7 @@ bool prepareSigning(const ChannelDirectory& channel, const SigningRequest& reque
 // An unsigned publish into a channel that is (or was) signed is refused.
 bool refusesUnsignedPublish(const ChannelDirectory& channel, std::string& failure);
 
+// `entries`: the manifest's files in its order, then the chunk indexes' lines.
 std::string signedReleaseText(const ReleaseSigning& signing, const std::string& manifest,
                               const std::vector<ReleaseEntry>& entries);
 

@@ -2,6 +2,7 @@
 
 #include "channel/case_folding.h"
 #include "channel/channel_names.h"
+#include "channel/chunk_index.h"
 #include "channel/manifest_path.h"
 #include "channel/own_files.h"
 #include "channel/release_key.h"
@@ -108,6 +109,12 @@ void addEntry(const fs::directory_entry& entry, const std::string& path, const K
         tree.problems.push_back(path + ": a name that orn-publish keeps for its own temporary files");
         return;
     }
+    // The signed release gives each chunk index as "<path>.orn-chunks".
+    if (hasSuffix(foldedCase(path), chunkIndexEntrySuffix)) {
+        tree.problems.push_back(path + ": a name that signed releases keep for the chunk indexes of files (" +
+                                chunkIndexEntrySuffix + ")");
+        return;
+    }
     const std::string launcherOwn = launcherNameProblem(path);
     if (!launcherOwn.empty()) {
         tree.problems.push_back(path + ": " + launcherOwn);
@@ -167,6 +174,12 @@ SourceTree readSourceTree(const fs::path& root, const fs::path& secretKey)
         if (name != libraryDirectoryName && foldedCase(name) == libraryDirectoryName) {
             tree.problems.push_back(name + ": Windows cannot hold it beside the " + libraryDirectoryName +
                                     "/ directory (names that differ only in letter case are one)");
+            continue;
+        }
+        if (foldedCase(name) == chunkIndexDirectoryName) {
+            // Any letter case: a server on a case-insensitive disk holds both as one.
+            tree.problems.push_back(name + ": a name the channel keeps for its folder of chunk indexes (" +
+                                    chunkIndexDirectoryName + "/), in any letter case");
             continue;
         }
         if (name == channelLockName || name == channelManifestName || name == channelReleaseName) {

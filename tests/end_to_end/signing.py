@@ -63,13 +63,19 @@ class SignedReleases(LauncherTestCase):
         for name in OWN_LIBRARIES:
             files[name] = self.library(name) + b"#version 2"
             self.put(name, self.library(name))
+        data = os.urandom(2 << 20)  # held in an older version: a delta update
+        files["data.pak"] = data[:1 << 20] + b"version 2" * 500 + data[1 << 20:]
+        self.put("data.pak", data)
         with ScriptedServer(OPTIONS.port, self.routes(self.publish(files))) as server:
             result = self.run_launcher()
-        changed = ["ORN_Launcher.exe", "libs/engine.dll", "empty.cfg"] + list(OWN_LIBRARIES)
+        changed = ["ORN_Launcher.exe", "libs/engine.dll", "empty.cfg", "data.pak"] + list(OWN_LIBRARIES)
         self.assert_downloads(result.stdout, HEADER, [b"* %s... Done.\n" % p.encode() for p in changed], LAUNCHING)
         self.assertEqual((result.stderr, result.returncode), (b"", 3))
         self.assertEqual(server.requests[:3], [LOCK, MANIFEST, RELEASE])
         self.assertNotIn(uri("empty.cfg"), server.requests, "nothing is asked for past a signed size")
+        self.assertTrue([r for r in server.requests if r.startswith(uri("by-hash/"))], "the chunk index is asked for")
+        self.assertLess(sum(int(last) - int(first) + 1 for first, last in
+                            (r[len("bytes="):].split("-") for r in ranges_asked(server, "data.pak"))), 1 << 20)
         for path in changed:
             self.assertEqual(self.read(path), files[path], path)
         self.assertEqual(self.read("ORN_Launcher.exe.old"), self.launcher_bytes)

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "channel/chunk_cutter.h"
+#include "launcher/platform/platform.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+// A chunk's bytes as a scan has them: those that earlier reads gave, then
+// those of the current read.
+struct ChunkBytes {
+    const char* carried;
+    std::size_t carriedSize;
+    const char* rest;
+    std::size_t restSize;
+};
+
+// Cuts the bytes of `file` from `from` up to `until` (or its end) with
+// `parameters`, handing each chunk to `take` with its offset and bytes; the
+// last piece is a chunk too. Reads through one small buffer; a chunk is held
+// whole only when it spans reads. Stops when `take` returns false. A read
+// error ends the cut as if the file ended there.
+void cutFile(platform::FileReader& file, unsigned long long from, unsigned long long until,
+             const ChunkParameters& parameters,
+             const std::function<bool(const Chunk&, unsigned long long, const ChunkBytes&)>& take);
+
+// The chunks of a new file from `fromChunk` on, found by hash and length.
+class ChunkLookup {
+public:
+    ChunkLookup(const std::vector<Chunk>& chunks, std::size_t fromChunk);
+    // The indexes of the chunks equal to `chunk`, in no particular order.
+    template <typename Each>
+    void forEachEqual(const Chunk& chunk, Each each) const
+    {
+        auto match = std::lower_bound(byHash_.begin(), byHash_.end(), chunk.hash,
+                                      [this](std::uint32_t i, const ChunkHash& hash) { return chunks_[i].hash < hash; });
+        for (; match != byHash_.end() && chunks_[*match].hash == chunk.hash; ++match) {
+            if (chunks_[*match].length == chunk.length)
+                each(static_cast<std::size_t>(*match));
+        }
+    }
+
+private:
+    const std::vector<Chunk>& chunks_;
+    std::vector<std::uint32_t> byHash_;
+};

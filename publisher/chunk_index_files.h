@@ -1,0 +1,34 @@
+#pragma once
+
+#include "channel/release.h"
+#include "publisher/channel_directory.h"
+
+#include <set>
+#include <string>
+#include <vector>
+
+// The chunk indexes of a signed channel, kept in its by-hash/ folder under
+// their own SHA-256, which the release's "<path>.orn-chunks" file lines give.
+
+// "by-hash/<sha256>"
+std::string chunkIndexPath(const std::string& sha256);
+
+// Whether a release's file line gives a chunk index rather than a game file:
+// the manifest does not list its path, and the path has the index suffix.
+bool isChunkIndexEntry(const ReleaseEntry& entry, const std::set<std::string>& manifestPaths);
+
+// Puts `bytes`, the chunk index of the game file at `path`, into by-hash/
+// (through a temporary name and a rename; one already there with these
+// very bytes is kept), and gives its release line. False, with the
+// reason, when it cannot be written.
+bool storeChunkIndex(const ChannelDirectory& channel, const std::string& path, const std::string& bytes,
+                     ReleaseEntry& entry, std::string& failure);
+
+// The index SHA-256s that a release's file lines name.
+std::set<std::string> chunkIndexesNamed(const Release& release);
+
+// Removes the regular files in by-hash/ named as an index (64 lowercase hex)
+// whose name is not in `kept`; leaves everything else there. A file that
+// cannot be removed is a warning: it only takes room.
+void removeUnnamedChunkIndexes(const ChannelDirectory& channel, const std::set<std::string>& kept,
+                               std::vector<std::string>& warnings);

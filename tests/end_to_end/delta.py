@@ -1,0 +1,161 @@
+"""Delta downloads: a changed big file rebuilt from the chunks of its local copy and ranges of the new one."""
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+
+from scripted_server import Reply, ScriptedServer
+
+from .fixture import (HEADER, LATEST, LAUNCHING, LOCK, MANIFEST, OPTIONS, PIECE, RELEASE, LauncherTestCase,
+                       ranges_asked, uri)
+from .signing import SignedReleases
+
+DONE = HEADER + b"* data.pak... Done.\n" + LAUNCHING
+
+
+def inserted(old, at, size):
+    """`old` with `size` new bytes at offset `at`."""
+    return old[:at] + os.urandom(size) + old[at:]
+
+
+def spans(asked):
+    """(first, last) of each Range field; a field that is not one single range fails."""
+    found = [re.fullmatch(r"bytes=(\d+)-(\d+)", field or "") for field in asked]
+    if not all(found):
+        raise AssertionError("not all single-range requests: %r" % asked)
+    return [(int(m.group(1)), int(m.group(2))) for m in found]
+
+
+class Delta(LauncherTestCase):
+    """The launcher built with the test key updates a big file it holds an
+    older copy of by fetching only the ranges it lacks, and falls back to the
+    whole file whenever the delta cannot be trusted."""
+
+    publish = SignedReleases.publish
+    routes = SignedReleases.routes
+    channel_file = SignedReleases.channel_file
+
+    def setUp(self):
+        if not (OPTIONS.publisher and OPTIONS.signed_launcher and OPTIONS.release_key):
+            self.fail("these scenarios need --publisher, --signed-launcher and --release-key")
+        super().setUp()
+        with open(OPTIONS.signed_launcher, "rb") as binary:
+            self.launcher_bytes = binary.read()
+        self.put("ORN_Launcher.exe", self.launcher_bytes, executable=True)
+        self.web = tempfile.mkdtemp(prefix="launcher_e2e_delta.")
+        self.addCleanup(shutil.rmtree, self.web, ignore_errors=True)
+
+    def index_path(self, channel, path="data.pak"):
+        """The request path of the file's chunk index, from its signed line; None when it has none."""
+        line = re.search(rb"^file ([0-9a-f]{64}) \d+ %s\.orn-chunks$" % re.escape(path.encode()),
+                         self.channel_file(channel, "release"), re.M)
+        return line and uri("by-hash/" + line.group(1).decode())
+
+    def assert_updated(self, result, content, path="data.pak"):
+        self.assertEqual((result.stdout, result.stderr, result.returncode), (DONE, b"", 3))
+        self.assertEqual(self.read(path), content)
+        left = [name for name in self.listing() if name != "ORN_Launcher.releases"]
+        self.assertEqual(sorted(left), sorted(self.installed + [path, "client.log"]), "no partial file is left")
+
+    def test_an_insertion_in_a_64_MiB_file_fetches_only_ranges_around_it(self):
+        old = os.urandom(64 << 20)
+        middle = 32 << 20
+        new = inserted(old, middle, 5000)
+        self.put("data.pak", old)
+        channel = self.publish({"data.pak": new})
+        with ScriptedServer(OPTIONS.port, self.routes(channel)) as server:
+            result = self.run_launcher()
+        self.assert_updated(result, new)
+        self.assertEqual(server.requests[:4], [LOCK, MANIFEST, RELEASE, self.index_path(channel)])
+        asked = spans(ranges_asked(server, "data.pak"))
+        self.assertTrue(asked, "the changed chunks are fetched")
+        for first, last in asked:
+            self.assertLessEqual(middle - (1 << 20), first, asked)
+            self.assertLessEqual(last, middle + 5000 + (1 << 20), asked)
+        self.assertLess(sum(last - first + 1 for first, last in asked), 1 << 20, asked)
+
+    def test_trouble_with_the_delta_ends_with_the_whole_file(self):
+        old = os.urandom(3 << 20)
+        new = inserted(old, 1 << 20, 5000)
+        channel = self.publish({"data.pak": new})
+        index = self.index_path(channel)
+        forged = bytearray(self.channel_file(channel, index[len(LATEST):]))
+        forged[-1] ^= 1
+        wrong = new[:1 << 20] + bytes(5000) + new[(1 << 20) + 5000:]
+        whole = "bytes=0-%d" % (len(new) - 1)  # today's download: one piece from byte 0
+        cases = {  # name: (answers changed, the local copy kept, the index asked for, delta requests before the whole)
+            "forged index": ({index: Reply(200, bytes(forged), ranges=True)}, True, True, 0),
+            # The changed chunks are the first range asked for: only it is answered wrongly.
+            "wrong chunk": ({uri("data.pak"): [Reply(200, wrong, ranges=True), Reply(200, new, ranges=True)]},
+                            True, True, 1),
+            "200 to a range request": ({uri("data.pak"): Reply(200, new)}, True, True, 1),
+            "local copy vanished": ({}, False, False, 0),
+        }
+        for name, (answers, local, index_asked, delta_requests) in cases.items():
+            with self.subTest(name):
+                if local:
+                    self.put("data.pak", old)
+                with ScriptedServer(OPTIONS.port, dict(self.routes(channel), **answers)) as server:
+                    result = self.run_launcher()
+                self.assert_updated(result, new)
+                self.assertEqual(index in server.requests, index_asked)
+                asked = ranges_asked(server, "data.pak")
+                self.assertEqual((len(asked), asked[-1]), (delta_requests + 1, whole), asked)
+                os.remove(self.path("data.pak"))
+                os.remove(self.path("client.log"))
+
+    def test_a_delta_killed_halfway_resumes_after_what_it_verified(self):
+        old = os.urandom(4 << 20)
+        new = bytearray(old)
+        for at in (1 << 19, 2 << 20, 7 << 19):  # far enough apart to be three requests
+            new[at:at + 4000] = os.urandom(4000)
+        new = bytes(new)
+        self.put("data.pak", old)
+        channel = self.publish({"data.pak": new})
+        stalled = Reply(200, new, ranges=True, stall_after=1000)
+        with ScriptedServer(OPTIONS.port, dict(self.routes(channel), **{
+                uri("data.pak"): [Reply(200, new, ranges=True), stalled]})) as server:
+            launcher = subprocess.Popen(OPTIONS.target.command(self.path("ORN_Launcher.exe")), cwd=self.game,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            deadline = time.monotonic() + OPTIONS.target.timeout
+            while server.requests.count(uri("data.pak")) < 2 and launcher.poll() is None and \
+                    time.monotonic() < deadline:
+                time.sleep(0.02)
+            self.assertIsNone(launcher.poll(), "the launcher ended before its second range request")
+            launcher.kill()
+            launcher.wait(timeout=10)
+            verified = spans(ranges_asked(server, "data.pak")[:1])[0]
+        self.assertEqual(self.read("data.pak"), old)
+        with ScriptedServer(OPTIONS.port, self.routes(channel)) as server:
+            result = self.run_launcher()
+        self.assert_updated(result, new)
+        asked = spans(ranges_asked(server, "data.pak"))
+        self.assertTrue(asked)
+        self.assertFalse([span for span in asked if span[0] <= verified[1]],
+                         "asked again for what the first run verified, %r: %r" % (verified, asked))
+
+    def test_an_unsigned_launcher_and_a_file_without_an_index_are_fetched_as_today(self):
+        unsigned = OPTIONS.target.launcher_bytes
+        small = (1 << 20) - 1  # just below the size that gets an index
+        cases = {  # name: (the launcher, the file's size, the requests, the file's Range fields)
+            "unsigned launcher": (unsigned, 3 << 20, [LOCK, MANIFEST, uri("data.pak")], ["bytes=0-%d" % (PIECE - 1)]),
+            "file without an index": (self.launcher_bytes, small, [LOCK, MANIFEST, RELEASE, uri("data.pak")],
+                                      ["bytes=0-%d" % (small - 1)]),
+        }
+        for name, (launcher, size, requests, asked) in cases.items():
+            with self.subTest(name):
+                old = os.urandom(size)
+                new = inserted(old, size // 2, 5000)[:size]
+                self.put("ORN_Launcher.exe", launcher, executable=True)
+                self.put("data.pak", old)
+                channel = self.publish({"data.pak": new})
+                self.assertEqual(self.index_path(channel) is None, size < (1 << 20), "indexed from 1 MiB")
+                with ScriptedServer(OPTIONS.port, self.routes(channel)) as server:
+                    result = self.run_launcher()
+                self.assert_updated(result, new)
+                self.assertEqual(server.requests, requests)
+                self.assertEqual(ranges_asked(server, "data.pak"), asked)
+                os.remove(self.path("data.pak"))
+                os.remove(self.path("client.log"))
