@@ -1,4 +1,5 @@
 // Built natively and for Windows (run under Wine).
+#include "channel/content_address.h"
 #include "channel/release_check.h"
 #include "channel/sha256.h"
 
@@ -66,6 +67,24 @@ TEST(Release, BodyRoundTripsAndRefusesAnythingElse)
     Release largest;
     ASSERT_TRUE(parseReleaseBody(replaced("serial 7", "serial 4611686018427387904"), largest));
     EXPECT_EQ(largest.serial, largestReleaseSerial);
+}
+
+TEST(Release, ContentAddressedOnlyWithTheMarkerForItsOwnManifest)
+{
+    Release release = sample(false);
+    EXPECT_FALSE(isContentAddressed(release));
+    const ReleaseEntry marker = contentAddressMarker(release.manifestSha256, manifest.size());
+    EXPECT_EQ(marker.path, "by-hash/" + release.manifestSha256);
+    ReleaseEntry otherManifest = contentAddressMarker(sha256Hex("other"), 5);
+    ReleaseEntry wrongDigest = marker;
+    wrongDigest.sha256 = sha256Hex("other");
+    for (const ReleaseEntry& entry : {otherManifest, wrongDigest, marker}) {
+        release.files.push_back(entry);
+        Release parsed;
+        ASSERT_TRUE(parseReleaseBody(releaseBody(release), parsed));
+        EXPECT_EQ(isContentAddressed(parsed), entry.sha256 == marker.sha256 && entry.path == marker.path) << entry.path;
+        release.files.pop_back();
+    }
 }
 
 TEST(Release, UtcTimesRoundTrip)

@@ -20,14 +20,21 @@ const char* const connectingText = "Connecting to server...";
 // From the lock to the files in place, or the reason the run gives up on the console.
 UpdateOutcome update(const UpdateChannel& channel)
 {
+    if (!waitWhileLocked(channel))
+        return {};
+    const bool keys = releaseKeysBuiltIn();
+    std::string releaseText;
+    const bool releaseFetched = keys && fetchReleaseText(channel, releaseText);
+    const std::string manifestUri =
+        releaseFetched ? manifestUriFor(channel, releaseText) : channel.directory + channel.manifestFile;
     std::string manifestText;
-    if (!fetchManifest(channel, manifestText))
+    if (!fetchManifest(channel, manifestUri, manifestText))
         return {};
     Manifest manifest = parseManifest(manifestText);
     Release release;
-    if (releaseKeysBuiltIn() && !fetchSignedRelease(channel, manifestText, manifest, release))
+    if (keys && !checkSignedRelease(channel, releaseFetched, releaseText, manifestText, manifest, release))
         return {};
-    return retrieveUpdates(channel, std::move(manifest), releaseKeysBuiltIn() ? &release : nullptr);
+    return retrieveUpdates(channel, std::move(manifest), keys ? &release : nullptr);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ const std::size_t lockTextLimitBytes = 4 * 1024;
 
 }  // namespace
 
-bool fetchManifest(const UpdateChannel& channel, std::string& manifestText)
+bool waitWhileLocked(const UpdateChannel& channel)
 {
     bool firstLock = true;
     for (;;) {
@@ -47,10 +47,13 @@ bool fetchManifest(const UpdateChannel& channel, std::string& manifestText)
         }
         platform::pauseMilliseconds(buildLockPollMilliseconds);
     }
+    return true;
+}
 
+bool fetchManifest(const UpdateChannel& channel, const std::string& uri, std::string& manifestText)
+{
     // A cut or endless manifest would leave files stale, or say there is no update at all.
-    const bool fetched = fetchWholeText(channel.server, channel.directory + channel.manifestFile, channelTextLimitBytes,
-                                        manifestText);
+    const bool fetched = fetchWholeText(channel.server, uri, channelTextLimitBytes, manifestText);
     std::cout << connectedText << std::endl << checkingText;
     if (!fetched) {
         reportServerTrouble();

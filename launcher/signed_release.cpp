@@ -1,6 +1,7 @@
 #include "launcher/signed_release.h"
 
 #include "channel/channel_names.h"
+#include "channel/content_address.h"
 #include "channel/release_check.h"
 #include "launcher/accepted_serials.h"
 #include "launcher/build_constants.h"
@@ -34,6 +35,15 @@ const char* verdictText(ReleaseVerdict verdict)
     return "";
 }
 
+// CMake refuses malformed keys; should one slip through, no release verifies.
+std::vector<ReleaseKey> builtInKeys()
+{
+    std::vector<ReleaseKey> keys;
+    if (!parseReleaseKeyList(buildReleaseKeys, keys))
+        keys.clear();
+    return keys;
+}
+
 }  // namespace
 
 bool releaseKeysBuiltIn()
@@ -41,20 +51,30 @@ bool releaseKeysBuiltIn()
     return buildReleaseKeys[0] != '\0';
 }
 
-bool fetchSignedRelease(const UpdateChannel& channel, const std::string& manifestText, const Manifest& manifest,
-                        Release& release)
+bool fetchReleaseText(const UpdateChannel& channel, std::string& releaseText)
 {
-    std::string releaseText;
-    if (!fetchWholeText(channel.server, channel.directory + channelReleaseName, channelTextLimitBytes, releaseText)) {
+    return fetchWholeText(channel.server, channel.directory + channelReleaseName, channelTextLimitBytes, releaseText);
+}
+
+std::string manifestUriFor(const UpdateChannel& channel, const std::string& releaseText)
+{
+    std::string body;
+    Release release;
+    if (verifySignedRelease(releaseText, builtInKeys(), body) && parseReleaseBody(body, release) &&
+        isContentAddressed(release))
+        return channel.directory + objectPathOf(release.manifestSha256);
+    return channel.directory + channel.manifestFile;
+}
+
+bool checkSignedRelease(const UpdateChannel& channel, bool fetched, const std::string& releaseText,
+                        const std::string& manifestText, const Manifest& manifest, Release& release)
+{
+    if (!fetched) {
         std::cout << failedText << std::endl << notFetchedText << std::endl;
         return false;
     }
-    // CMake refuses malformed keys; should one slip through, no release verifies.
-    std::vector<ReleaseKey> keys;
-    if (!parseReleaseKeyList(buildReleaseKeys, keys))
-        keys.clear();
     const ReleaseVerdict verdict =
-        checkRelease(releaseText, keys, channel.name, highestAcceptedSerial(channel.name),
+        checkRelease(releaseText, builtInKeys(), channel.name, highestAcceptedSerial(channel.name),
                      static_cast<long long>(std::time(nullptr)), manifestText, manifest.digests, release);
     if (verdict != ReleaseVerdict::accepted) {
         std::cout << failedText << std::endl << verdictText(verdict) << std::endl;

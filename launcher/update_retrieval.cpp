@@ -1,6 +1,6 @@
 #include "launcher/update_retrieval.h"
 
-#include "channel/chunk_index.h"
+#include "channel/content_address.h"
 #include "index/file_index.h"
 #include "launcher/accepted_serials.h"
 #include "launcher/build_constants.h"
@@ -30,28 +30,37 @@ const char* const entryFailedText = " Failed.";
 const char* const canceledText = "Some updated files failed to be retrieved, canceling launch.";
 const char* const launchingText = "Updated files retrieved, patching and launching ORN...";
 
+// What a signed release says of the files: each one's size and SHA-256 (and
+// its chunk index's), and whether the channel keeps them under those names.
+struct SignedFiles {
+    const Release* release = nullptr;
+    std::unordered_map<std::string, ReleaseEntry> entries;
+    bool contentAddressed = false;
+};
+
 // True when the file arrived whole and verified and is in place under its local name.
-bool downloadEntry(const UpdateChannel& channel, const FileIndex& index,
-                   const std::unordered_map<std::string, ReleaseEntry>& signedEntries, const Release* release,
+bool downloadEntry(const UpdateChannel& channel, const FileIndex& index, const SignedFiles& signedFiles,
                    const std::string& path, const std::string& localName, DownloadProgress* progress)
 {
     if (!isSafeManifestPath(path))
         return false;
     const ReleaseEntry* signedEntry = nullptr;
     std::unique_ptr<DeltaSource> delta;
-    if (release != nullptr) {
-        const auto found = signedEntries.find(path);
-        if (found == signedEntries.end())
+    std::string uri = channel.directory + escapeUriPath(path);
+    if (signedFiles.release != nullptr) {
+        const auto found = signedFiles.entries.find(path);
+        if (found == signedFiles.entries.end())
             return false;
         signedEntry = &found->second;
-        const auto chunkIndex = signedEntries.find(path + chunkIndexEntrySuffix);
-        if (chunkIndex != signedEntries.end())
-            delta = std::make_unique<DeltaSource>(DeltaSource{
-                channel.directory + chunkIndexDirectoryName + "/" + chunkIndex->second.sha256,
-                chunkIndex->second, path});
+        if (signedFiles.contentAddressed)
+            uri = channel.directory + objectPathOf(signedEntry->sha256);
+        const auto chunkIndex = signedFiles.entries.find(path + chunkIndexEntrySuffix);
+        if (chunkIndex != signedFiles.entries.end())
+            delta = std::make_unique<DeltaSource>(
+                DeltaSource{channel.directory + objectPathOf(chunkIndex->second.sha256), chunkIndex->second, path});
     }
-    return downloadFile(channel.server, channel.directory + escapeUriPath(path), path, index.remoteDigests.at(path),
-                        signedEntry, localName, delta.get(), progress);
+    return downloadFile(channel.server, uri, path, index.remoteDigests.at(path), signedEntry, localName, delta.get(),
+                        progress);
 }
 
 // Raised only once the whole update is in place: a failed run may be retried with the same release.
@@ -65,10 +74,12 @@ void acceptRelease(const UpdateChannel& channel, const Release* release)
 
 UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Manifest manifest, const Release* release)
 {
-    std::unordered_map<std::string, ReleaseEntry> signedEntries;
+    SignedFiles signedFiles;
     if (release != nullptr) {
+        signedFiles.release = release;
         for (const ReleaseEntry& entry : release->files)
-            signedEntries.emplace(entry.path, entry);
+            signedFiles.entries.emplace(entry.path, entry);
+        signedFiles.contentAddressed = isContentAddressed(*release);
     }
     FileIndex index(std::move(manifest));
     DigestCache cache;
@@ -104,7 +115,7 @@ UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Manifest manifest, c
         std::unique_ptr<DownloadProgress> progress;
         if (platform::standardOutputIsConsole())
             progress = std::make_unique<DownloadProgress>(entryLine);
-        const bool downloaded = downloadEntry(channel, index, signedEntries, release, path, localName, progress.get());
+        const bool downloaded = downloadEntry(channel, index, signedFiles, path, localName, progress.get());
         if (progress)
             progress->finish();
         if (downloaded) {

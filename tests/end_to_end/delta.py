@@ -68,7 +68,7 @@ class Delta(LauncherTestCase):
         with ScriptedServer(OPTIONS.port, self.routes(channel)) as server:
             result = self.run_launcher()
         self.assert_updated(result, new)
-        self.assertEqual(server.requests[:4], [LOCK, MANIFEST, RELEASE, self.index_path(channel)])
+        self.assertEqual(server.requests[:4], [LOCK, RELEASE, MANIFEST, self.index_path(channel)])
         asked = spans(ranges_asked(server, "data.pak"))
         self.assertTrue(asked, "the changed chunks are fetched")
         for first, last in asked:
@@ -141,7 +141,7 @@ class Delta(LauncherTestCase):
         small = (1 << 20) - 1  # just below the size that gets an index
         cases = {  # name: (the launcher, the file's size, the requests, the file's Range fields)
             "unsigned launcher": (unsigned, 3 << 20, [LOCK, MANIFEST, uri("data.pak")], ["bytes=0-%d" % (PIECE - 1)]),
-            "file without an index": (self.launcher_bytes, small, [LOCK, MANIFEST, RELEASE, uri("data.pak")],
+            "file without an index": (self.launcher_bytes, small, [LOCK, RELEASE, MANIFEST, uri("data.pak")],
                                       ["bytes=0-%d" % (small - 1)]),
         }
         for name, (launcher, size, requests, asked) in cases.items():

@@ -71,7 +71,7 @@ class SignedReleases(LauncherTestCase):
         changed = ["ORN_Launcher.exe", "libs/engine.dll", "empty.cfg", "data.pak"] + list(OWN_LIBRARIES)
         self.assert_downloads(result.stdout, HEADER, [b"* %s... Done.\n" % p.encode() for p in changed], LAUNCHING)
         self.assertEqual((result.stderr, result.returncode), (b"", 3))
-        self.assertEqual(server.requests[:3], [LOCK, MANIFEST, RELEASE])
+        self.assertEqual(server.requests[:3], [LOCK, RELEASE, MANIFEST])
         self.assertNotIn(uri("empty.cfg"), server.requests, "nothing is asked for past a signed size")
         self.assertTrue([r for r in server.requests if r.startswith(uri("by-hash/"))], "the chunk index is asked for")
         self.assertLess(sum(int(last) - int(first) + 1 for first, last in

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "channel/chunk_index.h"
+#include "channel/release.h"
+
+#include <string>
+
+// A content-addressed channel keeps md5sums and every published file also
+// under "by-hash/<its SHA-256>", names whose bytes never change. A cache in
+// front of the server may then keep them as long as it likes: only
+// update.lock and release change. The signed release says so with one file
+// line for md5sums' own copy, "file SHA SIZE by-hash/SHA": a true statement
+// about a file in the channel, which launchers that know no objects ignore.
+std::string objectPathOf(const std::string& sha256);
+ReleaseEntry contentAddressMarker(const std::string& manifestSha256, unsigned long long manifestSize);
+bool isContentAddressed(const Release& release);
