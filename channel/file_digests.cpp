@@ -9,19 +9,46 @@ namespace {
 const std::size_t largestMd5Piece = 0x80000000u;
 const std::size_t streamPieceBytes = 1u << 20;
 
+class RunningMd5 : public RunningDigest {
+public:
+    void update(const char* data, std::size_t size) override
+    {
+        while (size > 0) {
+            const std::size_t piece = size < largestMd5Piece ? size : largestMd5Piece;
+            md5_.update(data, static_cast<std::uint32_t>(piece));
+            data += piece;
+            size -= piece;
+        }
+    }
+    std::string hexDigest() override { return md5_.finalize().hexDigest(); }
+
+private:
+    Md5 md5_;
+};
+
+class RunningSha256 : public RunningDigest {
+public:
+    void update(const char* data, std::size_t size) override { sha256_.update(data, size); }
+    std::string hexDigest() override { return sha256_.hexDigest(); }
+
+private:
+    Sha256 sha256_;
+};
+
 }  // namespace
+
+StreamingDigests::StreamingDigests(bool withSha256)
+    : md5_(std::make_unique<BackgroundDigest>(std::make_unique<RunningMd5>())),
+      sha256_(withSha256 ? std::make_unique<BackgroundDigest>(std::make_unique<RunningSha256>()) : nullptr)
+{
+}
 
 void StreamingDigests::add(const char* data, std::size_t size)
 {
+    md5_->update(data, size);
     if (sha256_)
         sha256_->update(data, size);
     bytes_ += size;
-    while (size > 0) {
-        const std::size_t piece = size < largestMd5Piece ? size : largestMd5Piece;
-        md5_.update(data, static_cast<std::uint32_t>(piece));
-        data += piece;
-        size -= piece;
-    }
 }
 
 void StreamingDigests::finish()
@@ -29,7 +56,7 @@ void StreamingDigests::finish()
     if (finished_)
         return;
     finished_ = true;
-    md5Hex_ = md5_.finalize().hexDigest();
+    md5Hex_ = md5_->hexDigest();
     if (sha256_)
         sha256Hex_ = sha256_->hexDigest();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "channel/background_sha256.h"
+#include "channel/background_digest.h"
+#include "channel/sha256.h"
 #include "digest/md5.h"
 
 #include <cstddef>
@@ -14,10 +15,7 @@
 // asked for (it costs more than the copy itself); and the byte count.
 class StreamingDigests {
 public:
-    explicit StreamingDigests(bool withSha256 = false)
-        : sha256_(withSha256 ? std::make_unique<BackgroundSha256>() : nullptr)
-    {
-    }
+    explicit StreamingDigests(bool withSha256 = false);
 
     // Any size, 4 GiB and beyond included.
     void add(const char* data, std::size_t size);
@@ -31,10 +29,11 @@ public:
 private:
     void finish();
 
-    std::unique_ptr<BackgroundSha256> sha256_;  // on another core, beside the MD5
+    // Each on a thread of its own, beside the caller's work.
+    std::unique_ptr<BackgroundDigest> md5_;
+    std::unique_ptr<BackgroundDigest> sha256_;
     unsigned long long bytes_ = 0;
     bool finished_ = false;
-    Md5 md5_;
     std::string md5Hex_;
     std::string sha256Hex_;
 };

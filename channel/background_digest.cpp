@@ -1,15 +1,20 @@
-#include "channel/background_sha256.h"
+#include "channel/background_digest.h"
 
 #include <algorithm>
 
 namespace {
 
-const std::size_t blockBytes = 1u << 20;
+const std::size_t blockBytes = 512u << 10;
 const std::size_t mostQueued = 4;
 
 }  // namespace
 
-BackgroundSha256::~BackgroundSha256()
+BackgroundDigest::BackgroundDigest(std::unique_ptr<RunningDigest> digest) : shared_(std::make_unique<Shared>())
+{
+    shared_->digest = std::move(digest);
+}
+
+BackgroundDigest::~BackgroundDigest()
 {
     if (worker_.joinable()) {
         {
@@ -21,7 +26,7 @@ BackgroundSha256::~BackgroundSha256()
     }
 }
 
-void BackgroundSha256::update(const char* data, std::size_t size)
+void BackgroundDigest::update(const char* data, std::size_t size)
 {
     while (size > 0) {
         if (filling_.capacity() < blockBytes)
@@ -35,12 +40,12 @@ void BackgroundSha256::update(const char* data, std::size_t size)
     }
 }
 
-std::string BackgroundSha256::hexDigest()
+std::string BackgroundDigest::hexDigest()
 {
     if (!worker_.joinable()) {
         // Less than a block: not worth a thread.
-        shared_->sha.update(filling_.data(), filling_.size());
-        return shared_->sha.hexDigest();
+        shared_->digest->update(filling_.data(), filling_.size());
+        return shared_->digest->hexDigest();
     }
     handOver();
     {
@@ -49,10 +54,10 @@ std::string BackgroundSha256::hexDigest()
     }
     shared_->changed.notify_all();
     worker_.join();
-    return shared_->sha.hexDigest();
+    return shared_->digest->hexDigest();
 }
 
-void BackgroundSha256::handOver()
+void BackgroundDigest::handOver()
 {
     if (!worker_.joinable())
         worker_ = std::thread(hashQueued, std::ref(*shared_));
@@ -71,7 +76,7 @@ void BackgroundSha256::handOver()
     filling_ = std::move(next);
 }
 
-void BackgroundSha256::hashQueued(Shared& shared)
+void BackgroundDigest::hashQueued(Shared& shared)
 {
     std::unique_lock<std::mutex> lock(shared.mutex);
     for (;;) {
@@ -81,7 +86,7 @@ void BackgroundSha256::hashQueued(Shared& shared)
         std::vector<char> block = std::move(shared.queued.front());
         shared.queued.pop_front();
         lock.unlock();
-        shared.sha.update(block.data(), block.size());
+        shared.digest->update(block.data(), block.size());
         lock.lock();
         shared.spare.push_back(std::move(block));
         shared.changed.notify_all();
