@@ -41,6 +41,8 @@ private:
     bool startPartial();
     bool findHeldChunks(platform::FileReader& old);
     bool oldCopyShares(platform::FileReader& old, unsigned long long size) const;
+    bool isNear(std::size_t chunk) const;
+    bool catchUpTo(std::size_t chunk);
     bool copyChunks(const DeltaStep& step);
     bool fetchChunks(const DeltaStep& step);
     bool write(const char* data, std::size_t size);
@@ -59,6 +61,7 @@ private:
     std::ofstream file_;
     StreamingDigests digests_;
     std::size_t nextChunk_ = 0;        // the first chunk not yet in the partial file
+    unsigned long long fetchedBytes_ = 0;
     unsigned long long written_ = 0;   // its bytes
     std::vector<char> chunk_;          // one chunk being read or received
 
@@ -82,9 +85,9 @@ DeltaResult DeltaFetch::run()
     if (!startPartial() || !findHeldChunks(old))
         return DeltaResult::fallBack;
     const std::vector<DeltaStep> steps =
-        planDelta(index_.chunks, heldAt_, nextChunk_, written_, deltaMergeGapBytes, pieceBytes_);
+        planDelta(index_.chunks, heldAt_, nextChunk_, written_, index_.chunks.size(), deltaMergeGapBytes, pieceBytes_);
     if (progress_ != nullptr) {
-        unsigned long long fetching = 0;
+        unsigned long long fetching = fetchedBytes_;
         for (const DeltaStep& step : steps)
             fetching += step.fetched ? step.bytes : 0;
         progress_->startDelta(written_, index_.fileSize, index_.fileSize - fetching, fetching);
@@ -163,24 +166,35 @@ bool DeltaFetch::startPartial()
 }
 
 // Cuts the old copy with the index's parameters and notes where it holds
-// each chunk still missing. As long as its chunks are the new file's next
-// ones, they go straight into the partial file: an unchanged beginning is
-// read once. False when the old copy cannot be read or written from.
+// each chunk still missing. Its chunks that are the new file's next ones go
+// straight into the partial file, so that the common updates (a part
+// changed, inserted or appended) read the old copy once and build the new
+// file while it is read. False when the old copy cannot be read, or a
+// fetch on the way fails.
 bool DeltaFetch::findHeldChunks(platform::FileReader& old)
 {
     const std::vector<Chunk>& chunks = index_.chunks;
     heldAt_.assign(chunks.size(), notHeldLocally);
     const ChunkLookup lookup(chunks, nextChunk_);
-    bool inOrder = true;
+    bool troubled = false;
     cutFile(old, 0, endOfFile, index_.parameters,
             [&](const Chunk& found, unsigned long long at, const ChunkBytes& bytes) {
-                if (inOrder && nextChunk_ < chunks.size() && chunks[nextChunk_].length == found.length &&
-                    chunks[nextChunk_].hash == found.hash) {
+                std::size_t next = chunks.size();
+                std::size_t equal = 0;
+                lookup.forEachEqual(found, [&](std::size_t i) {
+                    ++equal;
+                    next = i >= nextChunk_ && i < next ? i : next;
+                });
+                // The new file's next chunk; or, after a change, one a little further
+                // on that only this chunk equals: the ones between are caught up now.
+                if (next == nextChunk_ || (next < chunks.size() && equal == 1 && isNear(next))) {
+                    if (next > nextChunk_ && !catchUpTo(next)) {
+                        troubled = true;
+                        return false;
+                    }
                     ++nextChunk_;
                     write(bytes.carried, bytes.carriedSize);
                     write(bytes.rest, bytes.restSize);
-                } else {
-                    inOrder = false;
                 }
                 lookup.forEachEqual(found, [&](std::size_t i) {
                     if (i >= nextChunk_ && heldAt_[i] == notHeldLocally)
@@ -188,6 +202,8 @@ bool DeltaFetch::findHeldChunks(platform::FileReader& old)
                 });
                 return static_cast<bool>(file_);
             });
+    if (troubled)
+        return false;
     return static_cast<bool>(file_);
 }
 
@@ -209,6 +225,27 @@ bool DeltaFetch::oldCopyShares(platform::FileReader& old, unsigned long long siz
                 });
     }
     return shares;
+}
+
+// Whether a chunk lies close enough after the next one to catch up with it in one request.
+bool DeltaFetch::isNear(std::size_t chunk) const
+{
+    unsigned long long between = 0;
+    for (std::size_t i = nextChunk_; i < chunk && between <= pieceBytes_; ++i)
+        between += index_.chunks[i].length;
+    return between <= pieceBytes_;
+}
+
+// Writes the chunks before `chunk`: those the old copy was seen to hold are
+// copied, the others fetched.
+bool DeltaFetch::catchUpTo(std::size_t chunk)
+{
+    for (const DeltaStep& step : planDelta(index_.chunks, heldAt_, nextChunk_, written_, chunk, deltaMergeGapBytes,
+                                           pieceBytes_)) {
+        if (!(step.fetched ? fetchChunks(step) : copyChunks(step)))
+            return false;
+    }
+    return true;
 }
 
 bool DeltaFetch::copyChunks(const DeltaStep& step)
@@ -233,8 +270,10 @@ bool DeltaFetch::fetchChunks(const DeltaStep& step)
     wrongBytes_ = false;
     const AnswerEnd end =
         transport_.ask(entry_.uri, step.firstByte, step.firstByte + step.bytes - 1, {}, *this);
-    return end == AnswerEnd::complete && headTaken_ && !wrongBytes_ &&
-           nextChunk_ == step.firstChunk + step.chunks;
+    if (end != AnswerEnd::complete || !headTaken_ || wrongBytes_ || nextChunk_ != step.firstChunk + step.chunks)
+        return false;
+    fetchedBytes_ += step.bytes;
+    return true;
 }
 
 bool DeltaFetch::write(const char* data, std::size_t size)

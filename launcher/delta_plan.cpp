@@ -4,11 +4,11 @@ namespace {
 
 // Runs of chunks of one kind, in order.
 std::vector<DeltaStep> runsOf(const std::vector<Chunk>& chunks, const std::vector<unsigned long long>& heldAt,
-                              std::size_t fromChunk, unsigned long long fromByte)
+                              std::size_t fromChunk, unsigned long long fromByte, std::size_t toChunk)
 {
     std::vector<DeltaStep> runs;
     unsigned long long byte = fromByte;
-    for (std::size_t i = fromChunk; i < chunks.size(); ++i) {
+    for (std::size_t i = fromChunk; i < toChunk; ++i) {
         const bool fetched = heldAt[i] == notHeldLocally;
         if (runs.empty() || runs.back().fetched != fetched)
             runs.push_back({fetched, i, 0, byte, 0});
@@ -22,10 +22,10 @@ std::vector<DeltaStep> runsOf(const std::vector<Chunk>& chunks, const std::vecto
 }  // namespace
 
 std::vector<DeltaStep> planDelta(const std::vector<Chunk>& chunks, const std::vector<unsigned long long>& heldAt,
-                                 std::size_t fromChunk, unsigned long long fromByte, unsigned long long mergeGapBytes,
-                                 unsigned long long largestRequestBytes)
+                                 std::size_t fromChunk, unsigned long long fromByte, std::size_t toChunk,
+                                 unsigned long long mergeGapBytes, unsigned long long largestRequestBytes)
 {
-    std::vector<DeltaStep> runs = runsOf(chunks, heldAt, fromChunk, fromByte);
+    std::vector<DeltaStep> runs = runsOf(chunks, heldAt, fromChunk, fromByte, toChunk);
     // A short copied run between two fetched ones joins them.
     for (std::size_t i = 1; i + 1 < runs.size(); ++i) {
         if (!runs[i].fetched && runs[i].bytes <= mergeGapBytes)

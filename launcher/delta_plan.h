@@ -18,14 +18,14 @@ struct DeltaStep {
     unsigned long long bytes = 0;
 };
 
-// The steps from chunk `fromChunk` (byte `fromByte`) to the end, given where
+// The steps from chunk `fromChunk` (byte `fromByte`) up to `toChunk`, given where
 // the old copy holds each chunk (`heldAt`, notHeldLocally when it does not).
 // Chunks held locally between two requests are fetched with them when they
 // take at most `mergeGapBytes`: one request less for a few bytes more. No
 // request covers more than `largestRequestBytes` unless one chunk does.
 std::vector<DeltaStep> planDelta(const std::vector<Chunk>& chunks, const std::vector<unsigned long long>& heldAt,
-                                 std::size_t fromChunk, unsigned long long fromByte, unsigned long long mergeGapBytes,
-                                 unsigned long long largestRequestBytes);
+                                 std::size_t fromChunk, unsigned long long fromByte, std::size_t toChunk,
+                                 unsigned long long mergeGapBytes, unsigned long long largestRequestBytes);
 
 // The gap that planDelta is given: a quarter of a megabyte costs less than a request's round trip.
 inline constexpr unsigned long long deltaMergeGapBytes = 256ULL << 10;
