@@ -18,9 +18,6 @@ namespace {
 
 const int partialContent = 206;
 const unsigned long long endOfFile = ~0ULL;
-// An old copy is judged from this many windows of this size before it is cut whole.
-const unsigned long long sampledWindows = 16;
-const unsigned long long sampleWindowBytes = 1ULL << 20;
 
 // One delta download: the index, where the old copy holds each chunk, and
 // the partial file being built, which only ever receives checked chunks.
@@ -40,7 +37,6 @@ private:
     void keepVerifiedPrefix();
     bool startPartial();
     bool findHeldChunks(platform::FileReader& old);
-    bool oldCopyShares(platform::FileReader& old, unsigned long long size) const;
     bool isNear(std::size_t chunk) const;
     bool catchUpTo(std::size_t chunk);
     bool copyChunks(const DeltaStep& step);
@@ -79,7 +75,7 @@ DeltaResult DeltaFetch::run()
     // Without an old copy nothing is reused: the whole download asks for the
     // same bytes without the index, and resumes a partial file on its own.
     if (!platform::fileFacts(source_.oldCopy, facts) || entry_.signedEntry == nullptr || !old.open(source_.oldCopy) ||
-        !fetchIndex() || !oldCopyShares(old, facts.size))
+        !fetchIndex() || !mayShareChunks(old, facts.size, index_))
         return DeltaResult::fallBack;
     keepVerifiedPrefix();
     if (!startPartial() || !findHeldChunks(old))
@@ -205,26 +201,6 @@ bool DeltaFetch::findHeldChunks(platform::FileReader& old)
     if (troubled)
         return false;
     return static_cast<bool>(file_);
-}
-
-// Whether the old copy shares anything with the new file, judged from a
-// few windows spread over it: cutting all of a copy that shares nothing
-// would only make the whole download slower.
-bool DeltaFetch::oldCopyShares(platform::FileReader& old, unsigned long long size) const
-{
-    if (size <= sampledWindows * sampleWindowBytes * 4)
-        return true;
-    const ChunkLookup lookup(index_.chunks, 0);
-    bool shares = false;
-    for (unsigned long long window = 0; window < sampledWindows && !shares; ++window) {
-        const unsigned long long from = size / sampledWindows * window;
-        cutFile(old, from, from + sampleWindowBytes, index_.parameters,
-                [&](const Chunk& found, unsigned long long, const ChunkBytes&) {
-                    lookup.forEachEqual(found, [&shares](std::size_t) { shares = true; });
-                    return !shares;
-                });
-    }
-    return shares;
 }
 
 // Whether a chunk lies close enough after the next one to catch up with it in one request.

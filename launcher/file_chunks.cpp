@@ -5,6 +5,9 @@
 namespace {
 
 const std::size_t readBytes = 256u << 10;
+// A file is judged from this many windows of this size before it is cut whole.
+const unsigned long long sampledWindows = 16;
+const unsigned long long sampleWindowBytes = 1ULL << 20;
 
 }  // namespace
 
@@ -48,4 +51,21 @@ ChunkLookup::ChunkLookup(const std::vector<Chunk>& chunks, std::size_t fromChunk
         byHash_.push_back(static_cast<std::uint32_t>(i));
     std::sort(byHash_.begin(), byHash_.end(),
               [&chunks](std::uint32_t a, std::uint32_t b) { return chunks[a].hash < chunks[b].hash; });
+}
+
+bool mayShareChunks(platform::FileReader& file, unsigned long long size, const ChunkIndex& index)
+{
+    if (size <= sampledWindows * sampleWindowBytes * 4)
+        return true;
+    const ChunkLookup lookup(index.chunks, 0);
+    bool shares = false;
+    for (unsigned long long window = 0; window < sampledWindows && !shares; ++window) {
+        const unsigned long long from = size / sampledWindows * window;
+        cutFile(file, from, from + sampleWindowBytes, index.parameters,
+                [&](const Chunk& found, unsigned long long, const ChunkBytes&) {
+                    lookup.forEachEqual(found, [&shares](std::size_t) { shares = true; });
+                    return !shares;
+                });
+    }
+    return shares;
 }

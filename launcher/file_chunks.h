@@ -1,6 +1,6 @@
 #pragma once
 
-#include "channel/chunk_cutter.h"
+#include "channel/chunk_index.h"
 #include "launcher/platform/platform.h"
 
 #include <algorithm>
@@ -26,6 +26,11 @@ struct ChunkBytes {
 void cutFile(platform::FileReader& file, unsigned long long from, unsigned long long until,
              const ChunkParameters& parameters,
              const std::function<bool(const Chunk&, unsigned long long, const ChunkBytes&)>& take);
+
+// Whether a file may share chunks with the new file `index` describes,
+// judged from a few windows spread over it: cutting all of a file that
+// shares nothing would only make the whole download slower.
+bool mayShareChunks(platform::FileReader& file, unsigned long long size, const ChunkIndex& index);
 
 // The chunks of a new file from `fromChunk` on, found by hash and length.
 class ChunkLookup {
