@@ -2,11 +2,15 @@
 
 #include "channel/channel_names.h"
 #include "channel/chunk_index.h"
+#include "channel/content_address.h"
 #include "channel/manifest.h"
 #include "channel/manifest_path.h"
+#include "channel/sha256.h"
 #include "publisher/channel_files.h"
+#include "publisher/channel_objects.h"
 #include "publisher/chunk_index_files.h"
 #include "publisher/file_copy.h"
+#include "publisher/release_retention.h"
 #include "publisher/shown_text.h"
 #include "publisher/written_journal.h"
 
@@ -149,12 +153,14 @@ bool removeUnlisted(const ChannelDirectory& channel, const std::set<std::string>
 }
 
 // Publishes every file of the tree, making the manifest, and with `signing`
-// the release's entries: the files', then one per chunk index stored.
+// the release's entries: the files', then one per chunk index stored; each
+// file also gets its object's name.
 bool publishFiles(const SourceTree& tree, const ChannelDirectory& channel, bool signs, WrittenJournal& journal,
                   std::string& manifest, std::vector<ReleaseEntry>& signedEntries, PublishSummary& summary,
                   std::string& failure)
 {
     std::vector<ReleaseEntry> indexEntries;
+    std::set<std::string> objects;
     for (const SourceFile& file : tree.files) {
         FileDigests digests;
         if (!publishFile(channel, file, signs, journal, digests, summary, failure))
@@ -162,6 +168,8 @@ bool publishFiles(const SourceTree& tree, const ChannelDirectory& channel, bool 
         manifest += manifestLine(digests.md5, file.path);
         signedEntries.push_back({digests.sha256, digests.size, file.path});
         ++summary.files;
+        if (signs && objects.insert(digests.sha256).second && !storeFileObject(channel, file.path, digests, failure))
+            return false;
         // Larger than launchers read: they download that file whole.
         if (digests.chunkIndex.empty() || digests.chunkIndex.size() > largestChunkIndexBytes)
             continue;
@@ -173,21 +181,23 @@ bool publishFiles(const SourceTree& tree, const ChannelDirectory& channel, bool 
     return true;
 }
 
-// Writes the signed release, then removes the chunk indexes that neither it
-// nor the release before it names (a launcher mid-run may still read those).
+// Stores md5sums as an object and says so in the release, which goes in
+// place last, once every object it names is there; then removes the objects
+// that none of the last releases kept names.
 bool writeRelease(const ChannelDirectory& channel, const ReleaseSigning& signing, const std::string& manifest,
-                  const std::vector<ReleaseEntry>& entries, std::vector<std::string>& warnings, std::string& failure)
+                  std::vector<ReleaseEntry>& entries, std::vector<std::string>& warnings, std::string& failure)
 {
+    const std::string manifestSha256 = sha256Hex(manifest);
+    if (!storeBytesObject(channel, manifest, manifestSha256, failure))
+        return false;
+    entries.push_back(contentAddressMarker(manifestSha256, manifest.size()));
     if (!writeAtomically(channel, channelReleaseName, signedReleaseText(signing, manifest, entries), failure))
         return false;
     Release written;
+    written.serial = signing.serial;
+    written.manifestSha256 = manifestSha256;
     written.files = entries;
-    std::set<std::string> kept = chunkIndexesNamed(written);
-    if (signing.current.state == CurrentRelease::State::verified) {
-        const std::set<std::string> previous = chunkIndexesNamed(signing.current.release);
-        kept.insert(previous.begin(), previous.end());
-    }
-    removeUnnamedChunkIndexes(channel, kept, warnings);
+    keepLastReleases(channel, signing.current, written, signing.keepReleases, warnings);
     return true;
 }
 

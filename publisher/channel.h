@@ -28,10 +28,10 @@ bool raiseLock(const ChannelDirectory& channel, std::string& failure);
 // temporary name and a rename, its digest taken from the bytes copied),
 // removes what the previous manifest or an unfinished run put there and
 // the tree does not hold (regular files at paths the path rule allows, and
-// nothing else), writes the manifest and, with `signing`, each large file's
-// chunk index into by-hash/ and the signed release (then removes the
-// indexes that neither it nor the previous release names), and takes the
-// lock down. Keeps the lock up and returns
+// nothing else), writes the manifest and, with `signing`, every file, each
+// large file's chunk index and the manifest as objects in by-hash/, then the
+// signed release (then removes the objects that none of the last releases
+// kept names), and takes the lock down. Keeps the lock up and returns
 // false, with the reason in `failure`, when a step fails; running it again
 // finishes the job. `holdLockSeconds` keeps the lock up that long before
 // any file changes. Warnings go to `warnings`.

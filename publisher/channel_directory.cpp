@@ -268,6 +268,19 @@ bool ChannelDirectory::rename(const std::string& from, const std::string& to, st
     return true;
 }
 
+bool ChannelDirectory::link(const std::string& from, const std::string& to, std::string& failure) const
+{
+    std::string fromLeaf;
+    std::string toLeaf;
+    const ScopedDescriptor fromParent(openParent(from, fromLeaf, false));
+    const ScopedDescriptor toParent(fromParent.get() < 0 ? -1 : openParent(to, toLeaf, false));
+    if (toParent.get() < 0 || ::linkat(fromParent.get(), fromLeaf.c_str(), toParent.get(), toLeaf.c_str(), 0) != 0) {
+        failure = "cannot link " + shown(to) + ": " + describeErrno();
+        return false;
+    }
+    return true;
+}
+
 bool ChannelDirectory::removeFile(const std::string& relative, std::string& failure) const
 {
     std::string leaf;

@@ -58,6 +58,9 @@ public:
     int openForAppending(const std::string& relative, std::string& failure) const;
     // Renames within the channel; whatever stands at `to` is replaced.
     bool rename(const std::string& from, const std::string& to, std::string& failure) const;
+    // Gives what stands at `from` the second name `to` (a hard link; a
+    // symbolic link is linked itself, never followed).
+    bool link(const std::string& from, const std::string& to, std::string& failure) const;
     // Removes the regular file at `relative`: never a directory, never what a link leads to.
     bool removeFile(const std::string& relative, std::string& failure) const;
 

@@ -2,6 +2,7 @@
 
 #include "channel/channel_names.h"
 #include "channel/chunk_index.h"
+#include "channel/content_address.h"
 #include "publisher/secret_key_file.h"
 #include "publisher/serial_record.h"
 #include "publisher/shown_text.h"
@@ -96,7 +97,7 @@ int showChannelStatus(const fs::path& channel, const SigningRequest& request, un
                                                                          : "")
               << std::endl
               << "key: " << shownText(keyId) << std::endl
-              << "files: " << release.files.size() - indexes << std::endl
+              << "files: " << release.files.size() - indexes - (isContentAddressed(release) ? 1 : 0) << std::endl
               << (indexes == 0 ? "" : "chunk indexes: " + std::to_string(indexes) + "\n")
               << "signature: "
               << (verified ? "verifies"

@@ -5,7 +5,6 @@
 
 #include <set>
 #include <string>
-#include <vector>
 
 // The chunk indexes of a signed channel, kept in its by-hash/ folder under
 // their own SHA-256, which the release's "<path>.orn-chunks" file lines give.
@@ -23,12 +22,3 @@ bool isChunkIndexEntry(const ReleaseEntry& entry, const std::set<std::string>& m
 // reason, when it cannot be written.
 bool storeChunkIndex(const ChannelDirectory& channel, const std::string& path, const std::string& bytes,
                      ReleaseEntry& entry, std::string& failure);
-
-// The index SHA-256s that a release's file lines name.
-std::set<std::string> chunkIndexesNamed(const Release& release);
-
-// Removes the regular files in by-hash/ named as an index (64 lowercase hex)
-// whose name is not in `kept`; leaves everything else there. A file that
-// cannot be removed is a warning: it only takes room.
-void removeUnnamedChunkIndexes(const ChannelDirectory& channel, const std::set<std::string>& kept,
-                               std::vector<std::string>& warnings);

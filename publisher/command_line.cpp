@@ -25,6 +25,8 @@ const char* const usageText =
     "               the highest this publisher signed for the channel, kept in $XDG_STATE_HOME/orn-publish)\n"
     "  --trust KEYID:BASE64  another public key whose signature on the current release is trusted\n"
     "               (e.g. the previous key when rotating); repeatable\n"
+    "  --keep-releases N  a publish keeps in by-hash/ what the last N releases signed name (default 3,\n"
+    "               at least 1), for players whose caches hold an older release; the rest is removed\n"
     "exit status: 0 published; 1 failed after the lock was raised (run the same command again),\n"
     "             or another publish holds the channel; 2 refused, nothing changed\n";
 
@@ -53,6 +55,7 @@ bool takeValue(const std::string& option, const std::string& value, Options& opt
         return true;
     }
     signing.expiryGiven = signing.expiryGiven || option == "--expires";
+    signing.keepGiven = signing.keepGiven || option == "--keep-releases";
     if (option == "--expires" && value == "never")
         return true;
     if (!parseNumber(value.c_str(), largestReleaseSerial, number))
@@ -65,8 +68,11 @@ bool takeValue(const std::string& option, const std::string& value, Options& opt
         signing.serial = number;
     else if (option == "--warn-days")
         options.warnDays = static_cast<unsigned>(number);
+    else if (option == "--keep-releases")
+        signing.keepReleases = static_cast<unsigned>(number);
     return (option == "--hold-lock" && number <= 86400) || (option == "--expires" && number > 0 && number <= 36500) ||
-           (option == "--serial" && number > 0) || (option == "--warn-days" && number <= 36500);
+           (option == "--serial" && number > 0) || (option == "--warn-days" && number <= 36500) ||
+           (option == "--keep-releases" && number > 0 && number <= mostKeptReleases);
 }
 
 }  // namespace
@@ -74,7 +80,7 @@ bool takeValue(const std::string& option, const std::string& value, Options& opt
 bool parseOptions(int argc, char** argv, Options& options)
 {
     int first = 1;
-    std::set<std::string> valued = {"--hold-lock", "--sign", "--expires", "--serial", "--trust"};
+    std::set<std::string> valued = {"--hold-lock", "--sign", "--expires", "--serial", "--trust", "--keep-releases"};
     if (argc > 1 && std::string(argv[1]) == "status") {
         options.command = Options::Command::status;
         valued = {"--key", "--trust", "--warn-days"};
@@ -104,11 +110,11 @@ bool parseOptions(int argc, char** argv, Options& options)
     case Options::Command::status:
         return options.operands.size() == 1;
     case Options::Command::resign:
-        return signs && options.holdLockSeconds == 0 && options.operands.size() == 1;
+        return signs && options.holdLockSeconds == 0 && !signing.keepGiven && options.operands.size() == 1;
     default:
         break;
     }
-    if ((signing.expiryGiven || signing.serial != 0 || !signing.trustedKeys.empty()) && !signs)
+    if ((signing.expiryGiven || signing.serial != 0 || !signing.trustedKeys.empty() || signing.keepGiven) && !signs)
         return false;
     return options.operands.size() == 2;
 }

@@ -195,8 +195,15 @@ bool digestsIfAlreadyPublished(const ChannelDirectory& channel, const SourceFile
         failure = "cannot read " + file.location.string() + ": " + std::strerror(errno);
         return false;
     }
-    if (digestsOfFile(channel, file.path, false).md5 != digests.md5)
-        digests.read = false;
+    // With `signs`, the copy is also given its object's name: it must hold the very bytes signed.
+    const ScopedDescriptor published(channel.openForReading(file.path));
+    struct stat facts {};
+    const FileDigests present = published.get() >= 0 && ::fstat(published.get(), &facts) == 0
+                                    ? digestsOfDescriptor(published.get(), signs)
+                                    : FileDigests();
+    digests.read = present.read && present.md5 == digests.md5 && present.sha256 == digests.sha256;
+    digests.device = facts.st_dev;
+    digests.inode = facts.st_ino;
     return true;
 }
 
@@ -220,6 +227,8 @@ bool copyIntoChannel(const ChannelDirectory& channel, const SourceFile& file, bo
     OneRead reading(signs, before.size);
     const bool copied = copyAndHash(in.get(), out, before.size, reading);
     int cause = errno;
+    struct stat written {};
+    ::fstat(out, &written);
     const bool closed = ::close(out) == 0;
     if (copied && !closed)
         cause = errno;
@@ -242,5 +251,7 @@ bool copyIntoChannel(const ChannelDirectory& channel, const SourceFile& file, bo
     }
     std::cout << " copied" << std::endl;
     digests = reading.finish();
+    digests.device = written.st_dev;
+    digests.inode = written.st_ino;
     return true;
 }

@@ -18,6 +18,10 @@ struct FileDigests {
     std::string sha256;
     unsigned long long size = 0;
     std::string chunkIndex;  // its bytes; empty when none was made
+    // The channel's copy that holds these bytes, when known (0 otherwise):
+    // a name given to that very file holds them too.
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
 };
 // Reads the open file to its end, hashing every byte; never makes a chunk index.
 FileDigests digestsOfDescriptor(int fd, bool withSha256);
@@ -28,7 +32,7 @@ FileDigests digestsOfFile(const std::filesystem::path& file, bool signs);
 FileDigests digestsOfFile(const ChannelDirectory& channel, const std::string& path, bool withSha256);
 
 // The digests of a source file whose copy in the channel holds the same
-// bytes (same size, same MD5), read from the source; `digests.read` stays
+// bytes (same size, same MD5, and with `signs` the same SHA-256), read from the source; `digests.read` stays
 // false when the file must be copied. False when the source cannot be read.
 // Here and below, `signs` asks for the SHA-256 and the chunk index too.
 bool digestsIfAlreadyPublished(const ChannelDirectory& channel, const SourceFile& file, bool signs,

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The real orn-publish command run as a process over temporary trees."""
 import argparse
+import glob
 import hashlib
 import os
 import re
@@ -356,8 +357,14 @@ class SignedPublishing(SignedTestCase):
         sha256sum = subprocess.run(["sha256sum", *paths], cwd=self.channel, capture_output=True, check=True)
         files = ["file %s %d %s" % (digest.decode(), os.path.getsize(os.path.join(self.channel, path)), path)
                  for (digest, _), path in zip((line.split(b"  ", 1) for line in sha256sum.stdout.splitlines()), paths)]
-        self.assertEqual(lines, ["orn-release 1", "channel latest", "serial 1",
-                                 "md5sums-sha256 " + hashlib.sha256(listing).hexdigest()] + files)
+        listing_sha = hashlib.sha256(listing).hexdigest()
+        self.assertEqual(lines, ["orn-release 1", "channel latest", "serial 1", "md5sums-sha256 " + listing_sha] +
+                         files + ["file %s %d by-hash/%s" % (listing_sha, len(listing), listing_sha)])
+        for line in files:  # each file also under its SHA-256: the very file, not a copy, where links work
+            self.assertTrue(os.path.samefile(self.channel_path(line.split()[3]), self.channel_path(
+                "by-hash/" + line.split()[1])), line)
+        self.assertEqual(self.read("by-hash/" + listing_sha), listing)
+        self.assertEqual(os.stat(self.channel_path("md5sums")).st_nlink, 1)
 
         self.tree(self.release(**{"data.pak": b"data 2"}))
         self.assertEqual(self.publish("--sign", self.key).returncode, 0)
@@ -388,9 +395,10 @@ class SignedPublishing(SignedTestCase):
         subprocess.run([PUBLISHER, self.source, unsigned], capture_output=True, timeout=60, check=True)
         self.assertEqual(self.publish("--sign", self.key).returncode, 0)
         self.assertFalse(os.path.exists(os.path.join(unsigned, "by-hash")))
-        with open(os.path.join(unsigned, "md5sums"), "rb") as manifest:
-            self.assertEqual(self.read("md5sums"), manifest.read())
-        (name,) = os.listdir(self.channel_path("by-hash"))
+        legacy = lambda root: {os.path.relpath(p, root): e[1:3] for p, e in snapshot(root).items()  # noqa: E731
+                               if e[0] == "file" and not os.path.relpath(p, root).startswith(("by-hash", "release"))}
+        self.assertEqual(legacy(self.channel), legacy(unsigned))  # md5sums too: as without signing
+        (name,) = [line.split()[1] for line in self.release_lines() if line.endswith("big.pak.orn-chunks")]
         index = self.read("by-hash/" + name)
         self.assertEqual(hashlib.sha256(index).hexdigest(), name)
         magic, version, low, normal, high, size, sha, count = struct.unpack("<8s4IQ32sQ", index[:72])
@@ -398,30 +406,77 @@ class SignedPublishing(SignedTestCase):
         self.assertEqual((size, sha, len(index)), (len(big), hashlib.sha256(big).digest(), 72 + 20 * count))
         self.assertEqual(sum(struct.unpack_from("<I", index, 72 + 20 * i)[0] for i in range(count)), len(big))
         files = [line for line in self.release_lines() if line.startswith("file ")]
-        self.assertEqual(files[-1], "file %s %d big.pak.orn-chunks" % (name, len(index)))
-        self.assertEqual([line for line in files if "orn-chunks" in line], files[-1:])
+        self.assertEqual(files[-2], "file %s %d big.pak.orn-chunks" % (name, len(index)))  # before the marker
+        self.assertEqual([line for line in files if "orn-chunks" in line], files[-2:-1])
 
         # Status and a re-sign check the index where it is kept, and keep its line.
         pristine = os.path.join(self.work, "pristine")
         shutil.copytree(self.channel, pristine)
         self.assertEqual(self.status("--key", self.key).returncode, 0)
         self.assertEqual(self.resign().returncode, 0)
-        self.assertIn(files[-1], self.release_lines())
+        self.assertIn(files[-2], self.release_lines())
         self.write("by-hash/" + name, index[:-1] + bytes([index[-1] ^ 1]))
         self.assertIn(b"files match: no", self.status("--key", self.key).stdout)
         self.assertEqual(self.resign().returncode, 2)
-        shutil.rmtree(self.channel)
-        shutil.copytree(pristine, self.channel)
 
-        # An index stays while the new or the previous release names it; other names there are not ours.
-        foreign = {"notes.txt": b"the deployer's", name.upper(): b"not an index name", "f" * 64: b"planted"}
-        self.tree(foreign, self.channel_path("by-hash"))
-        kept = [name]
-        for content in (b"second", b"third"):
-            self.tree({"big.pak": big + content})
-            self.assertEqual(self.publish("--sign", self.key).returncode, 0)
-            kept = kept[-1:] + [line.split()[1] for line in self.release_lines() if "orn-chunks" in line]
-            self.assertEqual(sorted(os.listdir(self.channel_path("by-hash"))), sorted(kept + list(foreign)[:2]))
+    def objects_named(self):
+        """The objects the channel's release names: its files', its indexes' and its md5sums'."""
+        lines = self.release_lines()
+        return {line.split()[1] for line in lines if line.startswith(("file ", "md5sums-sha256 "))}
+
+    def test_a_publish_keeps_the_objects_of_the_last_releases_and_removes_only_other_objects(self):
+        big = os.urandom(2 << 20)
+        self.tree(self.release())
+        # Other names there are not ours; an object's name that no release gives is.
+        foreign = {"notes.txt": b"the deployer's", "F" * 64: b"not an object's name"}
+        for keep in (["--keep-releases", "1"], ["--keep-releases", "2"], []):
+            with self.subTest(keep=keep):
+                shutil.rmtree(self.channel, ignore_errors=True)
+                shutil.rmtree(os.environ["XDG_STATE_HOME"], ignore_errors=True)
+                count, named = int(keep[1]) if keep else 3, []
+                for round in range(count + 2):
+                    self.tree({"big.pak": big + b"%d" % round, "data.pak": b"data %d" % round})
+                    if round == count + 1:  # no record of the releases kept: the channel's verified one counts
+                        (record,) = glob.glob(os.path.join(os.environ["XDG_STATE_HOME"], "orn-publish", "*.releases"))
+                        os.remove(record)
+                        named = named[-1:]
+                    result = self.publish("--sign", self.key, *keep)
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    named.append(self.objects_named())
+                    kept = set().union(*named[-count:])
+                    self.assertEqual(set(os.listdir(self.channel_path("by-hash"))) - set(foreign), kept)
+                    for name in kept:
+                        self.assertEqual(hashlib.sha256(self.read("by-hash/" + name)).hexdigest(), name)
+                    if round == 0:
+                        self.tree(dict(foreign, **{"f" * 64: b"planted"}), self.channel_path("by-hash"))
+                # Signed again with the same files: nothing of the release before goes.
+                before = set(os.listdir(self.channel_path("by-hash")))
+                self.assertEqual(self.publish("--sign", self.key, *keep).returncode, 0)
+                self.assertEqual(set(os.listdir(self.channel_path("by-hash"))), before)
+                self.assertTrue(set(foreign) <= before)
+
+    def test_every_object_is_in_place_before_the_release_that_names_it(self):
+        self.tree(self.release())
+        self.assertEqual(self.publish("--sign", self.key).returncode, 0)
+        first = self.read("release")
+        second = self.release(**{"data.pak": b"data 2", "big.pak": os.urandom(2 << 20)})
+        self.tree(second)
+        publish = subprocess.Popen([PUBLISHER, "--hold-lock", "2", "--sign", self.key, self.source, self.channel],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 30
+        while not os.path.exists(self.channel_path("update.lock")):
+            self.assertLess(time.monotonic(), deadline, "the publish never raised the lock")
+            time.sleep(0.02)
+        os.mkdir(self.channel_path("release.orn-publish"))  # the release alone cannot be written
+        stderr = publish.communicate(timeout=60)[1]
+        self.assertEqual(publish.returncode, 1, stderr)
+        self.assertEqual(self.read("release"), first)
+        for content in list(second.values()) + [self.read("md5sums")]:
+            self.assertEqual(self.read("by-hash/" + hashlib.sha256(content).hexdigest()), content)
+        os.rmdir(self.channel_path("release.orn-publish"))
+        self.assertEqual(self.publish("--sign", self.key).returncode, 0)
+        self.assert_published(second)
+        self.assertEqual(self.status("--key", self.key).returncode, 0)
 
     def test_a_second_publish_of_a_channel_refuses_while_the_first_runs(self):
         self.tree(self.release())
@@ -470,7 +525,9 @@ class SignedPublishing(SignedTestCase):
                 if link:
                     shutil.copytree(pristine, self.channel)
                     os.makedirs(os.path.dirname(where), exist_ok=True)
-                    if os.path.exists(where):
+                    if os.path.isdir(where):
+                        shutil.rmtree(where)
+                    elif os.path.exists(where):
                         os.remove(where)
                 if kind == "link":
                     os.symlink(outside if link in ("d", "") else precious, where)
@@ -537,6 +594,8 @@ class SigningOnAHostileServer(SignedTestCase):
             "release signed by another key": {"release": release_signing.sign(body, other)},
             "release missing": {"release": None},
             "a listed file grown sparse to a terabyte": {"data.pak": 1 << 40},  # refused by its size, not hashed
+            "the client's object forged": {"by-hash/" + hashlib.sha256(b"the real client").hexdigest(): forged},
+            "md5sums' object missing": {"by-hash/" + hashlib.sha256(listing).hexdigest(): None},
         }
         for name, changes in cases.items():
             with self.subTest(name):

@@ -72,6 +72,21 @@ int openStateDirectory(bool create, bool& missing, std::string& failure)
     return fd;
 }
 
+// All of `text`, a write at a time.
+bool writeWhole(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t count = ::write(fd, text.data() + done, text.size() - done);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        done += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
 bool realPathOf(const fs::path& channel, std::string& path, std::string& failure)
 {
     const std::unique_ptr<char, decltype(&std::free)> real(::realpath(channel.c_str(), nullptr), &std::free);
@@ -117,14 +132,18 @@ bool parseRecord(const std::string& text, const std::string& channelPath, Serial
 
 }  // namespace
 
-bool findSerialRecord(const fs::path& channel, SerialRecord& record, std::string& failure)
+bool channelRealPath(const fs::path& channel, std::string& path, std::string& failure)
 {
-    record = SerialRecord();
-    std::string channelPath;
-    if (!realPathOf(channel, channelPath, failure))
-        return false;
-    const std::string name = sha256Hex(channelPath);
-    record.file = (stateDirectory() / name).string();
+    return realPathOf(channel, path, failure);
+}
+
+bool readStateFile(const std::string& channelPath, const std::string& suffix, std::size_t limit, std::string& text,
+                   bool& found, std::string& file, std::string& failure)
+{
+    const std::string name = sha256Hex(channelPath) + suffix;
+    file = (stateDirectory() / name).string();
+    text.clear();
+    found = false;
     bool missing = false;
     const int directory = openStateDirectory(false, missing, failure);
     if (directory < 0)
@@ -134,15 +153,56 @@ bool findSerialRecord(const fs::path& channel, SerialRecord& record, std::string
     ::close(directory);
     if (fd < 0 && cause == ENOENT)
         return true;
-    std::string text;
+    found = true;
     struct stat facts {};
-    if (fd >= 0 && ::fstat(fd, &facts) == 0 && S_ISREG(facts.st_mode) && facts.st_size < 65536) {
+    if (fd >= 0 && ::fstat(fd, &facts) == 0 && S_ISREG(facts.st_mode) &&
+        static_cast<unsigned long long>(facts.st_size) <= limit) {
         text.resize(static_cast<std::size_t>(facts.st_size));
-        if (::read(fd, &text[0], text.size()) != static_cast<ssize_t>(text.size()))
+        if (!text.empty() && ::read(fd, &text[0], text.size()) != static_cast<ssize_t>(text.size()))
             text.clear();
     }
     if (fd >= 0)
         ::close(fd);
+    return true;
+}
+
+bool writeStateFile(const std::string& channelPath, const std::string& suffix, const std::string& text,
+                    std::string& file, std::string& failure)
+{
+    const std::string name = sha256Hex(channelPath) + suffix;
+    const std::string temporary = name + temporarySuffix;
+    file = (stateDirectory() / name).string();
+    bool missing = false;
+    const int directory = openStateDirectory(true, missing, failure);
+    if (directory < 0)
+        return false;
+    ::unlinkat(directory, temporary.c_str(), 0);  // a killed run's; a link is removed, never followed
+    const int fd = ::openat(directory, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    bool saved = fd >= 0 && writeWhole(fd, text) && ::fsync(fd) == 0;
+    if (fd >= 0)
+        saved = ::close(fd) == 0 && saved;
+    saved = saved && ::renameat(directory, temporary.c_str(), directory, name.c_str()) == 0;
+    if (!saved) {
+        failure = "cannot write " + file + ": " + describeErrno();
+        ::unlinkat(directory, temporary.c_str(), 0);
+    } else {
+        ::fsync(directory);
+    }
+    ::close(directory);
+    return saved;
+}
+
+bool findSerialRecord(const fs::path& channel, SerialRecord& record, std::string& failure)
+{
+    record = SerialRecord();
+    std::string channelPath;
+    std::string text;
+    bool found = false;
+    if (!realPathOf(channel, channelPath, failure) ||
+        !readStateFile(channelPath, "", 65535, text, found, record.file, failure))
+        return false;
+    if (!found)
+        return true;
     if (!parseRecord(text, channelPath, record)) {
         failure = "the record of the serials signed for " + channelPath + ", " + record.file +
                   ", cannot be read; the next serial is unknown";
@@ -157,28 +217,6 @@ bool saveSerialRecord(const fs::path& channel, SerialRecord& record, std::string
     std::string channelPath;
     if (!realPathOf(channel, channelPath, failure))
         return false;
-    const std::string name = sha256Hex(channelPath);
-    const std::string temporary = name + temporarySuffix;
-    record.file = (stateDirectory() / name).string();
-    bool missing = false;
-    const int directory = openStateDirectory(true, missing, failure);
-    if (directory < 0)
-        return false;
-    const std::string text = recordText(record, channelPath);
-    ::unlinkat(directory, temporary.c_str(), 0);  // a killed run's; a link is removed, never followed
-    const int fd = ::openat(directory, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    bool saved = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-                 ::fsync(fd) == 0;
-    if (fd >= 0)
-        saved = ::close(fd) == 0 && saved;
-    saved = saved && ::renameat(directory, temporary.c_str(), directory, name.c_str()) == 0;
-    if (!saved) {
-        failure = "cannot write " + record.file + ": " + describeErrno();
-        ::unlinkat(directory, temporary.c_str(), 0);
-    } else {
-        ::fsync(directory);
-    }
-    ::close(directory);
-    record.found = saved;
-    return saved;
+    record.found = writeStateFile(channelPath, "", recordText(record, channelPath), record.file, failure);
+    return record.found;
 }

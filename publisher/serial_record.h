@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 
@@ -20,3 +21,15 @@ struct SerialRecord {
 bool findSerialRecord(const std::filesystem::path& channel, SerialRecord& record, std::string& failure);
 // Writes the record (temporary file, fsync, rename), making the directory as needed.
 bool saveSerialRecord(const std::filesystem::path& channel, SerialRecord& record, std::string& failure);
+
+// The other records kept beside it, named as it is followed by `suffix`.
+// The channel's real path, which names its records.
+bool channelRealPath(const std::filesystem::path& channel, std::string& path, std::string& failure);
+// `found` when the record is there; `text` is empty when it is no regular
+// file of at most `limit` bytes. False, with the reason, only when the state
+// directory cannot be trusted.
+bool readStateFile(const std::string& channelPath, const std::string& suffix, std::size_t limit, std::string& text,
+                   bool& found, std::string& file, std::string& failure);
+// Writes a record as the serial record is written.
+bool writeStateFile(const std::string& channelPath, const std::string& suffix, const std::string& text,
+                    std::string& file, std::string& failure);

@@ -109,6 +109,7 @@ bool prepareSigning(const ChannelDirectory& channel, const SigningRequest& reque
     signing.expiresAt = static_cast<long long>(std::time(nullptr)) + secondsPerDay * days;
     signing.record.serial = signing.serial;
     signing.record.expiresDays = days;
+    signing.keepReleases = request.keepReleases;
     return true;
 }
 

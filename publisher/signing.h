@@ -2,6 +2,7 @@
 
 #include "channel/release.h"
 #include "publisher/current_release.h"
+#include "publisher/release_retention.h"
 #include "publisher/serial_record.h"
 
 #include <filesystem>
@@ -21,6 +22,8 @@ struct SigningRequest {
     bool expiryGiven = false;
     unsigned expiresDays = 0;  // when given; 0: never
     bool resign = false;
+    bool keepGiven = false;
+    unsigned keepReleases = defaultKeptReleases;
 };
 
 // What a signed publish puts into the channel's release.
@@ -32,6 +35,7 @@ struct ReleaseSigning {
     long long expiresAt = 0;
     CurrentRelease current;  // the channel's release before this run
     SerialRecord record;     // saved, with the new serial, just before the release is written
+    unsigned keepReleases = defaultKeptReleases;  // whose objects stay in by-hash/
 };
 
 // The name launchers ask for: the channel directory's last segment.
@@ -46,7 +50,8 @@ bool prepareSigning(const ChannelDirectory& channel, const SigningRequest& reque
 // An unsigned publish into a channel that is (or was) signed is refused.
 bool refusesUnsignedPublish(const ChannelDirectory& channel, std::string& failure);
 
-// `entries`: the manifest's files in its order, then the chunk indexes' lines.
+// `entries`: the manifest's files in its order, then the chunk indexes' lines,
+// then the line that marks the channel content-addressed.
 std::string signedReleaseText(const ReleaseSigning& signing, const std::string& manifest,
                               const std::vector<ReleaseEntry>& entries);
 

@@ -101,14 +101,17 @@ expect "the launcher waited behind the lock" 'grep -q "^Server locked during upd
 expect "it updated itself to the published build and started the client" \
   '[ $status -eq 0 ] && [ $publish_status -eq 0 ] && cmp -s $game/ORN_Launcher.exe $release/ORN_Launcher.exe && cmp -s $game/data.pak $release/data.pak'
 
-echo; echo "=== someone on the way changes md5sums to serve a file of their own"
-cp "$channel/md5sums" "$work/md5sums.published"
+# A launcher with keys fetches the manifest by the name the signed release gives it, by-hash/<its SHA-256>.
+listed=$channel/$(sed -n 's|^file \([0-9a-f]\{64\}\) [0-9]* \(by-hash/\1\)$|\2|p' "$channel/release")
+echo; echo "=== someone on the way changes the manifest (${listed#"$channel/"}) to serve a file of their own"
+[ -f "$listed" ] || { echo "   NOT AS TOLD: the signed release names no manifest under by-hash/" >&2; exit 1; }
+cp "$listed" "$work/md5sums.published"
 printf 'not the deployer'"'"'s data\n' > "$channel/forged.pak"
-(cd "$channel" && md5sum forged.pak) >> "$channel/md5sums"
+(cd "$channel" && md5sum forged.pak) >> "$listed"
 run_launcher "third start, against the forged manifest"
 expect "the launcher refuses the forged manifest, changes nothing and does not start the client" \
   '[ $status -eq 1 ] && grep -qx "The update'"'"'s file list does not match its signature, canceling launch." $work/out && [ ! -e $game/forged.pak ]'
-cp "$work/md5sums.published" "$channel/md5sums"
+cp "$work/md5sums.published" "$listed"
 rm "$channel/forged.pak"
 
 run_launcher "fourth start"

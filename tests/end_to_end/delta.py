@@ -6,6 +6,7 @@ import subprocess
 import tempfile
 import time
 
+import release_signing
 from scripted_server import Reply, ScriptedServer
 
 from .fixture import (HEADER, LATEST, LAUNCHING, LOCK, MANIFEST, OPTIONS, PIECE, RELEASE, LauncherTestCase,
@@ -36,6 +37,7 @@ class Delta(LauncherTestCase):
     publish = SignedReleases.publish
     routes = SignedReleases.routes
     channel_file = SignedReleases.channel_file
+    object = SignedReleases.object
 
     def setUp(self):
         if not (OPTIONS.publisher and OPTIONS.signed_launcher and OPTIONS.release_key):
@@ -49,9 +51,8 @@ class Delta(LauncherTestCase):
 
     def index_path(self, channel, path="data.pak"):
         """The request path of the file's chunk index, from its signed line; None when it has none."""
-        line = re.search(rb"^file ([0-9a-f]{64}) \d+ %s\.orn-chunks$" % re.escape(path.encode()),
-                         self.channel_file(channel, "release"), re.M)
-        return line and uri("by-hash/" + line.group(1).decode())
+        found = self.object(channel, path + ".orn-chunks")
+        return found and uri(found)
 
     def assert_updated(self, result, content, path="data.pak"):
         self.assertEqual((result.stdout, result.stderr, result.returncode), (DONE, b"", 3))
@@ -68,8 +69,9 @@ class Delta(LauncherTestCase):
         with ScriptedServer(OPTIONS.port, self.routes(channel)) as server:
             result = self.run_launcher()
         self.assert_updated(result, new)
-        self.assertEqual(server.requests[:4], [LOCK, RELEASE, MANIFEST, self.index_path(channel)])
-        asked = spans(ranges_asked(server, "data.pak"))
+        self.assertEqual(server.requests[:4], [LOCK, RELEASE, uri(self.object(channel, "md5sums")),
+                                               self.index_path(channel)])
+        asked = spans(ranges_asked(server, self.object(channel, "data.pak")))
         self.assertTrue(asked, "the changed chunks are fetched")
         for first, last in asked:
             self.assertLessEqual(middle - (1 << 20), first, asked)
@@ -80,7 +82,7 @@ class Delta(LauncherTestCase):
         old = os.urandom(3 << 20)
         new = inserted(old, 1 << 20, 5000)
         channel = self.publish({"data.pak": new})
-        index = self.index_path(channel)
+        index, served = self.index_path(channel), self.object(channel, "data.pak")
         forged = bytearray(self.channel_file(channel, index[len(LATEST):]))
         forged[-1] ^= 1
         wrong = new[:1 << 20] + bytes(5000) + new[(1 << 20) + 5000:]
@@ -88,9 +90,9 @@ class Delta(LauncherTestCase):
         cases = {  # name: (answers changed, the local copy kept, the index asked for, delta requests before the whole)
             "forged index": ({index: Reply(200, bytes(forged), ranges=True)}, True, True, 0),
             # The changed chunks are the first range asked for: only it is answered wrongly.
-            "wrong chunk": ({uri("data.pak"): [Reply(200, wrong, ranges=True), Reply(200, new, ranges=True)]},
+            "wrong chunk": ({uri(served): [Reply(200, wrong, ranges=True), Reply(200, new, ranges=True)]},
                             True, True, 1),
-            "200 to a range request": ({uri("data.pak"): Reply(200, new)}, True, True, 1),
+            "200 to a range request": ({uri(served): Reply(200, new)}, True, True, 1),
             "local copy vanished": ({}, False, False, 0),
         }
         for name, (answers, local, index_asked, delta_requests) in cases.items():
@@ -101,7 +103,7 @@ class Delta(LauncherTestCase):
                     result = self.run_launcher()
                 self.assert_updated(result, new)
                 self.assertEqual(index in server.requests, index_asked)
-                asked = ranges_asked(server, "data.pak")
+                asked = ranges_asked(server, served)
                 self.assertEqual((len(asked), asked[-1]), (delta_requests + 1, whole), asked)
                 os.remove(self.path("data.pak"))
                 os.remove(self.path("client.log"))
@@ -114,24 +116,25 @@ class Delta(LauncherTestCase):
         new = bytes(new)
         self.put("data.pak", old)
         channel = self.publish({"data.pak": new})
+        served = self.object(channel, "data.pak")
         stalled = Reply(200, new, ranges=True, stall_after=1000)
         with ScriptedServer(OPTIONS.port, dict(self.routes(channel), **{
-                uri("data.pak"): [Reply(200, new, ranges=True), stalled]})) as server:
+                uri(served): [Reply(200, new, ranges=True), stalled]})) as server:
             launcher = subprocess.Popen(OPTIONS.target.command(self.path("ORN_Launcher.exe")), cwd=self.game,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             deadline = time.monotonic() + OPTIONS.target.timeout
-            while server.requests.count(uri("data.pak")) < 2 and launcher.poll() is None and \
+            while server.requests.count(uri(served)) < 2 and launcher.poll() is None and \
                     time.monotonic() < deadline:
                 time.sleep(0.02)
             self.assertIsNone(launcher.poll(), "the launcher ended before its second range request")
             launcher.kill()
             launcher.wait(timeout=10)
-            verified = spans(ranges_asked(server, "data.pak")[:1])[0]
+            verified = spans(ranges_asked(server, served)[:1])[0]
         self.assertEqual(self.read("data.pak"), old)
         with ScriptedServer(OPTIONS.port, self.routes(channel)) as server:
             result = self.run_launcher()
         self.assert_updated(result, new)
-        asked = spans(ranges_asked(server, "data.pak"))
+        asked = spans(ranges_asked(server, served))
         self.assertTrue(asked)
         self.assertFalse([span for span in asked if span[0] <= verified[1]],
                          "asked again for what the first run verified, %r: %r" % (verified, asked))
@@ -139,12 +142,11 @@ class Delta(LauncherTestCase):
     def test_an_unsigned_launcher_and_a_file_without_an_index_are_fetched_as_today(self):
         unsigned = OPTIONS.target.launcher_bytes
         small = (1 << 20) - 1  # just below the size that gets an index
-        cases = {  # name: (the launcher, the file's size, the requests, the file's Range fields)
-            "unsigned launcher": (unsigned, 3 << 20, [LOCK, MANIFEST, uri("data.pak")], ["bytes=0-%d" % (PIECE - 1)]),
-            "file without an index": (self.launcher_bytes, small, [LOCK, RELEASE, MANIFEST, uri("data.pak")],
-                                      ["bytes=0-%d" % (small - 1)]),
+        cases = {  # name: (the launcher, the file's size, whether it has keys, the file's Range fields)
+            "unsigned launcher": (unsigned, 3 << 20, False, ["bytes=0-%d" % (PIECE - 1)]),
+            "file without an index": (self.launcher_bytes, small, True, ["bytes=0-%d" % (small - 1)]),
         }
-        for name, (launcher, size, requests, asked) in cases.items():
+        for name, (launcher, size, keys, asked) in cases.items():
             with self.subTest(name):
                 old = os.urandom(size)
                 new = inserted(old, size // 2, 5000)[:size]
@@ -155,7 +157,34 @@ class Delta(LauncherTestCase):
                 with ScriptedServer(OPTIONS.port, self.routes(channel)) as server:
                     result = self.run_launcher()
                 self.assert_updated(result, new)
-                self.assertEqual(server.requests, requests)
-                self.assertEqual(ranges_asked(server, "data.pak"), asked)
+                listed, served = (self.object(channel, "md5sums"), self.object(channel, "data.pak")) if keys else \
+                    ("md5sums", "data.pak")
+                self.assertEqual(server.requests, [LOCK] + ([RELEASE] if keys else []) + [uri(listed), uri(served)])
+                self.assertEqual(ranges_asked(server, served), asked)
                 os.remove(self.path("data.pak"))
                 os.remove(self.path("client.log"))
+
+    def test_a_channel_signed_without_objects_is_read_by_its_usual_names(self):
+        """As an older orn-publish signed it: no line marking the channel, no objects but the chunk indexes."""
+        old = os.urandom(3 << 20)
+        new = inserted(old, 1 << 20, 5000)
+        self.put("data.pak", old)
+        channel = self.publish({"data.pak": new, "notes.txt": b"notes"})
+        index = self.index_path(channel)
+        body = release_signing.split(self.channel_file(channel, "release"))[0]
+        unmarked = re.sub(rb"^file \S+ \d+ by-hash/\S+\n", b"", body, flags=re.M)
+        self.assertEqual(len(unmarked.splitlines()), len(body.splitlines()) - 1, "one marking line")
+        routes = {path: reply for path, reply in self.routes(channel).items()
+                  if path == index or not path.startswith(uri("by-hash/"))}
+        routes[RELEASE] = Reply(200, release_signing.sign(unmarked, OPTIONS.release_key))
+        with ScriptedServer(OPTIONS.port, routes) as server:
+            result = self.run_launcher()
+        self.assert_downloads(result.stdout, HEADER, [b"* data.pak... Done.\n", b"* notes.txt... Done.\n"],
+                              LAUNCHING)
+        self.assertEqual((result.stderr, result.returncode), (b"", 3))
+        self.assertEqual((self.read("data.pak"), self.read("notes.txt")), (new, b"notes"))
+        self.assertEqual(server.requests[:3], [LOCK, RELEASE, MANIFEST])
+        self.assertEqual(sorted(set(server.requests[3:])), sorted([index, uri("data.pak"), uri("notes.txt")]))
+        asked = spans(ranges_asked(server, "data.pak"))
+        self.assertTrue(asked, "the changed chunks are fetched by the file's usual name")
+        self.assertLess(sum(last - first + 1 for first, last in asked), 1 << 20, asked)

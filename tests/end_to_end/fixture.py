@@ -3,6 +3,7 @@ command line's choices, the game directory each test gets, the scripted update
 server's helpers and the console lines the launcher prints."""
 import hashlib
 import os
+import re
 import shutil
 import stat
 import subprocess
@@ -82,6 +83,17 @@ def manifest(files):
 def uri(path, directory=LATEST):
     """The request path under which the launcher asks for a manifest path."""
     return directory + urllib.parse.quote_from_bytes(path.encode("latin-1"), safe="/-._~!$&'()*+,;=:@")
+
+
+def object_path(release, path):
+    """The name under which a content-addressed channel keeps `path` (a file, an index's `<file>.orn-chunks`,
+    or "md5sums", named by the line that marks the channel) as the signed `release` text names it:
+    "by-hash/<SHA-256>"; None when it names none."""
+    if path == "md5sums":
+        line = re.search(rb"^file ([0-9a-f]{64}) \d+ by-hash/\1$", release, re.M)
+    else:
+        line = re.search(rb"^file ([0-9a-f]{64}) \d+ %s$" % re.escape(path.encode("latin-1")), release, re.M)
+    return line and "by-hash/" + line.group(1).decode()
 
 
 def update_server(files, extra_routes=None, lock=None, directory=LATEST, ranges=False):

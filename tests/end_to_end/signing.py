@@ -10,7 +10,8 @@ import release_signing
 from scripted_server import Reply, ScriptedServer
 
 from .fixture import (CANCELED, CONNECTED, HEADER, LAUNCHING, LOCK, MANIFEST, OPTIONS, OWN_LIBRARIES, PIECE,
-                       RELEASE, LauncherTestCase, address_space_limit, md5, piece, ranges_asked, sparse_file, uri)
+                       RELEASE, LauncherTestCase, address_space_limit, md5, object_path, piece, ranges_asked,
+                       sparse_file, uri)
 
 
 class SignedReleases(LauncherTestCase):
@@ -44,6 +45,10 @@ class SignedReleases(LauncherTestCase):
         with open(os.path.join(directory, name), "rb") as source:
             return source.read()
 
+    def object(self, directory, path):
+        """The by-hash name under which the channel's release says a launcher with keys asks for `path`."""
+        return object_path(self.channel_file(directory, "release"), path)
+
     def routes(self, directory):
         """The published channel under LATEST, with range requests answered."""
         routes = {LOCK: Reply(404)}
@@ -66,16 +71,20 @@ class SignedReleases(LauncherTestCase):
         data = os.urandom(2 << 20)  # held in an older version: a delta update
         files["data.pak"] = data[:1 << 20] + b"version 2" * 500 + data[1 << 20:]
         self.put("data.pak", data)
-        with ScriptedServer(OPTIONS.port, self.routes(self.publish(files))) as server:
+        channel = self.publish(files)
+        with ScriptedServer(OPTIONS.port, self.routes(channel)) as server:
             result = self.run_launcher()
         changed = ["ORN_Launcher.exe", "libs/engine.dll", "empty.cfg", "data.pak"] + list(OWN_LIBRARIES)
         self.assert_downloads(result.stdout, HEADER, [b"* %s... Done.\n" % p.encode() for p in changed], LAUNCHING)
         self.assertEqual((result.stderr, result.returncode), (b"", 3))
-        self.assertEqual(server.requests[:3], [LOCK, RELEASE, MANIFEST])
-        self.assertNotIn(uri("empty.cfg"), server.requests, "nothing is asked for past a signed size")
-        self.assertTrue([r for r in server.requests if r.startswith(uri("by-hash/"))], "the chunk index is asked for")
-        self.assertLess(sum(int(last) - int(first) + 1 for first, last in
-                            (r[len("bytes="):].split("-") for r in ranges_asked(server, "data.pak"))), 1 << 20)
+        self.assertEqual(server.requests[:3], [LOCK, RELEASE, uri(self.object(channel, "md5sums"))])
+        self.assertEqual([r for r in server.requests if r not in (LOCK, RELEASE) and not r.startswith(uri("by-hash/"))],
+                         [], "update.lock and release are the only names asked for that change")
+        self.assertNotIn(uri(self.object(channel, "empty.cfg")), server.requests,
+                         "nothing is asked for past a signed size")
+        self.assertIn(uri(self.object(channel, "data.pak.orn-chunks")), server.requests, "the chunk index is asked for")
+        self.assertLess(sum(int(last) - int(first) + 1 for first, last in (
+            r[len("bytes="):].split("-") for r in ranges_asked(server, self.object(channel, "data.pak")))), 1 << 20)
         for path in changed:
             self.assertEqual(self.read(path), files[path], path)
         self.assertEqual(self.read("ORN_Launcher.exe.old"), self.launcher_bytes)
@@ -86,6 +95,7 @@ class SignedReleases(LauncherTestCase):
         self.put("data.pak", b"data 1")
         channel = self.publish(files, "latest", "--expires", "30")
         release, listing = self.channel_file(channel, "release"), self.channel_file(channel, "md5sums")
+        listed = uri(self.object(channel, "md5sums"))  # the manifest a launcher with keys asks for
         other_channel = self.channel_file(self.publish(files, "beta"), "release")
         body = release_signing.split(release)[0]
         other_key = os.path.join(self.web, "other.secret")
@@ -95,9 +105,11 @@ class SignedReleases(LauncherTestCase):
         mismatch = b"The update's file list does not match its signature, canceling launch.\n"
         invalid = b"The update's signature is not valid, canceling launch.\n"
         cases = {
-            "md5sums changed after signing": ({MANIFEST: Reply(200, listing + md5(b"x") + b"  evil.exe\n")}, mismatch),
-            "a file and its md5sums line changed": ({MANIFEST: Reply(200, listing.replace(md5(b"data 2"), md5(forged))),
-                                                     uri("data.pak"): Reply(200, forged, ranges=True)}, mismatch),
+            "md5sums changed after signing": ({listed: Reply(200, listing + md5(b"x") + b"  evil.exe\n")}, mismatch),
+            "a file and its md5sums line changed": ({listed: Reply(200, listing.replace(md5(b"data 2"), md5(forged))),
+                                                     uri(self.object(channel, "data.pak")): Reply(200, forged,
+                                                                                                  ranges=True)},
+                                                    mismatch),
             "signed by another key": ({RELEASE: Reply(200, release_signing.sign(body, other_key))}, invalid),
             "release missing": ({RELEASE: Reply(404)},
                                 b"The update's signed release could not be fetched, canceling launch.\n"),
@@ -110,6 +122,8 @@ class SignedReleases(LauncherTestCase):
             "endless release": ({RELEASE: Reply(200, endless=True)},
                                 b"The update's signed release could not be fetched, canceling launch.\n"),
         }
+        # Without a release that verifies, nothing says where the manifest's object is: the usual name is asked.
+        unverified = ("signed by another key", "release missing", "truncated release", "endless release")
         for name, (forgery, line) in cases.items():
             with self.subTest(name):
                 if name == "older than one accepted":
@@ -120,15 +134,18 @@ class SignedReleases(LauncherTestCase):
                 self.assertEqual(result.stdout, CONNECTED + b"Checking for updated files... !!Failed!!\n" + line)
                 self.assertEqual(result.returncode, 1)
                 self.assertEqual(self.game_snapshot(), before)
-                self.assertEqual([r for r in server.requests if r not in (LOCK, MANIFEST, RELEASE)], [])
+                self.assertEqual(server.requests, [LOCK, RELEASE, MANIFEST if name in unverified else listed])
                 if os.path.exists(self.path("ORN_Launcher.releases")):
                     os.remove(self.path("ORN_Launcher.releases"))
 
     def test_a_body_longer_than_its_signed_size_is_cut_off(self):
         files = {"data.pak": b"signed data " * 1000, "small.dat": b"small"}
-        routes = self.routes(self.publish(files))
-        routes[uri("data.pak")] = Reply(206, headers={"Content-Range": "bytes 0-11999/12000"}, endless=True)
-        routes[uri("small.dat")] = Reply(200, b"small, and then more than was signed", send_length=False)
+        channel = self.publish(files)
+        routes = self.routes(channel)
+        routes[uri(self.object(channel, "data.pak"))] = Reply(206, headers={"Content-Range": "bytes 0-11999/12000"},
+                                                              endless=True)
+        routes[uri(self.object(channel, "small.dat"))] = Reply(200, b"small, and then more than was signed",
+                                                               send_length=False)
         started = time.monotonic()
         with ScriptedServer(OPTIONS.port, routes):
             result = self.run_launcher()
@@ -148,9 +165,9 @@ class SignedReleases(LauncherTestCase):
         channel = os.path.join(self.web, "latest")
         subprocess.run([OPTIONS.publisher, "--sign", OPTIONS.release_key, tree, channel], check=True,
                        capture_output=True, timeout=120)
-        routes = {LOCK: Reply(404), MANIFEST: Reply(200, self.channel_file(channel, "md5sums")),
-                  RELEASE: Reply(200, self.channel_file(channel, "release")),
-                  uri("big.pak"): Reply(200, body_file=served)}
+        routes = {LOCK: Reply(404), RELEASE: Reply(200, self.channel_file(channel, "release")),
+                  uri(self.object(channel, "md5sums")): Reply(200, self.channel_file(channel, "md5sums")),
+                  uri(self.object(channel, "big.pak")): Reply(200, body_file=served)}
         with ScriptedServer(OPTIONS.port, routes):
             result = self.run_launcher(preexec_fn=address_space_limit)
         self.assertEqual((result.stdout, result.returncode), (HEADER + b"* big.pak... Done.\n" + LAUNCHING, 3))
@@ -162,13 +179,14 @@ class SignedReleases(LauncherTestCase):
         channel = self.publish({"big.pak": big})
         dropped = piece(big, PIECE, 2 * PIECE - 1)
         dropped.drop_after = 1000
-        with ScriptedServer(OPTIONS.port, dict(self.routes(channel), **{uri("big.pak"): [Reply(200, big, ranges=True),
+        served = uri(self.object(channel, "big.pak"))
+        with ScriptedServer(OPTIONS.port, dict(self.routes(channel), **{served: [Reply(200, big, ranges=True),
                                                                                  dropped]})):
             self.assertEqual(self.run_launcher().returncode, 1)
         with ScriptedServer(OPTIONS.port, self.routes(channel)) as server:
             result = self.run_launcher()
         self.assertEqual(result.stdout, HEADER + b"* big.pak... Done.\n" + LAUNCHING)
-        self.assertEqual(ranges_asked(server, "big.pak"), ["bytes=%d-%d" % (PIECE, 2 * PIECE - 1),
+        self.assertEqual(ranges_asked(server, self.object(channel, "big.pak")), ["bytes=%d-%d" % (PIECE, 2 * PIECE - 1),
                                                            "bytes=%d-%d" % (2 * PIECE, 2 * PIECE + 9)])
         self.assertEqual(self.read("big.pak"), big)
 
@@ -178,4 +196,4 @@ class SignedReleases(LauncherTestCase):
             result = self.run_launcher()
         self.assertEqual(result.stdout, HEADER + b"* data.pak... Done.\n" + LAUNCHING)
         self.assertEqual(result.returncode, 3)
-        self.assertNotIn(RELEASE, server.requests)
+        self.assertEqual(server.requests, [LOCK, MANIFEST, uri("data.pak")], "the usual names, as without keys")
