@@ -33,6 +33,7 @@ public:
     DeltaResult run();
 
 private:
+    bool readOldCopy();
     bool fetchIndex();
     void keepVerifiedPrefix();
     bool startPartial();
@@ -70,15 +71,7 @@ private:
 
 DeltaResult DeltaFetch::run()
 {
-    platform::FileFacts facts;
-    platform::FileReader old;
-    // Without an old copy nothing is reused: the whole download asks for the
-    // same bytes without the index, and resumes a partial file on its own.
-    if (!platform::fileFacts(source_.oldCopy, facts) || entry_.signedEntry == nullptr || !old.open(source_.oldCopy) ||
-        !fetchIndex() || !mayShareChunks(old, facts.size, index_))
-        return DeltaResult::fallBack;
-    keepVerifiedPrefix();
-    if (!startPartial() || !findHeldChunks(old))
+    if (!readOldCopy())
         return DeltaResult::fallBack;
     const std::vector<DeltaStep> steps =
         planDelta(index_.chunks, heldAt_, nextChunk_, written_, index_.chunks.size(), deltaMergeGapBytes, pieceBytes_);
@@ -108,6 +101,23 @@ DeltaResult DeltaFetch::run()
         return DeltaResult::failed;
     discardPartial(entry_.localName);
     return DeltaResult::placed;
+}
+
+// The index, the verified prefix of a partial file, and the old copy cut
+// (and, while it is read, the new file built as far as it goes). The old
+// copy is closed on return, before the rename: Windows cannot replace a
+// file that is open.
+bool DeltaFetch::readOldCopy()
+{
+    platform::FileFacts facts;
+    platform::FileReader old;
+    // Without an old copy nothing is reused: the whole download asks for the
+    // same bytes without the index, and resumes a partial file on its own.
+    if (!platform::fileFacts(source_.oldCopy, facts) || entry_.signedEntry == nullptr || !old.open(source_.oldCopy) ||
+        !fetchIndex() || !mayShareChunks(old, facts.size, index_))
+        return false;
+    keepVerifiedPrefix();
+    return startPartial() && findHeldChunks(old);
 }
 
 bool DeltaFetch::fetchIndex()
