@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libphysfs-dev libsfml-dev libsodium-dev libgtest-dev googletest
-          libbenchmark-dev libssl-dev python3 curl coreutils time nginx-light lighttpd strace)
+          libbenchmark-dev libssl-dev python3 curl coreutils time nginx-light lighttpd varnish strace)
 with_windows=false
 for argument in "$@"; do
   case "$argument" in
@@ -45,9 +45,10 @@ fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   # nginx-light and lighttpd would both start a system server on port 80 when
-  # installed, and the second would fail its installation; the tests start
-  # their own on loopback. Where the machine has no policy of its own, service
-  # starts are refused for the length of the install.
+  # installed, and the second would fail its installation; varnish would start
+  # varnishd on every address at port 6081, and varnishncsa beside it. The
+  # tests start their own on loopback. Where the machine has no policy of its
+  # own, service starts are refused for the length of the install.
   policy=/usr/sbin/policy-rc.d
   if [ ! -e "$policy" ]; then
     printf '#!/bin/sh\nexit 101\n' | as_root tee "$policy" >/dev/null
@@ -55,4 +56,21 @@ if [ ${#missing[@]} -gt 0 ]; then
     trap 'as_root rm -f "$policy"' EXIT
   fi
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # A machine whose own policy lets services start: stop what this install
+  # started (an init script's status is no guide: varnishncsa's says 0 when off).
+  services=()
+  for package in "${missing[@]}"; do
+    case "$package" in
+      nginx-light) services+=(nginx:/usr/sbin/nginx) ;;
+      lighttpd) services+=(lighttpd:/usr/sbin/lighttpd) ;;
+      varnish) services+=(varnishncsa:/usr/bin/varnishncsa varnish:/usr/sbin/varnishd) ;;
+    esac
+  done
+  for entry in "${services[@]}"; do
+    service=${entry%%:*}
+    if [ -x "/etc/init.d/$service" ] && pidof "${entry#*:}" >/dev/null; then
+      echo "Stopping the $service service that its installation started"
+      as_root "/etc/init.d/$service" stop >/dev/null || true
+    fi
+  done
 fi

@@ -16,6 +16,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from end_to_end import fixture  # noqa: E402
+from end_to_end.cached_channel import CachedChannel  # noqa: E402,F401
 from end_to_end.delta import Delta  # noqa: E402,F401
 from end_to_end.downloads import Downloads  # noqa: E402,F401
 from end_to_end.fast_start import FastStart  # noqa: E402,F401

@@ -1,0 +1,134 @@
+"""A caching proxy in front of a published channel: Debian's Varnish before nginx, players arriving across a publish."""
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+
+from nginx_server import NginxServer
+from varnish_server import VarnishServer
+
+from .fixture import CANCELED, LATEST, OPTIONS, LauncherTestCase
+
+CLIENT_STATUS = 3
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class CachedChannel(LauncherTestCase):
+    """Caches keep each URL for its own time from the moment someone asked for
+    it, so right after a publish one player can meet a fresh file list beside
+    a game file cached before it. Player A caches the small files, B the big
+    one a little later; then a release is published; D starts at once, while
+    every copy is still cached, and C once A's copies have expired but B's
+    have not. Later every player starts again."""
+
+    def setUp(self):
+        if not (OPTIONS.publisher and OPTIONS.signed_launcher and OPTIONS.release_key):
+            self.fail("these scenarios need --publisher, --signed-launcher and --release-key")
+        super().setUp()
+        self.web = tempfile.mkdtemp(prefix="launcher_e2e_cached.")
+        self.addCleanup(shutil.rmtree, self.web, ignore_errors=True)
+        # Seconds each answer is cached: room for about two launcher runs in half of it.
+        self.ttl = 8 if OPTIONS.target.wine or OPTIONS.sanitized else 4
+        data = os.urandom(3 << 20)  # indexed, so that the later starts update it by delta
+        self.releases = [{"ORN_Client.exe": OPTIONS.target.client, "notes.txt": b"notes 1", "data.pak": data},
+                         {"ORN_Client.exe": OPTIONS.target.client, "notes.txt": b"notes 2",
+                          "data.pak": data[:1 << 20] + b"release 2" * 100 + data[1 << 20:]}]
+
+    def publish(self, channel, files, signed):
+        tree = os.path.join(self.web, "tree")
+        shutil.rmtree(tree, ignore_errors=True)
+        for path, content in files.items():
+            os.makedirs(os.path.dirname(os.path.join(tree, path)), exist_ok=True)
+            with open(os.path.join(tree, path), "wb") as out:
+                out.write(content)
+        signing = ["--sign", OPTIONS.release_key] if signed else []
+        result = subprocess.run([OPTIONS.publisher, *signing, tree, channel], capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+    def player(self, name, launcher, files):
+        directory = os.path.join(self.web, "players", name)
+        own = dict(OPTIONS.target.libraries, **{"ORN_Launcher.exe": launcher, "ORN_Client.exe": OPTIONS.target.client})
+        for path, content in dict(own, **files).items():
+            os.makedirs(os.path.dirname(os.path.join(directory, path)), exist_ok=True)
+            with open(os.path.join(directory, path), "wb") as out:
+                out.write(content)
+        os.chmod(os.path.join(directory, "ORN_Launcher.exe"), 0o700)
+        os.chmod(os.path.join(directory, "ORN_Client.exe"), 0o700)
+        return directory
+
+    def start(self, directory):
+        started = time.monotonic()
+        result = self.run_launcher(executable=os.path.join(directory, "ORN_Launcher.exe"), cwd=directory)
+        return result, started, time.monotonic()
+
+    def release_held(self, directory):
+        """The index of the release the game directory wholly holds, or None."""
+        held = {}
+        for path in self.releases[0]:
+            if os.path.exists(os.path.join(directory, path)):
+                with open(os.path.join(directory, path), "rb") as source:
+                    held[path] = source.read()
+        return self.releases.index(held) if held in self.releases else None
+
+    def assert_started(self, result, directory, release):
+        self.assertEqual((result.returncode, self.release_held(directory)), (CLIENT_STATUS, release), result.stdout)
+
+    def play(self, launcher, signed, revalidate):
+        """The story behind a fresh cache of its own: C's run and what it left (before C starts again), and
+        the requests that reached the origin."""
+        root = tempfile.mkdtemp(dir=self.web)
+        channel = os.path.join(root, LATEST.strip("/"))
+        first, second = self.releases
+        self.publish(channel, first, signed)
+        with NginxServer(free_port(), root) as nginx, VarnishServer(OPTIONS.port, nginx.port, self.ttl, revalidate):
+            a = self.player("a", launcher, {"data.pak": first["data.pak"]})
+            a_result, a_start, a_end = self.start(a)
+            time.sleep(self.ttl / 2)
+            b = self.player("b", launcher, {})
+            b_result, b_start, _ = self.start(b)
+            self.publish(channel, second, signed)
+            d = self.player("d", launcher, {})
+            d_result, _, d_end = self.start(d)
+            time.sleep(max(0.0, a_end + self.ttl + 0.3 - time.monotonic()))
+            c = self.player("c", launcher, {})
+            c_result, c_start, c_end = self.start(c)
+            self.assertTrue(d_end < a_start + self.ttl and a_end + self.ttl < c_start and c_end < b_start + self.ttl,
+                            "the arrivals missed the cache's timing (TTL %g s): A %.1f-%.1f, B from %.1f, D until "
+                            "%.1f, C %.1f-%.1f" % (self.ttl, 0, a_end - a_start, b_start - a_start,
+                                                   d_end - a_start, c_start - a_start, c_end - a_start))
+            self.assert_started(a_result, a, 0)
+            self.assert_started(b_result, b, 0)
+            self.assert_started(d_result, d, 1 if revalidate else 0)
+            c_left = self.release_held(c), os.path.exists(os.path.join(c, "data.pak"))
+            time.sleep(max(0.0, c_end + self.ttl + 0.3 - time.monotonic()))
+            for directory in (a, b, c, d):
+                self.assert_started(self.start(directory)[0], directory, 1)
+            shutil.rmtree(os.path.join(self.web, "players"))
+        return c_result, c_left, nginx.requests()
+
+    def test_players_across_a_publish_behind_a_cache(self):
+        with open(OPTIONS.signed_launcher, "rb") as binary:
+            signed_launcher = binary.read()
+        c_result, c_left, asked = self.play(signed_launcher, signed=True, revalidate=False)
+        self.assertEqual((c_result.returncode, c_left), (CLIENT_STATUS, (1, True)), c_result.stdout)
+        mutable = [r for r in asked if not r.startswith("GET %sby-hash/" % LATEST)]
+        self.assertEqual({r.split()[1] for r in mutable}, {LATEST + "update.lock", LATEST + "release"},
+                         "only the lock and the release are asked for by a name that is reused")
+
+        # What a launcher without keys meets in the same place: the new list beside the old cached data.pak.
+        c_result, c_left, _ = self.play(OPTIONS.target.launcher_bytes, signed=True, revalidate=False)
+        self.assertIn(b"* data.pak... Failed.\n", c_result.stdout)
+        self.assertTrue(c_result.stdout.endswith(CANCELED), c_result.stdout)
+        self.assertEqual((c_result.returncode, c_left), (1, (None, False)), "no stale data.pak taken for good")
+
+        # A channel without keys needs a cache that asks the origin about every URL each time.
+        c_result, c_left, asked = self.play(OPTIONS.target.launcher_bytes, signed=False, revalidate=True)
+        self.assertEqual((c_result.returncode, c_left), (CLIENT_STATUS, (1, True)), c_result.stdout)
+        self.assertIn("GET %sdata.pak HTTP/1.1 304" % LATEST, asked)
