@@ -185,6 +185,8 @@ bool DeltaFetch::findHeldChunks(platform::FileReader& old)
     bool troubled = false;
     cutFile(old, 0, endOfFile, index_.parameters,
             [&](const Chunk& found, unsigned long long at, const ChunkBytes& bytes) {
+                if (nextChunk_ == chunks.size())
+                    return false;  // the new file is whole: the rest of the old copy is not needed
                 std::size_t next = chunks.size();
                 std::size_t equal = 0;
                 lookup.forEachEqual(found, [&](std::size_t i) {
@@ -193,7 +195,7 @@ bool DeltaFetch::findHeldChunks(platform::FileReader& old)
                 });
                 // The new file's next chunk; or, after a change, one a little further
                 // on that only this chunk equals: the ones between are caught up now.
-                if (next == nextChunk_ || (next < chunks.size() && equal == 1 && isNear(next))) {
+                if (next < chunks.size() && (next == nextChunk_ || (equal == 1 && isNear(next)))) {
                     if (next > nextChunk_ && !catchUpTo(next)) {
                         troubled = true;
                         return false;

@@ -1,4 +1,5 @@
 """Delta downloads: a changed big file rebuilt from the chunks of its local copy and ranges of the new one."""
+import hashlib
 import os
 import re
 import shutil
@@ -106,6 +107,27 @@ class Delta(LauncherTestCase):
                 asked = ranges_asked(server, served)
                 self.assertEqual((len(asked), asked[-1]), (delta_requests + 1, whole), asked)
                 os.remove(self.path("data.pak"))
+                os.remove(self.path("client.log"))
+
+    def test_nothing_is_fetched_when_the_local_bytes_hold_the_whole_new_file(self):
+        new = os.urandom(1 << 20) + bytes(2 << 20)
+        cases = {  # name: (the old copy, a partial file left with its record, or None)
+            "the new file a prefix of the old copy": (new + bytes(1 << 20), None),
+            "a whole partial file left before its rename": (os.urandom(3 << 20), new),
+        }
+        channel = self.publish({"data.pak": new})
+        served = self.object(channel, "data.pak")
+        for name, (old, partial) in cases.items():
+            with self.subTest(name):
+                self.put("data.pak", old)
+                if partial is not None:
+                    self.put("data.pak.orn-partial", partial)
+                    self.put("data.pak.orn-resume", b"orn-resume 1\ndata.pak\n%s\n%d\n\n\n" % (
+                        hashlib.md5(new).hexdigest().encode(), len(new)))
+                with ScriptedServer(OPTIONS.port, self.routes(channel)) as server:
+                    result = self.run_launcher()
+                self.assert_updated(result, new)
+                self.assertEqual(ranges_asked(server, served), [])
                 os.remove(self.path("client.log"))
 
     def test_a_delta_killed_halfway_resumes_after_what_it_verified(self):
