@@ -448,12 +448,21 @@ class SignedPublishing(SignedTestCase):
                     for name in kept:
                         self.assertEqual(hashlib.sha256(self.read("by-hash/" + name)).hexdigest(), name)
                     if round == 0:
+                        first = self.read("release")
                         self.tree(dict(foreign, **{"f" * 64: b"planted"}), self.channel_path("by-hash"))
                 # Signed again with the same files: nothing of the release before goes.
                 before = set(os.listdir(self.channel_path("by-hash")))
                 self.assertEqual(self.publish("--sign", self.key, *keep).returncode, 0)
                 self.assertEqual(set(os.listdir(self.channel_path("by-hash"))), before)
                 self.assertTrue(set(foreign) <= before)
+                # An old release put back in the channel: still the newest releases' objects are kept.
+                with open(self.channel_path("release"), "wb") as out:
+                    out.write(first)
+                self.tree({"big.pak": big + b"again", "data.pak": b"data again"})
+                self.assertEqual(self.publish("--sign", self.key, *keep).returncode, 0)
+                named.append(self.objects_named())
+                self.assertEqual(set(os.listdir(self.channel_path("by-hash"))) - set(foreign),
+                                 set().union(*named[-count:]))
 
     def test_every_object_is_in_place_before_the_release_that_names_it(self):
         self.tree(self.release())

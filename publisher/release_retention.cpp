@@ -91,6 +91,9 @@ void keepLastReleases(const ChannelDirectory& channel, const CurrentRelease& pre
     const auto same = [&latest](const ReleaseObjects& release) { return release.objects == latest.objects; };
     releases.erase(std::remove_if(releases.begin(), releases.end(), same), releases.end());
     releases.push_back(std::move(latest));
+    // The newest kept: an old release put back in the channel is no reason to drop a newer one.
+    std::stable_sort(releases.begin(), releases.end(),
+                     [](const ReleaseObjects& a, const ReleaseObjects& b) { return a.serial < b.serial; });
     if (releases.size() > keep)
         releases.erase(releases.begin(), releases.end() - static_cast<std::ptrdiff_t>(keep));
     if (!writeStateFile(channelPath, recordSuffix, recordText(releases, channelPath), file, failure))
