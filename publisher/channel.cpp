@@ -14,7 +14,11 @@
 #include "publisher/shown_text.h"
 #include "publisher/written_journal.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <set>
@@ -191,6 +195,12 @@ bool writeRelease(const ChannelDirectory& channel, const ReleaseSigning& signing
     if (!storeBytesObject(channel, manifest, manifestSha256, failure))
         return false;
     entries.push_back(contentAddressMarker(manifestSha256, manifest.size()));
+    // On disk before the release that names them: a cache keeps an object
+    // for a year, and one cut short by a power loss would be served as long.
+    if (::syncfs(channel.descriptor()) != 0) {
+        failure = "cannot force the channel's files to disk: " + std::string(std::strerror(errno));
+        return false;
+    }
     if (!writeAtomically(channel, channelReleaseName, signedReleaseText(signing, manifest, entries), failure))
         return false;
     Release written;
