@@ -2,6 +2,8 @@
 
 #include "channel/sha256.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::uint64_t splitMix(std::uint64_t& state)
@@ -72,19 +74,33 @@ bool chunkParametersSupported(const ChunkParameters& p)
 ChunkHash chunkHashOf(const unsigned char* data, std::size_t size)
 {
     prepareSodium();
+    unsigned char full[crypto_generichash_BYTES_MIN];
+    crypto_generichash(full, sizeof full, data, size, nullptr, 0);
     ChunkHash hash;
-    crypto_generichash(hash.data(), hash.size(), data, size, nullptr, 0);
+    std::copy(full, full + hash.size(), hash.begin());
     return hash;
+}
+
+std::uint64_t chunkFingerprintOf(const unsigned char* data, std::size_t size)
+{
+    // Fixed for good, as the gear table: both sides must take the same fingerprints.
+    static const unsigned char key[crypto_shorthash_KEYBYTES] = {'o', 'r', 'n', '-', 'c', 'h', 'u', 'n',
+                                                                  'k', '-', 'f', 'i', 'n', 'g', 'e', 'r'};
+    unsigned char out[crypto_shorthash_BYTES];
+    crypto_shorthash(out, data, size, key);
+    std::uint64_t fingerprint = 0;
+    for (std::size_t i = 0; i < sizeof out; ++i)
+        fingerprint |= static_cast<std::uint64_t>(out[i]) << (8 * i);
+    return fingerprint;
 }
 
 // Normalised chunking: a mask two bits stricter than the normal size before
 // it and two bits looser after, so that sizes gather around it.
-ChunkCutter::ChunkCutter(const ChunkParameters& parameters)
-    : parameters_(parameters), strictMask_(topBits(log2Of(parameters.normalBytes) + 2)),
+ChunkCutter::ChunkCutter(const ChunkParameters& parameters, bool withHashes)
+    : parameters_(parameters), withHashes_(withHashes), strictMask_(topBits(log2Of(parameters.normalBytes) + 2)),
       looseMask_(topBits(log2Of(parameters.normalBytes) - 2))
 {
     prepareSodium();
-    crypto_generichash_init(&hashState_, nullptr, 0, chunkHashBytes);
 }
 
 std::size_t ChunkCutter::untilCut(const unsigned char* data, std::size_t size, bool& cut)
@@ -120,27 +136,34 @@ void ChunkCutter::add(const unsigned char* data, std::size_t size, std::vector<C
     while (size > 0) {
         bool cut = false;
         const std::size_t taken = untilCut(data, size, cut);
-        crypto_generichash_update(&hashState_, data, taken);
+        if (!cut) {
+            pending_.insert(pending_.end(), data, data + taken);
+        } else if (pending_.empty()) {
+            endChunk(data, done);  // the whole chunk is in this piece: hashed where it lies
+        } else {
+            pending_.insert(pending_.end(), data, data + taken);
+            endChunk(pending_.data(), done);
+        }
         data += taken;
         size -= taken;
-        if (cut)
-            endChunk(done);
     }
 }
 
 void ChunkCutter::finish(std::vector<Chunk>& done)
 {
     if (length_ > 0)
-        endChunk(done);
+        endChunk(pending_.data(), done);
 }
 
-void ChunkCutter::endChunk(std::vector<Chunk>& done)
+void ChunkCutter::endChunk(const unsigned char* bytes, std::vector<Chunk>& done)
 {
     Chunk chunk;
     chunk.length = length_;
-    crypto_generichash_final(&hashState_, chunk.hash.data(), chunk.hash.size());
+    chunk.fingerprint = chunkFingerprintOf(bytes, length_);
+    if (withHashes_)
+        chunk.hash = chunkHashOf(bytes, length_);
     done.push_back(chunk);
-    crypto_generichash_init(&hashState_, nullptr, 0, chunkHashBytes);
+    pending_.clear();
     length_ = 0;
     gear_ = 0;
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sodium.h>
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -31,23 +29,29 @@ inline constexpr ChunkParameters standardChunkParameters{16u << 10, 64u << 10, 2
 // min < max, and chunks of at most 1 MiB (the launcher holds one whole).
 bool chunkParametersSupported(const ChunkParameters& parameters);
 
-inline constexpr std::size_t chunkHashBytes = 16;
-// A chunk's BLAKE2b digest, 128 bits: it only ever names a chunk of a file
-// whose whole SHA-256 is checked as well.
+// A chunk is named twice. Its fingerprint (SipHash-2-4, 64 bits, a fixed
+// key) finds it quickly among an old copy's chunks: it costs a fifth of a
+// strong hash, and a wrong match only costs the whole file's SHA-256 check
+// and a whole download. Its hash (the first 96 bits of its BLAKE2b) checks
+// each fetched chunk before it is written.
+inline constexpr std::size_t chunkHashBytes = 12;
 using ChunkHash = std::array<unsigned char, chunkHashBytes>;
 ChunkHash chunkHashOf(const unsigned char* data, std::size_t size);
+std::uint64_t chunkFingerprintOf(const unsigned char* data, std::size_t size);
 
 struct Chunk {
     std::uint32_t length = 0;
-    ChunkHash hash{};
+    std::uint64_t fingerprint = 0;
+    ChunkHash hash{};  // left empty by a cutter that takes fingerprints only
 };
 
 // Cuts a run of bytes fed piece by piece, in any pieces, into the same chunks.
 class ChunkCutter {
 public:
-    explicit ChunkCutter(const ChunkParameters& parameters);
+    // `withHashes`: each chunk's hash too (the publisher); else its fingerprint only (the launcher's old copy).
+    ChunkCutter(const ChunkParameters& parameters, bool withHashes);
 
-    // Hashes `data` into the current chunk; appends each chunk that ends inside it.
+    // Cuts `data` on from the current chunk; appends each chunk that ends inside it.
     void add(const unsigned char* data, std::size_t size, std::vector<Chunk>& done);
     // Appends the last chunk, when bytes are left over.
     void finish(std::vector<Chunk>& done);
@@ -55,12 +59,13 @@ public:
 private:
     // How many bytes of `data` belong to the current chunk, up to and including a cut.
     std::size_t untilCut(const unsigned char* data, std::size_t size, bool& cut);
-    void endChunk(std::vector<Chunk>& done);
+    void endChunk(const unsigned char* bytes, std::vector<Chunk>& done);
 
     ChunkParameters parameters_;
+    bool withHashes_;
     std::uint64_t strictMask_;
     std::uint64_t looseMask_;
     std::uint64_t gear_ = 0;
     std::uint32_t length_ = 0;
-    crypto_generichash_state hashState_;
+    std::vector<unsigned char> pending_;  // the current chunk's bytes from earlier pieces
 };

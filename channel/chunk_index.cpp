@@ -8,7 +8,7 @@ const char magic[] = "ORNCHUNK";
 const std::size_t magicBytes = 8;
 const std::uint32_t formatVersion = 1;
 const std::size_t headerBytes = magicBytes + 4 * 4 + 8 + 32 + 8;
-const std::size_t chunkBytes = 4 + chunkHashBytes;
+const std::size_t chunkBytes = 4 + 8 + chunkHashBytes;
 
 void putNumber(std::string& out, unsigned long long value, unsigned bytes)
 {
@@ -59,6 +59,7 @@ std::string chunkIndexBytes(const ChunkIndex& index)
     out.reserve(out.size() + index.chunks.size() * chunkBytes);
     for (const Chunk& chunk : index.chunks) {
         putNumber(out, chunk.length, 4);
+        putNumber(out, chunk.fingerprint, 8);
         out.append(reinterpret_cast<const char*>(chunk.hash.data()), chunk.hash.size());
     }
     return out;
@@ -89,7 +90,8 @@ bool parseChunkIndex(const std::string& bytes, ChunkIndex& index)
     for (std::size_t i = 0; i < index.chunks.size(); ++i, at += chunkBytes) {
         Chunk& chunk = index.chunks[i];
         chunk.length = static_cast<std::uint32_t>(numberAt(bytes, at, 4));
-        std::memcpy(chunk.hash.data(), bytes.data() + at + 4, chunkHashBytes);
+        chunk.fingerprint = numberAt(bytes, at + 4, 8);
+        std::memcpy(chunk.hash.data(), bytes.data() + at + 12, chunkHashBytes);
         const bool last = i + 1 == index.chunks.size();
         if (chunk.length == 0 || chunk.length > index.parameters.maxBytes ||
             (!last && chunk.length < index.parameters.minBytes))

@@ -11,7 +11,7 @@
 // SHA-256 and size. All numbers little-endian:
 //   "ORNCHUNK"  u32 format (1)  u32 min  u32 normal  u32 max
 //   u64 file size  32 bytes file SHA-256  u64 chunk count
-//   per chunk: u32 length, 16 bytes hash
+//   per chunk: u32 length, u64 fingerprint, 12 bytes hash
 struct ChunkIndex {
     ChunkParameters parameters = standardChunkParameters;
     unsigned long long fileSize = 0;

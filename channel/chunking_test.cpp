@@ -13,9 +13,10 @@ namespace {
 
 const ChunkParameters small{1024, 4096, 16384};
 
-std::vector<Chunk> cut(const std::string& bytes, const ChunkParameters& parameters, std::size_t piece)
+std::vector<Chunk> cut(const std::string& bytes, const ChunkParameters& parameters, std::size_t piece,
+                       bool withHashes = true)
 {
-    ChunkCutter cutter(parameters);
+    ChunkCutter cutter(parameters, withHashes);
     std::vector<Chunk> chunks;
     for (std::size_t at = 0; at < bytes.size(); at += piece)
         cutter.add(reinterpret_cast<const unsigned char*>(bytes.data()) + at, std::min(piece, bytes.size() - at), chunks);
@@ -57,6 +58,14 @@ TEST(ChunkCutter, CutsAlikeInAnyPiecesAndOnlyAroundAChange)
     for (const std::size_t piece : {1u, 7u, 4096u, 100000u}) {
         const std::vector<Chunk> pieces = cut(original, small, piece);
         EXPECT_TRUE(hashesOf(pieces) == hashesOf(whole) && pieces.size() == whole.size()) << piece;
+        // The launcher's old copy is cut for fingerprints only: the same chunks.
+        const std::vector<Chunk> fingerprinted = cut(original, small, piece, false);
+        ASSERT_EQ(fingerprinted.size(), whole.size());
+        for (std::size_t i = 0; i < whole.size(); ++i) {
+            EXPECT_TRUE(fingerprinted[i].length == whole[i].length &&
+                        fingerprinted[i].fingerprint == whole[i].fingerprint)
+                << piece << " " << i;
+        }
     }
 
     struct Change {

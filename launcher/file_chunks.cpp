@@ -15,7 +15,7 @@ void cutFile(platform::FileReader& file, unsigned long long from, unsigned long 
              const ChunkParameters& parameters,
              const std::function<bool(const Chunk&, unsigned long long, const ChunkBytes&)>& take)
 {
-    ChunkCutter cutter(parameters);
+    ChunkCutter cutter(parameters, false);  // fingerprints only: a strong hash of every byte would double the cost
     std::vector<Chunk> cut;
     std::vector<char> buffer(readBytes);
     std::vector<char> carried;  // the bytes of the chunk being cut that earlier reads gave
@@ -48,9 +48,9 @@ void cutFile(platform::FileReader& file, unsigned long long from, unsigned long 
 ChunkLookup::ChunkLookup(const std::vector<Chunk>& chunks, std::size_t fromChunk) : chunks_(chunks)
 {
     for (std::size_t i = fromChunk; i < chunks.size(); ++i)
-        byHash_.push_back(static_cast<std::uint32_t>(i));
-    std::sort(byHash_.begin(), byHash_.end(),
-              [&chunks](std::uint32_t a, std::uint32_t b) { return chunks[a].hash < chunks[b].hash; });
+        byFingerprint_.push_back(static_cast<std::uint32_t>(i));
+    std::sort(byFingerprint_.begin(), byFingerprint_.end(),
+              [&chunks](std::uint32_t a, std::uint32_t b) { return chunks[a].fingerprint < chunks[b].fingerprint; });
 }
 
 bool mayShareChunks(platform::FileReader& file, unsigned long long size, const ChunkIndex& index)

@@ -32,7 +32,7 @@ void cutFile(platform::FileReader& file, unsigned long long from, unsigned long 
 // shares nothing would only make the whole download slower.
 bool mayShareChunks(platform::FileReader& file, unsigned long long size, const ChunkIndex& index);
 
-// The chunks of a new file from `fromChunk` on, found by hash and length.
+// The chunks of a new file from `fromChunk` on, found by fingerprint and length.
 class ChunkLookup {
 public:
     ChunkLookup(const std::vector<Chunk>& chunks, std::size_t fromChunk);
@@ -40,9 +40,10 @@ public:
     template <typename Each>
     void forEachEqual(const Chunk& chunk, Each each) const
     {
-        auto match = std::lower_bound(byHash_.begin(), byHash_.end(), chunk.hash,
-                                      [this](std::uint32_t i, const ChunkHash& hash) { return chunks_[i].hash < hash; });
-        for (; match != byHash_.end() && chunks_[*match].hash == chunk.hash; ++match) {
+        auto match = std::lower_bound(
+            byFingerprint_.begin(), byFingerprint_.end(), chunk.fingerprint,
+            [this](std::uint32_t i, std::uint64_t fingerprint) { return chunks_[i].fingerprint < fingerprint; });
+        for (; match != byFingerprint_.end() && chunks_[*match].fingerprint == chunk.fingerprint; ++match) {
             if (chunks_[*match].length == chunk.length)
                 each(static_cast<std::size_t>(*match));
         }
@@ -50,5 +51,5 @@ public:
 
 private:
     const std::vector<Chunk>& chunks_;
-    std::vector<std::uint32_t> byHash_;
+    std::vector<std::uint32_t> byFingerprint_;
 };

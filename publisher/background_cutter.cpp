@@ -1,7 +1,7 @@
 #include "publisher/background_cutter.h"
 
 BackgroundCutter::BackgroundCutter(const ChunkParameters& parameters)
-    : cutter_(parameters), md5_(false), thread_(&BackgroundCutter::run, this)
+    : cutter_(parameters, true), md5_(false), thread_(&BackgroundCutter::run, this)
 {
 }
 

@@ -403,8 +403,8 @@ class SignedPublishing(SignedTestCase):
         self.assertEqual(hashlib.sha256(index).hexdigest(), name)
         magic, version, low, normal, high, size, sha, count = struct.unpack("<8s4IQ32sQ", index[:72])
         self.assertEqual((magic, version, low, normal, high), (b"ORNCHUNK", 1, 16 << 10, 64 << 10, 256 << 10))
-        self.assertEqual((size, sha, len(index)), (len(big), hashlib.sha256(big).digest(), 72 + 20 * count))
-        self.assertEqual(sum(struct.unpack_from("<I", index, 72 + 20 * i)[0] for i in range(count)), len(big))
+        self.assertEqual((size, sha, len(index)), (len(big), hashlib.sha256(big).digest(), 72 + 24 * count))
+        self.assertEqual(sum(struct.unpack_from("<I", index, 72 + 24 * i)[0] for i in range(count)), len(big))
         files = [line for line in self.release_lines() if line.startswith("file ")]
         self.assertEqual(files[-2], "file %s %d big.pak.orn-chunks" % (name, len(index)))  # before the marker
         self.assertEqual([line for line in files if "orn-chunks" in line], files[-2:-1])
