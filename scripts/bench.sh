@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks; each prints its figures.
-#   scripts/bench.sh [md5|scan|download|start]...   (all when none is named)
+#   scripts/bench.sh [md5|scan|download|delta|start]...   (all when none is named)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j2
 selected=("$@")
-[ ${#selected[@]} -gt 0 ] || selected=(md5 scan download start)
+[ ${#selected[@]} -gt 0 ] || selected=(md5 scan download delta start)
 for benchmark in "${selected[@]}"; do
   case "$benchmark" in
     md5) build/bench/md5_benchmark --benchmark_repetitions=5 --benchmark_report_aggregates_only=true ;;
     scan) python3 bench/run_scan_benchmark.py build/bench/scan_benchmark ;;
     download) python3 bench/run_download_benchmark.py build ;;
+    delta) python3 bench/run_delta_benchmark.py build ;;
     start)
       # Today's start, for comparison: the same test launcher without the record of digests.
       port=$(sed -n 's/^LAUNCHER_TEST_PORT:STRING=//p' build/CMakeCache.txt)

@@ -1,7 +1,8 @@
 """Debian's nginx as the update server: a generated configuration of its own
 (web root, pid file, logs and temporary folders in one temporary folder),
 listening on 127.0.0.1 only, stopped at the end. Used by the demo, the
-end-to-end test against a real web server and the download benchmark.
+end-to-end test against a real web server and the download and delta
+benchmarks.
 
 As a command it serves ROOT on PORT until it is stopped or SECONDS have passed:
     nginx_server.py --port PORT --root ROOT [--seconds SECONDS]
@@ -23,7 +24,7 @@ error_log {work}/error.log warn;
 events {{ worker_connections 64; }}
 http {{
     access_log {work}/access.log;
-    client_body_temp_path {work}/body;
+{options}    client_body_temp_path {work}/body;
     proxy_temp_path {work}/proxy;
     fastcgi_temp_path {work}/fastcgi;
     uwsgi_temp_path {work}/uwsgi;
@@ -56,14 +57,18 @@ class NginxServer(WebServerProcess):
     name = "nginx"
     stop_signal = signal.SIGQUIT
 
-    def __init__(self, port, root, as_nobody=False):
+    def __init__(self, port, root, as_nobody=False, limit_rate=None, log_transfers=False):
+        """limit_rate ("20m"): each answer's pace, as on a slow link. log_transfers: each
+        request's body bytes and Range header also go to a log that transfers() reads."""
         super().__init__(port, root)
         self.as_nobody = as_nobody and os.geteuid() == 0
+        self.limit_rate = limit_rate
+        self.log_transfers = log_transfers
 
     def command(self):
         config = os.path.join(self.work, "nginx.conf")
         with open(config, "w") as out:
-            out.write(CONFIG.format(work=self.work, port=self.port, root=self.root))
+            out.write(CONFIG.format(work=self.work, port=self.port, root=self.root, options=self.options()))
         drop = None
         if self.as_nobody:
             os.chmod(self.work, 0o755)
@@ -71,6 +76,21 @@ class NginxServer(WebServerProcess):
                 os.chown(os.path.join(self.work, name), NOBODY, NOBODY)
             drop = lambda: (os.setgid(NOBODY), os.setuid(NOBODY))  # noqa: E731
         return [find_nginx(), "-c", config, "-p", self.work, "-e", self.work + "/error.log"], drop
+
+    def options(self):
+        lines = []
+        if self.limit_rate:
+            lines.append("    limit_rate %s;\n" % self.limit_rate)
+        if self.log_transfers:
+            lines.append("    log_format transfers '$request_uri $status $body_bytes_sent \"$http_range\"';\n")
+            lines.append("    access_log %s/transfers.log transfers;\n" % self.work)
+        return "".join(lines)
+
+    def transfers(self):
+        """With log_transfers, while the server runs: (path, status, body bytes, Range header) per request."""
+        with open(os.path.join(self.work, "transfers.log")) as log:
+            fields = [line.rstrip("\n").split(" ", 3) for line in log]
+        return [(path, int(status), int(sent), asked.strip('"')) for path, status, sent, asked in fields]
 
 
 def main():
