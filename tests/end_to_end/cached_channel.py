@@ -9,7 +9,7 @@ import time
 from nginx_server import NginxServer
 from varnish_server import VarnishServer
 
-from .fixture import CANCELED, LATEST, OPTIONS, LauncherTestCase
+from .fixture import CANCELED, LATEST, OPTIONS, LauncherTestCase, write_tree
 
 CLIENT_STATUS = 3
 
@@ -42,12 +42,7 @@ class CachedChannel(LauncherTestCase):
                           "data.pak": data[:1 << 20] + b"release 2" * 100 + data[1 << 20:]}]
 
     def publish(self, channel, files, signed):
-        tree = os.path.join(self.web, "tree")
-        shutil.rmtree(tree, ignore_errors=True)
-        for path, content in files.items():
-            os.makedirs(os.path.dirname(os.path.join(tree, path)), exist_ok=True)
-            with open(os.path.join(tree, path), "wb") as out:
-                out.write(content)
+        tree = write_tree(os.path.join(self.web, "tree"), files)
         signing = ["--sign", OPTIONS.release_key] if signed else []
         result = subprocess.run([OPTIONS.publisher, *signing, tree, channel], capture_output=True, timeout=60)
         self.assertEqual(result.returncode, 0, result.stderr)

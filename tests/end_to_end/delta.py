@@ -2,17 +2,15 @@
 import hashlib
 import os
 import re
-import shutil
 import subprocess
-import tempfile
 import time
 
 import release_signing
 from scripted_server import Reply, ScriptedServer
 
-from .fixture import (HEADER, LATEST, LAUNCHING, LOCK, MANIFEST, OPTIONS, PIECE, RELEASE, LauncherTestCase,
+from .fixture import (HEADER, LATEST, LAUNCHING, LOCK, MANIFEST, OPTIONS, PIECE, RELEASE,
                        ranges_asked, uri)
-from .signing import SignedReleases
+from .signing import SignedChannelCase
 
 DONE = HEADER + b"* data.pak... Done.\n" + LAUNCHING
 
@@ -30,25 +28,12 @@ def spans(asked):
     return [(int(m.group(1)), int(m.group(2))) for m in found]
 
 
-class Delta(LauncherTestCase):
+class Delta(SignedChannelCase):
     """The launcher built with the test key updates a big file it holds an
     older copy of by fetching only the ranges it lacks, and falls back to the
     whole file whenever the delta cannot be trusted."""
 
-    publish = SignedReleases.publish
-    routes = SignedReleases.routes
-    channel_file = SignedReleases.channel_file
-    object = SignedReleases.object
-
-    def setUp(self):
-        if not (OPTIONS.publisher and OPTIONS.signed_launcher and OPTIONS.release_key):
-            self.fail("these scenarios need --publisher, --signed-launcher and --release-key")
-        super().setUp()
-        with open(OPTIONS.signed_launcher, "rb") as binary:
-            self.launcher_bytes = binary.read()
-        self.put("ORN_Launcher.exe", self.launcher_bytes, executable=True)
-        self.web = tempfile.mkdtemp(prefix="launcher_e2e_delta.")
-        self.addCleanup(shutil.rmtree, self.web, ignore_errors=True)
+    web_prefix = "launcher_e2e_delta."
 
     def index_path(self, channel, path="data.pak"):
         """The request path of the file's chunk index, from its signed line; None when it has none."""

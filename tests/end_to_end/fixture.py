@@ -218,3 +218,13 @@ def configure(options):
         shutil.copyfile(options.release_key, OPTIONS.release_key)
         os.chmod(OPTIONS.release_key, 0o600)
     OPTIONS.target = Target(os.path.abspath(options.launcher), options.wine, options.client, options.timeout)
+
+
+def write_tree(tree, files):
+    """A release tree at `tree` (emptied first) holding `files`, path: bytes; returns `tree`."""
+    shutil.rmtree(tree, ignore_errors=True)
+    for path, content in files.items():
+        os.makedirs(os.path.dirname(os.path.join(tree, path)), exist_ok=True)
+        with open(os.path.join(tree, path), "wb") as out:
+            out.write(content)
+    return tree

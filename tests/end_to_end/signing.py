@@ -9,14 +9,15 @@ import time
 import release_signing
 from scripted_server import Reply, ScriptedServer
 
-from .fixture import (CANCELED, CONNECTED, HEADER, LAUNCHING, LOCK, MANIFEST, OPTIONS, OWN_LIBRARIES, PIECE,
+from .fixture import (write_tree, CANCELED, CONNECTED, HEADER, LAUNCHING, LOCK, MANIFEST, OPTIONS, OWN_LIBRARIES, PIECE,
                        RELEASE, LauncherTestCase, address_space_limit, md5, object_path, piece, ranges_asked,
                        sparse_file, uri)
 
 
-class SignedReleases(LauncherTestCase):
-    """The launcher built with the test key, against channels that the real
-    orn-publish signed with its secret half, served as published or forged."""
+class SignedChannelCase(LauncherTestCase):
+    """The launcher built with the test key in the game directory, and
+    channels that the real orn-publish signs with its secret half."""
+    web_prefix = "launcher_e2e_signed."
 
     def setUp(self):
         if not (OPTIONS.publisher and OPTIONS.signed_launcher and OPTIONS.release_key):
@@ -25,16 +26,11 @@ class SignedReleases(LauncherTestCase):
         with open(OPTIONS.signed_launcher, "rb") as binary:
             self.launcher_bytes = binary.read()
         self.put("ORN_Launcher.exe", self.launcher_bytes, executable=True)
-        self.web = tempfile.mkdtemp(prefix="launcher_e2e_signed.")
+        self.web = tempfile.mkdtemp(prefix=self.web_prefix)
         self.addCleanup(shutil.rmtree, self.web, ignore_errors=True)
 
     def publish(self, files, channel="latest", *options):
-        tree = os.path.join(self.web, "tree")
-        shutil.rmtree(tree, ignore_errors=True)
-        for path, content in files.items():
-            os.makedirs(os.path.dirname(os.path.join(tree, path)), exist_ok=True)
-            with open(os.path.join(tree, path), "wb") as out:
-                out.write(content)
+        tree = write_tree(os.path.join(self.web, "tree"), files)
         directory = os.path.join(self.web, channel)
         result = subprocess.run([OPTIONS.publisher, "--sign", OPTIONS.release_key, *options, tree, directory],
                                 capture_output=True, timeout=60)
@@ -57,6 +53,12 @@ class SignedReleases(LauncherTestCase):
                 path = os.path.relpath(os.path.join(root, name), directory).replace(os.sep, "/")
                 routes[uri(path)] = Reply(200, self.channel_file(root, name), ranges=True)
         return routes
+
+
+
+class SignedReleases(SignedChannelCase):
+    """The launcher built with the test key, against channels that the real
+    orn-publish signed with its secret half, served as published or forged."""
 
     def game_snapshot(self):
         return {os.path.relpath(os.path.join(root, name), self.game): self.read(os.path.join(root, name))
