@@ -1,5 +1,8 @@
 #include "channel/chunk_index.h"
 
+#include "channel/sha256.h"
+
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -24,23 +27,6 @@ unsigned long long numberAt(const std::string& in, std::size_t at, unsigned byte
     return value;
 }
 
-const char hexDigits[] = "0123456789abcdef";
-
-bool rawFromHex(const std::string& hex, std::string& raw)
-{
-    if (hex.size() != 64)
-        return false;
-    raw.clear();
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const char* high = std::strchr(hexDigits, hex[i]);
-        const char* low = std::strchr(hexDigits, hex[i + 1]);
-        if (hex[i] == '\0' || hex[i + 1] == '\0' || high == nullptr || low == nullptr)
-            return false;
-        raw += static_cast<char>((high - hexDigits) * 16 + (low - hexDigits));
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string chunkIndexBytes(const ChunkIndex& index)
@@ -51,10 +37,11 @@ std::string chunkIndexBytes(const ChunkIndex& index)
     putNumber(out, index.parameters.normalBytes, 4);
     putNumber(out, index.parameters.maxBytes, 4);
     putNumber(out, index.fileSize, 8);
-    std::string raw;
-    if (!rawFromHex(index.fileSha256, raw))
-        raw.assign(32, '\0');
-    out += raw;
+    unsigned char raw[crypto_hash_sha256_BYTES] = {};
+    if (!isSha256Hex(index.fileSha256) ||
+        sodium_hex2bin(raw, sizeof raw, index.fileSha256.data(), index.fileSha256.size(), nullptr, nullptr, nullptr) != 0)
+        std::fill(raw, raw + sizeof raw, 0);
+    out.append(reinterpret_cast<const char*>(raw), sizeof raw);
     putNumber(out, index.chunks.size(), 8);
     out.reserve(out.size() + index.chunks.size() * chunkBytes);
     for (const Chunk& chunk : index.chunks) {
@@ -75,11 +62,9 @@ bool parseChunkIndex(const std::string& bytes, ChunkIndex& index)
     index.parameters.normalBytes = static_cast<std::uint32_t>(numberAt(bytes, 16, 4));
     index.parameters.maxBytes = static_cast<std::uint32_t>(numberAt(bytes, 20, 4));
     index.fileSize = numberAt(bytes, 24, 8);
-    for (std::size_t at = 32; at < 64; ++at) {
-        const auto byte = static_cast<unsigned char>(bytes[at]);
-        index.fileSha256 += hexDigits[byte >> 4];
-        index.fileSha256 += hexDigits[byte & 15u];
-    }
+    char hex[crypto_hash_sha256_BYTES * 2 + 1];
+    sodium_bin2hex(hex, sizeof hex, reinterpret_cast<const unsigned char*>(bytes.data()) + 32, crypto_hash_sha256_BYTES);
+    index.fileSha256 = hex;
     const unsigned long long count = numberAt(bytes, 64, 8);
     if (!chunkParametersSupported(index.parameters) || count != (bytes.size() - headerBytes) / chunkBytes ||
         (bytes.size() - headerBytes) % chunkBytes != 0)

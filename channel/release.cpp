@@ -1,5 +1,7 @@
 #include "channel/release.h"
 
+#include "channel/sha256.h"
+
 #include <sodium.h>
 
 #include <cstdio>
@@ -9,17 +11,6 @@ namespace {
 
 const char* const formatLine = "orn-release 1";
 const char* const signatureKeyword = "signature ";
-
-bool isLowerHex(const std::string& text, std::size_t length)
-{
-    if (text.size() != length)
-        return false;
-    for (const char c : text) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    }
-    return true;
-}
 
 // Decimal without sign, blanks or leading zeros, as releaseBody writes it.
 bool parseNumber(const std::string& text, unsigned long long& value)
@@ -75,7 +66,7 @@ bool parseFileLine(const std::string& rest, ReleaseEntry& entry)
         return false;
     entry.sha256 = rest.substr(0, 64);
     const std::string::size_type sizeEnd = rest.find(' ', 65);
-    if (!isLowerHex(entry.sha256, 64) || sizeEnd == std::string::npos ||
+    if (!isSha256Hex(entry.sha256) || sizeEnd == std::string::npos ||
         !parseNumber(rest.substr(65, sizeEnd - 65), entry.size))
         return false;
     entry.path = rest.substr(sizeEnd + 1);
@@ -205,7 +196,7 @@ bool parseReleaseBody(const std::string& body, Release& release)
         release.expires = release.expires || keyword == "expires";
     }
     return seen.count("channel") == 1 && !release.channel.empty() && seen.count("serial") == 1 &&
-           isLowerHex(release.manifestSha256, 64);
+           isSha256Hex(release.manifestSha256);
 }
 
 std::string signRelease(const std::string& body, const SecretKey& key)

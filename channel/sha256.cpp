@@ -35,3 +35,14 @@ std::string sha256Hex(const std::string& bytes)
     sha.update(bytes.data(), bytes.size());
     return sha.hexDigest();
 }
+
+bool isSha256Hex(const std::string& text)
+{
+    if (text.size() != crypto_hash_sha256_BYTES * 2)
+        return false;
+    for (const char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
+}

@@ -18,6 +18,8 @@ private:
 };
 
 std::string sha256Hex(const std::string& bytes);
+// Whether `text` is a SHA-256 as sha256Hex writes it: 64 lowercase hex digits.
+bool isSha256Hex(const std::string& text);
 
 // libsodium must be set up once before its first use; safe to call again.
 void prepareSodium();

@@ -61,25 +61,14 @@ bool copyPublished(const ChannelDirectory& channel, const std::string& path, con
     const int out = channel.createFresh(temporary, failure);
     if (out < 0)
         return false;
-    std::vector<char> piece(1u << 20);
-    Sha256 sha256;
-    unsigned long long size = 0;
-    ssize_t count = 0;
-    while ((count = ::read(in.get(), piece.data(), piece.size())) != 0) {
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0 || !writeAll(out, piece.data(), static_cast<std::size_t>(count)))
-            break;
-        sha256.update(piece.data(), static_cast<std::size_t>(count));
-        size += static_cast<unsigned long long>(count);
-    }
+    const FileDigests copied = copyDescriptor(in.get(), out);
     const int cause = errno;
-    if (::close(out) != 0 || count != 0) {
+    if (::close(out) != 0 || !copied.read) {
         failure = "cannot copy " + channel.shown(path) + " to " + channel.shown(temporary) + ": " +
-                  std::strerror(count != 0 ? cause : errno);
+                  std::strerror(!copied.read ? cause : errno);
         return false;
     }
-    if (size != digests.size || sha256.hexDigest() != digests.sha256) {
+    if (copied.size != digests.size || copied.sha256 != digests.sha256) {
         failure = channel.shown(path) + " changed after it was published (is something else writing the channel?)";
         return false;
     }
@@ -90,13 +79,7 @@ bool copyPublished(const ChannelDirectory& channel, const std::string& path, con
 
 bool isObjectName(const std::string& name)
 {
-    if (name.size() != 64)
-        return false;
-    for (const char c : name) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    }
-    return true;
+    return isSha256Hex(name);
 }
 
 bool storeFileObject(const ChannelDirectory& channel, const std::string& path, const FileDigests& digests,

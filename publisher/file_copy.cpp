@@ -162,6 +162,14 @@ bool copyAndHash(int in, int out, unsigned long long expectedSize, OneRead& read
 
 }  // namespace
 
+FileDigests copyDescriptor(int in, int out)
+{
+    OneRead reading(true, 0);
+    if (!copyAndHash(in, out, 0, reading))
+        return FileDigests();
+    return reading.finish();
+}
+
 FileDigests digestsOfDescriptor(int fd, bool withSha256)
 {
     return readWhole(fd, withSha256, 0);

@@ -23,6 +23,9 @@ struct FileDigests {
     unsigned long long device = 0;
     unsigned long long inode = 0;
 };
+// Copies `in` to its end into `out`, with the MD5 and SHA-256 of the bytes
+// written; `read` false, errno saying why, when a read or write fails.
+FileDigests copyDescriptor(int in, int out);
 // Reads the open file to its end, hashing every byte; never makes a chunk index.
 FileDigests digestsOfDescriptor(int fd, bool withSha256);
 // A file of the deployer's release tree (a link there leads to the file to
