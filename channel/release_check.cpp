@@ -4,14 +4,17 @@
 
 #include <unordered_set>
 
-ReleaseVerdict checkRelease(const std::string& releaseText, const std::vector<ReleaseKey>& keys,
-                            const std::string& channel, unsigned long long highestAcceptedSerial, long long now,
-                            const std::string& manifestText,
-                            const std::unordered_map<std::string, std::string>& manifestDigests, Release& release)
+bool readSignedRelease(const std::string& releaseText, const std::vector<ReleaseKey>& keys, Release& release)
 {
     std::string body;
-    if (!verifySignedRelease(releaseText, keys, body) || !parseReleaseBody(body, release))
-        return ReleaseVerdict::badSignature;
+    return verifySignedRelease(releaseText, keys, body) && parseReleaseBody(body, release);
+}
+
+ReleaseVerdict checkSignedStatement(const Release& release, const std::string& channel,
+                                    unsigned long long highestAcceptedSerial, long long now,
+                                    const std::string& manifestText,
+                                    const std::unordered_map<std::string, std::string>& manifestDigests)
+{
     if (release.channel != channel)
         return ReleaseVerdict::otherChannel;
     if (release.serial < highestAcceptedSerial)
@@ -28,4 +31,14 @@ ReleaseVerdict checkRelease(const std::string& releaseText, const std::vector<Re
             return ReleaseVerdict::unlistedEntry;
     }
     return ReleaseVerdict::accepted;
+}
+
+ReleaseVerdict checkRelease(const std::string& releaseText, const std::vector<ReleaseKey>& keys,
+                            const std::string& channel, unsigned long long highestAcceptedSerial, long long now,
+                            const std::string& manifestText,
+                            const std::unordered_map<std::string, std::string>& manifestDigests, Release& release)
+{
+    if (!readSignedRelease(releaseText, keys, release))
+        return ReleaseVerdict::badSignature;
+    return checkSignedStatement(release, channel, highestAcceptedSerial, now, manifestText, manifestDigests);
 }

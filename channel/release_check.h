@@ -21,6 +21,17 @@ enum class ReleaseVerdict {
 // Clocks on players' machines may run a day off.
 constexpr long long releaseClockSkewSeconds = 24 * 60 * 60;
 
+// The signature and the form alone: true, with the release, when it
+// verifies under one of `keys` and parses.
+bool readSignedRelease(const std::string& releaseText, const std::vector<ReleaseKey>& keys, Release& release);
+
+// The checks after the signature, of a release that readSignedRelease gave.
+ReleaseVerdict checkSignedStatement(const Release& release, const std::string& channel,
+                                    unsigned long long highestAcceptedSerial, long long now,
+                                    const std::string& manifestText,
+                                    const std::unordered_map<std::string, std::string>& manifestDigests);
+
+// All of them, in order.
 ReleaseVerdict checkRelease(const std::string& releaseText, const std::vector<ReleaseKey>& keys,
                             const std::string& channel, unsigned long long highestAcceptedSerial, long long now,
                             const std::string& manifestText,

@@ -23,18 +23,15 @@ UpdateOutcome update(const UpdateChannel& channel)
     if (!waitWhileLocked(channel))
         return {};
     const bool keys = releaseKeysBuiltIn();
-    std::string releaseText;
-    const bool releaseFetched = keys && fetchReleaseText(channel, releaseText);
-    const std::string manifestUri =
-        releaseFetched ? manifestUriFor(channel, releaseText) : channel.directory + channel.manifestFile;
+    const FetchedRelease release = keys ? fetchRelease(channel) : FetchedRelease();
+    const std::string manifestUri = keys ? manifestUriFor(channel, release) : channel.directory + channel.manifestFile;
     std::string manifestText;
     if (!fetchManifest(channel, manifestUri, manifestText))
         return {};
     Manifest manifest = parseManifest(manifestText);
-    Release release;
-    if (keys && !checkSignedRelease(channel, releaseFetched, releaseText, manifestText, manifest, release))
+    if (keys && !checkSignedRelease(channel, release, manifestText, manifest))
         return {};
-    return retrieveUpdates(channel, std::move(manifest), keys ? &release : nullptr);
+    return retrieveUpdates(channel, std::move(manifest), keys ? &release.release : nullptr);
 }
 
 }  // namespace

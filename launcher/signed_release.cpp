@@ -51,31 +51,35 @@ bool releaseKeysBuiltIn()
     return buildReleaseKeys[0] != '\0';
 }
 
-bool fetchReleaseText(const UpdateChannel& channel, std::string& releaseText)
+FetchedRelease fetchRelease(const UpdateChannel& channel)
 {
-    return fetchWholeText(channel.server, channel.directory + channelReleaseName, channelTextLimitBytes, releaseText);
+    FetchedRelease fetched;
+    std::string text;
+    fetched.fetched =
+        fetchWholeText(channel.server, channel.directory + channelReleaseName, channelTextLimitBytes, text);
+    fetched.verified = fetched.fetched && readSignedRelease(text, builtInKeys(), fetched.release);
+    return fetched;
 }
 
-std::string manifestUriFor(const UpdateChannel& channel, const std::string& releaseText)
+std::string manifestUriFor(const UpdateChannel& channel, const FetchedRelease& fetched)
 {
-    std::string body;
-    Release release;
-    if (verifySignedRelease(releaseText, builtInKeys(), body) && parseReleaseBody(body, release) &&
-        isContentAddressed(release))
-        return channel.directory + objectPathOf(release.manifestSha256);
+    if (fetched.verified && isContentAddressed(fetched.release))
+        return channel.directory + objectPathOf(fetched.release.manifestSha256);
     return channel.directory + channel.manifestFile;
 }
 
-bool checkSignedRelease(const UpdateChannel& channel, bool fetched, const std::string& releaseText,
-                        const std::string& manifestText, const Manifest& manifest, Release& release)
+bool checkSignedRelease(const UpdateChannel& channel, const FetchedRelease& fetched, const std::string& manifestText,
+                        const Manifest& manifest)
 {
-    if (!fetched) {
+    if (!fetched.fetched) {
         std::cout << failedText << std::endl << notFetchedText << std::endl;
         return false;
     }
     const ReleaseVerdict verdict =
-        checkRelease(releaseText, builtInKeys(), channel.name, highestAcceptedSerial(channel.name),
-                     static_cast<long long>(std::time(nullptr)), manifestText, manifest.digests, release);
+        fetched.verified ? checkSignedStatement(fetched.release, channel.name, highestAcceptedSerial(channel.name),
+                                                static_cast<long long>(std::time(nullptr)), manifestText,
+                                                manifest.digests)
+                         : ReleaseVerdict::badSignature;
     if (verdict != ReleaseVerdict::accepted) {
         std::cout << failedText << std::endl << verdictText(verdict) << std::endl;
         return false;

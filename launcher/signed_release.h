@@ -11,19 +11,22 @@
 // what a signed release of its channel vouches for.
 bool releaseKeysBuiltIn();
 
-// Fetches the channel's "release" text, before its manifest: a
-// content-addressed release says where the manifest is. False when it
-// cannot be fetched; nothing is on the console then.
-bool fetchReleaseText(const UpdateChannel& channel, std::string& releaseText);
+// The channel's "release", fetched before its manifest (a content-addressed
+// release says where the manifest is) and its signature checked once.
+struct FetchedRelease {
+    bool fetched = false;
+    bool verified = false;  // signed by a built-in key, and well formed
+    Release release;
+};
+FetchedRelease fetchRelease(const UpdateChannel& channel);
 
 // Where to fetch the manifest: its content-addressed copy when the release
-// verifies and says the channel keeps one, else the channel's manifest file.
-std::string manifestUriFor(const UpdateChannel& channel, const std::string& releaseText);
+// verified and says the channel keeps one, else the channel's manifest file.
+std::string manifestUriFor(const UpdateChannel& channel, const FetchedRelease& fetched);
 
 // Checks the release against the built-in keys, the channel, the serial
 // accepted before, the clock and the manifest (its text, and as parsed).
-// `fetched` false: the release could not be fetched. Completes the open
-// "Checking for updated files..." line on failure; false when the run must
-// give up, with nothing fetched or written.
-bool checkSignedRelease(const UpdateChannel& channel, bool fetched, const std::string& releaseText,
-                        const std::string& manifestText, const Manifest& manifest, Release& release);
+// Completes the open "Checking for updated files..." line on failure;
+// false when the run must give up, with nothing fetched or written.
+bool checkSignedRelease(const UpdateChannel& channel, const FetchedRelease& fetched, const std::string& manifestText,
+                        const Manifest& manifest);
