@@ -2,8 +2,12 @@
 
 #include "launcher/http_fields.h"
 
+#include "launcher/platform/platform.h"
+
 #include <SFML/Network/IpAddress.hpp>
+#include <SFML/Network/SocketSelector.hpp>
 #include <SFML/Network/TcpSocket.hpp>
+#include <SFML/System/Clock.hpp>
 
 #include <cctype>
 #include <exception>
@@ -77,13 +81,26 @@ bool parseHead(const std::string& head, AnswerHead& answer, Framing& framing)
     return true;
 }
 
+// A TCP socket whose handle the platform layer may tune.
+class TunableSocket : public sf::TcpSocket {
+public:
+    using sf::TcpSocket::getHandle;
+};
+
 // The answer's bytes as they arrive, through one small buffer.
 class Connection {
 public:
     bool open(const ServerAddress& server)
     {
-        return socket_.connect(sf::IpAddress(server.host), server.port == 0 ? httpPort : server.port) ==
-               sf::Socket::Done;
+        floor_ = server.floor;
+        const sf::Time window = sf::milliseconds(static_cast<sf::Int32>(floor_.windowMilliseconds));
+        if (socket_.connect(sf::IpAddress(server.host), server.port == 0 ? httpPort : server.port, window) !=
+            sf::Socket::Done)
+            return false;
+        platform::keepSocketAlive(static_cast<unsigned long long>(socket_.getHandle()));
+        selector_.add(socket_);
+        clock_.restart();
+        return true;
     }
 
     bool send(const std::string& request) { return socket_.send(request.data(), request.size()) == sf::Socket::Done; }
@@ -94,6 +111,10 @@ public:
         if (begin_ < end_)
             return true;
         begin_ = end_ = 0;
+        if (!awaitBytes()) {
+            brokenOff = true;
+            return false;
+        }
         std::size_t count = 0;
         const sf::Socket::Status status = socket_.receive(buffer_.data(), buffer_.size(), count);
         if (status != sf::Socket::Done) {
@@ -101,6 +122,7 @@ public:
             return false;
         }
         end_ = count;
+        countArrived(count);
         return true;
     }
 
@@ -126,7 +148,34 @@ public:
     bool brokenOff = false;
 
 private:
-    sf::TcpSocket socket_;
+    // Waits until the socket can be read; false once a window has passed
+    // with too few bytes (a window starts again each time enough arrived).
+    bool awaitBytes()
+    {
+        for (;;) {
+            const sf::Int32 left =
+                static_cast<sf::Int32>(floor_.windowMilliseconds) - clock_.getElapsedTime().asMilliseconds();
+            if (left <= 0)
+                return false;
+            if (selector_.wait(sf::milliseconds(left)))
+                return true;
+        }
+    }
+
+    void countArrived(std::size_t count)
+    {
+        windowBytes_ += count;
+        if (windowBytes_ >= floor_.minimumBytes) {
+            windowBytes_ = 0;
+            clock_.restart();
+        }
+    }
+
+    TunableSocket socket_;
+    sf::SocketSelector selector_;
+    sf::Clock clock_;
+    RequestFloor floor_ = requestFloor;
+    std::size_t windowBytes_ = 0;
     // Large enough that a fast transfer costs few system calls (each one dearer under Wine).
     std::vector<char> buffer_ = std::vector<char>(256 * 1024);
     std::size_t begin_ = 0;

@@ -5,10 +5,21 @@
 #include <utility>
 #include <vector>
 
+// How slow a request may be: it fails when its connection is not made
+// within the window, or when fewer than `minimumBytes` of the answer arrive
+// in one window. A server that stalls or vanishes then ends the step instead
+// of holding the player at a silent console.
+struct RequestFloor {
+    unsigned int windowMilliseconds;
+    unsigned int minimumBytes;
+};
+constexpr RequestFloor requestFloor{60000, 1024};
+
 // The update server, as every request reaches it.
 struct ServerAddress {
     std::string host;
     unsigned short port = 0;  // 0: HTTP's port 80
+    RequestFloor floor = requestFloor;
 };
 
 // What the launcher reads of an answer's head.

@@ -52,7 +52,8 @@ int main(int argc, char** argv)
     std::cout << connectingText;
     UpdateOutcome outcome;
     try {
-        outcome = update({{serverHost, buildServerPort}, channelName, remoteDir, lockFileName, manifestFileName});
+        const RequestFloor floor{buildRequestWindowMilliseconds, requestFloor.minimumBytes};
+        outcome = update({{serverHost, buildServerPort, floor}, channelName, remoteDir, lockFileName, manifestFileName});
     } catch (const std::bad_alloc&) {
         // A manifest or release too large for this computer's memory ends the run, not the process.
         reportServerTrouble();

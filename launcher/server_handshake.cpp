@@ -31,10 +31,11 @@ bool waitWhileLocked(const UpdateChannel& channel)
     bool firstLock = true;
     for (;;) {
         TextAnswer lock(lockTextLimitBytes);
-        httpGet(channel.server, channel.directory + channel.lockFile, {}, lock);
-        if (lock.head.status == notFound)
+        // A lock whose answer broke off or stalled says nothing: the server is not reachable.
+        const bool answered = httpGet(channel.server, channel.directory + channel.lockFile, {}, lock) != AnswerEnd::failed;
+        if (answered && lock.head.status == notFound)
             break;
-        if (lock.head.status != ok) {
+        if (!answered || lock.head.status != ok) {
             std::cout << failedText << std::endl << noConnectionText << std::endl;
             return false;
         }

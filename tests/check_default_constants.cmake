@@ -13,6 +13,7 @@ foreach(expected
     "buildServerHost = \"localhost\";"
     "buildServerPort = 0;"
     "buildLockPollMilliseconds = 15000;"
+    "buildRequestWindowMilliseconds = 60000;"
     "buildReleaseKeys = \"\";"
     "buildDigestCache = true;")
   string(FIND "${constants}" "${expected}" at)
@@ -20,7 +21,7 @@ foreach(expected
     message(FATAL_ERROR "default build lacks '${expected}':\n${constants}")
   endif()
 endforeach()
-message(STATUS "default build: host localhost, port 0 (HTTP's 80), lock pause 15000 ms, unsigned releases")
+message(STATUS "default build: host localhost, port 0 (HTTP's 80), lock pause 15000 ms, request window 60000 ms, unsigned releases")
 
 # A release key damaged in copying (one letter of the test key changed) is refused at configure time.
 file(READ "${SOURCE_DIR}/tests/keys/test-release.pub" key)

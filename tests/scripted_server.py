@@ -1,7 +1,7 @@
 """A small HTTP server on loopback that answers each path from a script:
 canned statuses and bodies, sequences of answers (a lock that clears), range
 requests answered, ignored or answered wrongly, chunked bodies, connections
-that drop mid-body or stall, and bodies that never end. It records every
+that drop mid-body, stall, drip or never answer, and bodies that never end. It records every
 request line it sees, and the Range field of each request.
 Used by the end-to-end tests."""
 import http.server
@@ -15,7 +15,8 @@ STALL_SECONDS = 20  # a stalled answer gives up by itself after this long
 
 class Reply:
     def __init__(self, status=200, body=b"", drop_after=None, send_length=True, body_file=None,
-                 ranges=False, headers=None, chunked=False, stall_after=None, endless=False, etag=None):
+                 ranges=False, headers=None, chunked=False, stall_after=None, endless=False, etag=None,
+                 drip_every=None, silent=False):
         self.status = status
         self.body = body
         self.drop_after = drop_after  # bytes of the body sent before the connection drops
@@ -27,6 +28,8 @@ class Reply:
         self.stall_after = stall_after  # bytes sent before the answer stalls
         self.endless = endless  # a body of zeros that never ends
         self.etag = etag  # sent as ETag; a request whose If-Match differs gets 412
+        self.drip_every = drip_every  # after the head, one body byte every this many seconds
+        self.silent = silent  # the request is read, and nothing ever answered
 
 
 class ScriptedServer:
@@ -71,6 +74,10 @@ class ScriptedServer:
         return Reply(404, b"not found")
 
     def answer(self, handler, reply):
+        if reply.silent:
+            self.stopping.wait(STALL_SECONDS)
+            handler.close_connection = True
+            return
         status, headers = reply.status, dict(reply.headers)
         if reply.body_file:
             with open(reply.body_file, "rb") as source:
@@ -114,6 +121,8 @@ class ScriptedServer:
 
     def send_body(self, out, reply, start, end):
         limit = end - start
+        if reply.drip_every is not None:
+            return self.drip(out, reply.body[start:end], reply.drip_every)
         for cut in (reply.drop_after, reply.stall_after):
             if cut is not None:
                 limit = min(limit, cut)
@@ -137,6 +146,15 @@ class ScriptedServer:
         if reply.stall_after is not None:
             out.flush()
             self.stopping.wait(STALL_SECONDS)
+
+    def drip(self, out, body, every):
+        deadline = time.monotonic() + STALL_SECONDS
+        for at in range(len(body)):
+            if self.stopping.is_set() or time.monotonic() > deadline:
+                break
+            out.write(body[at:at + 1])
+            out.flush()
+            self.stopping.wait(every)
 
     def send_endless(self, out):
         zeros = bytes(1 << 20)

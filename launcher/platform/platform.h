@@ -100,6 +100,14 @@ private:
     void* handle_ = nullptr;  // a HANDLE on Windows; the descriptor + 1 elsewhere
 };
 
+// Bytes this process may still write on the volume that holds `directory`;
+// false when it cannot be told.
+bool freeDiskSpace(const char* directory, unsigned long long& bytes);
+
+// Turns on TCP keep-alive for a connected socket (a file descriptor on
+// POSIX, a SOCKET on Windows), so that a peer that vanished is noticed.
+void keepSocketAlive(unsigned long long socketHandle);
+
 // Cuts a file to `size` bytes.
 bool truncateFile(const std::string& name, unsigned long long size);
 

@@ -8,6 +8,9 @@
 #include <fcntl.h>
 #ifdef __GLIBC__
 #include <malloc.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/statvfs.h>
 #endif
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -116,6 +119,21 @@ void openForReading(std::ifstream& file, const std::string& name)
 void openForAppending(std::ofstream& file, const std::string& name)
 {
     file.open(name, std::ios::out | std::ios::binary | std::ios::app);
+}
+
+bool freeDiskSpace(const char* directory, unsigned long long& bytes)
+{
+    struct statvfs volume;
+    if (::statvfs(directory, &volume) != 0)
+        return false;
+    bytes = static_cast<unsigned long long>(volume.f_bavail) * volume.f_frsize;
+    return true;
+}
+
+void keepSocketAlive(unsigned long long socketHandle)
+{
+    const int on = 1;
+    ::setsockopt(static_cast<int>(socketHandle), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
 }
 
 bool truncateFile(const std::string& name, unsigned long long size)

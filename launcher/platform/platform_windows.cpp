@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <winsock2.h>
 #include <windows.h>
 
 namespace platform {
@@ -184,6 +185,23 @@ void openForReading(std::ifstream& file, const std::string& name)
 void openForAppending(std::ofstream& file, const std::string& name)
 {
     file.open(std::filesystem::u8path(name), std::ios::out | std::ios::binary | std::ios::app);
+}
+
+bool freeDiskSpace(const char* directory, unsigned long long& bytes)
+{
+    const std::wstring name = wide(directory);
+    ULARGE_INTEGER available;
+    if (name.empty() || !GetDiskFreeSpaceExW(name.c_str(), &available, nullptr, nullptr))
+        return false;
+    bytes = available.QuadPart;
+    return true;
+}
+
+void keepSocketAlive(unsigned long long socketHandle)
+{
+    const BOOL on = TRUE;
+    ::setsockopt(static_cast<SOCKET>(socketHandle), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on),
+                 sizeof on);
 }
 
 bool truncateFile(const std::string& name, unsigned long long size)

@@ -1,9 +1,17 @@
 """The server handshake: the update lock waited on and its text shown, the manifest asked for,
-the channel named on the command line, and the failures that end a run with status 1."""
+the channel named on the command line, and the failures that end a run with status 1, among
+them servers that stall."""
+
+import os
 
 from scripted_server import Reply, ScriptedServer
 
-from .fixture import CONNECTED, LATEST, LOCK, MANIFEST, OPTIONS, LauncherTestCase, update_server
+from .fixture import (CANCELED, CONNECTED, HEADER, LATEST, LOCK, MANIFEST, OPTIONS, LauncherTestCase, md5, uri,
+                      update_server)
+
+OFFLINE = b"Connecting to server... !!Failed!!\nCheck that you have a working internet connection.\n"
+TROUBLED = CONNECTED + b"Checking for updated files... !!Failed!!\n" \
+    b"Server might be having troubles, check again in a few minutes.\n"
 
 
 class Handshake(LauncherTestCase):
@@ -75,6 +83,28 @@ class Handshake(LauncherTestCase):
                          b"Server might be having troubles, check again in a few minutes.\n")
         self.assertEqual(result.returncode, 1)
         self.assertEqual(server.requests, [LOCK, MANIFEST])
+
+    def test_a_stalled_request_fails_within_its_window_and_takes_its_step_path(self):
+        # The test launchers' window is 3 s: a drip of one byte a second stays under 1 KiB in it.
+        big = bytes(range(256)) * 64
+        stalls = {
+            "head and a few bytes": Reply(200, big, stall_after=10),
+            "a byte a second": Reply(200, big, drip_every=1),
+            "no answer at all": Reply(200, big, silent=True),
+        }
+        for name, stall in stalls.items():
+            steps = {  # the stalled request, and what the player sees
+                "lock": ({LOCK: stall}, OFFLINE),
+                "manifest": ({LOCK: Reply(404), MANIFEST: stall}, TROUBLED),
+                "file": ({LOCK: Reply(404), MANIFEST: Reply(200, b"%s  big.pak\n" % md5(big)),
+                          uri("big.pak"): stall}, HEADER + b"* big.pak... Failed.\n" + CANCELED),
+            }
+            for step, (routes, shown) in steps.items():
+                with self.subTest(stall=name, step=step), ScriptedServer(OPTIONS.port, routes):
+                    result = self.run_launcher()
+                    self.assertEqual((result.stdout, result.returncode), (shown, 1))
+                    self.assertFalse(self.client_ran())
+                    self.assertFalse(os.path.exists(self.path("big.pak")))
 
     def test_channel_argument(self):
         cases = [(["beta"], "/~qel/ORN/windows/beta/"), ([""], "/~qel/ORN/windows//"),
