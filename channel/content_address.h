@@ -14,3 +14,5 @@
 std::string objectPathOf(const std::string& sha256);
 ReleaseEntry contentAddressMarker(const std::string& manifestSha256, unsigned long long manifestSize);
 bool isContentAddressed(const Release& release);
+// The manifest's size as the release states it (in the marker); false when it does not.
+bool statedManifestSize(const Release& release, unsigned long long& size);

@@ -15,6 +15,17 @@ const int rangeNotSatisfiable = 416;
 // A body that runs until the server closes (or its last chunk): its end is its length.
 const unsigned long long unknownLength = std::numeric_limits<unsigned long long>::max();
 
+// Without keys the server's claim is all there is to go by: a file that
+// cannot fit is refused before a byte of it is kept. When the free space
+// cannot be told, the write itself fails if the disk fills.
+bool fitsOnDisk(const std::string& name, unsigned long long bytes)
+{
+    const std::string::size_type slash = name.find_last_of('/');
+    const std::string directory = slash == std::string::npos ? "." : name.substr(0, slash + 1);
+    unsigned long long available = 0;
+    return !platform::freeDiskSpace(directory.c_str(), available) || bytes <= available;
+}
+
 }  // namespace
 
 FileFetch::FileFetch(PieceTransport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
@@ -173,6 +184,8 @@ Fetched FileFetch::judgePiece(const AnswerHead& answer, bool hasLength, unsigned
     if (range.last != last || (hasLength && declared != range.last - range.first + 1))
         return brokenOrUntrusted();
     if (total_ == 0) {
+        if (entry_.signedEntry == nullptr && !fitsOnDisk(partialName_, range.total - range.first))
+            return Fetched::untrusted;
         total_ = range.total;
         ResumeRecord record{entry_.path, entry_.expectedDigest, total_, "", ""};
         if (!answer.etag.empty())
@@ -197,7 +210,8 @@ Fetched FileFetch::judgeWholeFile(bool hasLength, unsigned long long declared)
             return Fetched::untrusted;
         hasLength = true;
         declared = entry_.signedEntry->size;  // never read past the signed size
-    }
+    } else if (hasLength && !fitsOnDisk(partialName_, declared))
+        return Fetched::untrusted;
     expectedBytes_ = hasLength ? declared : unknownLength;
     body_ = Body::wholeFile;
     return Fetched::whole;

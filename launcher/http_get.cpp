@@ -58,8 +58,12 @@ bool parseHead(const std::string& head, AnswerHead& answer, Framing& framing)
             return false;
         const std::string name = lowerCase(line.substr(0, colon));
         const std::string value = line.substr(colon + 1);
-        if (name == "content-length")
+        if (name == "content-length") {
+            // Two lengths that differ frame two bodies: no reading of them can be trusted.
+            if (!answer.contentLength.empty() && answer.contentLength != trimmed(value))
+                return false;
             answer.contentLength = trimmed(value);
+        }
         else if (name == "content-range")
             answer.contentRange = trimmed(value);
         else if (name == "etag")

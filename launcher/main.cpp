@@ -1,3 +1,4 @@
+#include "channel/channel_names.h"
 #include "launcher/build_constants.h"
 #include "launcher/game_directory.h"
 #include "launcher/leftover_cleanup.h"
@@ -26,7 +27,8 @@ UpdateOutcome update(const UpdateChannel& channel)
     const FetchedRelease release = keys ? fetchRelease(channel) : FetchedRelease();
     const std::string manifestUri = keys ? manifestUriFor(channel, release) : channel.directory + channel.manifestFile;
     std::string manifestText;
-    if (!fetchManifest(channel, manifestUri, manifestText))
+    const std::size_t manifestLimit = keys ? manifestLimitFor(release) : channelTextLimitBytes;
+    if (!fetchManifest(channel, manifestUri, manifestLimit, manifestText))
         return {};
     Manifest manifest = parseManifest(manifestText);
     if (keys && !checkSignedRelease(channel, release, manifestText, manifest))

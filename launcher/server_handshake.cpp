@@ -51,10 +51,15 @@ bool waitWhileLocked(const UpdateChannel& channel)
     return true;
 }
 
-bool fetchManifest(const UpdateChannel& channel, const std::string& uri, std::string& manifestText)
+bool fetchManifest(const UpdateChannel& channel, const std::string& uri, std::size_t limit, std::string& manifestText)
 {
-    // A cut or endless manifest would leave files stale, or say there is no update at all.
-    const bool fetched = fetchWholeText(channel.server, uri, channelTextLimitBytes, manifestText);
+    // A cut or endless manifest would leave files stale, or say there is no update at all. Under a
+    // signed size, a longer answer is read one byte past it: its digest then shows it is not the signed one.
+    TextAnswer answer(limit);
+    const AnswerEnd end = httpGet(channel.server, uri, {}, answer);
+    const bool pastSignedSize = end == AnswerEnd::stopped && answer.overflowed && limit < channelTextLimitBytes;
+    const bool fetched = answer.head.status == ok && (end == AnswerEnd::complete || pastSignedSize);
+    manifestText.swap(answer.body);
     std::cout << connectedText << std::endl << checkingText;
     if (!fetched) {
         reportServerTrouble();

@@ -68,6 +68,14 @@ std::string manifestUriFor(const UpdateChannel& channel, const FetchedRelease& f
     return channel.directory + channel.manifestFile;
 }
 
+std::size_t manifestLimitFor(const FetchedRelease& fetched)
+{
+    unsigned long long size = 0;
+    if (fetched.verified && statedManifestSize(fetched.release, size) && size + 1 < channelTextLimitBytes)
+        return static_cast<std::size_t>(size + 1);
+    return channelTextLimitBytes;
+}
+
 bool checkSignedRelease(const UpdateChannel& channel, const FetchedRelease& fetched, const std::string& manifestText,
                         const Manifest& manifest)
 {

@@ -23,6 +23,9 @@ FetchedRelease fetchRelease(const UpdateChannel& channel);
 // Where to fetch the manifest: its content-addressed copy when the release
 // verified and says the channel keeps one, else the channel's manifest file.
 std::string manifestUriFor(const UpdateChannel& channel, const FetchedRelease& fetched);
+// How much of the manifest is read: one byte past the size a verified release
+// states, when it states one (enough to tell a longer answer), else the channel's bound.
+std::size_t manifestLimitFor(const FetchedRelease& fetched);
 
 // Checks the release against the built-in keys, the channel, the serial
 // accepted before, the clock and the manifest (its text, and as parsed).

@@ -68,6 +68,12 @@ class Downloads(LauncherTestCase):
                              "chunked-cut-at-boundary.dat": Reply(200, text, chunked=True, drop_after=chunk_end),
                              "wrong-digest.dat": Reply(200, b"<html>500 Internal Server Error</html>"),
                              "refused-range.dat": Reply(416, headers={"Content-Range": "bytes */5"}),
+                             # Claims larger than any disk: refused before a byte or a resume record is kept.
+                             "claimed-length.dat": Reply(200, text, send_length=False,
+                                                         headers={"Content-Length": str(1 << 62)}),
+                             "claimed-total.dat": piece(text, 0, len(text) - 1, total=1 << 62),
+                             "two-lengths.dat": Reply(200, text, send_length=False, headers={
+                                 "Content-Length": str(len(text)), "content-length": str(len(text) - 1)}),
                              "ORN_Launcher.exe": Reply(200, b"<html>not a launcher</html>")}.items():
             files[path] = text
             routes[uri(path)] = answer

@@ -157,6 +157,18 @@ class SignedReleases(SignedChannelCase):
         self.assertEqual(result.returncode, 1)
         self.assertEqual(sorted(self.listing()), sorted(self.installed))
 
+    def test_a_manifest_longer_than_the_release_states_is_not_read_on(self):
+        channel = self.publish({"data.pak": b"signed data"})
+        routes = self.routes(channel)
+        # Read to the channel's 64 MiB bound, an endless answer would say the server is in trouble.
+        routes[uri(self.object(channel, "md5sums"))] = Reply(200, endless=True)
+        with ScriptedServer(OPTIONS.port, routes):
+            result = self.run_launcher()
+        self.assertTrue(result.stdout.startswith(CONNECTED + b"Checking for updated files... !!Failed!!\n"
+                                                 b"The update's file list does not match"), result.stdout)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(sorted(self.listing()), sorted(self.installed))
+
     def test_a_signed_file_larger_than_the_address_space_answered_200_is_streamed(self):
         if OPTIONS.sanitized or OPTIONS.target.wine:
             self.skipTest("needs an address-space limit: natively without sanitizers")
