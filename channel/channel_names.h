@@ -18,6 +18,7 @@ inline constexpr const char* libraryDirectoryName = "libs";
 // The launcher's own records in the game directory: never game files.
 inline constexpr const char* launcherDigestCacheName = "ORN_Launcher.digests";
 inline constexpr const char* launcherAcceptedSerialsName = "ORN_Launcher.releases";
+inline constexpr const char* launcherAcceptedReleaseName = "ORN_Launcher.accepted";
 // Suffixes of the launcher's unfinished downloads and their resume records
 // ("<name>.orn-partial", "<name>.orn-resume"), which it removes when stale:
 // never game files either.

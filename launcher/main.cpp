@@ -1,4 +1,5 @@
 #include "channel/channel_names.h"
+#include "launcher/accepted_release.h"
 #include "launcher/build_constants.h"
 #include "launcher/game_directory.h"
 #include "launcher/leftover_cleanup.h"
@@ -25,6 +26,8 @@ UpdateOutcome update(const UpdateChannel& channel)
         return {};
     const bool keys = releaseKeysBuiltIn();
     const FetchedRelease release = keys ? fetchRelease(channel) : FetchedRelease();
+    if (keys && isOlderThanAccepted(channel, release))
+        return {startAcceptedInstead(channel), 0};
     const std::string manifestUri = keys ? manifestUriFor(channel, release) : channel.directory + channel.manifestFile;
     std::string manifestText;
     const std::size_t manifestLimit = keys ? manifestLimitFor(release) : channelTextLimitBytes;
@@ -33,7 +36,8 @@ UpdateOutcome update(const UpdateChannel& channel)
     Manifest manifest = parseManifest(manifestText);
     if (keys && !checkSignedRelease(channel, release, manifestText, manifest))
         return {};
-    return retrieveUpdates(channel, std::move(manifest), keys ? &release.release : nullptr);
+    const std::string accepted = keys ? acceptedReleaseText(release.text, manifestText) : std::string();
+    return retrieveUpdates(channel, std::move(manifest), keys ? &release.release : nullptr, accepted);
 }
 
 }  // namespace

@@ -60,12 +60,17 @@ bool fetchManifest(const UpdateChannel& channel, const std::string& uri, std::si
     const bool pastSignedSize = end == AnswerEnd::stopped && answer.overflowed && limit < channelTextLimitBytes;
     const bool fetched = answer.head.status == ok && (end == AnswerEnd::complete || pastSignedSize);
     manifestText.swap(answer.body);
-    std::cout << connectedText << std::endl << checkingText;
+    reportConnected();
     if (!fetched) {
         reportServerTrouble();
         return false;
     }
     return true;
+}
+
+void reportConnected()
+{
+    std::cout << connectedText << std::endl << checkingText;
 }
 
 void reportServerTrouble()

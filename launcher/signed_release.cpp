@@ -3,7 +3,9 @@
 #include "channel/channel_names.h"
 #include "channel/content_address.h"
 #include "channel/release_check.h"
+#include "launcher/accepted_release.h"
 #include "launcher/accepted_serials.h"
+#include "launcher/server_handshake.h"
 #include "launcher/build_constants.h"
 
 #include <ctime>
@@ -12,6 +14,8 @@
 namespace {
 
 const char* const failedText = " !!Failed!!";
+const char* const doneText = " Done";
+const char* const olderServedText = "The server offers an update older than the one installed, starting ORN...";
 const char* const notFetchedText = "The update's signed release could not be fetched, canceling launch.";
 
 const char* verdictText(ReleaseVerdict verdict)
@@ -54,10 +58,9 @@ bool releaseKeysBuiltIn()
 FetchedRelease fetchRelease(const UpdateChannel& channel)
 {
     FetchedRelease fetched;
-    std::string text;
     fetched.fetched =
-        fetchWholeText(channel.server, channel.directory + channelReleaseName, channelTextLimitBytes, text);
-    fetched.verified = fetched.fetched && readSignedRelease(text, builtInKeys(), fetched.release);
+        fetchWholeText(channel.server, channel.directory + channelReleaseName, channelTextLimitBytes, fetched.text);
+    fetched.verified = fetched.fetched && readSignedRelease(fetched.text, builtInKeys(), fetched.release);
     return fetched;
 }
 
@@ -74,6 +77,26 @@ std::size_t manifestLimitFor(const FetchedRelease& fetched)
     if (fetched.verified && statedManifestSize(fetched.release, size) && size + 1 < channelTextLimitBytes)
         return static_cast<std::size_t>(size + 1);
     return channelTextLimitBytes;
+}
+
+bool isOlderThanAccepted(const UpdateChannel& channel, const FetchedRelease& fetched)
+{
+    return fetched.verified &&
+           checkSignedStatement(fetched.release, channel.name, highestAcceptedSerial(channel.name),
+                                static_cast<long long>(std::time(nullptr)), std::string(), {}) ==
+               ReleaseVerdict::olderSerial;
+}
+
+bool startAcceptedInstead(const UpdateChannel& channel)
+{
+    reportConnected();
+    if (!installedIsAcceptedRelease(channel.name, highestAcceptedSerial(channel.name), builtInKeys(),
+                                    static_cast<long long>(std::time(nullptr)))) {
+        std::cout << failedText << std::endl << verdictText(ReleaseVerdict::olderSerial) << std::endl;
+        return false;
+    }
+    std::cout << doneText << std::endl << olderServedText << std::endl;
+    return true;
 }
 
 bool checkSignedRelease(const UpdateChannel& channel, const FetchedRelease& fetched, const std::string& manifestText,

@@ -17,6 +17,7 @@ struct FetchedRelease {
     bool fetched = false;
     bool verified = false;  // signed by a built-in key, and well formed
     Release release;
+    std::string text;  // as signed: kept once accepted
 };
 FetchedRelease fetchRelease(const UpdateChannel& channel);
 
@@ -26,6 +27,14 @@ std::string manifestUriFor(const UpdateChannel& channel, const FetchedRelease& f
 // How much of the manifest is read: one byte past the size a verified release
 // states, when it states one (enough to tell a longer answer), else the channel's bound.
 std::size_t manifestLimitFor(const FetchedRelease& fetched);
+
+// A valid release of the channel, older than the one accepted before: a
+// cache edge that has not caught up, not an update.
+bool isOlderThanAccepted(const UpdateChannel& channel, const FetchedRelease& fetched);
+// Instead of fetching anything: true, after a line that says so, when the
+// installed files are those of the accepted release; else the refusal as for
+// any older release. Completes the "Connecting to server..." line.
+bool startAcceptedInstead(const UpdateChannel& channel);
 
 // Checks the release against the built-in keys, the channel, the serial
 // accepted before, the clock and the manifest (its text, and as parsed).

@@ -2,6 +2,7 @@
 
 #include "channel/content_address.h"
 #include "index/file_index.h"
+#include "launcher/accepted_release.h"
 #include "launcher/accepted_serials.h"
 #include "launcher/build_constants.h"
 #include "launcher/console_text.h"
@@ -10,6 +11,7 @@
 #include "launcher/local_scan.h"
 #include "launcher/partial_download.h"
 #include "launcher/platform/platform.h"
+#include "launcher/text_file.h"
 #include "channel/manifest_path.h"
 #include "launcher/uri_escape.h"
 
@@ -64,15 +66,19 @@ bool downloadEntry(const UpdateChannel& channel, const FileIndex& index, const S
 }
 
 // Raised only once the whole update is in place: a failed run may be retried with the same release.
-void acceptRelease(const UpdateChannel& channel, const Release* release)
+// The record first: a serial raised without it would only refuse a stale edge, as before.
+void acceptRelease(const UpdateChannel& channel, const Release* release, const std::string& acceptedRecord)
 {
-    if (release != nullptr)
-        recordAcceptedSerial(channel.name, release->serial);
+    if (release == nullptr)
+        return;
+    replaceWithText(acceptedReleaseFileName, acceptedRecord);
+    recordAcceptedSerial(channel.name, release->serial);
 }
 
 }  // namespace
 
-UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Manifest manifest, const Release* release)
+UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Manifest manifest, const Release* release,
+                              const std::string& acceptedRecord)
 {
     SignedFiles signedFiles;
     if (release != nullptr) {
@@ -92,7 +98,7 @@ UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Manifest manifest, c
         std::cout << doneText << std::endl << noUpdatesText << std::endl;
         if (digestCache != nullptr)
             digestCache->save(digestCacheFileName, index.remoteDigests);
-        acceptRelease(channel, release);
+        acceptRelease(channel, release, acceptedRecord);
         return {true, 0};
     }
 
@@ -136,6 +142,6 @@ UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Manifest manifest, c
         return {false, 0};
     }
     std::cout << launchingText << std::endl << std::endl;
-    acceptRelease(channel, release);
+    acceptRelease(channel, release, acceptedRecord);
     return {true, flags};
 }

@@ -17,5 +17,7 @@ struct UpdateOutcome {
 // Works out which listed files are missing or differ and downloads them
 // beside the launcher (its own files as name + ".new"), each verified
 // against its manifest digest (and, under a signed `release`, its signed
-// size and SHA-256).
-UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Manifest manifest, const Release* release);
+// size and SHA-256). Once all is in place, a signed release is recorded as
+// accepted: its serial, and `acceptedRecord` (see accepted_release.h).
+UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Manifest manifest, const Release* release,
+                              const std::string& acceptedRecord);

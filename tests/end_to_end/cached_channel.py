@@ -4,6 +4,7 @@ import shutil
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 
 from nginx_server import NginxServer
@@ -18,6 +19,55 @@ def free_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         return probe.getsockname()[1]
+
+
+class EdgeSwitch:
+    """The launcher's one address, forwarded to whichever cache edge `edge` names, as DNS
+    sends a player to one edge or another. Stops by itself after `seconds`."""
+
+    def __init__(self, port, seconds=300):
+        self.edge = None
+        self.listener = socket.create_server(("127.0.0.1", port), reuse_port=False)
+        self.listener.settimeout(0.2)
+        self.deadline = time.monotonic() + seconds
+        self.stopping = threading.Event()
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+
+    def serve(self):
+        while not self.stopping.is_set() and time.monotonic() < self.deadline:
+            try:
+                player, _ = self.listener.accept()
+            except socket.timeout:
+                continue
+            threading.Thread(target=self.relay, args=(player, self.edge), daemon=True).start()
+
+    def relay(self, player, edge):
+        with player, socket.create_connection(("127.0.0.1", edge), timeout=30) as cache:
+            player.settimeout(30)
+            pipes = [threading.Thread(target=self.pipe, args=(a, b), daemon=True)
+                     for a, b in ((player, cache), (cache, player))]
+            for pipe in pipes:
+                pipe.start()
+            for pipe in pipes:
+                pipe.join(60)
+
+    @staticmethod
+    def pipe(source, target):
+        try:
+            while data := source.recv(1 << 16):
+                target.sendall(data)
+            target.shutdown(socket.SHUT_WR)
+        except OSError:
+            pass
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stopping.set()
+        self.thread.join(5)
+        self.listener.close()
 
 
 class CachedChannel(LauncherTestCase):
@@ -127,3 +177,36 @@ class CachedChannel(LauncherTestCase):
         c_result, c_left, asked = self.play(OPTIONS.target.launcher_bytes, signed=False, revalidate=True)
         self.assertEqual((c_result.returncode, c_left), (CLIENT_STATUS, (1, True)), c_result.stdout)
         self.assertIn("GET %sdata.pak HTTP/1.1 304" % LATEST, asked)
+
+    def test_an_edge_that_still_serves_the_older_release(self):
+        """Installed N+1 through edge A; edge B still serves N's release: the game starts as it is."""
+        with open(OPTIONS.signed_launcher, "rb") as binary:
+            signed_launcher = binary.read()
+        root = tempfile.mkdtemp(dir=self.web)
+        channel = os.path.join(root, LATEST.strip("/"))
+        first, second = self.releases
+        self.publish(channel, first, True)
+        with NginxServer(free_port(), root) as nginx, \
+                VarnishServer(free_port(), nginx.port, 300) as edge_a, \
+                VarnishServer(free_port(), nginx.port, 300) as edge_b, EdgeSwitch(OPTIONS.port) as switch:
+            switch.edge = edge_b.port
+            self.assert_started(self.start(self.player("early", signed_launcher, {}))[0],
+                                os.path.join(self.web, "players", "early"), 0)
+            self.publish(channel, second, True)
+            switch.edge = edge_a.port
+            player = self.player("p", signed_launcher, {})
+            self.assert_started(self.start(player)[0], player, 1)
+            switch.edge = edge_b.port
+            before = {name: os.stat(os.path.join(player, name)).st_mtime_ns for name in os.listdir(player)}
+            result = self.start(player)[0]
+            self.assertEqual(result.stdout, b"Connecting to server... Connected\nChecking for updated files... Done\n"
+                             b"The server offers an update older than the one installed, starting ORN...\n")
+            self.assert_started(result, player, 1)
+            after = {name: os.stat(os.path.join(player, name)).st_mtime_ns for name in os.listdir(player)}
+            self.assertEqual(after, dict(before, **{"client.log": after.get("client.log")}), "nothing written")
+            with open(os.path.join(player, "notes.txt"), "wb") as changed:
+                changed.write(b"changed since")
+            result = self.start(player)[0]
+            self.assertEqual(result.stdout, b"Connecting to server... Connected\nChecking for updated files... "
+                             b"!!Failed!!\nThe update is older than one already installed, canceling launch.\n")
+            self.assertEqual(result.returncode, 1)

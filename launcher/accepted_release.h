@@ -1,0 +1,22 @@
+#pragma once
+
+#include "channel/channel_names.h"
+#include "channel/release.h"
+
+#include <string>
+#include <vector>
+
+// The signed release this game directory last accepted, with the manifest
+// it signs, kept in "ORN_Launcher.accepted": "orn-accepted 1", the
+// manifest's size in bytes, the manifest, then the release's signed text.
+// A cache edge that still serves an older release then lets a player whose
+// installed files are those of the accepted one start the game.
+inline constexpr const char* acceptedReleaseFileName = launcherAcceptedReleaseName;
+
+std::string acceptedReleaseText(const std::string& releaseText, const std::string& manifestText);
+
+// True when the record verifies under `keys` as the release accepted for
+// `channel` (its serial, not expired), and the installed files are those
+// its manifest lists; unchanged files cost no reading (the digest record).
+bool installedIsAcceptedRelease(const std::string& channel, unsigned long long serial,
+                                const std::vector<ReleaseKey>& keys, long long now);
