@@ -204,9 +204,28 @@ class CachedChannel(LauncherTestCase):
             self.assert_started(result, player, 1)
             after = {name: os.stat(os.path.join(player, name)).st_mtime_ns for name in os.listdir(player)}
             self.assertEqual(after, dict(before, **{"client.log": after.get("client.log")}), "nothing written")
-            with open(os.path.join(player, "notes.txt"), "wb") as changed:
-                changed.write(b"changed since")
-            result = self.start(player)[0]
-            self.assertEqual(result.stdout, b"Connecting to server... Connected\nChecking for updated files... "
-                             b"!!Failed!!\nThe update is older than one already installed, canceling launch.\n")
-            self.assertEqual(result.returncode, 1)
+            record = os.path.join(player, "ORN_Launcher.accepted")
+            with open(record, "rb") as source:
+                accepted = source.read()
+            notes = os.path.join(player, "notes.txt")
+            refusals = {  # what was changed on disk since: (file, its bytes)
+                "a game file": (notes, b"changed since"),
+                "the record's manifest": (record, accepted.replace(b"notes.txt", b"notes.txT", 1)),
+                "the record cut short": (record, accepted[:len(accepted) // 2]),
+                "the record gone": (record, None),
+            }
+            for name, (path, content) in refusals.items():
+                with self.subTest(name):
+                    if content is None:
+                        os.remove(path)
+                    else:
+                        with open(path, "wb") as out:
+                            out.write(content)
+                    result = self.start(player)[0]
+                    self.assertEqual(result.stdout, b"Connecting to server... Connected\nChecking for updated "
+                                     b"files... !!Failed!!\nThe update is older than one already installed, "
+                                     b"canceling launch.\n")
+                    self.assertEqual(result.returncode, 1)
+                    for put, original in ((notes, second["notes.txt"]), (record, accepted)):
+                        with open(put, "wb") as out:
+                            out.write(original)
