@@ -6,6 +6,7 @@
 #include "launcher/build_constants.h"
 #include "launcher/local_scan.h"
 #include "launcher/platform/platform.h"
+#include "launcher/text_file.h"
 
 #include <fstream>
 #include <iterator>
@@ -41,6 +42,19 @@ std::string acceptedReleaseText(const std::string& releaseText, const std::strin
 {
     return std::string(recordFormatLine) + "\n" + std::to_string(manifestText.size()) + "\n" + manifestText +
            releaseText;
+}
+
+bool recordAcceptedRelease(const std::string& text)
+{
+    platform::FileFacts facts;
+    if (platform::fileFacts(acceptedReleaseFileName, facts) && facts.size == text.size()) {
+        std::ifstream in;
+        platform::openForReading(in, acceptedReleaseFileName);
+        std::string held(text.size(), '\0');
+        if (!text.empty() && in.read(&held[0], static_cast<std::streamsize>(held.size())) && held == text)
+            return true;
+    }
+    return replaceWithText(acceptedReleaseFileName, text);
 }
 
 bool installedIsAcceptedRelease(const std::string& channel, unsigned long long serial,

@@ -15,6 +15,10 @@ inline constexpr const char* acceptedReleaseFileName = launcherAcceptedReleaseNa
 
 std::string acceptedReleaseText(const std::string& releaseText, const std::string& manifestText);
 
+// Puts `text` in place as the record, through a temporary file and a rename;
+// a record that already holds it is left as it is (no write on a plain start).
+bool recordAcceptedRelease(const std::string& text);
+
 // True when the record verifies under `keys` as the release accepted for
 // `channel` (its serial, not expired), and the installed files are those
 // its manifest lists; unchanged files cost no reading (the digest record).

@@ -11,7 +11,6 @@
 #include "launcher/local_scan.h"
 #include "launcher/partial_download.h"
 #include "launcher/platform/platform.h"
-#include "launcher/text_file.h"
 #include "channel/manifest_path.h"
 #include "launcher/uri_escape.h"
 
@@ -71,7 +70,7 @@ void acceptRelease(const UpdateChannel& channel, const Release* release, const s
 {
     if (release == nullptr)
         return;
-    replaceWithText(acceptedReleaseFileName, acceptedRecord);
+    recordAcceptedRelease(acceptedRecord);
     recordAcceptedSerial(channel.name, release->serial);
 }
 

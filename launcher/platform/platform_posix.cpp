@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #ifdef __GLIBC__
 #include <malloc.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/statvfs.h>
 #endif
