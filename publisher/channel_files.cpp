@@ -1,9 +1,34 @@
 #include "publisher/channel_files.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+
+namespace {
+
+// nginx and Apache derive ETag and Last-Modified from the size and the
+// modification second: a replacement of the same size written within the
+// same second would look unchanged to a cache that revalidates, which then
+// keeps serving the old copy. The new copy is dated at least a second later.
+bool dateAfterReplaced(const ChannelDirectory& channel, int fd, const std::string& target)
+{
+    struct stat replaced {};
+    if (!channel.statOf(target, replaced) || !S_ISREG(replaced.st_mode))
+        return true;
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const struct timespec& old = replaced.st_mtim;
+    if (now.tv_sec > old.tv_sec + 1 || (now.tv_sec == old.tv_sec + 1 && now.tv_nsec >= old.tv_nsec))
+        return true;
+    struct timespec times[2] = {now, old};
+    times[1].tv_sec += 1;
+    return ::futimens(fd, times) == 0;
+}
+
+}  // namespace
 
 bool putInPlace(const ChannelDirectory& channel, const std::string& temporary, const std::string& target,
                 std::string& failure)
@@ -36,7 +61,7 @@ bool writeAtomically(const ChannelDirectory& channel, const std::string& target,
     const int fd = channel.createFresh(temporary, failure);
     if (fd < 0)
         return false;
-    const bool written = writeAll(fd, text.data(), text.size());
+    const bool written = writeAll(fd, text.data(), text.size()) && dateAfterReplaced(channel, fd, target);
     const int cause = errno;
     if (::close(fd) != 0 || !written) {
         failure = "cannot write " + channel.shown(temporary) + ": " + std::strerror(written ? errno : cause);

@@ -419,6 +419,20 @@ class SignedPublishing(SignedTestCase):
         self.assertIn(b"files match: no", self.status("--key", self.key).stdout)
         self.assertEqual(self.resign().returncode, 2)
 
+    def test_a_replaced_release_or_manifest_is_dated_a_second_later_even_within_one_second(self):
+        # A cache that revalidates by ETag (size and modification second) must see every replacement.
+        self.tree({"game.pak": b"a"})
+        self.assertEqual(self.publish("--sign", self.key).returncode, 0)
+        seconds = [int(os.stat(self.channel_path("release")).st_mtime)]
+        for _ in range(3):
+            self.assertEqual(self.resign().returncode, 0)
+            seconds.append(int(os.stat(self.channel_path("release")).st_mtime))
+        self.assertEqual(seconds, sorted(set(seconds)), seconds)
+        manifest = int(os.stat(self.channel_path("md5sums")).st_mtime)
+        self.tree({"game.pak": b"b"})
+        self.assertEqual(self.publish("--sign", self.key).returncode, 0)
+        self.assertGreater(int(os.stat(self.channel_path("md5sums")).st_mtime), manifest)
+
     def objects_named(self):
         """The objects the channel's release names: its files', its indexes' and its md5sums'."""
         lines = self.release_lines()

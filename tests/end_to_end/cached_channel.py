@@ -6,6 +6,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import urllib.request
 
 from nginx_server import NginxServer
 from varnish_server import VarnishServer
@@ -229,3 +230,30 @@ class CachedChannel(LauncherTestCase):
                     for put, original in ((notes, second["notes.txt"]), (record, accepted)):
                         with open(put, "wb") as out:
                             out.write(original)
+
+    def test_two_re_signs_within_one_second_behind_a_revalidating_cache(self):
+        """A cache that revalidates `release` by its validator serves the newer of two same-second re-signs."""
+        with open(OPTIONS.signed_launcher, "rb") as binary:
+            signed_launcher = binary.read()
+        root = tempfile.mkdtemp(dir=self.web)
+        channel = os.path.join(root, LATEST.strip("/"))
+        self.publish(channel, self.releases[0], True)
+        resign = [OPTIONS.publisher, "--sign", OPTIONS.release_key, "--resign", channel]
+        with NginxServer(free_port(), root) as nginx, \
+                VarnishServer(free_port(), nginx.port, self.ttl, revalidate=True) as edge, \
+                EdgeSwitch(OPTIONS.port) as switch:
+            switch.edge = edge.port
+            subprocess.run(resign, capture_output=True, timeout=60, check=True)
+            with urllib.request.urlopen("http://127.0.0.1:%d%srelease" % (edge.port, LATEST), timeout=30) as cached:
+                validator = cached.headers["ETag"]
+            subprocess.run(resign, capture_output=True, timeout=60, check=True)
+            asked = urllib.request.Request("http://127.0.0.1:%d%srelease" % (nginx.port, LATEST),
+                                           headers={"If-None-Match": validator})
+            with urllib.request.urlopen(asked, timeout=30) as origin:  # a 304 would raise
+                self.assertNotEqual(origin.headers["ETag"], validator)
+            with open(os.path.join(channel, "release"), "rb") as source:
+                serial = [line for line in source.read().split(b"\n") if line.startswith(b"serial ")][0].split()[1]
+            player = self.player("p", signed_launcher, {})
+            self.assert_started(self.start(player)[0], player, 0)
+            with open(os.path.join(player, "ORN_Launcher.releases"), "rb") as accepted:
+                self.assertEqual(accepted.read(), serial + b" latest\n")
