@@ -8,11 +8,11 @@
 #include <fcntl.h>
 #ifdef __GLIBC__
 #include <malloc.h>
-#include <sys/socket.h>
-#include <sys/statvfs.h>
 #endif
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
