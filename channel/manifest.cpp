@@ -19,6 +19,20 @@ std::size_t lineFeedsIn(const char* begin, const char* end)
 Manifest parseManifest(const std::string& text)
 {
     Manifest manifest;
+    const Manifest counts = walkManifest(text, [&manifest](std::string_view md5, std::string_view path,
+                                                           std::size_t lineNumber, std::size_t lines) {
+        ManifestEntry entry{std::string(md5), std::string(path), lineNumber, lines};
+        manifest.digests[entry.path] = entry.md5;
+        manifest.entries.push_back(std::move(entry));
+    });
+    manifest.refusedFrom = counts.refusedFrom;
+    manifest.lineCount = counts.lineCount;
+    return manifest;
+}
+
+Manifest walkManifest(const std::string& text, const ManifestVisitor& visit)
+{
+    Manifest manifest;
     const char* data = text.data();
     const std::size_t size = text.size();
     std::size_t pos = 0;
@@ -44,10 +58,8 @@ Manifest parseManifest(const std::string& text)
         // too; that character may also be the text's last, ending its line.
         const std::size_t lines =
             lineFeedsIn(data + pos, data + pos + pathOffset) + (end == size && text.back() == '\n' ? 0 : 1);
-        ManifestEntry entry{text.substr(pos, digestLength), text.substr(pos + pathOffset, end - pos - pathOffset),
-                            lineNumber, lines};
-        manifest.digests[entry.path] = entry.md5;
-        manifest.entries.push_back(std::move(entry));
+        visit(std::string_view(data + pos, digestLength),
+              std::string_view(data + pos + pathOffset, end - pos - pathOffset), lineNumber, lines);
         lineNumber += lines;
         pos = end == size ? size : end + 1;
     }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -30,6 +32,12 @@ struct Manifest {
 // is not checked for hex, the character after its blank is never examined,
 // and a path runs to its line feed, so a CR before that stays in the path.
 Manifest parseManifest(const std::string& text);
+
+// The same reading, one entry at a time and nothing kept: for a text that
+// could hold millions of lines. Fills in refusedFrom and lineCount only.
+using ManifestVisitor =
+    std::function<void(std::string_view md5, std::string_view path, std::size_t lineNumber, std::size_t lines)>;
+Manifest walkManifest(const std::string& text, const ManifestVisitor& visit);
 
 // One line of the manifest: digest, two blanks, path.
 std::string manifestLine(const std::string& md5Digest, const std::string& path);

@@ -10,6 +10,7 @@
 #include "publisher/channel_objects.h"
 #include "publisher/chunk_index_files.h"
 #include "publisher/file_copy.h"
+#include "publisher/previous_manifest.h"
 #include "publisher/release_retention.h"
 #include "publisher/shown_text.h"
 #include "publisher/written_journal.h"
@@ -38,42 +39,6 @@ std::string utcNow()
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
     return text;
-}
-
-// The paths the channel's current manifest lists, read with the launcher's
-// parser; a line it does not take is a file that may be left behind.
-std::set<std::string> previouslyListed(const ChannelDirectory& channel, std::vector<std::string>& warnings)
-{
-    std::string text;
-    bool missing = false;
-    std::string failure;
-    if (!channel.readFile(channelManifestName, channelTextLimitBytes, text, missing, failure)) {
-        if (!missing)
-            warnings.push_back(failure + ": the files it lists may be left in the channel");
-        return {};
-    }
-    const Manifest manifest = parseManifest(text);
-    std::set<std::string> paths;
-    // Not the line itself: md5sums is the server's, and could hold anything.
-    const auto warn = [&warnings](std::size_t number) {
-        warnings.push_back("the previous " + std::string(channelManifestName) + " line " + std::to_string(number) +
-                           " does not parse: a file it lists may be left in the channel");
-    };
-    for (const ManifestEntry& entry : manifest.entries) {
-        std::string path = entry.path;
-        if (!path.empty() && path.back() == '\r')
-            path.pop_back();  // a manifest edited into CR LF line ends
-        // Of a path listed twice with two digests, the launcher took the later
-        // line only; an entry run on over several lines is no line we wrote.
-        if (entry.lines == 1 && manifest.digests.at(entry.path) == entry.md5 && isSafeManifestPath(path))
-            paths.insert(path);
-        else
-            for (std::size_t number = entry.lineNumber; number < entry.lineNumber + entry.lines; ++number)
-                warn(number);
-    }
-    for (std::size_t number = manifest.refusedFrom; number != 0 && number <= manifest.lineCount; ++number)
-        warn(number);
-    return paths;
 }
 
 }  // namespace

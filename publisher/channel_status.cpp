@@ -36,10 +36,12 @@ std::string serialText(const fs::path& channel, const Release& release, bool& ol
     if (!findSerialRecord(channel, record, failure))
         std::cerr << "orn-publish: warning: " << failure << std::endl;
     older = record.found && release.serial < record.serial;
+    const bool originKnown = record.found && record.serial == release.serial && !record.origin.empty();
     return std::to_string(release.serial) +
            (older ? ", older than the last one signed here, " + std::to_string(record.serial) +
                         ": an old release put back? publish from a release tree"
-                  : "");
+                  : "") +
+           (originKnown ? " (" + record.origin + ")" : " (where it came from is not recorded here)");
 }
 
 }  // namespace

@@ -241,8 +241,18 @@ class PublishingSafely(PublisherTestCase):
         result = self.publish()
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.channel, "old.txt")), "a CR LF line is still read")
-        self.assertRegex(result.stderr, rb"warning: the previous md5sums line \d+ does not parse: ")
+        self.assertRegex(result.stderr, rb"warning: the previous md5sums has 2 lines that do not parse \(lines \d+, "
+                                        rb"\d+\): ")
         self.assertNotIn(b"also-old.txt", result.stderr, "the server's line is not echoed: it could be anything")
+        # Millions of planted lines: one warning, whatever they hold.
+        planted = [b"0" * 32 + b"  ../outside\n", b"1" * 32 + b"  data.pak\n", b"2" * 32 + b"  data.pak\n"]
+        with open(path, "wb") as manifest:
+            manifest.write(b"".join(planted) * 400000)
+        result = self.publish()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertLess(len(result.stderr), 1024, result.stderr[:1024])
+        self.assertIn(b"has 800000 lines that do not parse (lines 1, 2, 4, 5, 7, 8, 10, 11, 13, 14, ...)",
+                      result.stderr)
 
     def test_published_files_are_readable_by_a_web_server_whatever_the_umask(self):
         self.tree(self.release())
@@ -358,7 +368,9 @@ class SignedPublishing(SignedTestCase):
         files = ["file %s %d %s" % (digest.decode(), os.path.getsize(os.path.join(self.channel, path)), path)
                  for (digest, _), path in zip((line.split(b"  ", 1) for line in sha256sum.stdout.splitlines()), paths)]
         listing_sha = hashlib.sha256(listing).hexdigest()
-        self.assertEqual(lines, ["orn-release 1", "channel latest", "serial 1", "md5sums-sha256 " + listing_sha] +
+        first = self.serial()  # the clock: above whatever a lost record or web root had signed
+        self.assertLess(abs(first - time.time()), 120)
+        self.assertEqual(lines, ["orn-release 1", "channel latest", "serial %d" % first, "md5sums-sha256 " + listing_sha] +
                          files + ["file %s %d by-hash/%s" % (listing_sha, len(listing), listing_sha)])
         for line in files:  # each file also under its SHA-256: the very file, not a copy, where links work
             self.assertTrue(os.path.samefile(self.channel_path(line.split()[3]), self.channel_path(
@@ -368,22 +380,26 @@ class SignedPublishing(SignedTestCase):
 
         self.tree(self.release(**{"data.pak": b"data 2"}))
         self.assertEqual(self.publish("--sign", self.key).returncode, 0)
-        self.assertEqual(self.release_lines()[2], "serial 2")
+        second = self.serial()
+        self.assertGreater(second, first)
         before = snapshot(self.channel)
-        for refused in (["--serial", "2"], []):  # a serial that does not grow; an unsigned publish over a signed channel
+        for refused in (["--serial", str(second)], []):  # a serial that does not grow; an unsigned publish over a signed channel
             result = self.publish(*(["--sign", self.key] if refused else []), *refused)
             self.assertEqual(result.returncode, 2, result.stderr)
             self.assertIn(b"nothing in", result.stderr)
             self.assertEqual(snapshot(self.channel), before)
-        self.assertEqual(self.publish("--sign", self.key, "--serial", "10").returncode, 0)
-        self.assertEqual(self.release_lines()[2], "serial 10")
+        self.assertEqual(self.publish("--sign", self.key, "--serial", str(second + 1000)).returncode, 0)
+        self.assertEqual(self.serial(), second + 1000)
+        self.assertIn(b"serial: %d (given with --serial)\n" % (second + 1000), self.status("--key", self.key).stdout)
 
         before = {path: entry for path, entry in snapshot(self.channel).items() if not path.endswith("release")}
         resigned = subprocess.run([PUBLISHER, "--sign", self.key, "--expires", "7", "--resign", self.channel],
                                   capture_output=True, timeout=60)
         self.assertEqual(resigned.returncode, 0, resigned.stderr)
         lines = self.release_lines()
-        self.assertEqual(lines[2], "serial 11")
+        self.assertEqual(lines[2], "serial %d" % (second + 1001))
+        self.assertIn(b"serial: %d (one above the highest serial known, %d, which is ahead of the clock)\n" %
+                      (second + 1001, second + 1000), self.status("--key", self.key).stdout)
         expires = time.mktime(time.strptime(lines[3], "expires %Y-%m-%dT%H:%M:%SZ")) - time.timezone
         self.assertLess(abs(expires - (time.time() + 7 * 86400)), 120)
         self.assertEqual({p: e for p, e in snapshot(self.channel).items() if not p.endswith("release")}, before)
@@ -515,7 +531,8 @@ class SignedPublishing(SignedTestCase):
         self.assertTrue(os.path.exists(os.path.join(self.channel, "update.lock")), "the first run's lock stays up")
         self.assertEqual(first.wait(timeout=60), 0, first.stderr.read())
         self.assert_published(self.release())
-        self.assertEqual(self.release_lines()[2], "serial 1")
+        self.assertIn(b" (the signing time in UTC seconds)\n", self.status("--key", self.key).stdout,
+                      "the refused run signed nothing")
 
     def test_links_planted_in_the_channel_are_refused_and_nothing_is_touched_through_them(self):
         outside = os.path.join(self.work, "outside")
@@ -634,34 +651,37 @@ class SigningOnAHostileServer(SignedTestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         unchanging = lambda lines: [line for line in lines if not line.startswith(("serial", "expires"))]  # noqa
         self.assertEqual(unchanging(self.release_lines()), unchanging(body.decode().splitlines()))
-        self.assertEqual(self.serial(), 2)
+        self.assertGreater(self.serial(), int(re.search(rb"serial (\d+)", body).group(1)))
 
     def test_a_planted_deleted_or_rolled_back_release_never_lowers_the_serial(self):
         self.tree(self.release())
         sign = ["--sign", self.key]
         self.assertEqual(self.publish(*sign).returncode, 0)
-        first = self.read("release")
+        first, oldest = self.read("release"), self.serial()
         for _ in range(2):
             self.assertEqual(self.publish(*sign).returncode, 0)
-        self.assertEqual(self.serial(), 3)
+        highest = self.serial()
+        self.assertGreater(highest, oldest + 1)
         largest = 1 << 62  # the largest serial that launchers read
         planted = release_signing.sign(re.sub(rb"serial \d+", b"serial %d" % largest,
                                               release_signing.split(first)[0]), self.other_key()[0])
-        steps = [  # (the server's release becomes, options, exit status, serial signed)
-            ("rolled back to serial 1, re-signed", first, "resign", 2, None),
-            ("rolled back to serial 1", first, sign, 0, 4),
-            ("planted 2^62 under another key", planted, sign, 2, None),
-            ("planted, --serial not above the record", planted, sign + ["--serial", "4"], 2, None),
-            ("planted, --serial above the record", planted, sign + ["--serial", "5"], 0, 5),
-            ("deleted, unsigned publish", None, [], 2, None),
-            ("deleted, signed publish", None, sign, 2, None),
-            ("deleted, --serial above the record", None, sign + ["--serial", "6"], 0, 6),
-            ("--serial past what launchers read", b"", sign + ["--serial", str(largest + 1)], 2, None),
-            ("the largest serial launchers read", b"", sign + ["--serial", str(largest)], 0, largest),
-            ("no serial left after it", b"", sign, 2, None),
+        above = lambda step: sign + ["--serial", str(highest + step)]  # noqa: E731
+        steps = [  # (the server's release becomes, options, exit status, serial signed: +N above the highest)
+            ("rolled back to the first serial, re-signed", first, lambda: "resign", 2, None),
+            ("rolled back to the first serial", first, lambda: sign, 0, "grows"),
+            ("planted 2^62 under another key", planted, lambda: sign, 2, None),
+            ("planted, --serial not above the record", planted, lambda: above(0), 2, None),
+            ("planted, --serial above the record", planted, lambda: above(1), 0, "+1"),
+            ("deleted, unsigned publish", None, lambda: [], 2, None),
+            ("deleted, signed publish", None, lambda: sign, 2, None),
+            ("deleted, --serial above the record", None, lambda: above(1), 0, "+1"),
+            ("--serial past what launchers read", b"", lambda: sign + ["--serial", str(largest + 1)], 2, None),
+            ("the largest serial launchers read", b"", lambda: sign + ["--serial", str(largest)], 0, largest),
+            ("no serial left after it", b"", lambda: sign, 2, None),
         ]
         for name, release, options, status, serial in steps:
             with self.subTest(name):
+                options = options()
                 if release is None and os.path.exists(self.channel_path("release")):
                     os.remove(self.channel_path("release"))
                 elif release:
@@ -670,14 +690,19 @@ class SigningOnAHostileServer(SignedTestCase):
                 result = self.resign() if options == "resign" else self.publish(*options)
                 self.assertEqual(result.returncode, status, result.stderr)
                 if options == "resign":  # a valid old release put back is not blessed anew, and status tells
-                    self.assertIn(b"serial 1 is older than the last one signed here, 3", result.stderr)
+                    older = b"%d is older than the last one signed here, %d" % (oldest, highest)
+                    self.assertIn(b"serial " + older, result.stderr)
                     shown = self.status("--key", self.key)
                     self.assertEqual(shown.returncode, 1, shown.stdout)
-                    self.assertIn(b"serial: 1, older than the last one signed here, 3", shown.stdout)
+                    self.assertIn(b"serial: " + older.replace(b" is", b","), shown.stdout)
                 if serial is None:
                     self.assertEqual(snapshot(self.channel), before)
+                    continue
+                if serial == "grows":
+                    self.assertGreater(self.serial(), highest)
                 else:
-                    self.assertEqual(self.serial(), serial)
+                    self.assertEqual(self.serial(), highest + 1 if serial == "+1" else serial)
+                highest = self.serial()
         state = os.path.join(os.environ["XDG_STATE_HOME"], "orn-publish")
         self.assertEqual(os.stat(state).st_mode & 0o777, 0o700)
 
@@ -704,7 +729,7 @@ class SigningOnAHostileServer(SignedTestCase):
                    b" 214748364800 big.pak\nsignature \x9b2J\x9b31m " + b"A" * 86 + b"==\n"}
         statuses = [  # (options, exit status, a line shown, the server's files changed first)
             (["--key", self.key], 1, b"expires: "),
-            (["--key", self.key, "--warn-days", "3"], 0, b"serial: 6\nexpires: "),
+            (["--key", self.key, "--warn-days", "3"], 0, b"highest serial known, "),
             (["--trust", public, "--warn-days", "3"], 0, b"files: 7\nsignature: verifies\nfiles match: yes\n"),
             (["--warn-days", "3"], 1, b"signature: not checked"),
             (["--trust", other_public, "--warn-days", "3"], 1, b"signature: does not verify"),

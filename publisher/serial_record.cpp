@@ -21,6 +21,8 @@ namespace {
 
 const char* const recordHeader = "orn-publish serial record 1";
 const char* const temporarySuffix = ".tmp";
+const char* const originSuffix = ".origin";
+const std::size_t originLimitBytes = 4096;
 
 std::string describeErrno()
 {
@@ -209,6 +211,14 @@ bool findSerialRecord(const fs::path& channel, SerialRecord& record, std::string
         return false;
     }
     record.found = true;
+    // "serial N" then the origin: only an origin of this very serial counts.
+    std::string origin;
+    std::string ignored;
+    bool originFound = false;
+    const std::string prefix = "serial " + std::to_string(record.serial) + "\n";
+    if (readStateFile(channelPath, originSuffix, originLimitBytes, origin, originFound, ignored, ignored) &&
+        origin.compare(0, prefix.size(), prefix) == 0 && origin.back() == '\n')
+        record.origin = origin.substr(prefix.size(), origin.size() - prefix.size() - 1);
     return true;
 }
 
@@ -218,5 +228,9 @@ bool saveSerialRecord(const fs::path& channel, SerialRecord& record, std::string
     if (!realPathOf(channel, channelPath, failure))
         return false;
     record.found = writeStateFile(channelPath, "", recordText(record, channelPath), record.file, failure);
+    std::string ignored;
+    if (record.found && !record.origin.empty())  // only status reads it: losing it loses nothing else
+        writeStateFile(channelPath, originSuffix, "serial " + std::to_string(record.serial) + "\n" + record.origin + "\n",
+                       ignored, ignored);
     return record.found;
 }

@@ -15,6 +15,9 @@ struct SerialRecord {
     unsigned long long serial = 0;  // the highest serial signed (or about to be)
     unsigned expiresDays = 0;       // the deployer's last expiry choice; 0: never
     std::string file;               // where it is kept, for messages
+    // Where the serial came from, for status: kept in a file of its own, so
+    // that the record stays readable by earlier versions of this tool.
+    std::string origin;
 };
 
 // False, with the reason, when a record is there but cannot be trusted or read.

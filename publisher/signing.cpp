@@ -14,8 +14,9 @@ namespace {
 
 const long long secondsPerDay = 86400;
 
-// The serial to sign: above the verified release's and the record's; a
-// channel whose release cannot be trusted needs the deployer's --serial.
+// The serial to sign: above the verified release's and the record's, and
+// at least the clock; a channel whose release cannot be trusted needs the
+// deployer's --serial.
 bool settleSerial(const SigningRequest& request, ReleaseSigning& signing, std::string& failure)
 {
     const CurrentRelease& current = signing.current;
@@ -35,7 +36,16 @@ bool settleSerial(const SigningRequest& request, ReleaseSigning& signing, std::s
                   std::to_string(signing.record.serial) + " to sign it anew";
         return false;
     }
-    signing.serial = request.serial != 0 ? request.serial : highest + 1;
+    // The clock too: a deployer who lost both the record and the web root
+    // still signs above every serial that players' launchers accepted.
+    const auto clock = static_cast<unsigned long long>(std::time(nullptr));
+    signing.serial = request.serial != 0 ? request.serial : std::max(highest + 1, clock);
+    signing.record.origin =
+        request.serial != 0 ? "given with --serial"
+        : signing.serial == clock
+            ? "the signing time in UTC seconds" +
+                  (highest == 0 ? std::string() : ", above the highest serial known, " + std::to_string(highest))
+            : "one above the highest serial known, " + std::to_string(highest) + ", which is ahead of the clock";
     if (signing.serial <= highest) {
         failure = "serial " + std::to_string(signing.serial) + " is not greater than " + std::to_string(highest) +
                   ", already signed for this channel: launchers that saw it would refuse the release";
