@@ -10,6 +10,7 @@
 #include "publisher/channel_objects.h"
 #include "publisher/chunk_index_files.h"
 #include "publisher/file_copy.h"
+#include "publisher/interruption.h"
 #include "publisher/previous_manifest.h"
 #include "publisher/release_retention.h"
 #include "publisher/shown_text.h"
@@ -59,8 +60,9 @@ bool makeChannelDirectory(const fs::path& directory, std::string& failure)
     return true;
 }
 
-bool raiseLock(const ChannelDirectory& channel, std::string& failure)
+bool raiseLock(const ChannelDirectory& channel, bool& wasUp, std::string& failure)
 {
+    wasUp = channel.kindOf(channelLockName) != ChannelDirectory::Kind::missing;
     // What a killed run left: never served, never ours to keep.
     const std::string suffix = publisherTemporarySuffix;
     for (const std::string& directory :
@@ -82,21 +84,38 @@ bool raiseLock(const ChannelDirectory& channel, std::string& failure)
     return true;
 }
 
+bool lowerUnchangedLock(const ChannelDirectory& channel, std::string& failure)
+{
+    WrittenJournal journal(channel);
+    return journal.clear(failure) && channel.removeFile(channelLockName, failure);
+}
+
 namespace {
+
+bool interrupted(std::string& failure)
+{
+    if (interruptingSignal() == 0)
+        return false;
+    failure = std::string("interrupted by ") + signalName(interruptingSignal());
+    return true;
+}
 
 // Lists a source file with the digests of its bytes: those read from it
 // when the channel's copy holds the same bytes, else those of a fresh copy.
 bool publishFile(const ChannelDirectory& channel, const SourceFile& file, bool signs, WrittenJournal& journal,
-                 FileDigests& digests, PublishSummary& summary, std::string& failure)
+                 FileDigests& digests, HashedFiles& hashed, PublishSummary& summary, std::string& failure)
 {
-    if (!digestsIfAlreadyPublished(channel, file, signs, digests, failure))
+    if (!digestsIfAlreadyPublished(channel, file, signs, digests, hashed, failure))
         return false;
-    if (digests.read)
-        return true;
-    if (!journal.add(file.path, failure) || !copyIntoChannel(channel, file, signs, digests, failure))
-        return false;
-    ++summary.copied;
-    summary.bytesCopied += digests.size;
+    if (!digests.read) {
+        if (!journal.add(file.path, failure) || !copyIntoChannel(channel, file, signs, digests, failure))
+            return false;
+        summary.channelChanged = true;
+        ++summary.copied;
+        summary.bytesCopied += digests.size;
+    }
+    if (signs && digests.inode != 0)
+        hashed[{digests.device, digests.inode}] = digests.sha256;
     return true;
 }
 
@@ -113,6 +132,7 @@ bool removeUnlisted(const ChannelDirectory& channel, const std::set<std::string>
             path == channelReleaseName || path.compare(0, indexFolder.size(), indexFolder) == 0 ||
             channel.kindOf(path) != ChannelDirectory::Kind::regular)
             continue;
+        summary.channelChanged = true;
         if (!channel.removeFile(path, failure))
             return false;
         std::cout << "- " << shownText(path) << " removed" << std::endl;  // the server's manifest named it
@@ -125,14 +145,16 @@ bool removeUnlisted(const ChannelDirectory& channel, const std::set<std::string>
 // the release's entries: the files', then one per chunk index stored; each
 // file also gets its object's name.
 bool publishFiles(const SourceTree& tree, const ChannelDirectory& channel, bool signs, WrittenJournal& journal,
-                  std::string& manifest, std::vector<ReleaseEntry>& signedEntries, PublishSummary& summary,
-                  std::string& failure)
+                  std::string& manifest, std::vector<ReleaseEntry>& signedEntries, HashedFiles& hashed,
+                  PublishSummary& summary, std::string& failure)
 {
     std::vector<ReleaseEntry> indexEntries;
     std::set<std::string> objects;
     for (const SourceFile& file : tree.files) {
+        if (interrupted(failure))
+            return false;
         FileDigests digests;
-        if (!publishFile(channel, file, signs, journal, digests, summary, failure))
+        if (!publishFile(channel, file, signs, journal, digests, hashed, summary, failure))
             return false;
         manifest += manifestLine(digests.md5, file.path);
         signedEntries.push_back({digests.sha256, digests.size, file.path});
@@ -152,9 +174,11 @@ bool publishFiles(const SourceTree& tree, const ChannelDirectory& channel, bool 
 
 // Stores md5sums as an object and says so in the release, which goes in
 // place last, once every object it names is there; then removes the objects
-// that none of the last releases kept names.
+// that none of the last releases kept names, and checks that every object
+// the release names is still there and whole.
 bool writeRelease(const ChannelDirectory& channel, const ReleaseSigning& signing, const std::string& manifest,
-                  std::vector<ReleaseEntry>& entries, std::vector<std::string>& warnings, std::string& failure)
+                  std::vector<ReleaseEntry>& entries, HashedFiles& hashed, std::vector<std::string>& warnings,
+                  std::string& failure)
 {
     const std::string manifestSha256 = sha256Hex(manifest);
     if (!storeBytesObject(channel, manifest, manifestSha256, failure))
@@ -172,8 +196,8 @@ bool writeRelease(const ChannelDirectory& channel, const ReleaseSigning& signing
     written.serial = signing.serial;
     written.manifestSha256 = manifestSha256;
     written.files = entries;
-    keepLastReleases(channel, signing.current, written, signing.keepReleases, warnings);
-    return true;
+    keepLastReleases(channel, signing.current, written, signing.keepReleases, hashed, warnings);
+    return releaseObjectsWhole(channel, written, hashed, failure);
 }
 
 }  // namespace
@@ -184,7 +208,11 @@ bool publishChannel(const SourceTree& tree, const ChannelDirectory& channel, uns
 {
     if (holdLockSeconds > 0) {
         std::cout << "Holding the lock for " << holdLockSeconds << " s" << std::endl;
-        std::this_thread::sleep_for(std::chrono::seconds(holdLockSeconds));
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(holdLockSeconds);
+        while (std::chrono::steady_clock::now() < until && !interrupted(failure))
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (interrupted(failure))
+            return false;
     }
 
     std::set<std::string> removable = previouslyListed(channel, warnings);
@@ -195,17 +223,20 @@ bool publishChannel(const SourceTree& tree, const ChannelDirectory& channel, uns
     }
     std::string manifest;
     std::vector<ReleaseEntry> signedEntries;
-    if (!publishFiles(tree, channel, signing != nullptr, journal, manifest, signedEntries, summary, failure))
+    HashedFiles hashed;
+    if (!publishFiles(tree, channel, signing != nullptr, journal, manifest, signedEntries, hashed, summary, failure))
         return false;
     std::set<std::string> listedNow;
     for (const SourceFile& file : tree.files)
         listedNow.insert(file.path);
-    if (!removeUnlisted(channel, removable, listedNow, summary, failure))
+    // The last moment to stop with the channel still whole: from here on it is quicker to finish.
+    if (interrupted(failure) || !removeUnlisted(channel, removable, listedNow, summary, failure))
         return false;
+    summary.channelChanged = true;
 
     if (!writeAtomically(channel, channelManifestName, manifest, failure))
         return false;
-    if (signing != nullptr && !writeRelease(channel, *signing, manifest, signedEntries, warnings, failure))
+    if (signing != nullptr && !writeRelease(channel, *signing, manifest, signedEntries, hashed, warnings, failure))
         return false;
     if (!journal.clear(failure))
         return false;

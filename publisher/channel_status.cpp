@@ -3,6 +3,11 @@
 #include "channel/channel_names.h"
 #include "channel/chunk_index.h"
 #include "channel/content_address.h"
+#include "publisher/channel_objects.h"
+#include "publisher/exclusive_publish.h"
+#include "publisher/key_exposure.h"
+#include "publisher/object_check.h"
+#include "publisher/release_retention.h"
 #include "publisher/secret_key_file.h"
 #include "publisher/serial_record.h"
 #include "publisher/shown_text.h"
@@ -16,6 +21,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const long long secondsPerDay = 86400;
+const std::size_t lockTextLimit = 256;
 
 std::string expiryText(const Release& release, long long now)
 {
@@ -27,9 +33,31 @@ std::string expiryText(const Release& release, long long now)
                       : " (expired " + std::to_string(-left / secondsPerDay) + " days ago)");
 }
 
-// The serial, and whether it is below the highest this publisher signed for
-// the channel: a valid but older release put back on the server.
-std::string serialText(const fs::path& channel, const Release& release, bool& older)
+// The lock, when it is up: since when, and whether a publish holds the
+// channel now or the last one stopped before it finished. Empty when down.
+std::string lockText(const ChannelDirectory& directory, const fs::path& channel, bool& publishing)
+{
+    std::string since;
+    bool missing = false;
+    std::string failure;
+    ExclusivePublish probe;  // released at once: a publish waits for nothing
+    bool heldByAnother = false;
+    publishing = !probe.acquire(channel, heldByAnother, failure) && heldByAnother;
+    if (directory.kindOf(channelLockName) == ChannelDirectory::Kind::missing)
+        return publishing ? "down; a publish is running now" : "";
+    directory.readFile(channelLockName, lockTextLimit, since, missing, failure);
+    while (!since.empty() && (since.back() == '\n' || since.back() == '\r'))
+        since.pop_back();
+    return "up since " + (since.empty() ? std::string("an unknown time") : shownText(since)) +
+           (publishing ? "; a publish is running now"
+                       : "; no publish is running: the last one stopped before it finished (launchers wait "
+                         "meanwhile): run it again");
+}
+
+// The serial, where it came from, and whether it is below the highest this
+// publisher signed for the channel: a valid but older release put back on
+// the server, or a publish that stopped before its release was written.
+std::string serialText(const fs::path& channel, const Release& release, bool lockUp, bool& older)
 {
     SerialRecord record;
     std::string failure;
@@ -37,11 +65,55 @@ std::string serialText(const fs::path& channel, const Release& release, bool& ol
         std::cerr << "orn-publish: warning: " << failure << std::endl;
     older = record.found && release.serial < record.serial;
     const bool originKnown = record.found && record.serial == release.serial && !record.origin.empty();
+    const std::string last = std::to_string(record.serial);
     return std::to_string(release.serial) +
-           (older ? ", older than the last one signed here, " + std::to_string(record.serial) +
-                        ": an old release put back? publish from a release tree"
-                  : "") +
+           (!older   ? ""
+            : lockUp ? "; serial " + last + " was being published when that publish stopped"
+                     : ", older than the last one signed here, " + last +
+                           ": an old release put back? publish from a release tree") +
            (originKnown ? " (" + record.origin + ")" : " (where it came from is not recorded here)");
+}
+
+// Whether every object of every release kept besides the current one is
+// whole; the current one's are checked with its files.
+std::string keptReleasesText(const ChannelDirectory& directory, const Release& current, bool& whole)
+{
+    std::vector<KeptRelease> releases;
+    bool found = false;
+    std::string failure;
+    whole = true;
+    if (!readKeptReleases(directory, releases, found, failure))
+        return "not checked: " + failure;
+    if (!found)
+        return "not recorded here (each publish records them in the state of the account that ran it)";
+    HashedFiles hashed;
+    const KeptRelease newest = keptReleaseOf(current);
+    for (const KeptRelease& release : releases) {
+        for (const auto& [name, size] : release.objects) {
+            unsigned long long present = 0;
+            const bool sized = size == unknownObjectSize ||
+                               (directory.kindOf(objectPathOf(name), &present) == ChannelDirectory::Kind::regular &&
+                                present == size);
+            // The size first: a planted sparse file of terabytes would be hashed for hours.
+            const ObjectState state = newest.objects.count(name) != 0 ? ObjectState::whole
+                                      : sized ? checkObject(directory, name, hashed)
+                                              : ObjectState::damaged;
+            if (state == ObjectState::whole)
+                continue;
+            whole = false;
+            return "no: " + directory.shown(objectPathOf(name)) + ", named by release serial " +
+                   std::to_string(release.serial) +
+                   (state == ObjectState::missing ? ", is missing" : ", does not hold the bytes it is named by") +
+                   "; players whose cache holds that release fail to fetch it";
+        }
+    }
+    return std::to_string(releases.size()) + ", every object whole";
+}
+
+int refusedKey(const std::string& failure)
+{
+    std::cerr << "orn-publish: " << failure << std::endl;
+    return 2;
 }
 
 }  // namespace
@@ -53,61 +125,58 @@ int showChannelStatus(const fs::path& channel, const SigningRequest& request, un
     std::string name;
     if (!request.secretKeyFile.empty()) {
         SecretKey key;
-        if (!loadSecretKey(request.secretKeyFile, channel, key, failure)) {
-            std::cerr << "orn-publish: " << failure << std::endl;
-            return 2;
-        }
+        if (!loadSecretKey(request.secretKeyFile, channel, key, failure))
+            return refusedKey(failure);
         keys.push_back(key.publicPart);
     }
-    if (!channelNameOf(channel, name, failure)) {
-        std::cerr << "orn-publish: " << failure << std::endl;
-        return 2;
-    }
+    if (!channelNameOf(channel, name, failure))
+        return refusedKey(failure);
     ChannelDirectory directory;
     if (!directory.open(channel, failure)) {
         std::cerr << "orn-publish: " << failure << std::endl;
         return 1;
     }
-    std::string text;
-    std::string body;
-    std::string keyId;
-    std::string signature;
-    Release release;
-    bool missing = false;
-    if (!directory.readFile(channelReleaseName, channelTextLimitBytes, text, missing, failure) ||
-        !splitSignedRelease(text, body, keyId, signature) || !parseReleaseBody(body, release)) {
-        std::cout << "channel: " << name << std::endl
-                  << "release: " << (missing ? "none" : "cannot be read" + (text.empty() ? ": " + failure : ""))
-                  << std::endl;
+    const std::vector<std::string> exposed =
+        request.secretKeyFile.empty() ? std::vector<std::string>() : secretKeysInChannel(directory, request.secretKeyFile);
+    if (!exposed.empty())
+        return refusedKey("a secret key lies inside the channel, where the web server serves it to anyone: " +
+                          exposed.front() + "; remove it, and make a new key if it may have been fetched");
+    bool publishing = false;
+    const std::string lock = lockText(directory, channel, publishing);
+    std::cout << "channel: " << name << std::endl << (lock.empty() ? "" : "lock: " + lock + "\n");
+    // Verified before anything of it is parsed: a planted release could be 64 MiB of entries.
+    const CurrentRelease current = readCurrentRelease(directory, name, keys);
+    if (current.state == CurrentRelease::State::missing) {
+        std::cout << "release: none" << std::endl;
         return 1;
     }
+    if (current.state != CurrentRelease::State::verified) {
+        std::cout << "key: " << shownText(current.keyId) << std::endl
+                  << "signature: "
+                  << (keys.empty() ? "not checked (give --key or --trust)" : "does not verify: " + current.problem)
+                  << std::endl
+                  << "files match: not checked (the release is not verified)" << std::endl;
+        return 1;
+    }
+    const Release& release = current.release;
     const long long now = static_cast<long long>(std::time(nullptr));
-    const CurrentRelease current = readCurrentRelease(directory, name, keys);
-    const bool verified = current.state == CurrentRelease::State::verified;
     std::string mismatch;
-    // Files are hashed only for a release that verifies: a planted one could list a sparse file of terabytes.
-    const bool matches = verified && channelMatchesRelease(directory, current.release, mismatch);
+    const bool matches = channelMatchesRelease(directory, release, mismatch);
     const bool expiresSoon = release.expires && release.expiresAt - now < secondsPerDay * warnDays;
     bool older = false;
+    bool keptWhole = true;
     const auto indexes = static_cast<std::size_t>(
         std::count_if(release.files.begin(), release.files.end(),
                       [](const ReleaseEntry& entry) { return hasSuffix(entry.path, chunkIndexEntrySuffix); }));
-    std::cout << "channel: " << name << std::endl
-              << "serial: " << serialText(channel, release, older) << std::endl
-              << "expires: " << expiryText(release, now) << (expiresSoon ? ", within " + std::to_string(warnDays) +
-                                                                               " days: sign it anew"
-                                                                         : "")
-              << std::endl
-              << "key: " << shownText(keyId) << std::endl
+    const bool lockUp = directory.kindOf(channelLockName) != ChannelDirectory::Kind::missing;
+    std::cout << "serial: " << serialText(channel, release, lockUp, older) << std::endl
+              << "expires: " << expiryText(release, now)
+              << (expiresSoon ? ", within " + std::to_string(warnDays) + " days: sign it anew" : "") << std::endl
+              << "key: " << shownText(current.keyId) << std::endl
               << "files: " << release.files.size() - indexes - (isContentAddressed(release) ? 1 : 0) << std::endl
               << (indexes == 0 ? "" : "chunk indexes: " + std::to_string(indexes) + "\n")
-              << "signature: "
-              << (verified ? "verifies"
-                           : keys.empty() ? "not checked (give --key or --trust)"
-                                          : "does not verify: " + current.problem)
-              << std::endl
-              << "files match: "
-              << (matches ? "yes" : verified ? "no: " + mismatch : "not checked (the release is not verified)")
-              << std::endl;
-    return verified && matches && !expiresSoon && !older ? 0 : 1;
+              << "signature: verifies" << std::endl
+              << "files match: " << (matches ? "yes" : "no: " + mismatch) << std::endl
+              << "kept releases: " << keptReleasesText(directory, release, keptWhole) << std::endl;
+    return matches && keptWhole && !expiresSoon && !older && lock.empty() ? 0 : 1;
 }

@@ -5,13 +5,16 @@
 #include <set>
 
 const char* const usageText =
-    "usage: orn-publish [--hold-lock SECONDS] [--sign SECRET_KEY_FILE [SIGNING OPTIONS]] SOURCE CHANNEL_DIR\n"
+    "usage: orn-publish [--hold-lock SECONDS] [--new-channel] [--sign SECRET_KEY_FILE [SIGNING OPTIONS]] SOURCE\n"
+    "                   CHANNEL_DIR\n"
     "       orn-publish --sign SECRET_KEY_FILE [SIGNING OPTIONS] --resign CHANNEL_DIR\n"
     "       orn-publish status CHANNEL_DIR [--key SECRET_KEY_FILE] [--trust KEYID:BASE64]... [--warn-days N]\n"
     "       orn-publish keygen SECRET_KEY_FILE\n"
     "  SOURCE       a folder laid out as the game directory should be (top level and libs/)\n"
     "  CHANNEL_DIR  the web server's folder for one channel, e.g. <web root>/~qel/ORN/windows/latest\n"
     "  --hold-lock  keep the lock up this long before changing files (launchers wait meanwhile)\n"
+    "  --new-channel  CHANNEL_DIR is to become a channel although it is not empty, or although other\n"
+    "               channels sit beside it (without it, either is taken for a wrong or mistyped folder)\n"
     "  --sign       also write the channel's signed release with this secret key (mode 0600)\n"
     "  --resign     sign the channel's current release anew (new serial and expiry), copying nothing;\n"
     "               only when it verifies and every file is still what it signed\n"
@@ -28,7 +31,8 @@ const char* const usageText =
     "  --keep-releases N  a publish keeps in by-hash/ what the last N releases signed name (default 3,\n"
     "               at least 1), for players whose caches hold an older release; the rest is removed\n"
     "exit status: 0 published; 1 failed after the lock was raised (run the same command again),\n"
-    "             or another publish holds the channel; 2 refused, nothing changed\n";
+    "             or another publish holds the channel; 2 refused, nothing changed; 128+N stopped by\n"
+    "             signal N (SIGINT, SIGTERM, SIGHUP): what was done, and what to do, is said\n";
 
 namespace {
 
@@ -94,6 +98,8 @@ bool parseOptions(int argc, char** argv, Options& options)
         const std::string option = argv[i];
         if (option == "--resign" && options.command == Options::Command::publish) {
             options.command = Options::Command::resign;
+        } else if (option == "--new-channel" && options.command == Options::Command::publish) {
+            options.newChannel = true;
         } else if (valued.count(option) != 0) {
             if (++i == argc || !takeValue(option, argv[i], options))
                 return false;
@@ -110,7 +116,8 @@ bool parseOptions(int argc, char** argv, Options& options)
     case Options::Command::status:
         return options.operands.size() == 1;
     case Options::Command::resign:
-        return signs && options.holdLockSeconds == 0 && !signing.keepGiven && options.operands.size() == 1;
+        return signs && options.holdLockSeconds == 0 && !signing.keepGiven && !options.newChannel &&
+               options.operands.size() == 1;
     default:
         break;
     }

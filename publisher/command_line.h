@@ -11,6 +11,7 @@ struct Options {
     enum class Command { publish, resign, status, keygen };
     Command command = Command::publish;
     unsigned holdLockSeconds = 0;
+    bool newChannel = false;
     SigningRequest signing;  // no secret key file: an unsigned publish
     unsigned warnDays = expiryWarningDays;
     std::vector<std::string> operands;

@@ -4,6 +4,7 @@
 #include "channel/file_digests.h"
 #include "publisher/background_cutter.h"
 #include "publisher/channel_files.h"
+#include "publisher/interruption.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,6 +30,10 @@ bool readPieces(int fd, Take take)
 {
     std::vector<char> piece(pieceBytes);
     for (;;) {
+        if (interruptingSignal() != 0) {
+            errno = EINTR;
+            return false;
+        }
         const ssize_t count = ::read(fd, piece.data(), piece.size());
         if (count < 0 && errno == EINTR)
             continue;
@@ -190,7 +195,7 @@ FileDigests digestsOfFile(const ChannelDirectory& channel, const std::string& pa
 }
 
 bool digestsIfAlreadyPublished(const ChannelDirectory& channel, const SourceFile& file, bool signs,
-                               FileDigests& digests, std::string& failure)
+                               FileDigests& digests, HashedFiles& hashed, std::string& failure)
 {
     // Same size: compare contents (the bytes read are the ones listed); else it changed for sure.
     const FileVersion source = versionOf(file.location);
@@ -210,6 +215,9 @@ bool digestsIfAlreadyPublished(const ChannelDirectory& channel, const SourceFile
                                     ? digestsOfDescriptor(published.get(), signs)
                                     : FileDigests();
     digests.read = present.read && present.md5 == digests.md5 && present.sha256 == digests.sha256;
+    // Written over in place, it may have taken an older release's object with it.
+    if (signs && present.read && facts.st_nlink > 1)
+        hashed[{facts.st_dev, facts.st_ino}] = present.sha256;
     digests.device = facts.st_dev;
     digests.inode = facts.st_ino;
     return true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "publisher/channel_directory.h"
+#include "publisher/object_check.h"
 #include "publisher/source_tree.h"
 
 #include <filesystem>
@@ -38,8 +39,9 @@ FileDigests digestsOfFile(const ChannelDirectory& channel, const std::string& pa
 // bytes (same size, same MD5, and with `signs` the same SHA-256), read from the source; `digests.read` stays
 // false when the file must be copied. False when the source cannot be read.
 // Here and below, `signs` asks for the SHA-256 and the chunk index too.
+// A channel copy read that has other names (an object's) goes into `hashed`.
 bool digestsIfAlreadyPublished(const ChannelDirectory& channel, const SourceFile& file, bool signs,
-                               FileDigests& digests, std::string& failure);
+                               FileDigests& digests, HashedFiles& hashed, std::string& failure);
 
 // Copies the source into the channel through a temporary name and a
 // rename, hashing the very bytes it writes: the manifest can only state

@@ -5,9 +5,12 @@
 #include "publisher/channel_status.h"
 #include "publisher/command_line.h"
 #include "publisher/exclusive_publish.h"
+#include "publisher/interruption.h"
+#include "publisher/key_exposure.h"
 #include "publisher/secret_key_file.h"
 #include "publisher/signing.h"
 #include "publisher/source_tree.h"
+#include "publisher/wrong_folders.h"
 
 #include <chrono>
 #include <iomanip>
@@ -54,10 +57,34 @@ bool readCheckedTree(const Options& options, const std::string& channel, SourceT
     return false;
 }
 
+// A run stopped by a signal: what it did, and what to do.
+int stopInterrupted(const ChannelDirectory& directory, const ReleaseSigning* signing, bool changed, bool lockWasUp)
+{
+    const int signal = interruptingSignal();
+    const std::string channel = directory.shown("");
+    std::string failure;
+    std::cerr << "orn-publish: interrupted by " << signalName(signal) << "; its temporary files are removed"
+              << std::endl;
+    // Only a channel that was whole when the run began is whole again without it.
+    if (!changed && !lockWasUp &&
+        (signing == nullptr || restoreSerialRecord(directory.path(), signing->recordBefore, failure)) &&
+        lowerUnchangedLock(directory, failure)) {
+        std::cerr << "orn-publish: no file of " << channel
+                  << " had changed yet: the lock is down again and the channel is as it was" << std::endl;
+        return 128 + signal;
+    }
+    std::cerr << "orn-publish: "
+              << (changed     ? "files of " + channel + " had already changed"
+                  : lockWasUp ? "the lock was already up when it began: an earlier publish had not finished"
+                              : "the lock cannot be taken down: " + failure)
+              << "; the lock stays up, so launchers wait: run the same command again to finish the job" << std::endl;
+    return 128 + signal;
+}
+
 // Publishes into a channel held exclusively whose lock is up, and tells how it went.
 int publishTree(const SourceTree& tree, const ChannelDirectory& directory, const Options& options,
                 ReleaseSigning* signing, const std::string& expiryWarningText,
-                std::chrono::steady_clock::time_point start)
+                std::chrono::steady_clock::time_point start, bool lockWasUp)
 {
     PublishSummary summary;
     std::vector<std::string> warnings;
@@ -70,6 +97,8 @@ int publishTree(const SourceTree& tree, const ChannelDirectory& directory, const
         warnings.push_back(expiryWarningText);
     for (const std::string& warning : warnings)
         std::cerr << "orn-publish: warning: " << warning << std::endl;
+    if (!published && interruptingSignal() != 0)
+        return stopInterrupted(directory, signing, summary.channelChanged, lockWasUp);
     if (!published) {
         std::cerr << "orn-publish: " << failure << std::endl
                   << "orn-publish: the lock stays up, so launchers wait instead of fetching a half-published "
@@ -87,28 +116,46 @@ int publishTree(const SourceTree& tree, const ChannelDirectory& directory, const
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// The secret key served by the web server, whatever its name there.
+bool refusesExposedKey(const ChannelDirectory& directory, const std::string& keyFile, std::string& failure)
 {
-    Options options;
-    if (!parseOptions(argc, argv, options)) {
-        std::cerr << usageText;
-        return refused;
+    const std::vector<std::string> exposed = secretKeysInChannel(directory, keyFile);
+    if (exposed.empty())
+        return false;
+    failure = "a secret key lies inside the channel, where the web server serves it to anyone: " + exposed.front() +
+              (exposed.size() > 1 ? " and " + std::to_string(exposed.size() - 1) + " more" : "") +
+              "; remove it, and make a new key if it may have been fetched";
+    return true;
+}
+
+int resignCommand(const ChannelDirectory& directory, ReleaseSigning& signing, const std::string& channel,
+                  const std::string& expiryWarningText)
+{
+    std::string failure;
+    if (!resignChannel(directory, signing, failure)) {
+        if (interruptingSignal() != 0)
+            failure = std::string("interrupted by ") + signalName(interruptingSignal());
+        const int status = refuse(failure, channel);
+        return interruptingSignal() != 0 ? 128 + interruptingSignal() : status;
     }
-    if (options.command == Options::Command::keygen)
-        return keygen(options.operands.front());
+    std::cout << "Signed " << channel << " anew: serial " << signing.serial << std::endl;
+    if (!expiryWarningText.empty())
+        std::cerr << "orn-publish: warning: " << expiryWarningText << std::endl;
+    return 0;
+}
+
+// A publish or a re-sign: everything is checked before the lock goes up.
+int publishCommand(const Options& options)
+{
     const std::string channel = options.operands.back();
-    if (options.command == Options::Command::status)
-        return showChannelStatus(channel, options.signing, options.warnDays);
     const bool resign = options.command == Options::Command::resign;
     const auto start = std::chrono::steady_clock::now();
-
+    std::string failure;
+    if (!resign && !(failure = wrongFolders(options.operands.front(), channel, options.newChannel)).empty())
+        return refuse(failure, channel);
     SourceTree tree;
     if (!resign && !readCheckedTree(options, channel, tree))
         return refused;
-
-    std::string failure;
     if (!resign && !makeChannelDirectory(channel, failure))
         return refuse(failure, channel);
     ExclusivePublish exclusive;
@@ -128,22 +175,34 @@ int main(int argc, char** argv)
     const ChannelDirectory& directory = exclusive.directory();
     ReleaseSigning signing;
     const bool signs = !options.signing.secretKeyFile.empty();
-    if (signs && !prepareSigning(directory, options.signing, signing, failure))
+    if (signs && (!prepareSigning(directory, options.signing, signing, failure) ||
+                  refusesExposedKey(directory, options.signing.secretKeyFile, failure)))
         return refuse(failure, channel);
     // Its release would no longer match: every launcher that checks it would refuse the channel.
     if (!signs && refusesUnsignedPublish(directory, failure))
         return refuse(failure, channel);
     const std::string expiryWarningText = signs ? expiryWarning(signing, channel) : "";
-
-    if (resign) {
-        if (!resignChannel(directory, signing, failure))
-            return refuse(failure, channel);
-        std::cout << "Signed " << channel << " anew: serial " << signing.serial << std::endl;
-        if (!expiryWarningText.empty())
-            std::cerr << "orn-publish: warning: " << expiryWarningText << std::endl;
-        return 0;
-    }
-    if (!raiseLock(directory, failure))
+    watchInterruptions();
+    if (resign)
+        return resignCommand(directory, signing, channel, expiryWarningText);
+    bool lockWasUp = false;
+    if (!raiseLock(directory, lockWasUp, failure))
         return refuse(failure, channel);
-    return publishTree(tree, directory, options, signs ? &signing : nullptr, expiryWarningText, start);
+    return publishTree(tree, directory, options, signs ? &signing : nullptr, expiryWarningText, start, lockWasUp);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (!parseOptions(argc, argv, options)) {
+        std::cerr << usageText;
+        return refused;
+    }
+    if (options.command == Options::Command::keygen)
+        return keygen(options.operands.front());
+    if (options.command == Options::Command::status)
+        return showChannelStatus(options.operands.back(), options.signing, options.warnDays);
+    return publishCommand(options);
 }

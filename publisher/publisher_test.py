@@ -107,9 +107,10 @@ class Publisher(PublisherTestCase):
                 if offending == "release.secret":  # the signing key itself, kept in the tree it signs
                     options = ["--sign", os.path.join(self.source, offending)]
                     subprocess.run([PUBLISHER, "keygen", options[1]], capture_output=True, timeout=60, check=True)
-                result = self.publish(*options)
+                result = self.publish("--new-channel", *options)  # beside the web root's own files
                 self.assertEqual(result.returncode, 2, result.stderr)
-                self.assertIn(b"orn-publish: " + os.fsencode(offending), result.stderr)
+                self.assertIn(b"did you swap SOURCE and CHANNEL?" if offending == "md5sums"
+                              else b"orn-publish: " + os.fsencode(offending), result.stderr)
                 self.assertEqual(snapshot(os.path.join(self.work, "web")), before)
         self.assertEqual(subprocess.run([PUBLISHER, self.source], capture_output=True).returncode, 2)
 
@@ -120,7 +121,7 @@ class Publisher(PublisherTestCase):
         first["link.txt"] = first["readme.txt"]
         os.makedirs(self.channel)
         self.tree({"index.html": b"not ours"}, self.channel)
-        result = self.publish()
+        result = self.publish("--new-channel")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertRegex(result.stdout, rb"Published 9 files: 9 copied, 0 removed, \d+ bytes copied, [\d.]+ s\n$")
         self.assert_published(first)
@@ -222,7 +223,7 @@ class PublishingSafely(PublisherTestCase):
         os.symlink("../stable/libs", os.path.join(self.channel, "libs"))
         self.tree(self.release())
         before = snapshot(os.path.dirname(self.channel))
-        result = self.publish()
+        result = self.publish("--new-channel")
         self.assertEqual(result.returncode, 2, result.stderr)
         self.assertIn(b"a symbolic link inside the channel", result.stderr)
         self.assertEqual(snapshot(os.path.dirname(self.channel)), before)
@@ -463,23 +464,28 @@ class SignedPublishing(SignedTestCase):
             with self.subTest(keep=keep):
                 shutil.rmtree(self.channel, ignore_errors=True)
                 shutil.rmtree(os.environ["XDG_STATE_HOME"], ignore_errors=True)
-                count, named = int(keep[1]) if keep else 3, []
-                for round in range(count + 2):
+                count, named, present = int(keep[1]) if keep else 3, [], set()
+                for round in range(count + 3):
                     self.tree({"big.pak": big + b"%d" % round, "data.pak": b"data %d" % round})
-                    if round == count + 1:  # no record of the releases kept: the channel's verified one counts
+                    recorded = named[-count:]
+                    if round == count + 1:  # no record of the releases kept: the channel's verified one counts,
                         (record,) = glob.glob(os.path.join(os.environ["XDG_STATE_HOME"], "orn-publish", "*.releases"))
-                        os.remove(record)
-                        named = named[-1:]
+                        os.remove(record)  # and until it knows as many releases as kept, nothing is removed
+                        recorded = named[-1:]
                     result = self.publish("--sign", self.key, *keep)
                     self.assertEqual(result.returncode, 0, result.stderr)
                     named.append(self.objects_named())
-                    kept = set().union(*named[-count:])
-                    self.assertEqual(set(os.listdir(self.channel_path("by-hash"))) - set(foreign), kept)
-                    for name in kept:
+                    recorded = (recorded + named[-1:])[-count:]
+                    present |= named[-1]
+                    if len(recorded) == count:
+                        present = set().union(*recorded)
+                    self.assertEqual(set(os.listdir(self.channel_path("by-hash"))) - set(foreign), present)
+                    for name in present - {"f" * 64}:
                         self.assertEqual(hashlib.sha256(self.read("by-hash/" + name)).hexdigest(), name)
                     if round == 0:
                         first = self.read("release")
                         self.tree(dict(foreign, **{"f" * 64: b"planted"}), self.channel_path("by-hash"))
+                        present.add("f" * 64)
                 # Signed again with the same files: nothing of the release before goes.
                 before = set(os.listdir(self.channel_path("by-hash")))
                 self.assertEqual(self.publish("--sign", self.key, *keep).returncode, 0)

@@ -1,5 +1,6 @@
 #include "publisher/release_retention.h"
 
+#include "channel/content_address.h"
 #include "publisher/channel_objects.h"
 #include "publisher/serial_record.h"
 
@@ -12,96 +13,157 @@
 
 namespace {
 
-const char* const recordHeader = "orn-publish kept releases 1";
+// Version 1 named objects without their sizes; it is still read.
+const char* const recordHeaders[] = {"orn-publish kept releases 1", "orn-publish kept releases 2"};
 const char* const recordSuffix = ".releases";
 const std::size_t recordLimitBytes = 256u << 20;
 
-struct ReleaseObjects {
-    unsigned long long serial = 0;
-    std::set<std::string> objects;
-};
-
 // Oldest first; the channel line catches a record copied from another channel.
-std::string recordText(const std::vector<ReleaseObjects>& releases, const std::string& channelPath)
+std::string recordText(const std::vector<KeptRelease>& releases, const std::string& channelPath)
 {
-    std::string text = std::string(recordHeader) + "\nchannel " + channelPath + "\n";
-    for (const ReleaseObjects& release : releases) {
+    std::string text = std::string(recordHeaders[1]) + "\nchannel " + channelPath + "\n";
+    for (const KeptRelease& release : releases) {
         text += "release " + std::to_string(release.serial) + "\n";
-        for (const std::string& object : release.objects)
-            text += object + "\n";
+        for (const auto& [name, size] : release.objects)
+            text += name + (size == unknownObjectSize ? "" : " " + std::to_string(size)) + "\n";
     }
     return text;
 }
 
-bool parseRecord(const std::string& text, const std::string& channelPath, std::vector<ReleaseObjects>& releases)
+bool parseNumber(const std::string& text, unsigned long long& number)
+{
+    char* end = nullptr;
+    number = std::strtoull(text.c_str(), &end, 10);
+    return !text.empty() && text[0] >= '0' && text[0] <= '9' && *end == '\0' && number != unknownObjectSize;
+}
+
+bool parseRecord(const std::string& text, const std::string& channelPath, std::vector<KeptRelease>& releases)
 {
     std::istringstream lines(text);
     std::string line;
-    if (!std::getline(lines, line) || line != recordHeader || !std::getline(lines, line) ||
-        line != "channel " + channelPath)
+    if (!std::getline(lines, line) || (line != recordHeaders[0] && line != recordHeaders[1]) ||
+        !std::getline(lines, line) || line != "channel " + channelPath)
         return false;
     while (std::getline(lines, line)) {
-        if (line.compare(0, 8, "release ") == 0) {
-            releases.emplace_back();
-            releases.back().serial = std::strtoull(line.c_str() + 8, nullptr, 10);
-        } else if (isObjectName(line) && !releases.empty()) {
-            releases.back().objects.insert(line);
-        } else {
+        const std::string::size_type blank = line.find(' ');
+        const std::string first = line.substr(0, blank);
+        const std::string rest = blank == std::string::npos ? "" : line.substr(blank + 1);
+        unsigned long long number = unknownObjectSize;
+        if (first == "release" && parseNumber(rest, number))
+            releases.push_back({number, {}});
+        else if (isObjectName(first) && !releases.empty() && (blank == std::string::npos || parseNumber(rest, number)))
+            releases.back().objects[first] = number;
+        else
             return false;
+    }
+    return !text.empty() && text.back() == '\n';
+}
+
+std::set<std::string> namesOf(const KeptRelease& release)
+{
+    std::set<std::string> names;
+    for (const auto& object : release.objects)
+        names.insert(object.first);
+    return names;
+}
+
+// What a write onto a published file in place did through a hard link: the
+// object no longer holds what it is named by, and a cache would serve it.
+void removeDamagedObjects(const ChannelDirectory& channel, const std::vector<KeptRelease>& releases,
+                          const KeptRelease& written, HashedFiles& hashed, std::vector<std::string>& warnings)
+{
+    for (const KeptRelease& release : releases) {
+        for (const auto& object : release.objects) {
+            std::string failure;
+            if (written.objects.count(object.first) != 0 ||
+                checkObject(channel, object.first, hashed, true) != ObjectState::damaged ||
+                !channel.removeFile(objectPathOf(object.first), failure))
+                continue;
+            warnings.push_back(channel.shown(objectPathOf(object.first)) + ", an object of release serial " +
+                               std::to_string(release.serial) +
+                               ", no longer held its bytes: a published file that is a hard link to it was written "
+                               "over in place; it is removed, and players whose cache still holds that release "
+                               "fail to fetch it until they get this one. Change the release tree, never the "
+                               "channel's files");
         }
     }
-    return text == recordText(releases, channelPath);
 }
 
 }  // namespace
 
-void keepLastReleases(const ChannelDirectory& channel, const CurrentRelease& previous, const Release& written,
-                      unsigned keep, std::vector<std::string>& warnings)
+KeptRelease keptReleaseOf(const Release& release)
+{
+    KeptRelease kept{release.serial, {}};
+    for (const std::string& name : objectsNamed(release))
+        kept.objects[name] = unknownObjectSize;
+    for (const ReleaseEntry& entry : release.files)
+        kept.objects[entry.sha256] = entry.size;
+    return kept;
+}
+
+bool readKeptReleases(const ChannelDirectory& channel, std::vector<KeptRelease>& releases, bool& found,
+                      std::string& failure)
 {
     std::string channelPath;
     std::string file;
     std::string text;
+    releases.clear();
+    if (!channelRealPath(channel.path(), channelPath, failure) ||
+        !readStateFile(channelPath, recordSuffix, recordLimitBytes, text, found, file, failure))
+        return false;
+    if (found && !parseRecord(text, channelPath, releases)) {
+        failure = "the record of the releases kept in " + channel.shown("") + ", " + file + ", cannot be read";
+        releases.clear();
+        return false;
+    }
+    return true;
+}
+
+void keepLastReleases(const ChannelDirectory& channel, const CurrentRelease& previous, const Release& written,
+                      unsigned keep, HashedFiles& hashed, std::vector<std::string>& warnings)
+{
+    const std::string keptAnyway = "; the objects of older releases stay in the channel this time";
+    std::vector<KeptRelease> releases;
     std::string failure;
     bool found = false;
-    const std::string keptAnyway = "; the objects of older releases stay in the channel this time";
-    if (!channelRealPath(channel.path(), channelPath, failure) ||
-        !readStateFile(channelPath, recordSuffix, recordLimitBytes, text, found, file, failure)) {
+    const bool known = readKeptReleases(channel, releases, found, failure);
+    if (!known)
         warnings.push_back(failure + keptAnyway);
-        return;
-    }
-    std::vector<ReleaseObjects> releases;
-    const bool known = !found || parseRecord(text, channelPath, releases);
-    if (!known) {
-        warnings.push_back("the record of the releases kept in " + channel.shown("") + ", " + file +
-                           ", cannot be read" + keptAnyway);
-        releases.clear();
-    }
     // Signed elsewhere, or before this record was kept: still the release that players' caches hold.
     if (previous.state == CurrentRelease::State::verified) {
-        ReleaseObjects before{previous.release.serial, objectsNamed(previous.release)};
-        bool recorded = false;
-        for (const ReleaseObjects& release : releases)
-            recorded = recorded || release.objects == before.objects;
+        KeptRelease before = keptReleaseOf(previous.release);
+        const bool recorded = std::any_of(releases.begin(), releases.end(), [&before](const KeptRelease& release) {
+            return namesOf(release) == namesOf(before);
+        });
         if (!recorded)
-            releases.push_back(before);
+            releases.push_back(std::move(before));
     }
-    // A release signed again with the same files (a new expiry, say) names
-    // nothing new: it takes its earlier place rather than pushing another out.
-    ReleaseObjects latest{written.serial, objectsNamed(written)};
-    const auto same = [&latest](const ReleaseObjects& release) { return release.objects == latest.objects; };
-    releases.erase(std::remove_if(releases.begin(), releases.end(), same), releases.end());
-    releases.push_back(std::move(latest));
-    // The newest kept: an old release put back in the channel is no reason to drop a newer one.
+    // The release just written is kept whatever its serial: one signed anew
+    // with the same files (a new expiry, say) takes its earlier place, and a
+    // record that lists higher serials (of a state folder put back, or a
+    // serial given by hand) never pushes it out.
+    const KeptRelease latest = keptReleaseOf(written);
+    releases.erase(std::remove_if(releases.begin(), releases.end(),
+                                  [&latest](const KeptRelease& release) { return namesOf(release) == namesOf(latest); }),
+                   releases.end());
     std::stable_sort(releases.begin(), releases.end(),
-                     [](const ReleaseObjects& a, const ReleaseObjects& b) { return a.serial < b.serial; });
-    if (releases.size() > keep)
-        releases.erase(releases.begin(), releases.end() - static_cast<std::ptrdiff_t>(keep));
-    if (!writeStateFile(channelPath, recordSuffix, recordText(releases, channelPath), file, failure))
+                     [](const KeptRelease& a, const KeptRelease& b) { return a.serial < b.serial; });
+    if (releases.size() + 1 > keep)
+        releases.erase(releases.begin(), releases.end() - static_cast<std::ptrdiff_t>(keep - 1));
+    releases.push_back(latest);
+    std::string channelPath;
+    std::string file;
+    if (!channelRealPath(channel.path(), channelPath, failure) ||
+        !writeStateFile(channelPath, recordSuffix, recordText(releases, channelPath), file, failure))
         warnings.push_back(failure);
     if (!known)
         return;
+    removeDamagedObjects(channel, releases, latest, hashed, warnings);
+    if (releases.size() < keep)
+        return;
     std::set<std::string> kept;
-    for (const ReleaseObjects& release : releases)
-        kept.insert(release.objects.begin(), release.objects.end());
+    for (const KeptRelease& release : releases)
+        for (const auto& object : release.objects)
+            kept.insert(object.first);
     removeUnkeptObjects(channel, kept, warnings);
 }

@@ -3,7 +3,9 @@
 #include "channel/release.h"
 #include "publisher/channel_directory.h"
 #include "publisher/current_release.h"
+#include "publisher/object_check.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -12,11 +14,31 @@
 inline constexpr unsigned defaultKeptReleases = 3;
 inline constexpr unsigned mostKeptReleases = 1000;
 
-// Called once `written` is the channel's release: records the objects it
-// names among those of the last `keep` releases signed for the channel (in
-// the deployer's state, beside the serial record; the channel's previous
-// release counts among them when it verified), then removes from by-hash/
-// every object that none of them names. Whatever fails is a warning: the
-// release is in place, and an object left over only takes room.
+// An object's size when a record written before sizes were kept names it.
+inline constexpr unsigned long long unknownObjectSize = ~0ULL;
+
+// One release whose objects stay in by-hash/: each object's name and size.
+struct KeptRelease {
+    unsigned long long serial = 0;
+    std::map<std::string, unsigned long long> objects;
+};
+KeptRelease keptReleaseOf(const Release& release);
+
+// The deployer's record of the releases kept in the channel, oldest first.
+// `found` false when there is none; false, with the reason, when it cannot
+// be read.
+bool readKeptReleases(const ChannelDirectory& channel, std::vector<KeptRelease>& releases, bool& found,
+                      std::string& failure);
+
+// Called once `written` is the channel's release. Records the releases whose
+// objects are kept (in the deployer's state, beside the serial record):
+// `written` always, and of the others (the channel's previous release among
+// them when it verified) the newest, up to `keep` in all. Removes an older
+// release's object that a write onto a published file in place changed
+// through a hard link (`hashed`: what this run read). Then, once the record
+// knows `keep` releases, removes from by-hash/ every object none of them
+// names: until then an object may belong to a release it never saw.
+// Whatever fails is a warning: the release is in place, and an object left
+// over only takes room.
 void keepLastReleases(const ChannelDirectory& channel, const CurrentRelease& previous, const Release& written,
-                      unsigned keep, std::vector<std::string>& warnings);
+                      unsigned keep, HashedFiles& hashed, std::vector<std::string>& warnings);

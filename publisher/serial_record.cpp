@@ -222,6 +222,24 @@ bool findSerialRecord(const fs::path& channel, SerialRecord& record, std::string
     return true;
 }
 
+bool restoreSerialRecord(const fs::path& channel, SerialRecord before, std::string& failure)
+{
+    if (before.found)
+        return saveSerialRecord(channel, before, failure);
+    std::string channelPath;
+    bool missing = false;
+    if (!realPathOf(channel, channelPath, failure))
+        return false;
+    const int directory = openStateDirectory(false, missing, failure);
+    if (directory < 0)
+        return missing;
+    const bool removed = ::unlinkat(directory, sha256Hex(channelPath).c_str(), 0) == 0 || errno == ENOENT;
+    if (!removed)
+        failure = "cannot remove " + (stateDirectory() / sha256Hex(channelPath)).string() + ": " + describeErrno();
+    ::close(directory);
+    return removed;
+}
+
 bool saveSerialRecord(const fs::path& channel, SerialRecord& record, std::string& failure)
 {
     std::string channelPath;

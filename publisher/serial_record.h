@@ -24,6 +24,8 @@ struct SerialRecord {
 bool findSerialRecord(const std::filesystem::path& channel, SerialRecord& record, std::string& failure);
 // Writes the record (temporary file, fsync, rename), making the directory as needed.
 bool saveSerialRecord(const std::filesystem::path& channel, SerialRecord& record, std::string& failure);
+// Puts back the record as a run found it (`before.found` false: none), when that run signed nothing.
+bool restoreSerialRecord(const std::filesystem::path& channel, SerialRecord before, std::string& failure);
 
 // The other records kept beside it, named as it is followed by `suffix`.
 // The channel's real path, which names its records.

@@ -112,6 +112,7 @@ bool prepareSigning(const ChannelDirectory& channel, const SigningRequest& reque
                   "): an old release may have been put back; publish from a release tree with --sign";
         return false;
     }
+    signing.recordBefore = signing.record;
     if (!settleSerial(request, signing, failure))
         return false;
     const unsigned days = expiryDays(request, signing);
@@ -138,6 +139,8 @@ bool refusesUnsignedPublish(const ChannelDirectory& channel, std::string& failur
                                std::to_string(record.serial) + ", or remove that record to stop signing it";
     if (hasRelease && record.found)
         failure += " and the record " + record.file;
+    failure += " (launchers built with release keys refuse a channel that is not signed: only do so for "
+               "launchers built without them)";
     return true;
 }
 

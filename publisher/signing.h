@@ -34,7 +34,8 @@ struct ReleaseSigning {
     bool expires = false;
     long long expiresAt = 0;
     CurrentRelease current;  // the channel's release before this run
-    SerialRecord record;     // saved, with the new serial, just before the release is written
+    SerialRecord record;     // saved, with the new serial, before any served file changes
+    SerialRecord recordBefore;  // as this run found it: put back when it changed nothing
     unsigned keepReleases = defaultKeptReleases;  // whose objects stay in by-hash/
 };
 

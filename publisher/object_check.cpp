@@ -1,0 +1,41 @@
+#include "publisher/object_check.h"
+
+#include "channel/content_address.h"
+#include "publisher/channel_objects.h"
+#include "publisher/file_copy.h"
+
+#include <sys/stat.h>
+
+ObjectState checkObject(const ChannelDirectory& channel, const std::string& name, HashedFiles& hashed,
+                        bool sharedOnly)
+{
+    const ScopedDescriptor file(channel.openForReading(objectPathOf(name)));
+    struct stat facts {};
+    if (file.get() < 0 || ::fstat(file.get(), &facts) != 0 || !S_ISREG(facts.st_mode))
+        return ObjectState::missing;
+    const auto identity = std::make_pair<unsigned long long, unsigned long long>(facts.st_dev, facts.st_ino);
+    auto seen = hashed.find(identity);
+    if (seen == hashed.end()) {
+        if (sharedOnly && facts.st_nlink == 1)
+            return ObjectState::whole;
+        const FileDigests digests = digestsOfDescriptor(file.get(), true);
+        if (!digests.read)
+            return ObjectState::damaged;
+        seen = hashed.emplace(identity, digests.sha256).first;
+    }
+    return seen->second == name ? ObjectState::whole : ObjectState::damaged;
+}
+
+bool releaseObjectsWhole(const ChannelDirectory& channel, const Release& release, HashedFiles& hashed,
+                         std::string& failure)
+{
+    for (const std::string& name : objectsNamed(release)) {
+        const ObjectState state = checkObject(channel, name, hashed);
+        if (state == ObjectState::whole)
+            continue;
+        failure = channel.shown(objectPathOf(name)) + ", named by release serial " + std::to_string(release.serial) +
+                  (state == ObjectState::missing ? ", is missing" : ", does not hold the bytes it is named by");
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "channel/release.h"
+#include "publisher/channel_directory.h"
+
+#include <map>
+#include <string>
+#include <utility>
+
+// The SHA-256 that each file of the channel, by its device and inode, was
+// seen to hold during this run: an object that is a hard link to one of
+// them is known without reading it again.
+using HashedFiles = std::map<std::pair<unsigned long long, unsigned long long>, std::string>;
+
+enum class ObjectState { whole, missing, damaged };
+
+// Whether by-hash/<name> is a regular file holding the SHA-256 it is named
+// by. A file not in `hashed` is read (and added); with `sharedOnly`, only
+// when it has other names: a file with one name is written only by us,
+// through a rename, and a hard link is how a write onto a published file
+// in place reaches an object.
+ObjectState checkObject(const ChannelDirectory& channel, const std::string& name, HashedFiles& hashed,
+                        bool sharedOnly = false);
+
+// Every object `release` names is whole; otherwise the first that is not, in `failure`.
+bool releaseObjectsWhole(const ChannelDirectory& channel, const Release& release, HashedFiles& hashed,
+                         std::string& failure);

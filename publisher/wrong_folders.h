@@ -1,0 +1,13 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+// Why publishing the release tree `source` into `channel` looks like a
+// slip of the deployer's (the folders swapped, nested or mistyped, the web
+// root or the folder of all channels given for one channel), checked
+// before anything is written; empty when it does not. `newChannel`: the
+// deployer said that `channel` is to become a channel, though it is not
+// empty or other channels sit beside it.
+std::string wrongFolders(const std::filesystem::path& source, const std::filesystem::path& channel,
+                         bool newChannel);
