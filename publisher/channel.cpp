@@ -230,7 +230,10 @@ bool publishChannel(const SourceTree& tree, const ChannelDirectory& channel, uns
     for (const SourceFile& file : tree.files)
         listedNow.insert(file.path);
     // The last moment to stop with the channel still whole: from here on it is quicker to finish.
-    if (interrupted(failure) || !removeUnlisted(channel, removable, listedNow, summary, failure))
+    if (interrupted(failure))
+        return false;
+    finishRegardless();
+    if (!removeUnlisted(channel, removable, listedNow, summary, failure))
         return false;
     summary.channelChanged = true;
 

@@ -90,14 +90,8 @@ std::string keptReleasesText(const ChannelDirectory& directory, const Release& c
     const KeptRelease newest = keptReleaseOf(current);
     for (const KeptRelease& release : releases) {
         for (const auto& [name, size] : release.objects) {
-            unsigned long long present = 0;
-            const bool sized = size == unknownObjectSize ||
-                               (directory.kindOf(objectPathOf(name), &present) == ChannelDirectory::Kind::regular &&
-                                present == size);
-            // The size first: a planted sparse file of terabytes would be hashed for hours.
-            const ObjectState state = newest.objects.count(name) != 0 ? ObjectState::whole
-                                      : sized ? checkObject(directory, name, hashed)
-                                              : ObjectState::damaged;
+            const ObjectState state =
+                newest.objects.count(name) != 0 ? ObjectState::whole : checkObject(directory, name, size, hashed);
             if (state == ObjectState::whole)
                 continue;
             whole = false;

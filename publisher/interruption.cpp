@@ -8,6 +8,7 @@
 namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
+bool finishing = false;
 
 void noteSignal(int signal)
 {
@@ -28,7 +29,17 @@ void watchInterruptions()
 
 int interruptingSignal()
 {
-    return interrupted;
+    return finishing ? 0 : interrupted;
+}
+
+void finishRegardless()
+{
+    finishing = true;
+}
+
+int signalWhileFinishing()
+{
+    return finishing ? interrupted : 0;
 }
 
 const char* signalName(int signal)

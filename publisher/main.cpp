@@ -113,6 +113,9 @@ int publishTree(const SourceTree& tree, const ChannelDirectory& directory, const
     if (signing != nullptr)
         std::cout << "; release serial " << signing->serial << " signed with key " << signing->key.publicPart.id;
     std::cout << std::endl;
+    if (signalWhileFinishing() != 0)
+        std::cerr << "orn-publish: " << signalName(signalWhileFinishing())
+                  << " came once files of the channel were being replaced: the publish was finished first" << std::endl;
     return 0;
 }
 

@@ -6,13 +6,17 @@
 
 #include <sys/stat.h>
 
-ObjectState checkObject(const ChannelDirectory& channel, const std::string& name, HashedFiles& hashed,
-                        bool sharedOnly)
+#include <algorithm>
+
+ObjectState checkObject(const ChannelDirectory& channel, const std::string& name, unsigned long long size,
+                        HashedFiles& hashed, bool sharedOnly)
 {
     const ScopedDescriptor file(channel.openForReading(objectPathOf(name)));
     struct stat facts {};
     if (file.get() < 0 || ::fstat(file.get(), &facts) != 0 || !S_ISREG(facts.st_mode))
         return ObjectState::missing;
+    if (size != unknownObjectSize && static_cast<unsigned long long>(facts.st_size) != size)
+        return ObjectState::damaged;
     const auto identity = std::make_pair<unsigned long long, unsigned long long>(facts.st_dev, facts.st_ino);
     auto seen = hashed.find(identity);
     if (seen == hashed.end()) {
@@ -30,7 +34,10 @@ bool releaseObjectsWhole(const ChannelDirectory& channel, const Release& release
                          std::string& failure)
 {
     for (const std::string& name : objectsNamed(release)) {
-        const ObjectState state = checkObject(channel, name, hashed);
+        const auto entry = std::find_if(release.files.begin(), release.files.end(),
+                                        [&name](const ReleaseEntry& file) { return file.sha256 == name; });
+        const ObjectState state =
+            checkObject(channel, name, entry == release.files.end() ? unknownObjectSize : entry->size, hashed);
         if (state == ObjectState::whole)
             continue;
         failure = channel.shown(objectPathOf(name)) + ", named by release serial " + std::to_string(release.serial) +

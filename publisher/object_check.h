@@ -14,13 +14,17 @@ using HashedFiles = std::map<std::pair<unsigned long long, unsigned long long>, 
 
 enum class ObjectState { whole, missing, damaged };
 
-// Whether by-hash/<name> is a regular file holding the SHA-256 it is named
-// by. A file not in `hashed` is read (and added); with `sharedOnly`, only
-// when it has other names: a file with one name is written only by us,
-// through a rename, and a hard link is how a write onto a published file
-// in place reaches an object.
-ObjectState checkObject(const ChannelDirectory& channel, const std::string& name, HashedFiles& hashed,
-                        bool sharedOnly = false);
+// An object's size where it is not known (a record written before sizes were kept).
+inline constexpr unsigned long long unknownObjectSize = ~0ULL;
+
+// Whether by-hash/<name> is a regular file of `size` bytes holding the
+// SHA-256 it is named by; the size first: a planted sparse file of
+// terabytes would be hashed for hours. A file not in `hashed` is read (and
+// added); with `sharedOnly`, only when it has other names: a file with one
+// name is written only by us, through a rename, and a hard link is how a
+// write onto a published file in place reaches an object.
+ObjectState checkObject(const ChannelDirectory& channel, const std::string& name, unsigned long long size,
+                        HashedFiles& hashed, bool sharedOnly = false);
 
 // Every object `release` names is whole; otherwise the first that is not, in `failure`.
 bool releaseObjectsWhole(const ChannelDirectory& channel, const Release& release, HashedFiles& hashed,

@@ -76,7 +76,7 @@ void removeDamagedObjects(const ChannelDirectory& channel, const std::vector<Kep
         for (const auto& object : release.objects) {
             std::string failure;
             if (written.objects.count(object.first) != 0 ||
-                checkObject(channel, object.first, hashed, true) != ObjectState::damaged ||
+                checkObject(channel, object.first, object.second, hashed, true) != ObjectState::damaged ||
                 !channel.removeFile(objectPathOf(object.first), failure))
                 continue;
             warnings.push_back(channel.shown(objectPathOf(object.first)) + ", an object of release serial " +
@@ -129,25 +129,27 @@ void keepLastReleases(const ChannelDirectory& channel, const CurrentRelease& pre
     const bool known = readKeptReleases(channel, releases, found, failure);
     if (!known)
         warnings.push_back(failure + keptAnyway);
-    // Signed elsewhere, or before this record was kept: still the release that players' caches hold.
+    // Signed elsewhere, or before this record was kept: still the release
+    // that players' caches hold. It goes where its serial puts it among the
+    // recorded ones: an old release put back is no reason to drop a newer one.
     if (previous.state == CurrentRelease::State::verified) {
         KeptRelease before = keptReleaseOf(previous.release);
         const bool recorded = std::any_of(releases.begin(), releases.end(), [&before](const KeptRelease& release) {
             return namesOf(release) == namesOf(before);
         });
+        const auto later = std::find_if(releases.begin(), releases.end(),
+                                        [&before](const KeptRelease& release) { return release.serial > before.serial; });
         if (!recorded)
-            releases.push_back(std::move(before));
+            releases.insert(later, std::move(before));
     }
-    // The release just written is kept whatever its serial: one signed anew
-    // with the same files (a new expiry, say) takes its earlier place, and a
-    // record that lists higher serials (of a state folder put back, or a
-    // serial given by hand) never pushes it out.
+    // Otherwise in the order they were published, whatever their serials (a
+    // lost state folder, a serial given by hand); the release just written
+    // last, always kept: one signed anew with the same files (a new expiry,
+    // say) takes its earlier place.
     const KeptRelease latest = keptReleaseOf(written);
     releases.erase(std::remove_if(releases.begin(), releases.end(),
                                   [&latest](const KeptRelease& release) { return namesOf(release) == namesOf(latest); }),
                    releases.end());
-    std::stable_sort(releases.begin(), releases.end(),
-                     [](const KeptRelease& a, const KeptRelease& b) { return a.serial < b.serial; });
     if (releases.size() + 1 > keep)
         releases.erase(releases.begin(), releases.end() - static_cast<std::ptrdiff_t>(keep - 1));
     releases.push_back(latest);

@@ -14,9 +14,6 @@
 inline constexpr unsigned defaultKeptReleases = 3;
 inline constexpr unsigned mostKeptReleases = 1000;
 
-// An object's size when a record written before sizes were kept names it.
-inline constexpr unsigned long long unknownObjectSize = ~0ULL;
-
 // One release whose objects stay in by-hash/: each object's name and size.
 struct KeptRelease {
     unsigned long long serial = 0;
@@ -33,7 +30,7 @@ bool readKeptReleases(const ChannelDirectory& channel, std::vector<KeptRelease>&
 // Called once `written` is the channel's release. Records the releases whose
 // objects are kept (in the deployer's state, beside the serial record):
 // `written` always, and of the others (the channel's previous release among
-// them when it verified) the newest, up to `keep` in all. Removes an older
+// them when it verified) the last published, up to `keep` in all. Removes an older
 // release's object that a write onto a published file in place changed
 // through a hard link (`hashed`: what this run read). Then, once the record
 // knows `keep` releases, removes from by-hash/ every object none of them

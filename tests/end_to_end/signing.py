@@ -41,6 +41,9 @@ class SignedChannelCase(LauncherTestCase):
         with open(os.path.join(directory, name), "rb") as source:
             return source.read()
 
+    def serial(self, directory):
+        return int(re.search(rb"\nserial (\d+)\n", self.channel_file(directory, "release")).group(1))
+
     def object(self, directory, path):
         """The by-hash name under which the channel's release says a launcher with keys asks for `path`."""
         return object_path(self.channel_file(directory, "release"), path)
@@ -90,7 +93,7 @@ class SignedReleases(SignedChannelCase):
         for path in changed:
             self.assertEqual(self.read(path), files[path], path)
         self.assertEqual(self.read("ORN_Launcher.exe.old"), self.launcher_bytes)
-        self.assertEqual(self.read("ORN_Launcher.releases"), b"1 latest\n")
+        self.assertEqual(self.read("ORN_Launcher.releases"), b"%d latest\n" % self.serial(channel))
 
     def test_forged_stale_or_replayed_releases_end_with_status_1_and_change_nothing(self):
         files = {"data.pak": b"data 2", "libs/engine.dll": b"engine 2"}
@@ -98,7 +101,7 @@ class SignedReleases(SignedChannelCase):
         channel = self.publish(files, "latest", "--expires", "30")
         release, listing = self.channel_file(channel, "release"), self.channel_file(channel, "md5sums")
         listed = uri(self.object(channel, "md5sums"))  # the manifest a launcher with keys asks for
-        other_channel = self.channel_file(self.publish(files, "beta"), "release")
+        other_channel = self.channel_file(self.publish(files, "beta", "--new-channel"), "release")
         body = release_signing.split(release)[0]
         other_key = os.path.join(self.web, "other.secret")
         subprocess.run([OPTIONS.publisher, "keygen", other_key], check=True, capture_output=True, timeout=60)
@@ -129,7 +132,7 @@ class SignedReleases(SignedChannelCase):
         for name, (forgery, line) in cases.items():
             with self.subTest(name):
                 if name == "older than one accepted":
-                    self.put("ORN_Launcher.releases", b"2 latest\n")
+                    self.put("ORN_Launcher.releases", b"%d latest\n" % (self.serial(channel) + 1))
                 before = self.game_snapshot()
                 with ScriptedServer(OPTIONS.port, dict(self.routes(channel), **forgery)) as server:
                     result = self.run_launcher()
