@@ -10,7 +10,7 @@
 namespace {
 
 const char* const formatLine = "orn-release 1";
-const char* const signatureKeyword = "signature ";
+const char* const signatureKeyword = releaseSignatureKeyword;
 
 // Decimal without sign, blanks or leading zeros, as releaseBody writes it.
 bool parseNumber(const std::string& text, unsigned long long& value)
@@ -197,15 +197,6 @@ bool parseReleaseBody(const std::string& body, Release& release)
     }
     return seen.count("channel") == 1 && !release.channel.empty() && seen.count("serial") == 1 &&
            isSha256Hex(release.manifestSha256);
-}
-
-std::string signRelease(const std::string& body, const SecretKey& key)
-{
-    unsigned char signature[crypto_sign_BYTES];
-    crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char*>(body.data()), body.size(),
-                         key.bytes());
-    return body + signatureKeyword + key.publicPart.id + " " +
-           toBase64(std::string(reinterpret_cast<const char*>(signature), sizeof signature)) + "\n";
 }
 
 bool splitSignedRelease(const std::string& text, std::string& body, std::string& keyId, std::string& signature)

@@ -45,8 +45,9 @@ std::string releaseBody(const Release& release);
 // False for a release that this reader cannot trust (see above).
 bool parseReleaseBody(const std::string& body, Release& release);
 
-// The body followed by its signature line.
-std::string signRelease(const std::string& body, const SecretKey& key);
+// What begins the signature line that follows the body: the key id and
+// the base64 of the Ed25519 signature come after it.
+inline constexpr const char* releaseSignatureKeyword = "signature ";
 // Splits a signed text; false when its last line is not a well-formed signature line.
 bool splitSignedRelease(const std::string& text, std::string& body, std::string& keyId, std::string& signature);
 // True, with the body, when the signature verifies with the key among `keys` that it names.

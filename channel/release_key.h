@@ -19,40 +19,13 @@ std::string releaseKeyText(const ReleaseKey& key);
 // Keys separated by ';'. False when any of them is malformed.
 bool parseReleaseKeyList(const std::string& list, std::vector<ReleaseKey>& keys);
 
-// The secret half, as kept in the deployer's key file. Its bytes live in
-// memory locked where the OS allows (never swapped out) and are wiped when
-// the key is dropped; it cannot be copied, only moved.
-class SecretKey {
-public:
-    static constexpr std::size_t size = 64;  // libsodium's Ed25519 secret key: seed and public key
-
-    SecretKey();
-    ~SecretKey();
-    SecretKey(SecretKey&& other) noexcept;
-    SecretKey& operator=(SecretKey&& other) noexcept;
-    SecretKey(const SecretKey&) = delete;
-    SecretKey& operator=(const SecretKey&) = delete;
-
-    unsigned char* bytes() { return bytes_; }
-    const unsigned char* bytes() const { return bytes_; }
-
-    ReleaseKey publicPart;
-
-private:
-    unsigned char* bytes_;
-};
-
-// How every secret key file starts, whatever its version: the publisher
-// refuses to publish a file that does.
-inline constexpr const char* secretKeyFileMarker = "orn-release-secret-key ";
-
-SecretKey generateSecretKey();
-// The key file's text holds the secret: the caller wipes it (sodium_memzero) once written.
-std::string secretKeyFileText(const SecretKey& key);
-// False for anything but a file that generateSecretKey's text made. Makes
-// no copy of the secret outside `key`.
-bool parseSecretKeyFile(const std::string& text, SecretKey& key);
+// How many hex digits of the SHA-256 of a public key's base64 text name it.
+inline constexpr std::size_t keyIdLength = 16;
+std::string keyIdOf(const std::string& base64);
 
 std::string toBase64(const std::string& bytes);
 // False for anything but padded standard base64 of exactly `size` bytes.
 bool fromBase64(const std::string& text, std::size_t size, std::string& bytes);
+// The same into `out`, making no other copy of the bytes: they may be a
+// secret key. The re-encoding that proves the text canonical is wiped.
+bool decodeBase64(const char* text, std::size_t length, unsigned char* out, std::size_t size);

@@ -1,6 +1,6 @@
 #include "publisher/key_exposure.h"
 
-#include "channel/release_key.h"
+#include "publisher/secret_key.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "channel/release_key.h"
+#include "publisher/secret_key.h"
 
 #include <filesystem>
 #include <string>

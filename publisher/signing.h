@@ -1,6 +1,7 @@
 #pragma once
 
 #include "channel/release.h"
+#include "publisher/secret_key.h"
 #include "publisher/current_release.h"
 #include "publisher/release_retention.h"
 #include "publisher/serial_record.h"

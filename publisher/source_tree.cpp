@@ -5,8 +5,8 @@
 #include "channel/chunk_index.h"
 #include "channel/manifest_path.h"
 #include "channel/own_files.h"
-#include "channel/release_key.h"
 #include "publisher/channel_files.h"
+#include "publisher/secret_key.h"
 
 #include <sys/stat.h>
 
