@@ -1,6 +1,6 @@
 // md5Hex throughput beside OpenSSL's MD5 on the same inputs, in the same
 // run; and libsodium's SHA-256, which a signed release adds to every download.
-#include "channel/sha256.h"
+#include "digest/sha256.h"
 #include "digest/md5.h"
 
 #include <benchmark/benchmark.h>

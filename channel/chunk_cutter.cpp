@@ -1,6 +1,6 @@
 #include "channel/chunk_cutter.h"
 
-#include "channel/sha256.h"
+#include "digest/sha256.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "channel/chunk_index.h"
 
-#include "channel/sha256.h"
+#include "digest/sha256.h"
 
 #include <algorithm>
 #include <cstring>

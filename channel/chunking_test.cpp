@@ -1,6 +1,6 @@
 // Built natively and for Windows (run under Wine).
 #include "channel/chunk_index.h"
-#include "channel/sha256.h"
+#include "digest/sha256.h"
 
 #include <gtest/gtest.h>
 

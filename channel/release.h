@@ -1,6 +1,7 @@
 #pragma once
 
 #include "channel/release_key.h"
+#include "channel/utc_time.h"
 
 #include <string>
 #include <vector>
@@ -52,6 +53,3 @@ inline constexpr const char* releaseSignatureKeyword = "signature ";
 bool splitSignedRelease(const std::string& text, std::string& body, std::string& keyId, std::string& signature);
 // True, with the body, when the signature verifies with the key among `keys` that it names.
 bool verifySignedRelease(const std::string& text, const std::vector<ReleaseKey>& keys, std::string& body);
-
-std::string utcTimeText(long long secondsSinceEpoch);
-bool parseUtcTime(const std::string& text, long long& secondsSinceEpoch);

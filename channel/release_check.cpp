@@ -1,6 +1,6 @@
 #include "channel/release_check.h"
 
-#include "channel/sha256.h"
+#include "digest/sha256.h"
 
 #include <unordered_set>
 

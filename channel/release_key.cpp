@@ -1,6 +1,6 @@
 #include "channel/release_key.h"
 
-#include "channel/sha256.h"
+#include "digest/sha256.h"
 
 #include <sodium.h>
 

@@ -1,7 +1,7 @@
 // Built natively and for Windows (run under Wine).
 #include "channel/content_address.h"
 #include "channel/release.h"
-#include "channel/sha256.h"
+#include "digest/sha256.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "channel/file_digests.h"
+#include "digest/streaming_digests.h"
 #include "digest/md5.h"
 #include "index/file_index.h"
 

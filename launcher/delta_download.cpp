@@ -1,8 +1,8 @@
 #include "launcher/delta_download.h"
 
 #include "channel/chunk_index.h"
-#include "channel/file_digests.h"
-#include "channel/sha256.h"
+#include "digest/streaming_digests.h"
+#include "digest/sha256.h"
 #include "launcher/delta_plan.h"
 #include "launcher/file_chunks.h"
 #include "launcher/http_fields.h"

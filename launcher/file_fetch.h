@@ -1,6 +1,6 @@
 #pragma once
 
-#include "channel/file_digests.h"
+#include "digest/streaming_digests.h"
 #include "channel/release.h"
 #include "launcher/download_progress.h"
 #include "launcher/piece_transport.h"

@@ -3,7 +3,7 @@
 #include "launcher/download.h"
 #include "launcher/file_fetch.h"
 #include "digest/md5.h"
-#include "channel/sha256.h"
+#include "digest/sha256.h"
 #include "tests/support/game_directory.h"
 
 #include <filesystem>

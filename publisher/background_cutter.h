@@ -1,7 +1,7 @@
 #pragma once
 
 #include "channel/chunk_cutter.h"
-#include "channel/file_digests.h"
+#include "digest/streaming_digests.h"
 
 #include <condition_variable>
 #include <cstddef>

@@ -5,7 +5,7 @@
 #include "channel/content_address.h"
 #include "channel/manifest.h"
 #include "channel/manifest_path.h"
-#include "channel/sha256.h"
+#include "digest/sha256.h"
 #include "publisher/channel_files.h"
 #include "publisher/channel_objects.h"
 #include "publisher/chunk_index_files.h"

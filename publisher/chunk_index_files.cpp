@@ -3,7 +3,7 @@
 #include "channel/channel_names.h"
 #include "channel/chunk_index.h"
 #include "channel/content_address.h"
-#include "channel/sha256.h"
+#include "digest/sha256.h"
 #include "publisher/channel_objects.h"
 
 std::string chunkIndexPath(const std::string& sha256)

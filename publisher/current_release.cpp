@@ -4,7 +4,7 @@
 #include "channel/content_address.h"
 #include "channel/manifest.h"
 #include "channel/manifest_path.h"
-#include "channel/sha256.h"
+#include "digest/sha256.h"
 #include "publisher/chunk_index_files.h"
 #include "publisher/file_copy.h"
 #include "publisher/shown_text.h"

@@ -1,7 +1,7 @@
 #include "publisher/file_copy.h"
 
 #include "channel/chunk_index.h"
-#include "channel/file_digests.h"
+#include "digest/streaming_digests.h"
 #include "publisher/background_cutter.h"
 #include "publisher/channel_files.h"
 #include "publisher/interruption.h"

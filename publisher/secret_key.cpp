@@ -1,7 +1,7 @@
 #include "publisher/secret_key.h"
 
 #include "channel/release.h"
-#include "channel/sha256.h"
+#include "digest/sha256.h"
 
 #include <sodium.h>
 

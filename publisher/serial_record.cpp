@@ -1,7 +1,7 @@
 #include "publisher/serial_record.h"
 
 #include "channel/release.h"
-#include "channel/sha256.h"
+#include "digest/sha256.h"
 
 #include <fcntl.h>
 #include <pwd.h>

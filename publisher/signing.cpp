@@ -1,7 +1,7 @@
 #include "publisher/signing.h"
 
 #include "channel/channel_names.h"
-#include "channel/sha256.h"
+#include "digest/sha256.h"
 #include "publisher/channel_files.h"
 #include "publisher/secret_key_file.h"
 

@@ -1,7 +1,7 @@
 // Releases signed as the publisher signs them and checked as launchers
 // check them. Built natively and for Windows (run under Wine).
 #include "channel/release_check.h"
-#include "channel/sha256.h"
+#include "digest/sha256.h"
 #include "publisher/secret_key.h"
 
 #include <gtest/gtest.h>

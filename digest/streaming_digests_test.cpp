@@ -1,5 +1,5 @@
 // Built natively and for Windows (run under Wine).
-#include "channel/file_digests.h"
+#include "digest/streaming_digests.h"
 
 #include <gtest/gtest.h>
 

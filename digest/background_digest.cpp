@@ -1,4 +1,4 @@
-#include "channel/background_digest.h"
+#include "digest/background_digest.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "channel/background_digest.h"
-#include "channel/sha256.h"
+#include "digest/background_digest.h"
+#include "digest/sha256.h"
 #include "digest/md5.h"
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "channel/sha256.h"
+#include "digest/sha256.h"
 
 #include <cstdlib>
 

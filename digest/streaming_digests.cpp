@@ -1,4 +1,4 @@
-#include "channel/file_digests.h"
+#include "digest/streaming_digests.h"
 
 #include <cstdint>
 #include <vector>
