@@ -12,6 +12,11 @@ inline constexpr const char* channelReleaseName = "release";
 // The most a launcher reads of the manifest or the release: past it, the
 // server is taken to be failing rather than memory spent on it.
 inline constexpr unsigned long channelTextLimitBytes = 64ul << 20;
+// Where a signed channel keeps its objects (every file, md5sums and each
+// chunk index), each named by its own SHA-256. No game file can be named
+// like it: the tree has files only at its top level and in libs/, and the
+// publisher refuses one named "by-hash".
+inline constexpr const char* objectsDirectoryName = "by-hash";
 // The only subdirectory the launcher scans.
 inline constexpr const char* libraryDirectoryName = "libs";
 

@@ -24,10 +24,6 @@ inline constexpr unsigned long long chunkIndexFromBytes = 1ULL << 20;
 // The most a launcher reads of an index (a 4 GiB file of the smallest chunks
 // takes 5 MiB): it stays within its memory bound whatever the server says.
 inline constexpr unsigned long long largestChunkIndexBytes = 6ULL << 20;
-// Where the channel keeps the indexes, each named by its own SHA-256. No
-// game file can be named like it: the tree has files only at its top level
-// and in libs/, and the publisher refuses one named "by-hash".
-inline constexpr const char* chunkIndexDirectoryName = "by-hash";
 // A signed release gives an index as the "file" line of the game file's
 // path with this suffix (a name no game file may have): launchers that
 // know no index ignore a file line that the manifest does not list.

@@ -2,7 +2,7 @@
 
 std::string objectPathOf(const std::string& sha256)
 {
-    return std::string(chunkIndexDirectoryName) + "/" + sha256;
+    return std::string(objectsDirectoryName) + "/" + sha256;
 }
 
 ReleaseEntry contentAddressMarker(const std::string& manifestSha256, unsigned long long manifestSize)
@@ -16,11 +16,15 @@ bool isContentAddressed(const Release& release)
     return statedManifestSize(release, size);
 }
 
+bool isContentAddressMarker(const ReleaseEntry& entry, const Release& release)
+{
+    return entry.path == objectPathOf(release.manifestSha256) && entry.sha256 == release.manifestSha256;
+}
+
 bool statedManifestSize(const Release& release, unsigned long long& size)
 {
-    const std::string marker = objectPathOf(release.manifestSha256);
     for (const ReleaseEntry& entry : release.files) {
-        if (entry.path == marker && entry.sha256 == release.manifestSha256) {
+        if (isContentAddressMarker(entry, release)) {
             size = entry.size;
             return true;
         }

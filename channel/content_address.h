@@ -1,6 +1,6 @@
 #pragma once
 
-#include "channel/chunk_index.h"
+#include "channel/channel_names.h"
 #include "channel/release.h"
 
 #include <string>
@@ -14,5 +14,7 @@
 std::string objectPathOf(const std::string& sha256);
 ReleaseEntry contentAddressMarker(const std::string& manifestSha256, unsigned long long manifestSize);
 bool isContentAddressed(const Release& release);
+// Whether `entry` is that line of `release`.
+bool isContentAddressMarker(const ReleaseEntry& entry, const Release& release);
 // The manifest's size as the release states it (in the marker); false when it does not.
 bool statedManifestSize(const Release& release, unsigned long long& size);

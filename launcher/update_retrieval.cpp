@@ -1,5 +1,6 @@
 #include "launcher/update_retrieval.h"
 
+#include "channel/chunk_index.h"
 #include "channel/content_address.h"
 #include "index/file_index.h"
 #include "launcher/accepted_release.h"

@@ -66,7 +66,7 @@ bool raiseLock(const ChannelDirectory& channel, bool& wasUp, std::string& failur
     // What a killed run left: never served, never ours to keep.
     const std::string suffix = publisherTemporarySuffix;
     for (const std::string& directory :
-         {std::string(), std::string(libraryDirectoryName), std::string(chunkIndexDirectoryName)}) {
+         {std::string(), std::string(libraryDirectoryName), std::string(objectsDirectoryName)}) {
         std::vector<std::string> names;
         channel.list(directory, names);
         for (const std::string& name : names) {
@@ -126,7 +126,7 @@ bool publishFile(const ChannelDirectory& channel, const SourceFile& file, bool s
 bool removeUnlisted(const ChannelDirectory& channel, const std::set<std::string>& removable,
                     const std::set<std::string>& listedNow, PublishSummary& summary, std::string& failure)
 {
-    const std::string indexFolder = std::string(chunkIndexDirectoryName) + "/";
+    const std::string indexFolder = std::string(objectsDirectoryName) + "/";
     for (const std::string& path : removable) {
         if (listedNow.count(path) != 0 || path == channelLockName || path == channelManifestName ||
             path == channelReleaseName || path.compare(0, indexFolder.size(), indexFolder) == 0 ||

@@ -93,7 +93,7 @@ bool storeFileObject(const ChannelDirectory& channel, const std::string& path, c
         return true;
     const std::string temporary = object + publisherTemporarySuffix;
     std::string ignored;
-    if (!channel.makeDirectories(chunkIndexDirectoryName, failure))
+    if (!channel.makeDirectories(objectsDirectoryName, failure))
         return false;
     channel.removeFile(temporary, ignored);  // a killed run's
     if (linkPublished(channel, path, temporary, digests) || copyPublished(channel, path, temporary, digests, failure))
@@ -114,7 +114,7 @@ bool storeBytesObject(const ChannelDirectory& channel, const std::string& bytes,
     if (channel.kindOf(object, &size) == ChannelDirectory::Kind::regular && size == bytes.size() &&
         channel.readFile(object, bytes.size(), present, missing, ignored) && present == bytes)
         return true;
-    return channel.makeDirectories(chunkIndexDirectoryName, failure) &&
+    return channel.makeDirectories(objectsDirectoryName, failure) &&
            writeAtomically(channel, object, bytes, failure);
 }
 
@@ -130,8 +130,8 @@ void removeUnkeptObjects(const ChannelDirectory& channel, const std::set<std::st
                          std::vector<std::string>& warnings)
 {
     std::vector<std::string> names;
-    if (channel.kindOf(chunkIndexDirectoryName) != ChannelDirectory::Kind::directory ||
-        !channel.list(chunkIndexDirectoryName, names))
+    if (channel.kindOf(objectsDirectoryName) != ChannelDirectory::Kind::directory ||
+        !channel.list(objectsDirectoryName, names))
         return;
     for (const std::string& name : names) {
         const std::string path = objectPathOf(name);

@@ -24,7 +24,7 @@ std::string problemWith(const std::string& path, const struct stat& facts)
     const bool written = read || path == channelLockName || hasSuffix(path, publisherTemporarySuffix);
     if (written && !S_ISREG(facts.st_mode))
         return "not a regular file, under a name that orn-publish writes (remove it)";
-    const std::string indexFolder = chunkIndexDirectoryName;
+    const std::string indexFolder = objectsDirectoryName;
     if (path == indexFolder && !S_ISDIR(facts.st_mode))
         return "not a directory, where orn-publish keeps the chunk indexes of signed releases (remove it)";
     if (path.compare(0, indexFolder.size() + 1, indexFolder + "/") == 0 && !S_ISREG(facts.st_mode))

@@ -6,11 +6,6 @@
 #include "digest/sha256.h"
 #include "publisher/channel_objects.h"
 
-std::string chunkIndexPath(const std::string& sha256)
-{
-    return objectPathOf(sha256);
-}
-
 bool isChunkIndexEntry(const ReleaseEntry& entry, const std::set<std::string>& manifestPaths)
 {
     return manifestPaths.count(entry.path) == 0 && hasSuffix(entry.path, chunkIndexEntrySuffix);

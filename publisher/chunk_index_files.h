@@ -9,9 +9,6 @@
 // The chunk indexes of a signed channel, kept in its by-hash/ folder under
 // their own SHA-256, which the release's "<path>.orn-chunks" file lines give.
 
-// "by-hash/<sha256>"
-std::string chunkIndexPath(const std::string& sha256);
-
 // Whether a release's file line gives a chunk index rather than a game file:
 // the manifest does not list its path, and the path has the index suffix.
 bool isChunkIndexEntry(const ReleaseEntry& entry, const std::set<std::string>& manifestPaths);

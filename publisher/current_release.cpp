@@ -80,11 +80,6 @@ bool fileMatches(const ChannelDirectory& channel, const std::string& path, const
     return false;
 }
 
-bool isMarker(const ReleaseEntry& entry, const Release& release)
-{
-    return entry.path == objectPathOf(release.manifestSha256) && entry.sha256 == release.manifestSha256;
-}
-
 }  // namespace
 
 bool channelMatchesRelease(const ChannelDirectory& channel, const Release& release, std::string& mismatch)
@@ -104,7 +99,7 @@ bool channelMatchesRelease(const ChannelDirectory& channel, const Release& relea
     const bool addressed = isContentAddressed(release);
     std::size_t files = 0;
     for (const ReleaseEntry& entry : release.files)
-        files += isChunkIndexEntry(entry, listedPaths) || (addressed && isMarker(entry, release)) ? 0 : 1;
+        files += isChunkIndexEntry(entry, listedPaths) || (addressed && isContentAddressMarker(entry, release)) ? 0 : 1;
     if (files != listed.digests.size()) {
         mismatch = "the release and " + std::string(channelManifestName) + " do not list the same files";
         return false;
@@ -113,8 +108,8 @@ bool channelMatchesRelease(const ChannelDirectory& channel, const Release& relea
     for (const ReleaseEntry& entry : release.files) {
         // A chunk index (and md5sums' object) is checked where it is kept, under
         // the SHA-256 that the parser took as 64 hex digits.
-        if (isChunkIndexEntry(entry, listedPaths) || (addressed && isMarker(entry, release))) {
-            if (!fileMatches(channel, chunkIndexPath(entry.sha256), entry, nullptr, checked, mismatch))
+        if (isChunkIndexEntry(entry, listedPaths) || (addressed && isContentAddressMarker(entry, release))) {
+            if (!fileMatches(channel, objectPathOf(entry.sha256), entry, nullptr, checked, mismatch))
                 return false;
             continue;
         }

@@ -177,10 +177,10 @@ SourceTree readSourceTree(const fs::path& root, const fs::path& secretKey)
                                     "/ directory (names that differ only in letter case are one)");
             continue;
         }
-        if (foldedCase(name) == chunkIndexDirectoryName) {
+        if (foldedCase(name) == objectsDirectoryName) {
             // Any letter case: a server on a case-insensitive disk holds both as one.
             tree.problems.push_back(name + ": a name the channel keeps for its folder of chunk indexes (" +
-                                    chunkIndexDirectoryName + "/), in any letter case");
+                                    objectsDirectoryName + "/), in any letter case");
             continue;
         }
         if (name == channelLockName || name == channelManifestName || name == channelReleaseName) {

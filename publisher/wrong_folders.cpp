@@ -17,7 +17,7 @@ const std::size_t examinedEntries = 10000;
 const std::size_t namedChannels = 5;
 
 const std::initializer_list<const char*> channelTopNames = {channelManifestName, channelReleaseName, channelLockName,
-                                                           chunkIndexDirectoryName};
+                                                           objectsDirectoryName};
 
 // Which of `names`, written at a channel's top level, `folder` holds.
 std::vector<std::string> channelFilesIn(const fs::path& folder,
@@ -36,7 +36,7 @@ std::vector<std::string> channelFilesIn(const fs::path& folder,
 bool isChannel(const fs::path& folder)
 {
     for (const std::string& name : channelFilesIn(folder))
-        if (name != chunkIndexDirectoryName)
+        if (name != objectsDirectoryName)
             return true;
     return false;
 }
@@ -100,7 +100,7 @@ std::string wrongFolders(const fs::path& source, const fs::path& channel, bool n
     if (within(tree, served))
         return "the release tree " + source.string() + " lies inside the channel " + channel.string() +
                ": the web server would serve it, and a publish removes what the channel does not list";
-    const std::vector<std::string> channelFiles = channelFilesIn(tree, {channelManifestName, chunkIndexDirectoryName});
+    const std::vector<std::string> channelFiles = channelFilesIn(tree, {channelManifestName, objectsDirectoryName});
     if (!channelFiles.empty())
         return "the release tree " + source.string() + " holds a channel's files (" + joined(channelFiles) +
                "): did you swap SOURCE and CHANNEL?";
