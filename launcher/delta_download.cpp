@@ -23,8 +23,8 @@ const unsigned long long endOfFile = ~0ULL;
 // the partial file being built, which only ever receives checked chunks.
 class DeltaFetch : private AnswerSink {
 public:
-    DeltaFetch(PieceTransport& transport, const FetchedEntry& entry, const DeltaSource& source,
-               unsigned long long pieceBytes, DownloadProgress* progress)
+    DeltaFetch(Transport& transport, const FetchedEntry& entry, const DeltaSource& source,
+               unsigned long long pieceBytes, FileProgress* progress)
         : transport_(transport), entry_(entry), source_(source), pieceBytes_(pieceBytes), progress_(progress),
           partialName_(partialNameFor(entry.localName)), digests_(true)
     {
@@ -47,11 +47,11 @@ private:
     bool takeHead(const AnswerHead& answer) override;
     bool takeBody(const char* data, std::size_t size) override;
 
-    PieceTransport& transport_;
+    Transport& transport_;
     const FetchedEntry& entry_;
     const DeltaSource& source_;
     unsigned long long pieceBytes_;
-    DownloadProgress* progress_;
+    FileProgress* progress_;
     std::string partialName_;
     ChunkIndex index_;
     std::vector<unsigned long long> heldAt_;
@@ -323,8 +323,8 @@ bool DeltaFetch::takeBody(const char* data, std::size_t size)
 
 }  // namespace
 
-DeltaResult downloadByDelta(PieceTransport& transport, const FetchedEntry& entry, const DeltaSource& source,
-                            unsigned long long pieceBytes, DownloadProgress* progress)
+DeltaResult downloadByDelta(Transport& transport, const FetchedEntry& entry, const DeltaSource& source,
+                            unsigned long long pieceBytes, FileProgress* progress)
 {
     DeltaFetch delta(transport, entry, source, pieceBytes, progress);
     return delta.run();

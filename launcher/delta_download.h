@@ -1,9 +1,9 @@
 #pragma once
 
 #include "channel/release.h"
-#include "launcher/download_progress.h"
+#include "launcher/console.h"
 #include "launcher/file_fetch.h"
-#include "launcher/piece_transport.h"
+#include "launcher/transport.h"
 
 #include <string>
 
@@ -26,5 +26,5 @@ enum class DeltaResult {
 // copied, the rest asked for in single-range requests of at most
 // `pieceBytes`, each chunk checked against its hash before it is written.
 // The whole file's size, SHA-256 and MD5 then decide, as for any download.
-DeltaResult downloadByDelta(PieceTransport& transport, const FetchedEntry& entry, const DeltaSource& source,
-                            unsigned long long pieceBytes, DownloadProgress* progress);
+DeltaResult downloadByDelta(Transport& transport, const FetchedEntry& entry, const DeltaSource& source,
+                            unsigned long long pieceBytes, FileProgress* progress);

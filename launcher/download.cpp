@@ -5,11 +5,10 @@
 #include "launcher/partial_download.h"
 #include "launcher/platform/platform.h"
 
-bool downloadFile(const ServerAddress& server, const std::string& uri, const std::string& path,
+bool downloadFile(Transport& transport, const std::string& uri, const std::string& path,
                   const std::string& expectedDigest, const ReleaseEntry* signedEntry, const std::string& localName,
-                  const DeltaSource* delta, DownloadProgress* progress)
+                  const DeltaSource* delta, FileProgress* progress)
 {
-    HttpPieceTransport transport(server);
     const FetchedEntry entry{uri, path, expectedDigest, signedEntry, localName};
     if (delta != nullptr) {
         const DeltaResult result = downloadByDelta(transport, entry, *delta, downloadPieceBytes, progress);
@@ -19,8 +18,8 @@ bool downloadFile(const ServerAddress& server, const std::string& uri, const std
     return downloadThrough(transport, entry, downloadPieceBytes, progress);
 }
 
-bool downloadThrough(PieceTransport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
-                     DownloadProgress* progress)
+bool downloadThrough(Transport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
+                     FileProgress* progress)
 {
     const std::string& localName = entry.localName;
     if (!createParentDirectories(localName))

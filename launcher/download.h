@@ -2,9 +2,9 @@
 
 #include "channel/release.h"
 #include "launcher/delta_download.h"
-#include "launcher/download_progress.h"
+#include "launcher/console.h"
 #include "launcher/http_get.h"
-#include "launcher/piece_transport.h"
+#include "launcher/transport.h"
 
 #include <string>
 
@@ -20,14 +20,14 @@
 // With `delta`, the file is first built from the chunks its old copy
 // holds; any trouble there falls back to the whole download in this call.
 // `progress`, when given, is shown.
-bool downloadFile(const ServerAddress& server, const std::string& uri, const std::string& path,
+bool downloadFile(Transport& transport, const std::string& uri, const std::string& path,
                   const std::string& expectedDigest, const ReleaseEntry* signedEntry, const std::string& localName,
-                  const DeltaSource* delta, DownloadProgress* progress);
+                  const DeltaSource* delta, FileProgress* progress);
 
 struct FetchedEntry;
 // The same through any transport, in pieces of `pieceBytes`.
-bool downloadThrough(PieceTransport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
-                     DownloadProgress* progress);
+bool downloadThrough(Transport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
+                     FileProgress* progress);
 
 // The size of one range request: what a broken transfer loses at most.
 constexpr unsigned long long downloadPieceBytes = 16ULL << 20;

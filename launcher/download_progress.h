@@ -1,5 +1,7 @@
 #pragma once
 
+#include "launcher/console.h"
+
 #include <chrono>
 #include <string>
 
@@ -8,15 +10,14 @@
 // times a second and narrower than the console. finish() puts the line
 // back as it was, so that the outcome completes it exactly as without a
 // console. Only ever made when standard output is a console.
-class DownloadProgress {
+class DownloadProgress : public FileProgress {
 public:
     explicit DownloadProgress(std::string line);
 
-    void start(unsigned long long from, bool resumed);
-    // A file built from the old copy: what is reused of it and what is fetched.
+    void start(unsigned long long from, bool resumed) override;
     void startDelta(unsigned long long from, unsigned long long total, unsigned long long reused,
-                    unsigned long long fetching);
-    void advance(unsigned long long done, unsigned long long total);
+                    unsigned long long fetching) override;
+    void advance(unsigned long long done, unsigned long long total) override;
     void finish();
 
 private:

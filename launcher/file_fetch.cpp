@@ -28,8 +28,8 @@ bool fitsOnDisk(const std::string& name, unsigned long long bytes)
 
 }  // namespace
 
-FileFetch::FileFetch(PieceTransport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
-                     DownloadProgress* progress)
+FileFetch::FileFetch(Transport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
+                     FileProgress* progress)
     : transport_(transport), entry_(entry), pieceBytes_(pieceBytes), partialName_(partialNameFor(entry.localName)),
       progress_(progress), digests_(entry.signedEntry != nullptr)
 {

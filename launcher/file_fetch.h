@@ -2,8 +2,8 @@
 
 #include "digest/streaming_digests.h"
 #include "channel/release.h"
-#include "launcher/download_progress.h"
-#include "launcher/piece_transport.h"
+#include "launcher/console.h"
+#include "launcher/transport.h"
 
 #include <fstream>
 #include <string>
@@ -32,8 +32,8 @@ struct FetchedEntry {
 // is wanted at all.
 class FileFetch : private AnswerSink {
 public:
-    FileFetch(PieceTransport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
-              DownloadProgress* progress);
+    FileFetch(Transport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
+              FileProgress* progress);
 
     // Continues a partial file left by a broken download, when its record
     // still describes this entry: keeps its whole pieces and hashes them again.
@@ -62,11 +62,11 @@ private:
     bool takeBody(const char* data, std::size_t size) override;
     bool hashKeptBytes(unsigned long long kept);
 
-    PieceTransport& transport_;
+    Transport& transport_;
     FetchedEntry entry_;
     unsigned long long pieceBytes_;
     std::string partialName_;
-    DownloadProgress* progress_;
+    FileProgress* progress_;
     std::ofstream file_;
     StreamingDigests digests_;  // the SHA-256 only under a signed release
     unsigned long long offset_ = 0;

@@ -5,6 +5,7 @@
 #include "digest/md5.h"
 #include "digest/sha256.h"
 #include "tests/support/game_directory.h"
+#include "tests/support/scripted_transport.h"
 
 #include <filesystem>
 #include <vector>
@@ -14,13 +15,7 @@ namespace {
 const std::string content = "0123456789abcdefghij";  // 20 bytes: pieces 0-7, 8-15, 16-19
 const unsigned long long pieceBytes = 8;
 
-struct Answer {
-    int status = 200;
-    std::string contentRange;
-    std::string body;
-    std::string etag;
-    bool complete = true;  // false: the connection drops after the body given
-};
+using Answer = ScriptedAnswer;
 
 Answer piece(unsigned long long first, unsigned long long last, const std::string& of = content)
 {
@@ -32,41 +27,6 @@ Answer status(int code, const std::string& contentRange = "", const std::string&
 {
     return {code, contentRange, body, "", true};
 }
-
-// Answers in turn (the last one repeats), a few bytes at a time, and notes what was asked.
-class ScriptedTransport : public PieceTransport {
-public:
-    explicit ScriptedTransport(std::vector<Answer> answers) : answers_(std::move(answers)) {}
-
-    AnswerEnd ask(const std::string&, unsigned long long first, unsigned long long last,
-                  const HeaderFields& conditions, AnswerSink& sink) override
-    {
-        asked.push_back(std::to_string(first) + "-" + std::to_string(last) +
-                        (conditions.empty() ? "" : " " + conditions[0].first + ": " + conditions[0].second));
-        if (answers_.empty())
-            return AnswerEnd::failed;
-        const Answer answer = answers_.size() > 1 ? answers_[next_] : answers_.back();
-        next_ = std::min(next_ + 1, answers_.size() - 1);
-        AnswerHead head;
-        head.status = answer.status;
-        head.contentRange = answer.contentRange;
-        head.contentLength = std::to_string(answer.body.size());
-        head.etag = answer.etag;
-        if (!sink.takeHead(head))
-            return AnswerEnd::stopped;
-        for (std::size_t at = 0; at < answer.body.size(); at += 3) {
-            if (!sink.takeBody(answer.body.data() + at, std::min<std::size_t>(3, answer.body.size() - at)))
-                return AnswerEnd::stopped;
-        }
-        return answer.complete ? AnswerEnd::complete : AnswerEnd::failed;
-    }
-
-    std::vector<std::string> asked;
-
-private:
-    std::vector<Answer> answers_;
-    std::size_t next_ = 0;
-};
 
 using FileFetchThroughScriptedTransport = InGameDirectory;
 

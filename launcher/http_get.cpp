@@ -318,12 +318,3 @@ bool TextAnswer::takeBody(const char* data, std::size_t size)
     body.append(data, size);
     return true;
 }
-
-bool fetchWholeText(const ServerAddress& server, const std::string& uri, std::size_t limit, std::string& text)
-{
-    TextAnswer answer(limit);
-    if (httpGet(server, uri, {}, answer) != AnswerEnd::complete || answer.head.status != 200)
-        return false;
-    text.swap(answer.body);
-    return true;
-}

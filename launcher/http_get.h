@@ -72,7 +72,3 @@ public:
 private:
     std::size_t limit_;
 };
-
-// Fetches a small file whole: true only for a 200 whose body ended where its
-// framing says, within `limit` bytes.
-bool fetchWholeText(const ServerAddress& server, const std::string& uri, std::size_t limit, std::string& text);

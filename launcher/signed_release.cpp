@@ -5,38 +5,30 @@
 #include "channel/release_check.h"
 #include "launcher/accepted_release.h"
 #include "launcher/accepted_serials.h"
-#include "launcher/server_handshake.h"
 #include "launcher/build_constants.h"
 
 #include <ctime>
-#include <iostream>
 
 namespace {
 
-const char* const failedText = " !!Failed!!";
-const char* const doneText = " Done";
-const char* const olderServedText = "The server offers an update older than the one installed, starting ORN...";
-const char* const notFetchedText = "The update's signed release could not be fetched, canceling launch.";
-
-const char* verdictText(ReleaseVerdict verdict)
+Refusal refusalOf(ReleaseVerdict verdict)
 {
     switch (verdict) {
-    case ReleaseVerdict::badSignature:
-        return "The update's signature is not valid, canceling launch.";
     case ReleaseVerdict::otherChannel:
-        return "The update was signed for another channel, canceling launch.";
+        return Refusal::otherChannel;
     case ReleaseVerdict::olderSerial:
-        return "The update is older than one already installed, canceling launch.";
+        return Refusal::olderSerial;
     case ReleaseVerdict::expired:
-        return "The update's signature has expired, canceling launch.";
+        return Refusal::expired;
     case ReleaseVerdict::manifestMismatch:
-        return "The update's file list does not match its signature, canceling launch.";
+        return Refusal::manifestMismatch;
     case ReleaseVerdict::unlistedEntry:
-        return "The update lists files that its signature does not cover, canceling launch.";
+        return Refusal::unlistedEntry;
+    case ReleaseVerdict::badSignature:
     case ReleaseVerdict::accepted:
         break;
     }
-    return "";
+    return Refusal::badSignature;
 }
 
 // CMake refuses malformed keys; should one slip through, no release verifies.
@@ -55,11 +47,11 @@ bool releaseKeysBuiltIn()
     return buildReleaseKeys[0] != '\0';
 }
 
-FetchedRelease fetchRelease(const UpdateChannel& channel)
+FetchedRelease fetchRelease(const UpdateChannel& channel, Transport& transport)
 {
     FetchedRelease fetched;
     fetched.fetched =
-        fetchWholeText(channel.server, channel.directory + channelReleaseName, channelTextLimitBytes, fetched.text);
+        fetchWholeText(transport, channel.directory + channelReleaseName, channelTextLimitBytes, fetched.text);
     fetched.verified = fetched.fetched && readSignedRelease(fetched.text, builtInKeys(), fetched.release);
     return fetched;
 }
@@ -87,23 +79,23 @@ bool isOlderThanAccepted(const UpdateChannel& channel, const FetchedRelease& fet
                ReleaseVerdict::olderSerial;
 }
 
-bool startAcceptedInstead(const UpdateChannel& channel)
+bool startAcceptedInstead(const UpdateChannel& channel, Console& console)
 {
-    reportConnected();
+    console.connected();
     if (!installedIsAcceptedRelease(channel.name, highestAcceptedSerial(channel.name), builtInKeys(),
                                     static_cast<long long>(std::time(nullptr)))) {
-        std::cout << failedText << std::endl << verdictText(ReleaseVerdict::olderSerial) << std::endl;
+        console.refused(Refusal::olderSerial);
         return false;
     }
-    std::cout << doneText << std::endl << olderServedText << std::endl;
+    console.olderServedStartingInstalled();
     return true;
 }
 
 bool checkSignedRelease(const UpdateChannel& channel, const FetchedRelease& fetched, const std::string& manifestText,
-                        const Manifest& manifest)
+                        const Manifest& manifest, Console& console)
 {
     if (!fetched.fetched) {
-        std::cout << failedText << std::endl << notFetchedText << std::endl;
+        console.refused(Refusal::releaseNotFetched);
         return false;
     }
     const ReleaseVerdict verdict =
@@ -112,7 +104,7 @@ bool checkSignedRelease(const UpdateChannel& channel, const FetchedRelease& fetc
                                                 manifest.digests)
                          : ReleaseVerdict::badSignature;
     if (verdict != ReleaseVerdict::accepted) {
-        std::cout << failedText << std::endl << verdictText(verdict) << std::endl;
+        console.refused(refusalOf(verdict));
         return false;
     }
     return true;

@@ -3,6 +3,8 @@
 #include "channel/manifest.h"
 #include "channel/release.h"
 
+#include "launcher/console.h"
+#include "launcher/transport.h"
 #include "launcher/update_channel.h"
 
 #include <string>
@@ -19,7 +21,7 @@ struct FetchedRelease {
     Release release;
     std::string text;  // as signed: kept once accepted
 };
-FetchedRelease fetchRelease(const UpdateChannel& channel);
+FetchedRelease fetchRelease(const UpdateChannel& channel, Transport& transport);
 
 // Where to fetch the manifest: its content-addressed copy when the release
 // verified and says the channel keeps one, else the channel's manifest file.
@@ -34,11 +36,11 @@ bool isOlderThanAccepted(const UpdateChannel& channel, const FetchedRelease& fet
 // Instead of fetching anything: true, after a line that says so, when the
 // installed files are those of the accepted release; else the refusal as for
 // any older release. Completes the "Connecting to server..." line.
-bool startAcceptedInstead(const UpdateChannel& channel);
+bool startAcceptedInstead(const UpdateChannel& channel, Console& console);
 
 // Checks the release against the built-in keys, the channel, the serial
 // accepted before, the clock and the manifest (its text, and as parsed).
 // Completes the open "Checking for updated files..." line on failure;
 // false when the run must give up, with nothing fetched or written.
 bool checkSignedRelease(const UpdateChannel& channel, const FetchedRelease& fetched, const std::string& manifestText,
-                        const Manifest& manifest);
+                        const Manifest& manifest, Console& console);

@@ -6,31 +6,18 @@
 #include "launcher/accepted_release.h"
 #include "launcher/accepted_serials.h"
 #include "launcher/build_constants.h"
-#include "launcher/console_text.h"
 #include "launcher/download.h"
 #include "launcher/game_directory.h"
 #include "launcher/local_scan.h"
 #include "launcher/partial_download.h"
-#include "launcher/platform/platform.h"
 #include "channel/manifest_path.h"
 #include "launcher/uri_escape.h"
 
-#include <iostream>
 #include <memory>
 #include <unordered_map>
 #include <utility>
 
 namespace {
-
-const char* const doneText = " Done";
-const char* const noUpdatesText = "No updates found, starting ORN...";
-const char* const updatesFoundText = "Updates found, retrieving updated files:";
-const char* const entryPrefix = "* ";
-const char* const entrySuffix = "...";
-const char* const entryDoneText = " Done.";
-const char* const entryFailedText = " Failed.";
-const char* const canceledText = "Some updated files failed to be retrieved, canceling launch.";
-const char* const launchingText = "Updated files retrieved, patching and launching ORN...";
 
 // What a signed release says of the files: each one's size and SHA-256 (and
 // its chunk index's), and whether the channel keeps them under those names.
@@ -41,8 +28,9 @@ struct SignedFiles {
 };
 
 // True when the file arrived whole and verified and is in place under its local name.
-bool downloadEntry(const UpdateChannel& channel, const FileIndex& index, const SignedFiles& signedFiles,
-                   const std::string& path, const std::string& localName, DownloadProgress* progress)
+bool downloadEntry(const UpdateChannel& channel, Transport& transport, const FileIndex& index,
+                   const SignedFiles& signedFiles, const std::string& path, const std::string& localName,
+                   FileProgress* progress)
 {
     if (!isSafeManifestPath(path))
         return false;
@@ -61,7 +49,7 @@ bool downloadEntry(const UpdateChannel& channel, const FileIndex& index, const S
             delta = std::make_unique<DeltaSource>(
                 DeltaSource{channel.directory + objectPathOf(chunkIndex->second.sha256), chunkIndex->second, path});
     }
-    return downloadFile(channel.server, uri, path, index.remoteDigests.at(path), signedEntry, localName, delta.get(),
+    return downloadFile(transport, uri, path, index.remoteDigests.at(path), signedEntry, localName, delta.get(),
                         progress);
 }
 
@@ -75,18 +63,24 @@ void acceptRelease(const UpdateChannel& channel, const Release* release, const s
     recordAcceptedSerial(channel.name, release->serial);
 }
 
-}  // namespace
-
-UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Manifest manifest, const Release* release,
-                              const std::string& acceptedRecord)
+SignedFiles signedFilesOf(const Release* release)
 {
     SignedFiles signedFiles;
-    if (release != nullptr) {
-        signedFiles.release = release;
-        for (const ReleaseEntry& entry : release->files)
-            signedFiles.entries.emplace(entry.path, entry);
-        signedFiles.contentAddressed = isContentAddressed(*release);
-    }
+    if (release == nullptr)
+        return signedFiles;
+    signedFiles.release = release;
+    for (const ReleaseEntry& entry : release->files)
+        signedFiles.entries.emplace(entry.path, entry);
+    signedFiles.contentAddressed = isContentAddressed(*release);
+    return signedFiles;
+}
+
+}  // namespace
+
+UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Transport& transport, Console& console,
+                              Manifest manifest, const Release* release, const std::string& acceptedRecord)
+{
+    const SignedFiles signedFiles = signedFilesOf(release);
     FileIndex index(std::move(manifest));
     DigestCache cache;
     DigestCache* const digestCache = buildDigestCache ? &cache : nullptr;
@@ -95,7 +89,7 @@ UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Manifest manifest, c
     const std::vector<std::string> changed = index.changedFiles();
 
     if (changed.empty()) {
-        std::cout << doneText << std::endl << noUpdatesText << std::endl;
+        console.noUpdates();
         if (digestCache != nullptr)
             digestCache->save(digestCacheFileName, index.remoteDigests);
         acceptRelease(channel, release, acceptedRecord);
@@ -103,45 +97,32 @@ UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Manifest manifest, c
     }
 
     bool failed = false;
-    std::cout << doneText << std::endl << updatesFoundText << std::endl;
+    console.updatesFound();
     SelfFileFlags flags = 0;
-
     for (const std::string& path : changed) {
         if (path == channel.lockFile || path == channel.manifestFile)
             continue;
-
         SelfFileFlags entryBit = 0;
         const std::string localName = localNameOf(path, &entryBit);
-
-        // A name is the server's text too: shown without what a terminal would act on.
-        const std::string entryLine = entryPrefix + printableOnOneLine(path) + entrySuffix;
-        std::cout << entryLine;
-        std::cout.flush();
-
-        std::unique_ptr<DownloadProgress> progress;
-        if (platform::standardOutputIsConsole())
-            progress = std::make_unique<DownloadProgress>(entryLine);
-        const bool downloaded = downloadEntry(channel, index, signedFiles, path, localName, progress.get());
-        if (progress)
-            progress->finish();
-        if (downloaded) {
+        FileProgress* const progress = console.fileStarted(path);
+        if (downloadEntry(channel, transport, index, signedFiles, path, localName, progress)) {
             flags = static_cast<SelfFileFlags>(flags | entryBit);
             if (digestCache != nullptr && entryBit == 0)
                 recordDownloadedFile(*digestCache, path, index.remoteDigests.at(path));
-            std::cout << entryDoneText << std::endl;
+            console.fileDone();
         } else {
             failed = true;
-            std::cout << entryFailedText << std::endl;
+            console.fileFailed();
         }
     }
 
     if (digestCache != nullptr)
         digestCache->save(digestCacheFileName, index.remoteDigests);
     if (failed) {
-        std::cout << canceledText << std::endl;
+        console.canceled();
         return {false, 0};
     }
-    std::cout << launchingText << std::endl << std::endl;
+    console.launching();
     acceptRelease(channel, release, acceptedRecord);
     return {true, flags};
 }

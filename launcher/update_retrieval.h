@@ -4,6 +4,8 @@
 #include "channel/own_files.h"
 #include "channel/release.h"
 
+#include "launcher/console.h"
+#include "launcher/transport.h"
 #include "launcher/update_channel.h"
 
 #include <string>
@@ -19,5 +21,5 @@ struct UpdateOutcome {
 // against its manifest digest (and, under a signed `release`, its signed
 // size and SHA-256). Once all is in place, a signed release is recorded as
 // accepted: its serial, and `acceptedRecord` (see accepted_release.h).
-UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Manifest manifest, const Release* release,
-                              const std::string& acceptedRecord);
+UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Transport& transport, Console& console,
+                              Manifest manifest, const Release* release, const std::string& acceptedRecord);

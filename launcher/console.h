@@ -1,0 +1,52 @@
+#pragma once
+
+#include <string>
+
+// How far a file's download has come, for a player watching: told by the
+// fetch as it goes.
+class FileProgress {
+public:
+    virtual ~FileProgress() = default;
+    // From byte `from` on; `resumed`: an earlier start's bytes are kept.
+    virtual void start(unsigned long long from, bool resumed) = 0;
+    // A file built from its old copy: what is reused of it and what is fetched.
+    virtual void startDelta(unsigned long long from, unsigned long long total, unsigned long long reused,
+                            unsigned long long fetching) = 0;
+    virtual void advance(unsigned long long done, unsigned long long total) = 0;
+};
+
+// Why the run refuses what the server offers.
+enum class Refusal {
+    releaseNotFetched,
+    badSignature,
+    otherChannel,
+    olderSerial,
+    expired,
+    manifestMismatch,
+    unlistedEntry,
+};
+
+// Everything a player sees of a run, one event at a time, in the order the
+// run meets them. One printer owns every text and which line is still open;
+// the run never writes to the console itself.
+class Console {
+public:
+    virtual ~Console() = default;
+    virtual void connecting() = 0;
+    // The channel's lock is up: `lockText` is what the server's lock file says.
+    virtual void lockedSince(const std::string& lockText) = 0;
+    virtual void noConnection() = 0;
+    virtual void connected() = 0;
+    virtual void serverTrouble() = 0;
+    virtual void refused(Refusal reason) = 0;
+    // The server offers an older release than the installed one, which is whole.
+    virtual void olderServedStartingInstalled() = 0;
+    virtual void noUpdates() = 0;
+    virtual void updatesFound() = 0;
+    // `path` is the server's text. The progress (nullptr: nothing to show) lives until the file ends.
+    virtual FileProgress* fileStarted(const std::string& path) = 0;
+    virtual void fileDone() = 0;
+    virtual void fileFailed() = 0;
+    virtual void canceled() = 0;
+    virtual void launching() = 0;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "launcher/console.h"
+#include "launcher/download_progress.h"
+
+#include <memory>
+
+// The player's console: the texts the launcher has always shown, byte for
+// byte, a download's progress redrawn in place when standard output is a
+// console.
+class TerminalConsole : public Console {
+public:
+    void connecting() override;
+    void lockedSince(const std::string& lockText) override;
+    void noConnection() override;
+    void connected() override;
+    void serverTrouble() override;
+    void refused(Refusal reason) override;
+    void olderServedStartingInstalled() override;
+    void noUpdates() override;
+    void updatesFound() override;
+    FileProgress* fileStarted(const std::string& path) override;
+    void fileDone() override;
+    void fileFailed() override;
+    void canceled() override;
+    void launching() override;
+
+private:
+    void endFile(const char* outcome);
+
+    std::unique_ptr<DownloadProgress> progress_;
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "launcher/http_get.h"
+
+#include <cstddef>
+#include <string>
+
+// How every request of a run reaches the update server: the lock, the
+// release, the manifest and each file's pieces. The run talks only to this,
+// so that a scripted transport can drive it in tests.
+class Transport {
+public:
+    virtual ~Transport() = default;
+    // One GET of `uri` with `fields` added to the request, its answer streamed to `sink`.
+    virtual AnswerEnd get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink) = 0;
+    // Bytes first..last of `uri`: a GET with a Range field, and `conditions`
+    // (If-Match, If-Unmodified-Since) added.
+    virtual AnswerEnd ask(const std::string& uri, unsigned long long first, unsigned long long last,
+                          const HeaderFields& conditions, AnswerSink& sink);
+};
+
+// HTTP/1.1 to one server (some servers ignore a Range field in HTTP/1.0).
+class HttpTransport : public Transport {
+public:
+    explicit HttpTransport(const ServerAddress& server) : server_(server) {}
+    AnswerEnd get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink) override;
+
+private:
+    ServerAddress server_;
+};
+
+// Fetches a small file whole: true only for a 200 whose body ended where its
+// framing says, within `limit` bytes.
+bool fetchWholeText(Transport& transport, const std::string& uri, std::size_t limit, std::string& text);

@@ -1,0 +1,73 @@
+#pragma once
+
+// A transport that answers from a script, a few bytes at a time, and notes
+// what was asked: drives the launcher's run and its downloads in tests
+// without a server.
+#include "launcher/transport.h"
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct ScriptedAnswer {
+    int status = 200;
+    std::string contentRange;
+    std::string body;
+    std::string etag;
+    bool complete = true;  // false: the connection drops after the body given
+};
+
+class ScriptedTransport : public Transport {
+public:
+    // Answers in turn to any request (the last one repeats).
+    explicit ScriptedTransport(std::vector<ScriptedAnswer> answers = {}) { routes_[""] = {std::move(answers), 0}; }
+
+    // Answers in turn to requests for `uri` (the last one repeats); a uri
+    // without a route gets the answers given to the constructor.
+    void route(const std::string& uri, std::vector<ScriptedAnswer> answers) { routes_[uri] = {std::move(answers), 0}; }
+
+    AnswerEnd get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink) override
+    {
+        requests.push_back(uri);
+        std::string shown;
+        for (const auto& field : fields)
+            shown += (shown.empty() ? "" : " ") +
+                     (field.first == "Range" ? field.second.substr(6) : field.first + ": " + field.second);
+        asked.push_back(shown);
+        Script& script = routes_.count(uri) != 0 ? routes_[uri] : routes_[""];
+        if (script.answers.empty())
+            return AnswerEnd::failed;
+        const ScriptedAnswer answer = script.answers[script.next];
+        script.next = std::min(script.next + 1, script.answers.size() - 1);
+        return play(answer, sink);
+    }
+
+    std::vector<std::string> requests;  // the uris, in order
+    std::vector<std::string> asked;     // each request's range and conditions, in order
+
+private:
+    struct Script {
+        std::vector<ScriptedAnswer> answers;
+        std::size_t next = 0;
+    };
+
+    static AnswerEnd play(const ScriptedAnswer& answer, AnswerSink& sink)
+    {
+        AnswerHead head;
+        head.status = answer.status;
+        head.contentRange = answer.contentRange;
+        head.contentLength = std::to_string(answer.body.size());
+        head.etag = answer.etag;
+        if (!sink.takeHead(head))
+            return AnswerEnd::stopped;
+        for (std::size_t at = 0; at < answer.body.size(); at += 3) {
+            if (!sink.takeBody(answer.body.data() + at, std::min<std::size_t>(3, answer.body.size() - at)))
+                return AnswerEnd::stopped;
+        }
+        return answer.complete ? AnswerEnd::complete : AnswerEnd::failed;
+    }
+
+    std::map<std::string, Script> routes_;
+};
