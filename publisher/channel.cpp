@@ -11,6 +11,7 @@
 #include "publisher/chunk_index_files.h"
 #include "publisher/file_copy.h"
 #include "publisher/interruption.h"
+#include "publisher/object_check.h"
 #include "publisher/previous_manifest.h"
 #include "publisher/release_retention.h"
 #include "publisher/shown_text.h"
@@ -124,7 +125,8 @@ bool publishFile(const ChannelDirectory& channel, const SourceFile& file, bool s
 // chunk indexes are not: a planted md5sums naming one just stored would
 // have it removed from under the new release.
 bool removeUnlisted(const ChannelDirectory& channel, const std::set<std::string>& removable,
-                    const std::set<std::string>& listedNow, PublishSummary& summary, std::string& failure)
+                    const std::set<std::string>& listedNow, HashedFiles& hashed, PublishSummary& summary,
+                    std::string& failure)
 {
     const std::string indexFolder = std::string(objectsDirectoryName) + "/";
     for (const std::string& path : removable) {
@@ -133,6 +135,7 @@ bool removeUnlisted(const ChannelDirectory& channel, const std::set<std::string>
             channel.kindOf(path) != ChannelDirectory::Kind::regular)
             continue;
         summary.channelChanged = true;
+        hashIfShared(channel, path, hashed);
         if (!channel.removeFile(path, failure))
             return false;
         std::cout << "- " << shownText(path) << " removed" << std::endl;  // the server's manifest named it
@@ -233,7 +236,7 @@ bool publishChannel(const SourceTree& tree, const ChannelDirectory& channel, uns
     if (interrupted(failure))
         return false;
     finishRegardless();
-    if (!removeUnlisted(channel, removable, listedNow, summary, failure))
+    if (!removeUnlisted(channel, removable, listedNow, hashed, summary, failure))
         return false;
     summary.channelChanged = true;
 

@@ -40,9 +40,9 @@ std::string lockText(const ChannelDirectory& directory, const fs::path& channel,
     std::string since;
     bool missing = false;
     std::string failure;
-    ExclusivePublish probe;  // released at once: a publish waits for nothing
+    ExclusivePublish probe;  // released at once: a publish that meets it waits that instant out
     bool heldByAnother = false;
-    publishing = !probe.acquire(channel, heldByAnother, failure) && heldByAnother;
+    publishing = !probe.acquire(channel, heldByAnother, failure, false) && heldByAnother;
     if (directory.kindOf(channelLockName) == ChannelDirectory::Kind::missing)
         return publishing ? "down; a publish is running now" : "";
     directory.readFile(channelLockName, lockTextLimit, since, missing, failure);
@@ -57,7 +57,7 @@ std::string lockText(const ChannelDirectory& directory, const fs::path& channel,
 // The serial, where it came from, and whether it is below the highest this
 // publisher signed for the channel: a valid but older release put back on
 // the server, or a publish that stopped before its release was written.
-std::string serialText(const fs::path& channel, const Release& release, bool lockUp, bool& older)
+std::string serialText(const fs::path& channel, const Release& release, bool lockUp, bool publishing, bool& older)
 {
     SerialRecord record;
     std::string failure;
@@ -68,7 +68,8 @@ std::string serialText(const fs::path& channel, const Release& release, bool loc
     const std::string last = std::to_string(record.serial);
     return std::to_string(release.serial) +
            (!older   ? ""
-            : lockUp ? "; serial " + last + " was being published when that publish stopped"
+            : publishing ? "; serial " + last + " is being published now"
+            : lockUp     ? "; serial " + last + " was being published when that publish stopped"
                      : ", older than the last one signed here, " + last +
                            ": an old release put back? publish from a release tree") +
            (originKnown ? " (" + record.origin + ")" : " (where it came from is not recorded here)");
@@ -163,7 +164,7 @@ int showChannelStatus(const fs::path& channel, const SigningRequest& request, un
         std::count_if(release.files.begin(), release.files.end(),
                       [](const ReleaseEntry& entry) { return hasSuffix(entry.path, chunkIndexEntrySuffix); }));
     const bool lockUp = directory.kindOf(channelLockName) != ChannelDirectory::Kind::missing;
-    std::cout << "serial: " << serialText(channel, release, lockUp, older) << std::endl
+    std::cout << "serial: " << serialText(channel, release, lockUp, publishing, older) << std::endl
               << "expires: " << expiryText(release, now)
               << (expiresSoon ? ", within " + std::to_string(warnDays) + " days: sign it anew" : "") << std::endl
               << "key: " << shownText(current.keyId) << std::endl

@@ -13,7 +13,9 @@ class ExclusivePublish {
 public:
     // Opens the channel (see ChannelDirectory::open) and locks it. False when
     // another publish holds the channel or it cannot be opened or locked.
-    bool acquire(const std::filesystem::path& channel, bool& heldByAnother, std::string& failure);
+    // `waitBriefly`: a holder that lets go within two seconds is waited for.
+    bool acquire(const std::filesystem::path& channel, bool& heldByAnother, std::string& failure,
+                 bool waitBriefly = true);
 
     // The channel held: every access to it goes through this.
     const ChannelDirectory& directory() const { return directory_; }

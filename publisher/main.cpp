@@ -1,5 +1,6 @@
 // orn-publish: publishes a game tree into one channel directory of the
 // update server, behind the lock that launchers honour, optionally signed.
+#include "channel/channel_names.h"
 #include "publisher/channel.h"
 #include "publisher/channel_problems.h"
 #include "publisher/channel_status.h"
@@ -13,9 +14,12 @@
 #include "publisher/wrong_folders.h"
 
 #include <chrono>
+#include <filesystem>
 #include <iomanip>
 #include <iostream>
 #include <string>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -37,8 +41,13 @@ int keygen(const std::string& file)
 
 int refuse(const std::string& reason, const std::string& channel)
 {
+    std::error_code error;
+    const bool lockUp = fs::exists(fs::symlink_status(fs::path(channel) / channelLockName, error));
     std::cerr << "orn-publish: " << reason << std::endl
-              << "orn-publish: nothing in " << channel << " was changed and no lock was raised" << std::endl;
+              << "orn-publish: nothing in " << channel << " was changed"
+              << (lockUp ? "; its lock was up already, left by a publish that did not finish, and stays up"
+                         : " and no lock was raised")
+              << std::endl;
     return refused;
 }
 

@@ -30,6 +30,20 @@ ObjectState checkObject(const ChannelDirectory& channel, const std::string& name
     return seen->second == name ? ObjectState::whole : ObjectState::damaged;
 }
 
+void hashIfShared(const ChannelDirectory& channel, const std::string& path, HashedFiles& hashed)
+{
+    const ScopedDescriptor file(channel.openForReading(path));
+    struct stat facts {};
+    if (file.get() < 0 || ::fstat(file.get(), &facts) != 0 || !S_ISREG(facts.st_mode) || facts.st_nlink == 1)
+        return;
+    const auto identity = std::make_pair<unsigned long long, unsigned long long>(facts.st_dev, facts.st_ino);
+    if (hashed.count(identity) != 0)
+        return;
+    const FileDigests digests = digestsOfDescriptor(file.get(), true);
+    // Unreadable: an empty name matches no object, which is then taken for damaged.
+    hashed.emplace(identity, digests.read ? digests.sha256 : std::string());
+}
+
 bool releaseObjectsWhole(const ChannelDirectory& channel, const Release& release, HashedFiles& hashed,
                          std::string& failure)
 {

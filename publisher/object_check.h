@@ -26,6 +26,10 @@ inline constexpr unsigned long long unknownObjectSize = ~0ULL;
 ObjectState checkObject(const ChannelDirectory& channel, const std::string& name, unsigned long long size,
                         HashedFiles& hashed, bool sharedOnly = false);
 
+// Before `path` is removed: when it shares its bytes with an object, what
+// they are now, so that an object written through it in place is still seen.
+void hashIfShared(const ChannelDirectory& channel, const std::string& path, HashedFiles& hashed);
+
 // Every object `release` names is whole; otherwise the first that is not, in `failure`.
 bool releaseObjectsWhole(const ChannelDirectory& channel, const Release& release, HashedFiles& hashed,
                          std::string& failure);

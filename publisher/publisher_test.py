@@ -838,6 +838,7 @@ class DeployerSlips(SignedTestCase):
                 shown = self.status("--key", self.key)
                 self.assertEqual(shown.returncode, 1)
                 self.assertRegex(shown.stdout, rb"lock: up since \d{4}-.*UTC; a publish is running now\n")
+                self.assertRegex(shown.stdout, rb"serial: \d+; serial \d+ is being published now")
                 run.send_signal(signal)
                 self.assertEqual(run.wait(timeout=30), 128 + signal)
                 stderr = run.stderr.read()
@@ -864,6 +865,21 @@ class DeployerSlips(SignedTestCase):
         self.assertRegex(shown.stdout, rb"lock: up since .*; no publish is running: the last one stopped before")
         self.assertRegex(shown.stdout, rb"serial: \d+; serial \d+ was being published when that publish stopped")
         self.assertEqual(self.publish("--sign", self.key).returncode, 0)
+        self.assert_published(self.release(**{"data.pak": b"data 2", "zz.pak": b"z" * (400 << 20)}))
+        # The first signed publish of a channel, cut short: the rerun signs it, whatever was recorded.
+        self.channel = os.path.join(os.path.dirname(self.channel), "first")
+        run = subprocess.Popen([PUBLISHER, "--new-channel", "--sign", self.key, self.source, self.channel],
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        shown = b""
+        while b"* zz.pak" not in shown:
+            shown += run.stdout.read1(4096)
+        run.send_signal(2)
+        self.assertEqual(run.wait(timeout=30), 130)
+        refused = self.publish()
+        self.assertEqual(refused.returncode, 2)
+        self.assertIn(b"its lock was up already, left by a publish that did not finish, and stays up", refused.stderr)
+        result = self.publish("--sign", self.key)
+        self.assertEqual(result.returncode, 0, result.stderr)
         self.assert_published(self.release(**{"data.pak": b"data 2", "zz.pak": b"z" * (400 << 20)}))
 
     def test_every_object_of_the_release_just_written_stays_and_every_kept_release_is_checked(self):
@@ -893,11 +909,15 @@ class DeployerSlips(SignedTestCase):
         self.assertIn(b"kept releases: 3, every object whole\n", shown.stdout)
         # A published file written over in place (cp onto it) reaches an older release's object through its hard
         # link: status says so, and the next publish removes the damaged object rather than serve it.
-        for overwritten, next_tree in ((b"written over", b"written over"), (b"written again", b"data 7")):
+        # Bytes of the same size, then the file left out of the tree, are caught too.
+        for overwritten, next_tree in ((b"written over", b"written over"), (b"written again", b"data 7"),
+                                       (b"data 8", None)):
             with self.subTest(next_tree=next_tree):
                 before = hashlib.sha256(self.read("data.pak")).hexdigest()
                 self.write("data.pak", overwritten)
                 self.tree(self.release(**{"data.pak": next_tree}))
+                if next_tree is None:
+                    os.remove(os.path.join(self.source, "data.pak"))
                 result = self.publish("--sign", self.key)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertIn(b"no longer held its bytes", result.stderr)

@@ -16,8 +16,9 @@ const long long secondsPerDay = 86400;
 
 // The serial to sign: above the verified release's and the record's, and
 // at least the clock; a channel whose release cannot be trusted needs the
-// deployer's --serial.
-bool settleSerial(const SigningRequest& request, ReleaseSigning& signing, std::string& failure)
+// deployer's --serial. A release missing under a lock left up is one that
+// our own interrupted publish had not yet written: it is signed above the record.
+bool settleSerial(const SigningRequest& request, bool lockUp, ReleaseSigning& signing, std::string& failure)
 {
     const CurrentRelease& current = signing.current;
     const bool verified = current.state == CurrentRelease::State::verified;
@@ -31,7 +32,8 @@ bool settleSerial(const SigningRequest& request, ReleaseSigning& signing, std::s
                   "ever signed for this channel";
         return false;
     }
-    if (request.serial == 0 && current.state == CurrentRelease::State::missing && signing.record.found) {
+    if (request.serial == 0 && current.state == CurrentRelease::State::missing && signing.record.found &&
+        !lockUp) {
         failure = "the channel's release is missing" + recorded + "; give --serial N above " +
                   std::to_string(signing.record.serial) + " to sign it anew";
         return false;
@@ -113,7 +115,8 @@ bool prepareSigning(const ChannelDirectory& channel, const SigningRequest& reque
         return false;
     }
     signing.recordBefore = signing.record;
-    if (!settleSerial(request, signing, failure))
+    const bool lockUp = channel.kindOf(channelLockName) != ChannelDirectory::Kind::missing;
+    if (!settleSerial(request, lockUp, signing, failure))
         return false;
     const unsigned days = expiryDays(request, signing);
     signing.expires = days != 0;

@@ -32,12 +32,15 @@ std::vector<std::string> channelFilesIn(const fs::path& folder,
     return present;
 }
 
-// A channel, or a first publish into it that did not finish (its lock is up).
+// A channel, or a first publish into it that did not finish (its lock is
+// up): a file of those names, not a folder such as a release tree's.
 bool isChannel(const fs::path& folder)
 {
-    for (const std::string& name : channelFilesIn(folder))
-        if (name != objectsDirectoryName)
+    for (const char* name : {channelManifestName, channelReleaseName, channelLockName}) {
+        struct stat facts {};
+        if (::lstat((folder / name).c_str(), &facts) == 0 && S_ISREG(facts.st_mode))
             return true;
+    }
     return false;
 }
 
@@ -79,6 +82,21 @@ std::string channelsIn(const fs::path& folder, const std::string& except = std::
     return joined(channels);
 }
 
+// The channel that `folder` lies inside, if any: the two would be served as
+// one, and each publish would write and remove files of the other.
+fs::path enclosingChannel(const fs::path& folder)
+{
+    for (fs::path outer = folder.parent_path(); outer.has_relative_path(); outer = outer.parent_path())
+        if (isChannel(outer))
+            return outer;
+    return fs::path();
+}
+
+fs::path withoutTrailingSeparator(const fs::path& path)
+{
+    return path.has_filename() ? path : path.parent_path();
+}
+
 bool isEmptyFolder(const fs::path& folder)
 {
     std::error_code error;
@@ -90,8 +108,8 @@ bool isEmptyFolder(const fs::path& folder)
 std::string wrongFolders(const fs::path& source, const fs::path& channel, bool newChannel)
 {
     std::error_code error;
-    const fs::path tree = fs::weakly_canonical(fs::absolute(source, error), error);
-    const fs::path served = fs::weakly_canonical(fs::absolute(channel, error), error);
+    const fs::path tree = withoutTrailingSeparator(fs::weakly_canonical(fs::absolute(source, error), error));
+    const fs::path served = withoutTrailingSeparator(fs::weakly_canonical(fs::absolute(channel, error), error));
     if (error)
         return "cannot resolve " + source.string() + " and " + channel.string() + ": " + error.message();
     if (within(served, tree))
@@ -104,6 +122,10 @@ std::string wrongFolders(const fs::path& source, const fs::path& channel, bool n
     if (!channelFiles.empty())
         return "the release tree " + source.string() + " holds a channel's files (" + joined(channelFiles) +
                "): did you swap SOURCE and CHANNEL?";
+    const fs::path outer = enclosingChannel(served);
+    if (!outer.empty())
+        return "the channel " + channel.string() + " lies inside the channel " + outer.string() +
+               ": their publishes would write and remove each other's files; give each channel a folder of its own";
     const std::string byHand = "; if that is meant, give --new-channel";
     struct stat facts {};
     if (::lstat(channel.c_str(), &facts) == 0 && S_ISLNK(facts.st_mode))
