@@ -118,8 +118,8 @@ int showChannelStatus(const fs::path& channel, const SigningRequest& request, un
     std::vector<ReleaseKey> keys = request.trustedKeys;
     std::string failure;
     std::string name;
+    SecretKey key;
     if (!request.secretKeyFile.empty()) {
-        SecretKey key;
         if (!loadSecretKey(request.secretKeyFile, channel, key, failure))
             return refusedKey(failure);
         keys.push_back(key.publicPart);
@@ -131,11 +131,10 @@ int showChannelStatus(const fs::path& channel, const SigningRequest& request, un
         std::cerr << "orn-publish: " << failure << std::endl;
         return 1;
     }
-    const std::vector<std::string> exposed =
-        request.secretKeyFile.empty() ? std::vector<std::string>() : secretKeysInChannel(directory, request.secretKeyFile);
+    const std::string exposed =
+        request.secretKeyFile.empty() ? std::string() : exposedKeyProblem(directory, request.secretKeyFile, key.publicPart);
     if (!exposed.empty())
-        return refusedKey("a secret key lies inside the channel, where the web server serves it to anyone: " +
-                          exposed.front() + "; remove it, and make a new key if it may have been fetched");
+        return refusedKey(exposed);
     bool publishing = false;
     const std::string lock = lockText(directory, channel, publishing);
     std::cout << "channel: " << name << std::endl << (lock.empty() ? "" : "lock: " + lock + "\n");

@@ -128,18 +128,6 @@ int publishTree(const SourceTree& tree, const ChannelDirectory& directory, const
     return 0;
 }
 
-// The secret key served by the web server, whatever its name there.
-bool refusesExposedKey(const ChannelDirectory& directory, const std::string& keyFile, std::string& failure)
-{
-    const std::vector<std::string> exposed = secretKeysInChannel(directory, keyFile);
-    if (exposed.empty())
-        return false;
-    failure = "a secret key lies inside the channel, where the web server serves it to anyone: " + exposed.front() +
-              (exposed.size() > 1 ? " and " + std::to_string(exposed.size() - 1) + " more" : "") +
-              "; remove it, and make a new key if it may have been fetched";
-    return true;
-}
-
 int resignCommand(const ChannelDirectory& directory, ReleaseSigning& signing, const std::string& channel,
                   const std::string& expiryWarningText)
 {
@@ -188,7 +176,8 @@ int publishCommand(const Options& options)
     ReleaseSigning signing;
     const bool signs = !options.signing.secretKeyFile.empty();
     if (signs && (!prepareSigning(directory, options.signing, signing, failure) ||
-                  refusesExposedKey(directory, options.signing.secretKeyFile, failure)))
+                  !(failure = exposedKeyProblem(directory, options.signing.secretKeyFile, signing.key.publicPart))
+                       .empty()))
         return refuse(failure, channel);
     // Its release would no longer match: every launcher that checks it would refuse the channel.
     if (!signs && refusesUnsignedPublish(directory, failure))

@@ -767,16 +767,22 @@ class SigningOnAHostileServer(SignedTestCase):
                  (owned, None, b"owned by another user (uid 65534)"), (inside, None, b"lies inside the channel"),
                  (self.key, "hard link", b"a secret key lies inside the channel, where the web server serves it to "
                                          b"anyone: " + os.fsencode(served)),
-                 (self.key, "copy", b"a secret key lies inside the channel")]
+                 (self.key, "copy", b"a secret key lies inside the channel"),
+                 (self.key, "copy with a BOM and CR LF", b"a secret key lies inside the channel"),
+                 (self.key, "its secret alone", b"a secret key lies inside the channel")]
+        with open(self.key, "rb") as source:
+            text = source.read()
+        copies = {"copy": text, "copy with a BOM and CR LF": b"\xef\xbb\xbf" + text.replace(b"\n", b"\r\n"),
+                  "its secret alone": b"backup: " + text.split(b":")[-1]}
         for key, mode, message in cases:
             with self.subTest(key=key, mode=mode):
                 if mode == "hard link":
                     os.remove(inside)
                     os.link(self.key, served)
-                elif mode == "copy":
+                elif mode in copies:
                     os.remove(served)
-                    shutil.copy(self.key, served)
-                    os.chmod(served, 0o600)
+                    with open(served, "wb") as out:
+                        out.write(copies[mode])
                 elif mode:
                     os.chmod(loose, mode)
                 before = snapshot(self.channel)
