@@ -37,6 +37,7 @@ public:
     virtual void lockedSince(const std::string& lockText) = 0;
     virtual void noConnection() = 0;
     virtual void connected() = 0;
+    virtual void checking() = 0;
     virtual void serverTrouble() = 0;
     virtual void refused(Refusal reason) = 0;
     // The server offers an older release than the installed one, which is whole.

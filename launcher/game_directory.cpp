@@ -15,7 +15,18 @@ static_assert(std::string_view(launcherPartialSuffix).size() <= longestTemporary
 void openGameDirectory(const char* argv0)
 {
     PHYSFS_init(argv0);
-    PHYSFS_mount(PHYSFS_getBaseDir(), nullptr, 1);
+    const char* const baseDir = PHYSFS_getBaseDir();
+    mountGameDirectory(baseDir != nullptr ? baseDir : "");
+    // Started from elsewhere (a full path, a shortcut's "Start in"), the
+    // launcher must still clean up, write, rename and run the client in the
+    // directory it hashes; if the change fails it goes on where it is.
+    if (baseDir != nullptr)
+        platform::changeDirectory(baseDir);
+}
+
+void mountGameDirectory(const std::string& folder)
+{
+    PHYSFS_mount(folder.c_str(), nullptr, 1);
     // A "libs" that is a link to a folder elsewhere (the game's data moved to
     // another disk; a junction) is written through, so the scan must look
     // through it too; PhysFS lists no directory that is a link, so the folder
@@ -23,13 +34,8 @@ void openGameDirectory(const char* argv0)
     PHYSFS_permitSymbolicLinks(1);
     PHYSFS_Stat libs;
     if (PHYSFS_stat(libraryDirectoryName, &libs) != 0 && libs.filetype == PHYSFS_FILETYPE_SYMLINK)
-        PHYSFS_mount((std::string(PHYSFS_getBaseDir()) + libraryFolder).c_str(), libraryDirectoryName, 1);
-    PHYSFS_setWriteDir(PHYSFS_getBaseDir());
-    // Started from elsewhere (a full path, a shortcut's "Start in"), the
-    // launcher must still clean up, write, rename and run the client in the
-    // directory it hashes; if the change fails it goes on where it is.
-    if (const char* baseDir = PHYSFS_getBaseDir())
-        platform::changeDirectory(baseDir);
+        PHYSFS_mount((folder + libraryFolder).c_str(), libraryDirectoryName, 1);
+    PHYSFS_setWriteDir(folder.c_str());
 }
 
 std::string localNameOf(const std::string& path, SelfFileFlags* ownBit)

@@ -17,6 +17,8 @@ inline const std::string scannedFolders[] = {libraryFolder, ""};
 // "libs" link mounted as "libs") and makes it the current directory, so
 // that what is written, renamed and run is what is hashed.
 void openGameDirectory(const char* argv0);
+// The same over `folder` (ending in a separator), PhysFS already started.
+void mountGameDirectory(const std::string& folder);
 
 // Where a manifest path is written: its own name, or an own file's ".new"
 // copy; `ownBit` gets the own file's bit (0 for a game file).

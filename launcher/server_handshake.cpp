@@ -45,6 +45,7 @@ bool fetchManifest(Transport& transport, Console& console, const std::string& ur
     const bool fetched = answer.head.status == ok && (end == AnswerEnd::complete || pastSignedSize);
     manifestText.swap(answer.body);
     console.connected();
+    console.checking();
     if (!fetched) {
         console.serverTrouble();
         return false;

@@ -82,6 +82,7 @@ bool isOlderThanAccepted(const UpdateChannel& channel, const FetchedRelease& fet
 bool startAcceptedInstead(const UpdateChannel& channel, Console& console)
 {
     console.connected();
+    console.checking();
     if (!installedIsAcceptedRelease(channel.name, highestAcceptedSerial(channel.name), builtInKeys(),
                                     static_cast<long long>(std::time(nullptr)))) {
         console.refused(Refusal::olderSerial);

@@ -71,7 +71,12 @@ void TerminalConsole::noConnection()
 
 void TerminalConsole::connected()
 {
-    std::cout << connectedText << std::endl << checkingText;
+    std::cout << connectedText << std::endl;
+}
+
+void TerminalConsole::checking()
+{
+    std::cout << checkingText;
 }
 
 void TerminalConsole::serverTrouble()

@@ -14,6 +14,7 @@ public:
     void lockedSince(const std::string& lockText) override;
     void noConnection() override;
     void connected() override;
+    void checking() override;
     void serverTrouble() override;
     void refused(Refusal reason) override;
     void olderServedStartingInstalled() override;

@@ -19,6 +19,16 @@ struct ScriptedAnswer {
     bool complete = true;  // false: the connection drops after the body given
 };
 
+// A plain answer: `status` with `body`, whole or (`complete` false) cut after it.
+inline ScriptedAnswer answer(int status, const std::string& body = "", bool complete = true)
+{
+    ScriptedAnswer scripted;
+    scripted.status = status;
+    scripted.body = body;
+    scripted.complete = complete;
+    return scripted;
+}
+
 class ScriptedTransport : public Transport {
 public:
     // Answers in turn to any request (the last one repeats).

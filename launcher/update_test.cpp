@@ -1,0 +1,192 @@
+// The launcher's whole run up to the hand-over, driven through a scripted
+// transport over a real game directory: what the player is told, what is
+// asked of the server, and what is left on disk.
+#include "launcher/update.h"
+
+#include "channel/manifest.h"
+#include "channel/own_files.h"
+#include "digest/md5.h"
+#include "digest/sha256.h"
+#include "launcher/game_directory.h"
+#include "tests/support/game_directory.h"
+#include "tests/support/recording_console.h"
+#include "tests/support/scripted_transport.h"
+#include "tests/support/unit_test_release_key.h"
+
+#include <physfs.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Files = std::map<std::string, std::string>;
+using Events = std::vector<std::string>;
+
+const std::string folder = "/ORN/latest/";
+const Files release1 = {{"data.pak", "data 1"}, {"libs/engine.dll", "engine 1"}};
+
+class UpdateRun : public InGameDirectory {
+protected:
+    void SetUp() override
+    {
+        InGameDirectory::SetUp();
+        ASSERT_NE(PHYSFS_init(nullptr), 0);
+        mountGameDirectory((root / "").string());
+        std::filesystem::create_directory("libs");
+    }
+
+    void TearDown() override
+    {
+        PHYSFS_deinit();
+        InGameDirectory::TearDown();
+    }
+
+    static void install(const Files& files)
+    {
+        for (const auto& file : files)
+            write(file.first, file.second);
+    }
+
+    // The channel as a publish leaves it: no lock, md5sums, a release of
+    // `serial` that signs it, and each file under its name.
+    static void serve(ScriptedTransport& server, const Files& files, unsigned long long serial)
+    {
+        Release release;
+        release.channel = "latest";
+        release.serial = serial;
+        std::string manifest;
+        for (const auto& file : files) {
+            manifest += manifestLine(md5Hex(file.second), file.first);
+            release.files.push_back({sha256Hex(file.second), file.second.size(), file.first});
+            server.route(folder + file.first, {answer(200, file.second)});
+        }
+        release.manifestSha256 = sha256Hex(manifest);
+        server.route(folder + "update.lock", {answer(404)});
+        server.route(folder + "release", {answer(200, signRelease(releaseBody(release), unitTestReleaseKey()))});
+        server.route(folder + "md5sums", {answer(200, manifest)});
+    }
+
+    UpdateOutcome run(ScriptedTransport& server)
+    {
+        console.events.clear();
+        return update(channel, server, console);
+    }
+
+    static bool fetchedAnyFile(const ScriptedTransport& server)
+    {
+        return std::any_of(server.requests.begin(), server.requests.end(), [](const std::string& uri) {
+            return uri != folder + "update.lock" && uri != folder + "release" && uri != folder + "md5sums";
+        });
+    }
+
+    const UpdateChannel channel{{"127.0.0.1", 0, requestFloor}, "latest", folder, "update.lock", "md5sums"};
+    RecordingConsole console;
+};
+
+const Events checked = {"connecting", "connected", "checking"};
+
+Events after(Events events, const Events& more)
+{
+    events.insert(events.end(), more.begin(), more.end());
+    return events;
+}
+
+TEST_F(UpdateRun, TellsEachWayARunEnds)
+{
+    const Files release2 = {{"data.pak", "data 2"}, {"libs/engine.dll", "engine 2"}};
+    const Files newLauncher = {{"data.pak", "data 1"}, {"libs/engine.dll", "engine 1"}, {"ORN_Launcher.exe", "new"}};
+    struct Case {
+        const char* name;
+        Files served;
+        std::function<void(ScriptedTransport&)> change;  // what differs from a sound channel
+        Events told;
+        bool retrieved;
+        Files left;  // what the game directory holds after the run
+    };
+    const Case cases[] = {
+        {"all current", release1, nullptr, after(checked, {"no updates"}), true, release1},
+        {"locked, then free", release1,
+         [](ScriptedTransport& server) { server.route(folder + "update.lock", {answer(200, "since noon"), answer(404)}); },
+         {"connecting", "locked since since noon", "connected", "checking", "no updates"}, true, release1},
+        {"updated", release2, nullptr,
+         after(checked, {"updates found", "* libs/engine.dll", "done", "* data.pak", "done", "launching"}), true,
+         release2},
+        {"one file failing", release2,
+         [](ScriptedTransport& server) { server.route(folder + "data.pak", {answer(200, "forged")}); },
+         after(checked, {"updates found", "* libs/engine.dll", "done", "* data.pak", "failed", "canceled"}), false,
+         {{"data.pak", "data 1"}, {"libs/engine.dll", "engine 2"}}},
+        {"a self-update", newLauncher, nullptr,
+         after(checked, {"updates found", "* ORN_Launcher.exe", "done", "launching"}), true,
+         {{"ORN_Launcher.exe", "old"}, {"ORN_Launcher.exe.new", "new"}}},
+        {"no server", release2, [](ScriptedTransport& server) { server.route(folder + "update.lock", {}); },
+         {"connecting", "no connection"}, false, release1},
+        {"a manifest cut short", release2,
+         [](ScriptedTransport& server) { server.route(folder + "md5sums", {answer(200, "0123", false)}); },
+         after(checked, {"server trouble"}), false, release1},
+        {"a bad signature", release2,
+         [](ScriptedTransport& server) {
+             std::string text;
+             fetchWholeText(server, folder + "release", 1 << 16, text);
+             text.replace(text.find("serial 1"), 8, "serial 9");
+             server.route(folder + "release", {answer(200, text)});
+         },
+         after(checked, {refusedEvent(Refusal::badSignature)}), false, release1},
+        {"a manifest the release does not sign", release2,
+         [](ScriptedTransport& server) {
+             server.route(folder + "md5sums", {answer(200, manifestLine(md5Hex("data 3"), "data.pak"))});
+         },
+         after(checked, {refusedEvent(Refusal::manifestMismatch)}), false, release1},
+        {"no release", release2, [](ScriptedTransport& server) { server.route(folder + "release", {answer(404)}); },
+         after(checked, {refusedEvent(Refusal::releaseNotFetched)}), false, release1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& entry : std::filesystem::directory_iterator(root))
+            std::filesystem::remove_all(entry.path());
+        std::filesystem::create_directory(root / "libs");
+        install(release1);
+        write("ORN_Launcher.exe", "old");
+        ScriptedTransport server;
+        serve(server, c.served, 1);
+        if (c.change)
+            c.change(server);
+        const UpdateOutcome outcome = run(server);
+        EXPECT_EQ(console.events, c.told);
+        EXPECT_EQ(outcome.retrieved, c.retrieved);
+        EXPECT_EQ(outcome.ownFiles, c.served.count("ORN_Launcher.exe") != 0 ? ownFiles[0].bit : 0);
+        for (const auto& file : c.left)
+            EXPECT_EQ(read(root / file.first), file.second) << file.first;
+        if (!c.retrieved && c.told.back() != "canceled") {
+            EXPECT_FALSE(fetchedAnyFile(server));
+        }
+    }
+}
+
+// A cache edge that still serves the release before the one installed:
+// the player plays what is installed, and nothing is fetched.
+TEST_F(UpdateRun, AnOlderReleaseIsNoUpdate)
+{
+    const Files release2 = {{"data.pak", "data 2"}, {"libs/engine.dll", "engine 2"}};
+    install(release1);
+    ScriptedTransport current;
+    serve(current, release2, 9);
+    ASSERT_TRUE(run(current).retrieved);
+    ScriptedTransport stale;
+    serve(stale, release1, 8);
+    EXPECT_TRUE(run(stale).retrieved);
+    EXPECT_EQ(console.events, after(checked, {"older served, starting installed"}));
+    EXPECT_FALSE(fetchedAnyFile(stale));
+    EXPECT_EQ(read("data.pak"), "data 2");
+
+    write("data.pak", "changed by hand");  // then only the server's files would do, and they are older
+    EXPECT_FALSE(run(stale).retrieved);
+    EXPECT_EQ(console.events, after(checked, {refusedEvent(Refusal::olderSerial)}));
+    EXPECT_FALSE(fetchedAnyFile(stale));
+    EXPECT_EQ(read("data.pak"), "changed by hand");
+}
+
+}  // namespace

@@ -1,0 +1,38 @@
+#pragma once
+
+// A console that notes each event of a run as one short line, for tests to
+// compare with the story they expect.
+#include "launcher/console.h"
+
+#include <string>
+#include <vector>
+
+class RecordingConsole : public Console {
+public:
+    void connecting() override { events.push_back("connecting"); }
+    void lockedSince(const std::string& lockText) override { events.push_back("locked since " + lockText); }
+    void noConnection() override { events.push_back("no connection"); }
+    void connected() override { events.push_back("connected"); }
+    void checking() override { events.push_back("checking"); }
+    void serverTrouble() override { events.push_back("server trouble"); }
+    void refused(Refusal reason) override { events.push_back("refused " + std::to_string(static_cast<int>(reason))); }
+    void olderServedStartingInstalled() override { events.push_back("older served, starting installed"); }
+    void noUpdates() override { events.push_back("no updates"); }
+    void updatesFound() override { events.push_back("updates found"); }
+    FileProgress* fileStarted(const std::string& path) override
+    {
+        events.push_back("* " + path);
+        return nullptr;
+    }
+    void fileDone() override { events.push_back("done"); }
+    void fileFailed() override { events.push_back("failed"); }
+    void canceled() override { events.push_back("canceled"); }
+    void launching() override { events.push_back("launching"); }
+
+    std::vector<std::string> events;
+};
+
+inline std::string refusedEvent(Refusal reason)
+{
+    return "refused " + std::to_string(static_cast<int>(reason));
+}
