@@ -10,7 +10,6 @@
 namespace {
 
 const char* const formatLine = "orn-release 1";
-const char* const signatureKeyword = releaseSignatureKeyword;
 
 // Decimal without sign, blanks or leading zeros, as releaseBody writes it.
 bool parseNumber(const std::string& text, unsigned long long& value)

@@ -6,10 +6,10 @@
 #include "launcher/accepted_release.h"
 #include "launcher/accepted_serials.h"
 #include "launcher/build_constants.h"
-#include "launcher/download.h"
+#include "launcher/download/download.h"
 #include "launcher/game_directory.h"
 #include "launcher/local_scan.h"
-#include "launcher/partial_download.h"
+#include "launcher/download/partial_download.h"
 #include "channel/manifest_path.h"
 #include "launcher/uri_escape.h"
 

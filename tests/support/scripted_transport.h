@@ -38,14 +38,27 @@ public:
     // without a route gets the answers given to the constructor.
     void route(const std::string& uri, std::vector<ScriptedAnswer> answers) { routes_[uri] = {std::move(answers), 0}; }
 
+    // Answers every request for `uri` as a server holding `bytes` does: the range asked for, or all of it.
+    void serveFile(const std::string& uri, const std::string& bytes) { files_[uri] = bytes; }
+
     AnswerEnd get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink) override
     {
         requests.push_back(uri);
         std::string shown;
-        for (const auto& field : fields)
+        std::string range;
+        for (const auto& field : fields) {
             shown += (shown.empty() ? "" : " ") +
                      (field.first == "Range" ? field.second.substr(6) : field.first + ": " + field.second);
+            if (field.first == "Range")
+                range = field.second.substr(6);
+        }
         asked.push_back(shown);
+        const auto file = files_.find(uri);
+        if (file != files_.end()) {
+            const ScriptedAnswer served = rangeOf(file->second, range);
+            bytesServed[uri] += served.body.size();
+            return play(served, sink);
+        }
         Script& script = routes_.count(uri) != 0 ? routes_[uri] : routes_[""];
         if (script.answers.empty())
             return AnswerEnd::failed;
@@ -56,12 +69,26 @@ public:
 
     std::vector<std::string> requests;  // the uris, in order
     std::vector<std::string> asked;     // each request's range and conditions, in order
+    std::map<std::string, unsigned long long> bytesServed;  // of each served file
 
 private:
     struct Script {
         std::vector<ScriptedAnswer> answers;
         std::size_t next = 0;
     };
+
+    static ScriptedAnswer rangeOf(const std::string& bytes, const std::string& range)
+    {
+        const std::size_t dash = range.find('-');
+        if (range.empty() || dash == std::string::npos)
+            return answer(200, bytes);
+        const std::size_t first = std::stoull(range.substr(0, dash));
+        const std::size_t last = std::min<std::size_t>(std::stoull(range.substr(dash + 1)), bytes.size() - 1);
+        ScriptedAnswer piece = answer(206, bytes.substr(first, last - first + 1));
+        piece.contentRange = "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+                             std::to_string(bytes.size());
+        return piece;
+    }
 
     static AnswerEnd play(const ScriptedAnswer& answer, AnswerSink& sink)
     {
@@ -80,4 +107,5 @@ private:
     }
 
     std::map<std::string, Script> routes_;
+    std::map<std::string, std::string> files_;
 };

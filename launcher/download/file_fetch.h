@@ -3,6 +3,7 @@
 #include "digest/streaming_digests.h"
 #include "channel/release.h"
 #include "launcher/console.h"
+#include "launcher/download/fetched_entry.h"
 #include "launcher/transport.h"
 
 #include <fstream>
@@ -14,15 +15,6 @@ enum class Fetched {
     broken,     // the transfer broke off: the whole pieces written may be resumed
     untrusted,  // an answer that cannot be trusted: nothing kept
     restart,    // the resumed file changed on the server: start from zero
-};
-
-// What one file being fetched needs to know of itself.
-struct FetchedEntry {
-    std::string uri;
-    std::string path;                          // the manifest path
-    std::string expectedDigest;                // its manifest digest
-    const ReleaseEntry* signedEntry = nullptr;  // its signed size and SHA-256, under a signed release
-    std::string localName;                     // where it goes in the game directory
 };
 
 // One file being fetched into its partial file through a transport: the
@@ -57,7 +49,7 @@ private:
     Fetched brokenOrUntrusted() const { return offset_ > 0 ? Fetched::broken : Fetched::untrusted; }
     bool takeHead(const AnswerHead& answer) override;
     Fetched judgeHead(const AnswerHead& answer);
-    Fetched judgePiece(const AnswerHead& answer, bool hasLength, unsigned long long declared);
+    Fetched judgePiece(const AnswerHead& answer);
     Fetched judgeWholeFile(bool hasLength, unsigned long long declared);
     bool takeBody(const char* data, std::size_t size) override;
     bool hashKeptBytes(unsigned long long kept);

@@ -2,7 +2,7 @@
 
 #include "channel/release.h"
 #include "launcher/console.h"
-#include "launcher/file_fetch.h"
+#include "launcher/download/file_fetch.h"
 #include "launcher/transport.h"
 
 #include <string>

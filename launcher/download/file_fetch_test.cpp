@@ -1,7 +1,7 @@
 // The file fetch driven through a scripted transport: which pieces it asks
 // for, which answers it takes, and what it leaves in the game directory.
-#include "launcher/download.h"
-#include "launcher/file_fetch.h"
+#include "launcher/download/download.h"
+#include "launcher/download/file_fetch.h"
 #include "digest/md5.h"
 #include "digest/sha256.h"
 #include "tests/support/game_directory.h"

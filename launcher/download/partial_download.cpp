@@ -1,4 +1,4 @@
-#include "launcher/partial_download.h"
+#include "launcher/download/partial_download.h"
 
 #include "channel/channel_names.h"
 

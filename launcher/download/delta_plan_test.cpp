@@ -1,5 +1,5 @@
 // Which steps build a changed file: what is copied, what is asked for in one request.
-#include "launcher/delta_plan.h"
+#include "launcher/download/delta_plan.h"
 
 #include <gtest/gtest.h>
 

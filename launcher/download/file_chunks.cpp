@@ -1,4 +1,4 @@
-#include "launcher/file_chunks.h"
+#include "launcher/download/file_chunks.h"
 
 #include <algorithm>
 

@@ -1,7 +1,8 @@
-#include "launcher/file_fetch.h"
+#include "launcher/download/file_fetch.h"
 
+#include "launcher/download/range_answer.h"
 #include "launcher/http_fields.h"
-#include "launcher/partial_download.h"
+#include "launcher/download/partial_download.h"
 #include "launcher/platform/platform.h"
 
 #include <limits>
@@ -39,9 +40,7 @@ bool FileFetch::resume()
 {
     ResumeRecord record;
     platform::FileFacts facts;
-    if (!readResumeRecord(entry_.localName, record) || record.path != entry_.path ||
-        !sameHexDigest(record.digest, entry_.expectedDigest) ||
-        (entry_.signedEntry != nullptr && record.total != entry_.signedEntry->size) ||
+    if (!readResumeRecord(entry_.localName, record) || !describes(record, entry_) ||
         !platform::fileFacts(partialName_, facts))
         return false;
     // Killed between its last write and the rename, a partial file is already whole.
@@ -97,8 +96,7 @@ Fetched FileFetch::fetch()
 bool FileFetch::verified()
 {
     file_.close();
-    return !file_.fail() && sameHexDigest(digests_.md5Hex(), entry_.expectedDigest) &&
-           (entry_.signedEntry == nullptr || digests_.sha256Hex() == entry_.signedEntry->sha256);
+    return !file_.fail() && holdsEntry(digests_, entry_);
 }
 
 // Asks for the next piece; `Fetched::whole` here means this answer arrived whole.
@@ -167,11 +165,11 @@ Fetched FileFetch::judgeHead(const AnswerHead& answer)
         return parseContentRange(answer.contentRange, range) && !range.satisfied && range.total == 0
                    ? Fetched::whole  // an empty file: nothing to write
                    : Fetched::untrusted;
-    return judgePiece(answer, hasLength, declared);
+    return judgePiece(answer);
 }
 
 // A 206: the piece asked for, of the file that the earlier pieces came from.
-Fetched FileFetch::judgePiece(const AnswerHead& answer, bool hasLength, unsigned long long declared)
+Fetched FileFetch::judgePiece(const AnswerHead& answer)
 {
     ContentRange range;
     if (answer.status != partialContent || !parseContentRange(answer.contentRange, range) || !range.satisfied ||
@@ -181,7 +179,7 @@ Fetched FileFetch::judgePiece(const AnswerHead& answer, bool hasLength, unsigned
         return resumed_ && firstAnswer_ ? Fetched::restart : Fetched::untrusted;
     // The whole range asked for, or up to the end: a server that gives less could drag one file out forever.
     const unsigned long long last = pieceLast_ < range.total ? pieceLast_ : range.total - 1;
-    if (range.last != last || (hasLength && declared != range.last - range.first + 1))
+    if (!isRangeAnswer(answer, offset_, last, range.total))
         return brokenOrUntrusted();
     if (total_ == 0) {
         if (entry_.signedEntry == nullptr && !fitsOnDisk(partialName_, range.total - range.first))

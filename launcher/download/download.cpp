@@ -1,8 +1,8 @@
-#include "launcher/download.h"
+#include "launcher/download/download.h"
 
-#include "launcher/file_fetch.h"
+#include "launcher/download/file_fetch.h"
 #include "launcher/parent_directories.h"
-#include "launcher/partial_download.h"
+#include "launcher/download/partial_download.h"
 #include "launcher/platform/platform.h"
 
 bool downloadFile(Transport& transport, const std::string& uri, const std::string& path,
@@ -37,10 +37,8 @@ bool downloadThrough(Transport& transport, const FetchedEntry& entry, unsigned l
         fetched = fetch.fetch();
         verified = fetched == Fetched::whole && fetch.verified();
     }
-    if (verified && platform::replaceFile(partialNameFor(localName).c_str(), localName.c_str())) {
-        discardPartial(localName);
+    if (verified && putPartialInPlace(entry))
         return true;
-    }
     fetch.close();
     if (fetched != Fetched::broken)
         discardPartial(localName);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "channel/release.h"
-#include "launcher/delta_download.h"
+#include "launcher/download/delta_download.h"
 #include "launcher/console.h"
 #include "launcher/http_get.h"
 #include "launcher/transport.h"

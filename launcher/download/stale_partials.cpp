@@ -1,6 +1,6 @@
 #include "launcher/game_directory.h"
 #include "digest/md5.h"
-#include "launcher/partial_download.h"
+#include "launcher/download/fetched_entry.h"
 
 #include <physfs.h>
 
@@ -22,9 +22,11 @@ void removeStalePartials(const std::unordered_map<std::string, std::string>& man
             if (localName.empty())
                 continue;  // not a partial download's name
             ResumeRecord record;
-            const bool current = readResumeRecord(localName, record) && localNameOf(record.path) == localName &&
-                                 manifestDigests.count(record.path) != 0 &&
-                                 sameHexDigest(manifestDigests.at(record.path), record.digest);
+            const bool read = readResumeRecord(localName, record);
+            const auto listed = manifestDigests.find(record.path);
+            const bool current = read && listed != manifestDigests.end() &&
+                                 describes(record, {"", record.path, listed->second, nullptr, localName}) &&
+                                 localNameOf(record.path) == localName;
             if (!current)
                 discardPartial(localName);
         }

@@ -1,4 +1,4 @@
-#include "launcher/delta_plan.h"
+#include "launcher/download/delta_plan.h"
 
 namespace {
 

@@ -1,0 +1,185 @@
+#include "launcher/download/delta_download.h"
+
+#include "channel/chunk_index.h"
+#include "digest/sha256.h"
+#include "launcher/download/chunk_writer.h"
+#include "launcher/download/delta_plan.h"
+#include "launcher/download/file_chunks.h"
+#include "launcher/download/old_copy_scan.h"
+#include "launcher/download/partial_download.h"
+#include "launcher/download/range_answer.h"
+#include "launcher/platform/platform.h"
+
+#include <vector>
+
+namespace {
+
+const int partialContent = 206;
+
+// One delta download: the signed index, where the old copy holds each chunk,
+// and the requests for the rest, all written through one ChunkWriter.
+class DeltaFetch : private AnswerSink {
+public:
+    DeltaFetch(Transport& transport, const FetchedEntry& entry, const DeltaSource& source,
+               unsigned long long pieceBytes, FileProgress* progress)
+        : transport_(transport), entry_(entry), source_(source), pieceBytes_(pieceBytes), progress_(progress),
+          writer_(index_, entry)
+    {
+    }
+
+    DeltaResult run();
+
+private:
+    bool readOldCopy();
+    bool fetchIndex();
+    void showPlan(const std::vector<DeltaStep>& steps);
+    bool catchUpTo(std::size_t chunk);
+    bool take(const DeltaStep& step) { return step.fetched ? fetchChunks(step) : copyChunks(step); }
+    bool copyChunks(const DeltaStep& step);
+    bool fetchChunks(const DeltaStep& step);
+    bool takeHead(const AnswerHead& answer) override;
+    bool takeBody(const char* data, std::size_t size) override;
+
+    Transport& transport_;
+    const FetchedEntry& entry_;
+    const DeltaSource& source_;
+    unsigned long long pieceBytes_;
+    FileProgress* progress_;
+    ChunkIndex index_;
+    ChunkWriter writer_;
+    std::vector<unsigned long long> heldAt_;
+    unsigned long long fetchedBytes_ = 0;
+
+    // The range being received.
+    const DeltaStep* step_ = nullptr;
+    bool headTaken_ = false;
+    bool wrongBytes_ = false;
+};
+
+DeltaResult DeltaFetch::run()
+{
+    if (!readOldCopy())
+        return DeltaResult::fallBack;
+    const std::vector<DeltaStep> steps = planDelta(index_.chunks, heldAt_, writer_.nextChunk(), writer_.written(),
+                                                   index_.chunks.size(), deltaMergeGapBytes, pieceBytes_);
+    showPlan(steps);
+    for (const DeltaStep& step : steps) {
+        if (!take(step) || !writer_.flush())
+            return DeltaResult::fallBack;  // the verified chunks stay for the whole download to resume from
+        if (progress_ != nullptr)
+            progress_->advance(writer_.written(), index_.fileSize);
+    }
+    if (!writer_.verified()) {
+        // Bytes copied from an old copy that changed meanwhile: nothing of it is kept.
+        discardPartial(entry_.localName);
+        return DeltaResult::fallBack;
+    }
+    return putPartialInPlace(entry_) ? DeltaResult::placed : DeltaResult::failed;
+}
+
+// The index, the verified prefix of a partial file, and the old copy cut
+// (and, while it is read, the new file built as far as it goes). The old
+// copy is closed on return, before the rename: Windows cannot replace a
+// file that is open.
+bool DeltaFetch::readOldCopy()
+{
+    platform::FileFacts facts;
+    platform::FileReader old;
+    // Without an old copy nothing is reused: the whole download asks for the
+    // same bytes without the index, and resumes a partial file on its own.
+    if (!platform::fileFacts(source_.oldCopy, facts) || entry_.signedEntry == nullptr || !old.open(source_.oldCopy) ||
+        !fetchIndex() || !mayShareChunks(old, facts.size, index_))
+        return false;
+    return writer_.open() && scanOldCopy(old, index_, pieceBytes_, writer_, heldAt_,
+                                         [this](std::size_t chunk) { return catchUpTo(chunk); });
+}
+
+bool DeltaFetch::fetchIndex()
+{
+    const ReleaseEntry& signedIndex = source_.index;
+    if (signedIndex.size == 0 || signedIndex.size > largestChunkIndexBytes)
+        return false;
+    TextAnswer answer(static_cast<std::size_t>(signedIndex.size));
+    answer.body.reserve(static_cast<std::size_t>(signedIndex.size));
+    const AnswerEnd end = transport_.ask(source_.indexUri, 0, signedIndex.size - 1, {}, answer);
+    if (end != AnswerEnd::complete || answer.overflowed || answer.body.size() != signedIndex.size ||
+        (answer.head.status != 200 && answer.head.status != partialContent) ||
+        sha256Hex(answer.body) != signedIndex.sha256 || !parseChunkIndex(answer.body, index_))
+        return false;
+    // The index must describe the very file that the release signs.
+    return index_.fileSize == entry_.signedEntry->size && index_.fileSha256 == entry_.signedEntry->sha256;
+}
+
+void DeltaFetch::showPlan(const std::vector<DeltaStep>& steps)
+{
+    if (progress_ == nullptr)
+        return;
+    unsigned long long fetching = fetchedBytes_;
+    for (const DeltaStep& step : steps)
+        fetching += step.fetched ? step.bytes : 0;
+    progress_->startDelta(writer_.written(), index_.fileSize, index_.fileSize - fetching, fetching);
+}
+
+// Writes the chunks before `chunk`: those the old copy was seen to hold are
+// copied, the others fetched.
+bool DeltaFetch::catchUpTo(std::size_t chunk)
+{
+    for (const DeltaStep& step : planDelta(index_.chunks, heldAt_, writer_.nextChunk(), writer_.written(), chunk,
+                                           deltaMergeGapBytes, pieceBytes_)) {
+        if (!take(step))
+            return false;
+    }
+    return true;
+}
+
+bool DeltaFetch::copyChunks(const DeltaStep& step)
+{
+    platform::FileReader old;
+    if (!old.open(source_.oldCopy))
+        return false;  // the old copy went away since it was read
+    std::vector<char> bytes;
+    for (std::size_t i = step.firstChunk; i < step.firstChunk + step.chunks; ++i) {
+        bytes.resize(index_.chunks[i].length);
+        if (!old.readAt(heldAt_[i], bytes.data(), bytes.size()) || !writer_.append(bytes.data(), bytes.size()))
+            return false;
+    }
+    return true;
+}
+
+bool DeltaFetch::fetchChunks(const DeltaStep& step)
+{
+    step_ = &step;
+    headTaken_ = false;
+    wrongBytes_ = false;
+    writer_.startRange();
+    const AnswerEnd end = transport_.ask(entry_.uri, step.firstByte, step.firstByte + step.bytes - 1, {}, *this);
+    if (end != AnswerEnd::complete || !headTaken_ || wrongBytes_ ||
+        writer_.nextChunk() != step.firstChunk + step.chunks)
+        return false;
+    fetchedBytes_ += step.bytes;
+    return true;
+}
+
+// Only the range asked for, of the file the release signs: a 200 (the whole
+// file) or any other range ends the delta.
+bool DeltaFetch::takeHead(const AnswerHead& answer)
+{
+    headTaken_ = isRangeAnswer(answer, step_->firstByte, step_->firstByte + step_->bytes - 1,
+                               entry_.signedEntry->size);
+    return headTaken_;
+}
+
+bool DeltaFetch::takeBody(const char* data, std::size_t size)
+{
+    wrongBytes_ = !writer_.receive(data, size, step_->firstChunk + step_->chunks);
+    return !wrongBytes_;
+}
+
+}  // namespace
+
+DeltaResult downloadByDelta(Transport& transport, const FetchedEntry& entry, const DeltaSource& source,
+                            unsigned long long pieceBytes, FileProgress* progress)
+{
+    DeltaFetch delta(transport, entry, source, pieceBytes, progress);
+    return delta.run();
+}

@@ -1,0 +1,99 @@
+// A file built from its old copy, through a transport that serves the new
+// file's ranges: what is asked for, and what is left in the game directory.
+#include "launcher/download/delta_download.h"
+
+#include "channel/chunk_index.h"
+#include "digest/md5.h"
+#include "digest/sha256.h"
+#include "launcher/download/partial_download.h"
+#include "tests/support/game_directory.h"
+#include "tests/support/scripted_transport.h"
+
+#include <random>
+#include <string>
+
+namespace {
+
+const ChunkParameters smallChunks{64, 256, 1024};
+const unsigned long long pieceBytes = 4096;
+
+std::string randomBytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(random());
+    return bytes;
+}
+
+std::string indexOf(const std::string& file)
+{
+    ChunkIndex index;
+    index.parameters = smallChunks;
+    index.fileSize = file.size();
+    index.fileSha256 = sha256Hex(file);
+    ChunkCutter cutter(smallChunks, true);
+    cutter.add(reinterpret_cast<const unsigned char*>(file.data()), file.size(), index.chunks);
+    cutter.finish(index.chunks);
+    return chunkIndexBytes(index);
+}
+
+using DeltaDownload = InGameDirectory;
+
+TEST_F(DeltaDownload, FetchesWhatTheOldCopyLacksAndKeepsOnlyCheckedChunks)
+{
+    const std::string before = randomBytes(24 << 10, 1), inserted = randomBytes(3000, 2), after = randomBytes(24 << 10, 3);
+    const std::string changed = before + inserted + after;
+    std::string forged = changed;
+    forged[before.size() + 100] ^= 1;
+    struct Case {
+        const char* name;
+        std::string old;
+        std::string served;      // what the server holds under the file's name
+        std::string partial;     // left by a broken delta, with its record
+        bool indexForged;
+        DeltaResult result;
+        unsigned long long mostFetched;  // of the file's bytes
+        std::size_t leastKept = 0;       // of the new file's first bytes, in the partial file after a fall back
+    };
+    const Case cases[] = {
+        {"a part inserted", before + after, changed, "", false, DeltaResult::placed, 3000 + 4 * 1024},
+        {"the new file held at the old copy's start", changed + after, changed, "", false, DeltaResult::placed, 0},
+        {"resumed after the checked chunks", before + after, changed, changed.substr(0, 30000), false,
+         DeltaResult::placed, 3000 + 4 * 1024},
+        {"a copy that shares nothing", randomBytes(48 << 10, 4), changed, "", false, DeltaResult::placed, changed.size()},
+        {"a forged chunk", before + after, forged, "", false, DeltaResult::fallBack, 3000 + 4 * 1024,
+         before.size() - 2048},
+        {"a forged index", before + after, changed, "", true, DeltaResult::fallBack, 0},
+    };
+    const std::string index = indexOf(changed);
+    const ReleaseEntry signedFile{sha256Hex(changed), changed.size(), "data.pak"};
+    const FetchedEntry entry{"/c/data.pak", "data.pak", md5Hex(changed), &signedFile, "data.pak"};
+    const DeltaSource source{"/c/index", {sha256Hex(index), index.size(), "data.pak.orn-chunks"}, "data.pak"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        discardPartial("data.pak");
+        write("data.pak", c.old);
+        if (!c.partial.empty()) {
+            write(partialNameFor("data.pak"), c.partial);
+            writeResumeRecord("data.pak", {"data.pak", entry.expectedDigest, changed.size(), "", ""});
+        }
+        ScriptedTransport server;
+        server.serveFile("/c/data.pak", c.served);
+        server.serveFile("/c/index", c.indexForged ? indexOf(forged) : index);
+        EXPECT_EQ(downloadByDelta(server, entry, source, pieceBytes, nullptr), c.result);
+        EXPECT_LE(server.bytesServed["/c/data.pak"], c.mostFetched);
+        EXPECT_TRUE(read("data.pak") == (c.result == DeltaResult::placed ? changed : c.old));
+        // Whatever stays for the whole download to resume from is the new file's own first bytes.
+        const std::string kept = read(partialNameFor("data.pak"));
+        EXPECT_GE(kept == "<missing>" ? 0 : kept.size(), c.leastKept);
+        if (kept != "<missing>") {
+            EXPECT_TRUE(kept == changed.substr(0, kept.size())) << kept.size() << " bytes kept";
+        }
+        if (c.result == DeltaResult::placed) {
+            EXPECT_EQ(kept.size(), 9u) << "a partial file left";
+        }
+    }
+}
+
+}  // namespace
