@@ -16,16 +16,16 @@ public:
     explicit FileIndex(Manifest manifest) : remoteDigests(std::move(manifest.digests)) {}
     explicit FileIndex(const std::string& manifestText) : FileIndex(parseManifest(manifestText)) {}
 
+    // Gives a listed file's digest without reading it, when it can.
+    using KnownDigest = std::function<bool(const std::string& path, std::string& digest)>;
+
     // Hashes each listed file directly inside the PhysFS directory that the
     // prefix names ("libs/" or "" for the top level); never descends further.
-    void scanDirectory(const std::string& prefix);
+    // A file whose digest `knownDigest` gives is not read.
+    void scanDirectory(const std::string& prefix, const KnownDigest& knownDigest = nullptr);
 
     // Paths whose local copy is missing, unscanned or differs from the manifest.
     std::vector<std::string> changedFiles() const;
-
-    // Consulted for each listed file the scan finds, before it is read: when
-    // it gives a digest, the file is not read. Unset, every file is read.
-    std::function<bool(const std::string& path, std::string& digest)> knownDigest;
 
     std::unordered_map<std::string, std::string> remoteDigests;
     std::unordered_map<std::string, std::string> localDigests;

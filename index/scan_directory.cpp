@@ -48,7 +48,7 @@ std::string digestOfEntry(const std::string& path, std::vector<unsigned char>& p
 
 }  // namespace
 
-void FileIndex::scanDirectory(const std::string& prefix)
+void FileIndex::scanDirectory(const std::string& prefix, const KnownDigest& knownDigest)
 {
     const std::string listingPath = "/" + prefix;
     char** names = PHYSFS_enumerateFiles(listingPath.c_str());

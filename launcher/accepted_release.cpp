@@ -3,10 +3,11 @@
 #include "channel/manifest.h"
 #include "channel/release_check.h"
 #include "index/file_index.h"
+#include "index/local_scan.h"
 #include "launcher/build_constants.h"
-#include "launcher/local_scan.h"
+#include "launcher/game_directory.h"
 #include "launcher/platform/platform.h"
-#include "launcher/text_file.h"
+#include "launcher/platform/text_file.h"
 
 #include <fstream>
 #include <iterator>
@@ -72,7 +73,7 @@ bool installedIsAcceptedRelease(const std::string& channel, unsigned long long s
         return false;
     FileIndex index(std::move(manifest));
     DigestCache cache;
-    scanLocalFiles(index, buildDigestCache ? &cache : nullptr);  // the record read, never written
+    scanLocalFiles(index, scannedFolderList(), buildDigestCache ? &cache : nullptr);  // the record read, never written
     for (const std::string& path : index.changedFiles()) {
         if (path != channelLockName && path != channelManifestName)
             return false;

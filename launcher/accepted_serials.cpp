@@ -1,7 +1,7 @@
 #include "launcher/accepted_serials.h"
 
 #include "launcher/platform/platform.h"
-#include "launcher/text_file.h"
+#include "launcher/platform/text_file.h"
 
 #include <fstream>
 #include <map>

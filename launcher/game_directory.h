@@ -3,7 +3,9 @@
 #include "channel/channel_names.h"
 #include "channel/own_files.h"
 
+#include <iterator>
 #include <string>
+#include <vector>
 
 // The game directory as the launcher knows it: the top level and "libs/"
 // (the only folders it scans and writes), where a manifest path is written,
@@ -12,6 +14,10 @@
 // The folders scanned, as path prefixes, in scan order.
 inline const std::string libraryFolder = std::string(libraryDirectoryName) + "/";
 inline const std::string scannedFolders[] = {libraryFolder, ""};
+inline std::vector<std::string> scannedFolderList()
+{
+    return {std::begin(scannedFolders), std::end(scannedFolders)};
+}
 
 // Starts PhysFS over the launcher's own directory (the folder behind a
 // "libs" link mounted as "libs") and makes it the current directory, so

@@ -2,15 +2,15 @@
 
 #include "channel/chunk_index.h"
 #include "channel/content_address.h"
+#include "channel/manifest_path.h"
 #include "index/file_index.h"
+#include "index/local_scan.h"
 #include "launcher/accepted_release.h"
 #include "launcher/accepted_serials.h"
 #include "launcher/build_constants.h"
 #include "launcher/download/download.h"
-#include "launcher/game_directory.h"
-#include "launcher/local_scan.h"
 #include "launcher/download/partial_download.h"
-#include "channel/manifest_path.h"
+#include "launcher/game_directory.h"
 #include "launcher/uri_escape.h"
 
 #include <memory>
@@ -84,7 +84,7 @@ UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Transport& transport
     FileIndex index(std::move(manifest));
     DigestCache cache;
     DigestCache* const digestCache = buildDigestCache ? &cache : nullptr;
-    scanLocalFiles(index, digestCache);
+    scanLocalFiles(index, scannedFolderList(), digestCache);
     removeStalePartials(index.remoteDigests);
     const std::vector<std::string> changed = index.changedFiles();
 

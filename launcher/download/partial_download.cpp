@@ -3,7 +3,7 @@
 #include "channel/channel_names.h"
 
 #include "launcher/platform/platform.h"
-#include "launcher/text_file.h"
+#include "launcher/platform/text_file.h"
 
 #include <cctype>
 #include <fstream>

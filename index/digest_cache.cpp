@@ -1,8 +1,8 @@
-#include "launcher/digest_cache.h"
+#include "index/digest_cache.h"
 
 #include "digest/md5.h"
 #include "launcher/platform/platform.h"
-#include "launcher/text_file.h"
+#include "launcher/platform/text_file.h"
 
 #include <fstream>
 #include <sstream>

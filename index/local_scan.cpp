@@ -1,13 +1,12 @@
-#include "launcher/local_scan.h"
+#include "index/local_scan.h"
 
-#include "launcher/game_directory.h"
 
 #include <cctype>
 
-void scanLocalFiles(FileIndex& index, DigestCache* cache)
+void scanLocalFiles(FileIndex& index, const std::vector<std::string>& folders, DigestCache* cache)
 {
     if (cache == nullptr) {
-        for (const std::string& folder : scannedFolders)
+        for (const std::string& folder : folders)
             index.scanDirectory(folder);
         return;
     }
@@ -15,16 +14,15 @@ void scanLocalFiles(FileIndex& index, DigestCache* cache)
     // Facts are taken before a file is read: one changed while it is read is newer than its record.
     const long long scanStartNs = platform::nowNanoseconds();
     std::unordered_map<std::string, platform::FileFacts> seen;
-    index.knownDigest = [cache, &seen](const std::string& path, std::string& digest) {
+    const auto knownDigest = [cache, &seen](const std::string& path, std::string& digest) {
         platform::FileFacts facts;
         if (!platform::fileFacts(path, facts))
             return false;
         seen[path] = facts;
         return cache->lookup(path, facts, digest);
     };
-    for (const std::string& folder : scannedFolders)
-        index.scanDirectory(folder);
-    index.knownDigest = nullptr;
+    for (const std::string& folder : folders)
+        index.scanDirectory(folder, knownDigest);
     for (const auto& entry : seen) {
         const auto hashed = index.localDigests.find(entry.first);
         if (hashed != index.localDigests.end() && !hashed->second.empty())

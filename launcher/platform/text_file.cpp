@@ -1,4 +1,4 @@
-#include "launcher/text_file.h"
+#include "launcher/platform/text_file.h"
 
 #include "channel/channel_names.h"
 #include "launcher/platform/platform.h"
