@@ -38,7 +38,8 @@ std::string trimmed(const std::string& text)
 enum class Framing { length, chunked, toClose };
 
 // "HTTP/1.x NNN reason" and "Name: value" lines, as far as the launcher needs them.
-bool parseHead(const std::string& head, AnswerHead& answer, Framing& framing)
+// `keepsOpen`: the server leaves the connection open after this answer.
+bool parseHead(const std::string& head, AnswerHead& answer, Framing& framing, bool& keepsOpen)
 {
     std::string::size_type lineEnd = head.find("\r\n");
     const std::string statusLine = head.substr(0, lineEnd);
@@ -48,6 +49,7 @@ bool parseHead(const std::string& head, AnswerHead& answer, Framing& framing)
         !std::isdigit(static_cast<unsigned char>(statusLine[11])) || (statusLine.size() > 12 && statusLine[12] != ' '))
         return false;
     answer.status = std::stoi(statusLine.substr(9, 3));
+    keepsOpen = statusLine[7] == '1';  // HTTP/1.0 closes unless asked otherwise, and we never ask
     std::string transferCoding;
     while (lineEnd != std::string::npos && lineEnd + 2 < head.size()) {
         const std::string::size_type start = lineEnd + 2;
@@ -72,7 +74,11 @@ bool parseHead(const std::string& head, AnswerHead& answer, Framing& framing)
             answer.lastModified = trimmed(value);
         else if (name == "transfer-encoding")  // fields given twice count as one list
             transferCoding += (transferCoding.empty() ? "" : ", ") + lowerCase(trimmed(value));
+        else if (name == "connection" && lowerCase(value).find("close") != std::string::npos)
+            keepsOpen = false;
     }
+    // These never have a body, whatever their fields say.
+    const bool bodiless = answer.status == 204 || answer.status == 304 || answer.status < 200;
     if (!transferCoding.empty()) {
         // Chunked is the only coding a static file server applies; any other would be read as the file.
         if (transferCoding != "chunked")
@@ -81,6 +87,10 @@ bool parseHead(const std::string& head, AnswerHead& answer, Framing& framing)
         answer.contentLength.clear();  // the chunks frame the body, not a length
     } else {
         framing = answer.contentLength.empty() ? Framing::toClose : Framing::length;
+    }
+    if (bodiless) {
+        framing = Framing::length;
+        answer.contentLength = "0";
     }
     return true;
 }
@@ -91,8 +101,10 @@ public:
     using sf::TcpSocket::getHandle;
 };
 
-// The answer's bytes as they arrive, through one small buffer.
-class Connection {
+}  // namespace
+
+// The answers' bytes as they arrive, through one small buffer.
+class HttpConnection {
 public:
     bool open(const ServerAddress& server)
     {
@@ -107,7 +119,15 @@ public:
         return true;
     }
 
-    bool send(const std::string& request) { return socket_.send(request.data(), request.size()) == sf::Socket::Done; }
+    // Each request gets its own windows, and its own count of what arrived.
+    bool send(const std::string& request)
+    {
+        clock_.restart();
+        windowBytes_ = 0;
+        arrived = 0;
+        timedOut = false;
+        return socket_.send(request.data(), request.size()) == sf::Socket::Done;
+    }
 
     // False at the end of the connection; `brokenOff` tells an error from the server's close.
     bool fill()
@@ -116,7 +136,7 @@ public:
             return true;
         begin_ = end_ = 0;
         if (!awaitBytes()) {
-            brokenOff = true;
+            brokenOff = timedOut = true;
             return false;
         }
         std::size_t count = 0;
@@ -126,6 +146,7 @@ public:
             return false;
         }
         end_ = count;
+        arrived += count;
         countArrived(count);
         return true;
     }
@@ -150,6 +171,8 @@ public:
     }
 
     bool brokenOff = false;
+    bool timedOut = false;          // no bytes in a window: a stalled server, not a closed connection
+    unsigned long long arrived = 0;  // since the last request was sent
 
 private:
     // Waits until the socket can be read; false once a window has passed
@@ -186,7 +209,9 @@ private:
     std::size_t end_ = 0;
 };
 
-bool readHead(Connection& connection, std::string& head)
+namespace {
+
+bool readHead(HttpConnection& connection, std::string& head)
 {
     for (std::string line; connection.readLine(line, maxHeadBytes);) {
         if (line.empty())
@@ -199,7 +224,7 @@ bool readHead(Connection& connection, std::string& head)
 }
 
 // Hands on up to `count` body bytes (all, when `untilClose`).
-AnswerEnd passBody(Connection& connection, unsigned long long count, bool untilClose, AnswerSink& sink)
+AnswerEnd passBody(HttpConnection& connection, unsigned long long count, bool untilClose, AnswerSink& sink)
 {
     while (untilClose || count > 0) {
         if (!connection.fill())
@@ -231,7 +256,7 @@ bool parseChunkSize(const std::string& line, unsigned long long& size)
     return true;
 }
 
-AnswerEnd passChunkedBody(Connection& connection, AnswerSink& sink)
+AnswerEnd passChunkedBody(HttpConnection& connection, AnswerSink& sink)
 {
     std::string line;
     for (;;) {
@@ -256,50 +281,97 @@ AnswerEnd passChunkedBody(Connection& connection, AnswerSink& sink)
     return AnswerEnd::failed;
 }
 
-AnswerEnd get(const ServerAddress& server, const std::string& uri, const HeaderFields& fields, AnswerSink& sink)
+// One request on an open connection, and its answer handed to `sink`.
+struct Exchange {
+    AnswerEnd end = AnswerEnd::failed;
+    bool reusable = false;  // the answer ended where its framing says, and the server keeps the connection
+    bool closedUnanswered = false;  // the connection ended before a byte of the answer: the server closed it
+};
+
+Exchange exchange(HttpConnection& connection, const std::string& request, AnswerSink& sink)
 {
-    Connection connection;
-    std::string request = "GET " + uri + " HTTP/1.1\r\nHost: " + server.host + "\r\n";
-    for (const auto& field : fields)
-        request += field.first + ": " + field.second + "\r\n";
-    request += "Connection: close\r\n\r\n";
-    if (!connection.open(server) || !connection.send(request))
-        return AnswerEnd::failed;
+    Exchange result;
+    if (!connection.send(request)) {
+        result.closedUnanswered = true;
+        return result;
+    }
     AnswerHead answer;
     Framing framing = Framing::toClose;
+    bool keepsOpen = false;
     // Interim answers (100 Continue) come before the real one and carry no body.
     for (int heads = 0; answer.status < 200; ++heads) {
         std::string head;
         answer = AnswerHead();
-        if (heads == maxInterimAnswers || !readHead(connection, head) || !parseHead(head, answer, framing) ||
-            answer.status < 100)
-            return AnswerEnd::failed;
+        if (heads == maxInterimAnswers || !readHead(connection, head) ||
+            !parseHead(head, answer, framing, keepsOpen) || answer.status < 100) {
+            result.closedUnanswered = connection.arrived == 0 && !connection.timedOut;
+            return result;
+        }
     }
-    if (!sink.takeHead(answer))
-        return AnswerEnd::stopped;
+    if (!sink.takeHead(answer)) {
+        result.end = AnswerEnd::stopped;
+        return result;
+    }
     unsigned long long length = 0;
     switch (framing) {
     case Framing::chunked:
-        return passChunkedBody(connection, sink);
+        result.end = passChunkedBody(connection, sink);
+        break;
     case Framing::length:
-        if (!parseContentLength(answer.contentLength, length))
-            return AnswerEnd::failed;
-        return passBody(connection, length, false, sink);
+        result.end = parseContentLength(answer.contentLength, length) ? passBody(connection, length, false, sink)
+                                                                       : AnswerEnd::failed;
+        break;
     case Framing::toClose:
+        result.end = passBody(connection, 0, true, sink);
+        keepsOpen = false;
         break;
     }
-    return passBody(connection, 0, true, sink);
+    // Bytes beyond the answer belong to no request of ours: such a connection is not used again.
+    result.reusable = result.end == AnswerEnd::complete && keepsOpen && connection.available() == 0;
+    return result;
 }
 
 }  // namespace
 
-AnswerEnd httpGet(const ServerAddress& server, const std::string& uri, const HeaderFields& fields, AnswerSink& sink)
+HttpClient::HttpClient(const ServerAddress& server) : server_(server) {}
+
+HttpClient::~HttpClient() = default;
+
+AnswerEnd HttpClient::get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink)
 {
+    std::string request = "GET " + uri + " HTTP/1.1\r\nHost: " + server_.host + "\r\n";
+    for (const auto& field : fields)
+        request += field.first + ": " + field.second + "\r\n";
+    request += "\r\n";
     try {
-        return get(server, uri, fields, sink);
+        const bool reused = connection_ != nullptr;
+        Exchange done = openConnection() ? exchange(*connection_, request, sink) : Exchange();
+        // A kept connection that the server closed meanwhile (its keep-alive
+        // limit or timeout): the request once more, on a new one.
+        if (reused && done.closedUnanswered) {
+            connection_.reset();
+            done = openConnection() ? exchange(*connection_, request, sink) : Exchange();
+        }
+        if (!done.reusable)
+            connection_.reset();
+        return done.end;
     } catch (const std::exception&) {
+        connection_.reset();
         return AnswerEnd::failed;  // out of memory, say: a failed request, never the end of the run
     }
+}
+
+bool HttpClient::openConnection()
+{
+    if (connection_ != nullptr)
+        return true;
+    connection_ = std::make_unique<HttpConnection>();
+    if (connection_->open(server_)) {
+        ++connectionsOpened_;
+        return true;
+    }
+    connection_.reset();
+    return false;
 }
 
 bool TextAnswer::takeHead(const AnswerHead& answerHead)

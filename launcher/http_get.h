@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,11 +51,33 @@ enum class AnswerEnd {
 
 using HeaderFields = std::vector<std::pair<std::string, std::string>>;
 
-// One HTTP/1.1 GET of `uri` on its own connection ("Connection: close"),
-// with `fields` added to the request. The body's framing is the answer's:
-// Content-Length, chunked, or up to the end of the connection. Holds at
-// most a small buffer of the answer in memory, whatever the server sends.
-AnswerEnd httpGet(const ServerAddress& server, const std::string& uri, const HeaderFields& fields, AnswerSink& sink);
+class HttpConnection;
+
+// HTTP/1.1 GETs to one server, one at a time, over one connection kept open
+// between them while the server keeps it open: on a long path each new
+// connection costs a round trip and a slow start. A kept connection that
+// the server has closed meanwhile is opened again and the request sent
+// once more. The body's framing is the answer's: Content-Length, chunked,
+// or up to the end of the connection. Holds at most a small buffer of an
+// answer in memory, whatever the server sends.
+class HttpClient {
+public:
+    explicit HttpClient(const ServerAddress& server);
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // `uri` with `fields` added to the request.
+    AnswerEnd get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink);
+    unsigned connectionsOpened() const { return connectionsOpened_; }
+
+private:
+    bool openConnection();
+
+    ServerAddress server_;
+    std::unique_ptr<HttpConnection> connection_;
+    unsigned connectionsOpened_ = 0;
+};
 
 // A small answer (the lock, the manifest, the release) as text, up to
 // `limit` bytes of its body; past that, reading stops and `overflowed` is set.

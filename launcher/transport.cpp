@@ -10,7 +10,7 @@ AnswerEnd Transport::ask(const std::string& uri, unsigned long long first, unsig
 
 AnswerEnd HttpTransport::get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink)
 {
-    return httpGet(server_, uri, fields, sink);
+    return client_.get(uri, fields, sink);
 }
 
 bool fetchWholeText(Transport& transport, const std::string& uri, std::size_t limit, std::string& text)

@@ -19,14 +19,15 @@ public:
                           const HeaderFields& conditions, AnswerSink& sink);
 };
 
-// HTTP/1.1 to one server (some servers ignore a Range field in HTTP/1.0).
+// HTTP/1.1 to one server (some servers ignore a Range field in HTTP/1.0),
+// over one connection for the whole run while the server keeps it open.
 class HttpTransport : public Transport {
 public:
-    explicit HttpTransport(const ServerAddress& server) : server_(server) {}
+    explicit HttpTransport(const ServerAddress& server) : client_(server) {}
     AnswerEnd get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink) override;
 
 private:
-    ServerAddress server_;
+    HttpClient client_;
 };
 
 // Fetches a small file whole: true only for a 200 whose body ended where its

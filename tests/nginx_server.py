@@ -57,13 +57,15 @@ class NginxServer(WebServerProcess):
     name = "nginx"
     stop_signal = signal.SIGQUIT
 
-    def __init__(self, port, root, as_nobody=False, limit_rate=None, log_transfers=False):
+    def __init__(self, port, root, as_nobody=False, limit_rate=None, log_transfers=False, keepalive=None):
         """limit_rate ("20m"): each answer's pace, as on a slow link. log_transfers: each
-        request's body bytes and Range header also go to a log that transfers() reads."""
+        request's body bytes and Range header also go to a log that transfers() reads.
+        keepalive: nginx's directives on keeping connections open, as given."""
         super().__init__(port, root)
         self.as_nobody = as_nobody and os.geteuid() == 0
         self.limit_rate = limit_rate
         self.log_transfers = log_transfers
+        self.keepalive = keepalive
 
     def command(self):
         config = os.path.join(self.work, "nginx.conf")
@@ -81,6 +83,8 @@ class NginxServer(WebServerProcess):
         lines = []
         if self.limit_rate:
             lines.append("    limit_rate %s;\n" % self.limit_rate)
+        if self.keepalive:
+            lines.append("    %s\n" % self.keepalive)
         if self.log_transfers:
             lines.append("    log_format transfers '$request_uri $status $body_bytes_sent \"$http_range\"';\n")
             lines.append("    access_log %s/transfers.log transfers;\n" % self.work)

@@ -1,74 +1,18 @@
 """A caching proxy in front of a published channel: Debian's Varnish before nginx, players arriving across a publish."""
 import os
 import shutil
-import socket
 import subprocess
 import tempfile
-import threading
 import time
 import urllib.request
 
 from nginx_server import NginxServer
+from tcp_relay import TcpRelay, free_port
 from varnish_server import VarnishServer
 
 from .fixture import CANCELED, LATEST, OPTIONS, LauncherTestCase, write_tree
 
 CLIENT_STATUS = 3
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-class EdgeSwitch:
-    """The launcher's one address, forwarded to whichever cache edge `edge` names, as DNS
-    sends a player to one edge or another. Stops by itself after `seconds`."""
-
-    def __init__(self, port, seconds=300):
-        self.edge = None
-        self.listener = socket.create_server(("127.0.0.1", port), reuse_port=False)
-        self.listener.settimeout(0.2)
-        self.deadline = time.monotonic() + seconds
-        self.stopping = threading.Event()
-        self.thread = threading.Thread(target=self.serve, daemon=True)
-
-    def serve(self):
-        while not self.stopping.is_set() and time.monotonic() < self.deadline:
-            try:
-                player, _ = self.listener.accept()
-            except socket.timeout:
-                continue
-            threading.Thread(target=self.relay, args=(player, self.edge), daemon=True).start()
-
-    def relay(self, player, edge):
-        with player, socket.create_connection(("127.0.0.1", edge), timeout=30) as cache:
-            player.settimeout(30)
-            pipes = [threading.Thread(target=self.pipe, args=(a, b), daemon=True)
-                     for a, b in ((player, cache), (cache, player))]
-            for pipe in pipes:
-                pipe.start()
-            for pipe in pipes:
-                pipe.join(60)
-
-    @staticmethod
-    def pipe(source, target):
-        try:
-            while data := source.recv(1 << 16):
-                target.sendall(data)
-            target.shutdown(socket.SHUT_WR)
-        except OSError:
-            pass
-
-    def __enter__(self):
-        self.thread.start()
-        return self
-
-    def __exit__(self, *exc):
-        self.stopping.set()
-        self.thread.join(5)
-        self.listener.close()
 
 
 class CachedChannel(LauncherTestCase):
@@ -189,15 +133,17 @@ class CachedChannel(LauncherTestCase):
         self.publish(channel, first, True)
         with NginxServer(free_port(), root) as nginx, \
                 VarnishServer(free_port(), nginx.port, 300) as edge_a, \
-                VarnishServer(free_port(), nginx.port, 300) as edge_b, EdgeSwitch(OPTIONS.port) as switch:
-            switch.edge = edge_b.port
+                VarnishServer(free_port(), nginx.port, 300) as edge_b, TcpRelay(OPTIONS.port) as switch:
+            switch.backend = edge_b.port
             self.assert_started(self.start(self.player("early", signed_launcher, {}))[0],
                                 os.path.join(self.web, "players", "early"), 0)
             self.publish(channel, second, True)
-            switch.edge = edge_a.port
+            switch.backend = edge_a.port
             player = self.player("p", signed_launcher, {})
+            opened = switch.connections
             self.assert_started(self.start(player)[0], player, 1)
-            switch.edge = edge_b.port
+            self.assertEqual(switch.connections - opened, 1, "the whole install on one connection to the cache")
+            switch.backend = edge_b.port
             before = {name: os.stat(os.path.join(player, name)).st_mtime_ns for name in os.listdir(player)}
             result = self.start(player)[0]
             self.assertEqual(result.stdout, b"Connecting to server... Connected\nChecking for updated files... Done\n"
@@ -241,8 +187,8 @@ class CachedChannel(LauncherTestCase):
         resign = [OPTIONS.publisher, "--sign", OPTIONS.release_key, "--resign", channel]
         with NginxServer(free_port(), root) as nginx, \
                 VarnishServer(free_port(), nginx.port, self.ttl, revalidate=True) as edge, \
-                EdgeSwitch(OPTIONS.port) as switch:
-            switch.edge = edge.port
+                TcpRelay(OPTIONS.port) as switch:
+            switch.backend = edge.port
             subprocess.run(resign, capture_output=True, timeout=60, check=True)
             with urllib.request.urlopen("http://127.0.0.1:%d%srelease" % (edge.port, LATEST), timeout=30) as cached:
                 validator = cached.headers["ETag"]

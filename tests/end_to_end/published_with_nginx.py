@@ -8,6 +8,7 @@ import time
 from lighttpd_server import LighttpdServer
 from nginx_server import NginxServer
 from scripted_server import Reply
+from tcp_relay import TcpRelay, free_port
 
 from .fixture import (CONNECTED, HEADER, LATEST, LAUNCHING, OPTIONS, PIECE, LauncherTestCase, piece,
                        update_server, uri)
@@ -53,8 +54,9 @@ class PublishedWithNginx(LauncherTestCase):
         first.update(OPTIONS.target.libraries)
         self.assertEqual(self.publish(first).returncode, 0)
         os.chmod(self.web, 0o755)
-        with NginxServer(OPTIONS.port, self.web, as_nobody=True) as nginx:
+        with NginxServer(free_port(), self.web, as_nobody=True) as nginx, TcpRelay(OPTIONS.port, nginx.port) as relay:
             result = self.run_launcher()
+            self.assertEqual(relay.connections, 1, "the whole install on one connection")
             fetched = ["data.pak", "libs/engine.dll", "big.pak"]
             self.assert_downloads(result.stdout, HEADER, [b"* %s... Done.\n" % p.encode() for p in fetched], LAUNCHING)
             self.assertEqual(result.returncode, 3)
@@ -105,7 +107,10 @@ class PublishedWithNginx(LauncherTestCase):
                     self.assertEqual(self.run_launcher().returncode, 1)
                 if republished:  # the same bytes published again: another ETag
                     os.utime(served, (facts.st_mtime + 10, facts.st_mtime + 10))
-                with NginxServer(OPTIONS.port, self.web, as_nobody=True) as nginx:
+                # A server that closes a connection after two answers, or once idle for 10 ms: the next
+                # request goes on a new one.
+                with NginxServer(OPTIONS.port, self.web, as_nobody=True,
+                                 keepalive="keepalive_requests 2; keepalive_timeout 10ms;") as nginx:
                     result = self.run_launcher()
                     asked = [r for r in nginx.requests() if "big.pak" in r]
                 self.assertEqual(result.stdout, HEADER + b"* big.pak... Done.\n" + LAUNCHING)
@@ -117,8 +122,9 @@ class PublishedWithNginx(LauncherTestCase):
     def test_lighttpd_answers_the_pieces_with_206(self):
         big = os.urandom(2 * PIECE + 999)
         self.assertEqual(self.publish({"big.pak": big}).returncode, 0)
-        with LighttpdServer(OPTIONS.port, self.web) as lighttpd:
+        with LighttpdServer(free_port(), self.web) as lighttpd, TcpRelay(OPTIONS.port, lighttpd.port) as relay:
             result = self.run_launcher()
+            self.assertEqual(relay.connections, 1, "the whole install on one connection")
         asked = [r for r in lighttpd.requests() if "big.pak" in r]
         self.assertEqual(result.stdout, HEADER + b"* big.pak... Done.\n" + LAUNCHING)
         self.assertEqual(self.read("big.pak"), big)
