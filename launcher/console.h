@@ -13,6 +13,8 @@ public:
     virtual void startDelta(unsigned long long from, unsigned long long total, unsigned long long reused,
                             unsigned long long fetching) = 0;
     virtual void advance(unsigned long long done, unsigned long long total) = 0;
+    // The old copy being cut and compared with the new file's index, before a delta's figures are known.
+    virtual void scanning(unsigned long long done, unsigned long long total) = 0;
 };
 
 // Why the run refuses what the server offers.

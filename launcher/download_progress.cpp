@@ -36,6 +36,20 @@ std::string groupedMegabytes(unsigned long long bytes)
     return whole + "." + std::to_string(tenths % 10) + " MB";
 }
 
+// "8 s", "2 min 05 s", "1 h 07 min": what is left at the rate so far.
+std::string duration(unsigned long long seconds)
+{
+    char text[32];
+    if (seconds < 60)
+        std::snprintf(text, sizeof text, "%u s", static_cast<unsigned>(seconds));
+    else if (seconds < 3600)
+        std::snprintf(text, sizeof text, "%u min %02u s", static_cast<unsigned>(seconds / 60),
+                      static_cast<unsigned>(seconds % 60));
+    else
+        std::snprintf(text, sizeof text, "%llu h %02u min", seconds / 3600, static_cast<unsigned>(seconds / 60 % 60));
+    return text;
+}
+
 }  // namespace
 
 DownloadProgress::DownloadProgress(std::string line) : line_(std::move(line)) {}
@@ -58,16 +72,37 @@ void DownloadProgress::startDelta(unsigned long long from, unsigned long long to
 
 void DownloadProgress::advance(unsigned long long done, unsigned long long total)
 {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastDrawn_ < redrawEvery || total == 0)
+    if (total == 0 || !due())
         return;
-    lastDrawn_ = now;
-    const double seconds = std::chrono::duration<double>(now - started_).count();
-    char text[160];
-    std::snprintf(text, sizeof text, "%s %3u%% %s of %s, %.1f MB/s", startText_.c_str(),
+    const double seconds = std::chrono::duration<double>(lastDrawn_ - started_).count();
+    const double rate = seconds > 0 && done > startedAt_ ? static_cast<double>(done - startedAt_) / seconds : 0.0;
+    const std::string left =
+        rate > 0 && done <= total ? ", " + duration(static_cast<unsigned long long>(static_cast<double>(total - done) / rate)) + " left" : "";
+    char text[200];
+    std::snprintf(text, sizeof text, "%s %3u%% %s of %s, %.1f MB/s%s", startText_.c_str(),
                   static_cast<unsigned>(done * 100 / total), megabytes(done).c_str(), megabytes(total).c_str(),
-                  seconds > 0 ? static_cast<double>(done - startedAt_) / 1e6 / seconds : 0.0);
+                  rate / 1e6, left.c_str());
     draw(line_ + text);
+}
+
+void DownloadProgress::scanning(unsigned long long done, unsigned long long total)
+{
+    if (total == 0 || !due())
+        return;
+    char text[120];
+    std::snprintf(text, sizeof text, " comparing with the installed copy, %3u%% of %s",
+                  static_cast<unsigned>(done * 100 / total), groupedMegabytes(total).c_str());
+    draw(line_ + text);
+}
+
+// At most five redraws a second: a console redrawn per buffer slows the download.
+bool DownloadProgress::due()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastDrawn_ < redrawEvery)
+        return false;
+    lastDrawn_ = now;
+    return true;
 }
 
 void DownloadProgress::finish()

@@ -6,8 +6,8 @@
 #include <string>
 
 // A download's "* path..." line redrawn in place on a console, with the
-// percentage, the bytes so far and in all, and the rate, at most five
-// times a second and narrower than the console. finish() puts the line
+// percentage, the bytes so far and in all, the rate and the time left, at
+// most five times a second and narrower than the console. finish() puts the line
 // back as it was, so that the outcome completes it exactly as without a
 // console. Only ever made when standard output is a console.
 class DownloadProgress : public FileProgress {
@@ -18,9 +18,11 @@ public:
     void startDelta(unsigned long long from, unsigned long long total, unsigned long long reused,
                     unsigned long long fetching) override;
     void advance(unsigned long long done, unsigned long long total) override;
+    void scanning(unsigned long long done, unsigned long long total) override;
     void finish();
 
 private:
+    bool due();
     void draw(const std::string& text);
 
     std::string line_;

@@ -16,7 +16,7 @@ STALL_SECONDS = 20  # a stalled answer gives up by itself after this long
 class Reply:
     def __init__(self, status=200, body=b"", drop_after=None, send_length=True, body_file=None,
                  ranges=False, headers=None, chunked=False, stall_after=None, endless=False, etag=None,
-                 drip_every=None, silent=False):
+                 drip_every=None, silent=False, rate=None):
         self.status = status
         self.body = body
         self.drop_after = drop_after  # bytes of the body sent before the connection drops
@@ -30,6 +30,7 @@ class Reply:
         self.etag = etag  # sent as ETag; a request whose If-Match differs gets 412
         self.drip_every = drip_every  # after the head, one body byte every this many seconds
         self.silent = silent  # the request is read, and nothing ever answered
+        self.rate = rate  # bytes a second, sent 64 KiB at a time, as on a slow line
 
 
 class ScriptedServer:
@@ -123,6 +124,8 @@ class ScriptedServer:
         limit = end - start
         if reply.drip_every is not None:
             return self.drip(out, reply.body[start:end], reply.drip_every)
+        if reply.rate is not None:
+            return self.pace(out, reply.body[start:end], reply.rate)
         for cut in (reply.drop_after, reply.stall_after):
             if cut is not None:
                 limit = min(limit, cut)
@@ -155,6 +158,14 @@ class ScriptedServer:
             out.write(body[at:at + 1])
             out.flush()
             self.stopping.wait(every)
+
+    def pace(self, out, body, rate):
+        for at in range(0, len(body), 1 << 16):
+            if self.stopping.is_set():
+                break
+            out.write(body[at:at + (1 << 16)])
+            out.flush()
+            time.sleep((1 << 16) / rate)
 
     def send_endless(self, out):
         zeros = bytes(1 << 20)

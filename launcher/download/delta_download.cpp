@@ -69,6 +69,8 @@ DeltaResult DeltaFetch::run()
         if (progress_ != nullptr)
             progress_->advance(writer_.written(), index_.fileSize);
     }
+    if (steps.empty() && progress_ != nullptr)
+        progress_->advance(writer_.written(), index_.fileSize);  // built whole while the old copy was read
     if (!writer_.verified()) {
         // Bytes copied from an old copy that changed meanwhile: nothing of it is kept.
         discardPartial(entry_.localName);
@@ -90,8 +92,8 @@ bool DeltaFetch::readOldCopy()
     if (!platform::fileFacts(source_.oldCopy, facts) || entry_.signedEntry == nullptr || !old.open(source_.oldCopy) ||
         !fetchIndex() || !mayShareChunks(old, facts.size, index_))
         return false;
-    return writer_.open() && scanOldCopy(old, index_, pieceBytes_, writer_, heldAt_,
-                                         [this](std::size_t chunk) { return catchUpTo(chunk); });
+    return writer_.open() && scanOldCopy(old, facts.size, index_, pieceBytes_, writer_, heldAt_,
+                                         [this](std::size_t chunk) { return catchUpTo(chunk); }, progress_);
 }
 
 bool DeltaFetch::fetchIndex()
@@ -172,6 +174,8 @@ bool DeltaFetch::takeHead(const AnswerHead& answer)
 bool DeltaFetch::takeBody(const char* data, std::size_t size)
 {
     wrongBytes_ = !writer_.receive(data, size, step_->firstChunk + step_->chunks);
+    if (progress_ != nullptr)
+        progress_->advance(writer_.written(), index_.fileSize);
     return !wrongBytes_;
 }
 

@@ -38,6 +38,16 @@ std::string indexOf(const std::string& file)
     return chunkIndexBytes(index);
 }
 
+// What a console would show: the old copy's scan, then the new file's bytes.
+struct RecordedProgress : FileProgress {
+    void start(unsigned long long, bool) override {}
+    void startDelta(unsigned long long, unsigned long long, unsigned long long, unsigned long long) override {}
+    void advance(unsigned long long done, unsigned long long) override { written = done; }
+    void scanning(unsigned long long done, unsigned long long) override { scanned = done; }
+    unsigned long long written = 0;
+    unsigned long long scanned = 0;
+};
+
 using DeltaDownload = InGameDirectory;
 
 TEST_F(DeltaDownload, FetchesWhatTheOldCopyLacksAndKeepsOnlyCheckedChunks)
@@ -81,7 +91,12 @@ TEST_F(DeltaDownload, FetchesWhatTheOldCopyLacksAndKeepsOnlyCheckedChunks)
         ScriptedTransport server;
         server.serveFile("/c/data.pak", c.served);
         server.serveFile("/c/index", c.indexForged ? indexOf(forged) : index);
-        EXPECT_EQ(downloadByDelta(server, entry, source, pieceBytes, nullptr), c.result);
+        RecordedProgress progress;
+        EXPECT_EQ(downloadByDelta(server, entry, source, pieceBytes, &progress), c.result);
+        if (c.result == DeltaResult::placed) {
+            EXPECT_GT(progress.scanned, 0u);
+            EXPECT_EQ(progress.written, changed.size());
+        }
         EXPECT_LE(server.bytesServed["/c/data.pak"], c.mostFetched);
         EXPECT_TRUE(read("data.pak") == (c.result == DeltaResult::placed ? changed : c.old));
         // Whatever stays for the whole download to resume from is the new file's own first bytes.

@@ -228,6 +228,10 @@ bool FileFetch::takeBody(const char* data, std::size_t size)
         writeFailed_ = true;
         return false;
     }
+    // Per buffer, not per piece: on a slow line a piece takes many seconds.
+    const unsigned long long total = body_ == Body::piece ? total_ : expectedBytes_;
+    if (progress_ != nullptr && total != unknownLength)
+        progress_->advance(offset_ + received_, total);
     return true;
 }
 

@@ -18,9 +18,9 @@ bool isNear(const std::vector<Chunk>& chunks, std::size_t next, std::size_t chun
 
 }  // namespace
 
-bool scanOldCopy(platform::FileReader& old, const ChunkIndex& index, unsigned long long pieceBytes,
-                 ChunkWriter& writer, std::vector<unsigned long long>& heldAt,
-                 const std::function<bool(std::size_t chunk)>& catchUpTo)
+bool scanOldCopy(platform::FileReader& old, unsigned long long oldSize, const ChunkIndex& index,
+                 unsigned long long pieceBytes, ChunkWriter& writer, std::vector<unsigned long long>& heldAt,
+                 const std::function<bool(std::size_t chunk)>& catchUpTo, FileProgress* progress)
 {
     const std::vector<Chunk>& chunks = index.chunks;
     heldAt.assign(chunks.size(), notHeldLocally);
@@ -29,6 +29,8 @@ bool scanOldCopy(platform::FileReader& old, const ChunkIndex& index, unsigned lo
     cutFile(old, 0, endOfFile, index.parameters, [&](const Chunk& found, unsigned long long at, const ChunkBytes& bytes) {
         if (writer.nextChunk() == chunks.size())
             return false;  // the new file is whole: the rest of the old copy is not needed
+        if (progress != nullptr)
+            progress->scanning(at + found.length, oldSize);
         std::size_t next = chunks.size();
         std::size_t equal = 0;
         lookup.forEachEqual(found, [&](std::size_t i) {

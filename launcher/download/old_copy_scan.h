@@ -1,6 +1,7 @@
 #pragma once
 
 #include "channel/chunk_index.h"
+#include "launcher/console.h"
 #include "launcher/download/chunk_writer.h"
 #include "launcher/platform/platform.h"
 
@@ -16,6 +17,7 @@
 // chunk a little further on (within `pieceBytes`) that only this chunk
 // equals is reached by `catchUpTo` it first. False when the old copy cannot
 // be read, or `catchUpTo` or a write fails.
-bool scanOldCopy(platform::FileReader& old, const ChunkIndex& index, unsigned long long pieceBytes,
-                 ChunkWriter& writer, std::vector<unsigned long long>& heldAt,
-                 const std::function<bool(std::size_t chunk)>& catchUpTo);
+// The scan's progress goes to `progress`, when given.
+bool scanOldCopy(platform::FileReader& old, unsigned long long oldSize, const ChunkIndex& index,
+                 unsigned long long pieceBytes, ChunkWriter& writer, std::vector<unsigned long long>& heldAt,
+                 const std::function<bool(std::size_t chunk)>& catchUpTo, FileProgress* progress);

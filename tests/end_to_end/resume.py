@@ -95,9 +95,10 @@ class Resume(LauncherTestCase):
         if OPTIONS.target.wine:  # a Windows console is not a pseudo-terminal; every scenario checks the pipe
             return
         import pty
-        big = os.urandom(3 * PIECE)
+        big, slow = os.urandom(3 * PIECE), os.urandom(6 << 20)
         main, secondary = pty.openpty()
-        with update_server({"big.pak": big}, ranges=True):
+        paced = {uri("slow.pak"): Reply(200, slow, ranges=True, rate=4 << 20)}  # about 1.5 s
+        with update_server({"big.pak": big, "slow.pak": slow}, paced, ranges=True):
             launcher = subprocess.Popen([self.path("ORN_Launcher.exe")], cwd=self.game, stdout=secondary,
                                         stderr=subprocess.DEVNULL)
             os.close(secondary)
@@ -115,4 +116,9 @@ class Resume(LauncherTestCase):
         line = [entry for entry in shown.split(b"\n") if b"big.pak" in entry][0]
         self.assertRegex(line, rb"\* big\.pak\.\.\. +\d+% [\d.]+ MB of 50\.3 MB, [\d.]+ MB/s")
         self.assertEqual(line.rstrip(b"\r").split(b"\r")[-1], b"* big.pak... Done.", "the line ends as today's")
+        # Within one piece on a slow line: the line moves at least every 0.5 s, with the time left.
+        drawn = [entry for entry in [entry for entry in shown.split(b"\n") if b"slow.pak" in entry][0].split(b"\r")
+                 if b"left" in entry]
+        self.assertGreaterEqual(len(set(drawn)), 3, drawn)
+        self.assertRegex(drawn[-1], rb"\* slow\.pak\.\.\. +\d+% [\d.]+ MB of 6\.3 MB, [\d.]+ MB/s, \d+ s left")
         self.assertNotIn(b"\x1b", shown, "no colour codes")
