@@ -3,18 +3,28 @@
 #include <sodium.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
-// SHA-256 from libsodium, fed piece by piece.
+// SHA-256 fed piece by piece: with the processor's SHA extensions where it
+// has them (told at run time), else libsodium's portable code.
 class Sha256 {
 public:
-    Sha256();
+    enum class Path { fastest, portable };
+    explicit Sha256(Path path = Path::fastest);
     void update(const void* data, std::size_t size);
     // Lowercase hex of the digest; the object is spent afterwards.
     std::string hexDigest();
 
 private:
-    crypto_hash_sha256_state state_;
+    std::string acceleratedHexDigest();
+
+    bool accelerated_;
+    crypto_hash_sha256_state portable_;
+    std::uint32_t state_[8];
+    unsigned char pending_[64];
+    std::size_t pendingBytes_ = 0;
+    unsigned long long bytes_ = 0;
 };
 
 std::string sha256Hex(const std::string& bytes);

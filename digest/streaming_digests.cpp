@@ -37,15 +37,16 @@ private:
 
 }  // namespace
 
-StreamingDigests::StreamingDigests(bool withSha256)
-    : md5_(std::make_unique<BackgroundDigest>(std::make_unique<RunningMd5>())),
-      sha256_(withSha256 ? std::make_unique<BackgroundDigest>(std::make_unique<RunningSha256>()) : nullptr)
+StreamingDigests::StreamingDigests(DigestSet set)
+    : md5_(set != DigestSet::sha256 ? std::make_unique<BackgroundDigest>(std::make_unique<RunningMd5>()) : nullptr),
+      sha256_(set != DigestSet::md5 ? std::make_unique<BackgroundDigest>(std::make_unique<RunningSha256>()) : nullptr)
 {
 }
 
 void StreamingDigests::add(const char* data, std::size_t size)
 {
-    md5_->update(data, size);
+    if (md5_)
+        md5_->update(data, size);
     if (sha256_)
         sha256_->update(data, size);
     bytes_ += size;
@@ -56,7 +57,8 @@ void StreamingDigests::finish()
     if (finished_)
         return;
     finished_ = true;
-    md5Hex_ = md5_->hexDigest();
+    if (md5_)
+        md5Hex_ = md5_->hexDigest();
     if (sha256_)
         sha256Hex_ = sha256_->hexDigest();
 }

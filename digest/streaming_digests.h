@@ -10,19 +10,25 @@
 #include <memory>
 #include <string>
 
-// The digests of one run of bytes fed piece by piece: the MD5 that the
-// manifest lists, always; the SHA-256 that a signed release lists, when
-// asked for (it costs more than the copy itself); and the byte count.
+// Which digests a run of bytes needs: the MD5 that the manifest lists, the
+// SHA-256 that a signed release lists, or both (the publisher writes both).
+enum class DigestSet { md5, sha256, md5AndSha256 };
+
+// The digests of one run of bytes fed piece by piece, and the byte count.
 class StreamingDigests {
 public:
-    explicit StreamingDigests(bool withSha256 = false);
+    explicit StreamingDigests(DigestSet set);
+    explicit StreamingDigests(bool withSha256 = false)
+        : StreamingDigests(withSha256 ? DigestSet::md5AndSha256 : DigestSet::md5)
+    {
+    }
 
     // Any size, 4 GiB and beyond included.
     void add(const char* data, std::size_t size);
     unsigned long long bytes() const { return bytes_; }
 
     // Lowercase hex of the bytes added so far; nothing may be added after
-    // the first of these. sha256Hex() is empty when it was not asked for.
+    // the first of these. Empty for a digest that was not asked for.
     std::string md5Hex();
     std::string sha256Hex();
 

@@ -28,6 +28,10 @@ TEST(StreamingDigests, SameDigestsHoweverTheBytesArrive)
     StreamingDigests md5Only;
     md5Only.add("abc", 3);
     EXPECT_EQ(md5Only.sha256Hex(), "");
+    StreamingDigests sha256Only(DigestSet::sha256);
+    sha256Only.add("abc", 3);
+    EXPECT_EQ(sha256Only.md5Hex(), "");
+    EXPECT_EQ(sha256Only.sha256Hex(), abc.sha256Hex());
 
     for (const std::size_t size : {std::size_t(0), std::size_t(1), std::size_t(64), std::size_t(6u << 20) + 5}) {
         const std::string bytes = sample(size);

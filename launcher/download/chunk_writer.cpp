@@ -15,7 +15,7 @@ bool isChunk(const std::vector<char>& bytes, const Chunk& chunk)
 }  // namespace
 
 ChunkWriter::ChunkWriter(const ChunkIndex& index, const FetchedEntry& entry)
-    : index_(index), entry_(entry), digests_(true)
+    : index_(index), entry_(entry), digests_(DigestSet::sha256)
 {
 }
 

@@ -9,10 +9,16 @@ bool describes(const ResumeRecord& record, const FetchedEntry& entry)
            (entry.signedEntry == nullptr || record.total == entry.signedEntry->size);
 }
 
+DigestSet digestsFor(const FetchedEntry& entry)
+{
+    return entry.signedEntry != nullptr ? DigestSet::sha256 : DigestSet::md5;
+}
+
 bool holdsEntry(StreamingDigests& digests, const FetchedEntry& entry)
 {
-    return sameHexDigest(digests.md5Hex(), entry.expectedDigest) &&
-           (entry.signedEntry == nullptr || digests.sha256Hex() == entry.signedEntry->sha256);
+    if (entry.signedEntry != nullptr)
+        return digests.bytes() == entry.signedEntry->size && digests.sha256Hex() == entry.signedEntry->sha256;
+    return sameHexDigest(digests.md5Hex(), entry.expectedDigest);
 }
 
 bool putPartialInPlace(const FetchedEntry& entry)

@@ -20,8 +20,13 @@ struct FetchedEntry {
 // are the partial file's bytes worth hashing again.
 bool describes(const ResumeRecord& record, const FetchedEntry& entry);
 
-// The last word on a downloaded file, however it was built: its MD5 is the
-// manifest's and, under a signed release, its SHA-256 the signed one.
+// Which digests a download of the entry takes: under a signed release its
+// SHA-256 alone (the verified release binds the manifest's MD5 to the same
+// bytes, so hashing them twice would only halve the speed), else its MD5.
+DigestSet digestsFor(const FetchedEntry& entry);
+
+// The last word on a downloaded file, however it was built: under a signed
+// release its signed size and SHA-256, else its manifest MD5.
 bool holdsEntry(StreamingDigests& digests, const FetchedEntry& entry);
 
 // Puts the verified partial file in place under the entry's local name and

@@ -32,7 +32,7 @@ bool fitsOnDisk(const std::string& name, unsigned long long bytes)
 FileFetch::FileFetch(Transport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
                      FileProgress* progress)
     : transport_(transport), entry_(entry), pieceBytes_(pieceBytes), partialName_(partialNameFor(entry.localName)),
-      progress_(progress), digests_(entry.signedEntry != nullptr)
+      progress_(progress), digests_(digestsFor(entry))
 {
 }
 
@@ -66,7 +66,7 @@ bool FileFetch::startFromZero()
     file_.close();
     discardPartial(entry_.localName);
     platform::openForWriting(file_, partialName_);
-    digests_ = StreamingDigests(entry_.signedEntry != nullptr);
+    digests_ = StreamingDigests(digestsFor(entry_));
     offset_ = total_ = 0;
     condition_ = {};
     resumed_ = false;

@@ -60,7 +60,7 @@ private:
     std::string partialName_;
     FileProgress* progress_;
     std::ofstream file_;
-    StreamingDigests digests_;  // the SHA-256 only under a signed release
+    StreamingDigests digests_;
     unsigned long long offset_ = 0;
     unsigned long long total_ = 0;
     std::pair<std::string, std::string> condition_;
