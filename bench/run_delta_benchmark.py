@@ -35,6 +35,7 @@ from run_download_benchmark import KEY, LATEST, file_digest, game_directory, pub
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
 from nginx_server import NginxServer  # noqa: E402
+from serving import LINK, link_text, served  # noqa: E402
 
 MIB = 1 << 20
 SIZE = int(os.environ.get("BENCH_DELTA_MIB", "1024")) * MIB
@@ -261,7 +262,8 @@ def main():
         os.chmod(os.path.join(work, "release.secret"), 0o600)  # orn-publish refuses a key others may read
         with open(old, "wb") as out:
             write_random(out, SIZE)
-        print("A %s file published signed, served by nginx on 127.0.0.1; bytes and requests from its log;" % mib(SIZE))
+        print("A %s file published signed, served by nginx over %s; bytes and requests from its log;" % (
+            mib(SIZE), link_text()))
         print("delta: the signed launcher with the old copy; whole: %s. Best time of %d." % (
             "today's launcher %s with the old copy" % BASELINE_LAUNCHER if BASELINE_LAUNCHER else "the same with none",
             REPEATS))
@@ -269,16 +271,17 @@ def main():
         os.makedirs(old_tree)
         os.link(old, os.path.join(old_tree, NAME))
         publish(build, work, old_tree, web + LATEST.replace("/latest/", "/old/"))
-        with NginxServer(port, web, log_transfers=True) as server:
+        with served(port, web, log_transfers=True) as server:
             for case in SELECTED:
                 digest = write_new_file(case, old, os.path.join(work, "tree", NAME))
                 publish(build, work, os.path.join(work, "tree"), web + LATEST)
                 size = os.path.getsize(os.path.join(work, "tree", NAME))
                 report(case, size, *best_runs(server, work, web, signed, digest))
-        if LIMIT_RATE != "off":
+        if LIMIT_RATE != "off" and not LINK:
             limited_run(build, work, port, web, signed, old)
         shutil.rmtree(web)
-        publish_times(build, work)
+        if not LINK:
+            publish_times(build, work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks; each prints its figures.
-#   scripts/bench.sh [md5|scan|download|delta|start]...   (all when none is named)
+#   scripts/bench.sh [md5|scan|download|delta|start|link]...   (all but link when none is named)
+# link: the fresh install of 1 GiB (with the start that follows, nothing to
+# update) and the five delta cases, the launcher unsigned and signed and curl,
+# through a simulated path of 20 ms each way at 200 Mbit/s (BENCH_LINK="MS,MBIT").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -14,6 +17,11 @@ for benchmark in "${selected[@]}"; do
     scan) python3 bench/run_scan_benchmark.py build/bench/scan_benchmark ;;
     download) python3 bench/run_download_benchmark.py build ;;
     delta) python3 bench/run_delta_benchmark.py build ;;
+    link)
+      export BENCH_LINK=${BENCH_LINK:-20,200}
+      BENCH_SIZES_MIB=${BENCH_SIZES_MIB:-1024} BENCH_REPEATS=${BENCH_REPEATS:-2} \
+        python3 bench/run_download_benchmark.py build
+      python3 bench/run_delta_benchmark.py build ;;
     start)
       # Today's start, for comparison: the same test launcher without the record of digests.
       port=$(sed -n 's/^LAUNCHER_TEST_PORT:STRING=//p' build/CMakeCache.txt)
