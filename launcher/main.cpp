@@ -1,8 +1,8 @@
 #include "launcher/game_directory.h"
-#include "launcher/leftover_cleanup.h"
+#include "launcher/self_update/leftover_cleanup.h"
 #include "launcher/platform/platform.h"
-#include "launcher/self_replacement.h"
-#include "launcher/terminal_console.h"
+#include "launcher/self_update/self_replacement.h"
+#include "launcher/console/terminal_console.h"
 #include "launcher/update.h"
 
 int main(int argc, char** argv)

@@ -1,11 +1,11 @@
 #include "launcher/update.h"
 
 #include "channel/channel_names.h"
-#include "launcher/accepted_release.h"
+#include "launcher/release/accepted_release.h"
 #include "launcher/build_constants.h"
 #include "launcher/remote_paths.h"
 #include "launcher/server_handshake.h"
-#include "launcher/signed_release.h"
+#include "launcher/release/signed_release.h"
 
 #include <new>
 #include <string>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "launcher/console.h"
-#include "launcher/transport.h"
+#include "launcher/console/console.h"
+#include "launcher/http/transport.h"
 #include "launcher/update_channel.h"
 #include "launcher/update_retrieval.h"
 

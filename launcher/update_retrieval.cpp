@@ -5,13 +5,13 @@
 #include "channel/manifest_path.h"
 #include "index/file_index.h"
 #include "index/local_scan.h"
-#include "launcher/accepted_release.h"
-#include "launcher/accepted_serials.h"
+#include "launcher/release/accepted_release.h"
+#include "launcher/release/accepted_serials.h"
 #include "launcher/build_constants.h"
 #include "launcher/download/download.h"
 #include "launcher/download/partial_download.h"
 #include "launcher/game_directory.h"
-#include "launcher/uri_escape.h"
+#include "launcher/http/uri_escape.h"
 
 #include <memory>
 #include <unordered_map>

@@ -4,8 +4,8 @@
 #include "channel/own_files.h"
 #include "channel/release.h"
 
-#include "launcher/console.h"
-#include "launcher/transport.h"
+#include "launcher/console/console.h"
+#include "launcher/http/transport.h"
 #include "launcher/update_channel.h"
 
 #include <string>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "channel/release.h"
-#include "launcher/console.h"
+#include "launcher/console/console.h"
 #include "launcher/download/file_fetch.h"
-#include "launcher/transport.h"
+#include "launcher/http/transport.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #include "launcher/download/download.h"
 
 #include "launcher/download/file_fetch.h"
-#include "launcher/parent_directories.h"
+#include "launcher/platform/parent_directories.h"
 #include "launcher/download/partial_download.h"
 #include "launcher/platform/platform.h"
 

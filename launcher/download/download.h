@@ -2,9 +2,9 @@
 
 #include "channel/release.h"
 #include "launcher/download/delta_download.h"
-#include "launcher/console.h"
-#include "launcher/http_get.h"
-#include "launcher/transport.h"
+#include "launcher/console/console.h"
+#include "launcher/http/http_get.h"
+#include "launcher/http/transport.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #include "launcher/download/file_fetch.h"
 
 #include "launcher/download/range_answer.h"
-#include "launcher/http_fields.h"
+#include "launcher/http/http_fields.h"
 #include "launcher/download/partial_download.h"
 #include "launcher/platform/platform.h"
 

@@ -2,9 +2,9 @@
 
 #include "digest/streaming_digests.h"
 #include "channel/release.h"
-#include "launcher/console.h"
+#include "launcher/console/console.h"
 #include "launcher/download/fetched_entry.h"
-#include "launcher/transport.h"
+#include "launcher/http/transport.h"
 
 #include <fstream>
 #include <string>

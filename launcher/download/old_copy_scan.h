@@ -1,7 +1,7 @@
 #pragma once
 
 #include "channel/chunk_index.h"
-#include "launcher/console.h"
+#include "launcher/console/console.h"
 #include "launcher/download/chunk_writer.h"
 #include "launcher/platform/platform.h"
 

@@ -1,6 +1,6 @@
 #include "launcher/download/range_answer.h"
 
-#include "launcher/http_fields.h"
+#include "launcher/http/http_fields.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Content-Length and Content-Range values, and text shown on the console, as a server may send them.
-#include "launcher/console_text.h"
-#include "launcher/http_fields.h"
+#include "launcher/console/console_text.h"
+#include "launcher/http/http_fields.h"
 #include "tests/fuzz/fuzz_check.h"
 
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The escaping of a manifest path into a request line.
-#include "launcher/uri_escape.h"
+#include "launcher/http/uri_escape.h"
 #include "tests/fuzz/fuzz_check.h"
 
 #include <cstdint>

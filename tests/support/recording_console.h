@@ -2,7 +2,7 @@
 
 // A console that notes each event of a run as one short line, for tests to
 // compare with the story they expect.
-#include "launcher/console.h"
+#include "launcher/console/console.h"
 
 #include <string>
 #include <vector>

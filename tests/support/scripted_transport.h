@@ -3,7 +3,7 @@
 // A transport that answers from a script, a few bytes at a time, and notes
 // what was asked: drives the launcher's run and its downloads in tests
 // without a server.
-#include "launcher/transport.h"
+#include "launcher/http/transport.h"
 
 #include <algorithm>
 #include <map>

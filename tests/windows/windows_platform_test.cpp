@@ -3,7 +3,7 @@
 // portable expectations of the platform layer are in
 // launcher/self_replacement_test.cpp, linked into this executable.
 #include "launcher/platform/platform.h"
-#include "launcher/self_replacement.h"
+#include "launcher/self_update/self_replacement.h"
 
 #include "tests/support/game_directory.h"
 

@@ -1,4 +1,4 @@
-#include "launcher/http_fields.h"
+#include "launcher/http/http_fields.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "launcher/console.h"
+#include "launcher/console/console.h"
 
 #include <chrono>
 #include <string>

@@ -1,6 +1,6 @@
-#include "launcher/http_get.h"
+#include "launcher/http/http_get.h"
 
-#include "launcher/http_fields.h"
+#include "launcher/http/http_fields.h"
 
 #include "launcher/platform/platform.h"
 

@@ -1,4 +1,4 @@
-#include "launcher/console_text.h"
+#include "launcher/console/console_text.h"
 
 #include "channel/utf8.h"
 

@@ -1,4 +1,4 @@
-#include "launcher/parent_directories.h"
+#include "launcher/platform/parent_directories.h"
 
 #include "launcher/platform/platform.h"
 

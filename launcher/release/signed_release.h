@@ -3,8 +3,8 @@
 #include "channel/manifest.h"
 #include "channel/release.h"
 
-#include "launcher/console.h"
-#include "launcher/transport.h"
+#include "launcher/console/console.h"
+#include "launcher/http/transport.h"
 #include "launcher/update_channel.h"
 
 #include <string>

@@ -1,4 +1,4 @@
-#include "launcher/leftover_cleanup.h"
+#include "launcher/self_update/leftover_cleanup.h"
 
 #include "channel/own_files.h"
 #include "launcher/platform/platform.h"

@@ -1,4 +1,4 @@
-#include "launcher/transport.h"
+#include "launcher/http/transport.h"
 
 AnswerEnd Transport::ask(const std::string& uri, unsigned long long first, unsigned long long last,
                          const HeaderFields& conditions, AnswerSink& sink)

@@ -1,4 +1,4 @@
-#include "launcher/self_replacement.h"
+#include "launcher/self_update/self_replacement.h"
 
 #include "launcher/platform/platform.h"
 

@@ -1,4 +1,4 @@
-#include "launcher/uri_escape.h"
+#include "launcher/http/uri_escape.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "launcher/accepted_serials.h"
+#include "launcher/release/accepted_serials.h"
 
 #include "launcher/platform/platform.h"
 #include "launcher/platform/text_file.h"

@@ -1,4 +1,4 @@
-#include "launcher/accepted_release.h"
+#include "launcher/release/accepted_release.h"
 
 #include "channel/manifest.h"
 #include "channel/release_check.h"

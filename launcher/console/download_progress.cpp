@@ -1,4 +1,4 @@
-#include "launcher/download_progress.h"
+#include "launcher/console/download_progress.h"
 
 #include "launcher/platform/platform.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "launcher/console.h"
-#include "launcher/download_progress.h"
+#include "launcher/console/console.h"
+#include "launcher/console/download_progress.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
-#include "launcher/terminal_console.h"
+#include "launcher/console/terminal_console.h"
 
-#include "launcher/console_text.h"
+#include "launcher/console/console_text.h"
 #include "launcher/platform/platform.h"
 
 #include <iostream>

@@ -1,10 +1,10 @@
-#include "launcher/signed_release.h"
+#include "launcher/release/signed_release.h"
 
 #include "channel/channel_names.h"
 #include "channel/content_address.h"
 #include "channel/release_check.h"
-#include "launcher/accepted_release.h"
-#include "launcher/accepted_serials.h"
+#include "launcher/release/accepted_release.h"
+#include "launcher/release/accepted_serials.h"
 #include "launcher/build_constants.h"
 
 #include <ctime>

@@ -1,6 +1,6 @@
 // Built natively and for Windows (run under Wine): the same expectations
 // hold for both implementations of the platform layer.
-#include "launcher/self_replacement.h"
+#include "launcher/self_update/self_replacement.h"
 
 #include "launcher/platform/platform.h"
 #include "tests/support/game_directory.h"

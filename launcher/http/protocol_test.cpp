@@ -1,7 +1,7 @@
 // Built natively and for Windows (run under Wine).
-#include "launcher/console_text.h"
-#include "launcher/http_fields.h"
-#include "launcher/uri_escape.h"
+#include "launcher/console/console_text.h"
+#include "launcher/http/http_fields.h"
+#include "launcher/http/uri_escape.h"
 
 #include <gtest/gtest.h>
 
