@@ -33,10 +33,10 @@ private:
     bool readOldCopy();
     bool fetchIndex();
     void showPlan(const std::vector<DeltaStep>& steps);
-    bool catchUpTo(std::size_t chunk);
-    bool take(const DeltaStep& step) { return step.fetched ? fetchChunks(step) : copyChunks(step); }
+    bool takeSteps(const std::vector<DeltaStep>& steps);
+    bool stepDone(const DeltaStep& step);
+    AnswerSink* armRange(const DeltaStep& step);
     bool copyChunks(const DeltaStep& step);
-    bool fetchChunks(const DeltaStep& step);
     bool takeHead(const AnswerHead& answer) override;
     bool takeBody(const char* data, std::size_t size) override;
 
@@ -63,12 +63,8 @@ DeltaResult DeltaFetch::run()
     const std::vector<DeltaStep> steps = planDelta(index_.chunks, heldAt_, writer_.nextChunk(), writer_.written(),
                                                    index_.chunks.size(), deltaMergeGapBytes, pieceBytes_);
     showPlan(steps);
-    for (const DeltaStep& step : steps) {
-        if (!take(step) || !writer_.flush())
-            return DeltaResult::fallBack;  // the verified chunks stay for the whole download to resume from
-        if (progress_ != nullptr)
-            progress_->advance(writer_.written(), index_.fileSize);
-    }
+    if (!takeSteps(steps))
+        return DeltaResult::fallBack;  // the verified chunks stay for the whole download to resume from
     if (steps.empty() && progress_ != nullptr)
         progress_->advance(writer_.written(), index_.fileSize);  // built whole while the old copy was read
     if (!writer_.verified()) {
@@ -92,8 +88,7 @@ bool DeltaFetch::readOldCopy()
     if (!platform::fileFacts(source_.oldCopy, facts) || entry_.signedEntry == nullptr || !old.open(source_.oldCopy) ||
         !fetchIndex() || !mayShareChunks(old, facts.size, index_))
         return false;
-    return writer_.open() && scanOldCopy(old, facts.size, index_, pieceBytes_, writer_, heldAt_,
-                                         [this](std::size_t chunk) { return catchUpTo(chunk); }, progress_);
+    return writer_.open() && scanOldCopy(old, facts.size, index_, writer_, heldAt_, progress_);
 }
 
 bool DeltaFetch::fetchIndex()
@@ -122,15 +117,68 @@ void DeltaFetch::showPlan(const std::vector<DeltaStep>& steps)
     progress_->startDelta(writer_.written(), index_.fileSize, index_.fileSize - fetching, fetching);
 }
 
-// Writes the chunks before `chunk`: those the old copy was seen to hold are
-// copied, the others fetched.
-bool DeltaFetch::catchUpTo(std::size_t chunk)
+// The steps in order: the copied ones from the old copy, the fetched ones
+// asked for together (pipelined where the transport can), each answer
+// taken once the steps before it are written.
+bool DeltaFetch::takeSteps(const std::vector<DeltaStep>& steps)
 {
-    for (const DeltaStep& step : planDelta(index_.chunks, heldAt_, writer_.nextChunk(), writer_.written(), chunk,
-                                           deltaMergeGapBytes, pieceBytes_)) {
-        if (!take(step))
-            return false;
+    std::vector<Transport::Range> ranges;
+    std::vector<std::size_t> stepOf;  // of each range
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        if (!steps[i].fetched)
+            continue;
+        ranges.push_back({entry_.uri, steps[i].firstByte, steps[i].firstByte + steps[i].bytes - 1});
+        stepOf.push_back(i);
     }
+    std::vector<AnswerEnd> ends;
+    std::size_t next = 0;          // the first step not yet taken
+    std::size_t armed = ranges.size();  // the range being received, when one is
+    bool troubled = false;
+    const auto copyUpTo = [&](std::size_t end) {
+        for (; next < end && !troubled; ++next)
+            troubled = !copyChunks(steps[next]) || !stepDone(steps[next]);
+        return !troubled;
+    };
+    const auto rangeDone = [&]() {
+        troubled = troubled || (armed < ranges.size() &&
+                                (ends[armed] != AnswerEnd::complete || !stepDone(steps[stepOf[armed]])));
+        return !troubled;
+    };
+    transport_.askInOrder(ranges, [&](std::size_t range) -> AnswerSink* {
+        if (range == armed)
+            return armRange(steps[stepOf[range]]);  // asked again after a connection closed unanswered
+        if (!rangeDone() || !copyUpTo(stepOf[range]))
+            return nullptr;
+        armed = range;
+        next = stepOf[range] + 1;
+        return armRange(steps[stepOf[range]]);
+    }, ends);
+    // Every range asked for was taken: a transport that gave up early leaves chunks missing.
+    const bool allTaken = ranges.empty() || armed == ranges.size() - 1;
+    return rangeDone() && allTaken && copyUpTo(steps.size());
+}
+
+AnswerSink* DeltaFetch::armRange(const DeltaStep& step)
+{
+    step_ = &step;
+    headTaken_ = false;
+    wrongBytes_ = false;
+    writer_.startRange();
+    return this;
+}
+
+// A step's chunks are all written and reach the file before the next is taken.
+bool DeltaFetch::stepDone(const DeltaStep& step)
+{
+    if (step.fetched) {
+        if (!headTaken_ || wrongBytes_ || writer_.nextChunk() != step.firstChunk + step.chunks)
+            return false;
+        fetchedBytes_ += step.bytes;
+    }
+    if (!writer_.flush())
+        return false;
+    if (progress_ != nullptr)
+        progress_->advance(writer_.written(), index_.fileSize);
     return true;
 }
 
@@ -145,20 +193,6 @@ bool DeltaFetch::copyChunks(const DeltaStep& step)
         if (!old.readAt(heldAt_[i], bytes.data(), bytes.size()) || !writer_.append(bytes.data(), bytes.size()))
             return false;
     }
-    return true;
-}
-
-bool DeltaFetch::fetchChunks(const DeltaStep& step)
-{
-    step_ = &step;
-    headTaken_ = false;
-    wrongBytes_ = false;
-    writer_.startRange();
-    const AnswerEnd end = transport_.ask(entry_.uri, step.firstByte, step.firstByte + step.bytes - 1, {}, *this);
-    if (end != AnswerEnd::complete || !headTaken_ || wrongBytes_ ||
-        writer_.nextChunk() != step.firstChunk + step.chunks)
-        return false;
-    fetchedBytes_ += step.bytes;
     return true;
 }
 

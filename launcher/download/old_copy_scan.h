@@ -6,18 +6,15 @@
 #include "launcher/platform/platform.h"
 
 #include <cstddef>
-#include <functional>
 #include <vector>
 
-// Cuts the old copy with the index's parameters and notes in `heldAt` where
-// it holds each chunk still missing (notHeldLocally for the others). Its
-// chunks that are the new file's next ones go straight to `writer`, so that
-// the common updates (a part changed, inserted or appended) read the old
-// copy once and build the new file while it is read; after a change, a
-// chunk a little further on (within `pieceBytes`) that only this chunk
-// equals is reached by `catchUpTo` it first. False when the old copy cannot
-// be read, or `catchUpTo` or a write fails.
-// The scan's progress goes to `progress`, when given.
+// Cuts the old copy with the index's parameters. While its chunks are the
+// new file's next ones they go straight to `writer` (a file changed at its
+// end, or not at all, is built as the old copy is read); from the first
+// chunk it lacks on, `heldAt` notes where it holds each chunk still missing
+// (notHeldLocally for the others), for the rest to be built after the scan
+// with every missing range asked for together, rather than one round trip
+// each as the scan meets them. The scan's progress goes to `progress`, when
+// given. False when a write fails.
 bool scanOldCopy(platform::FileReader& old, unsigned long long oldSize, const ChunkIndex& index,
-                 unsigned long long pieceBytes, ChunkWriter& writer, std::vector<unsigned long long>& heldAt,
-                 const std::function<bool(std::size_t chunk)>& catchUpTo, FileProgress* progress);
+                 ChunkWriter& writer, std::vector<unsigned long long>& heldAt, FileProgress* progress);

@@ -119,14 +119,15 @@ public:
         return true;
     }
 
-    // Each request gets its own windows, and its own count of what arrived.
-    bool send(const std::string& request)
+    bool send(const std::string& request) { return socket_.send(request.data(), request.size()) == sf::Socket::Done; }
+
+    // Each answer gets its own windows, and its own count of what arrived.
+    void expectAnswer()
     {
         clock_.restart();
         windowBytes_ = 0;
         arrived = 0;
         timedOut = false;
-        return socket_.send(request.data(), request.size()) == sf::Socket::Done;
     }
 
     // False at the end of the connection; `brokenOff` tells an error from the server's close.
@@ -172,7 +173,7 @@ public:
 
     bool brokenOff = false;
     bool timedOut = false;          // no bytes in a window: a stalled server, not a closed connection
-    unsigned long long arrived = 0;  // since the last request was sent
+    unsigned long long arrived = 0;  // since the answer was awaited
 
 private:
     // Waits until the socket can be read; false once a window has passed
@@ -288,13 +289,13 @@ struct Exchange {
     bool closedUnanswered = false;  // the connection ended before a byte of the answer: the server closed it
 };
 
-Exchange exchange(HttpConnection& connection, const std::string& request, AnswerSink& sink)
+// The next answer on the connection, handed to `sink`. Reusable says only
+// that the server keeps the connection: bytes beyond the answer are the
+// caller's to judge (the next answer, when more were asked for).
+Exchange receive(HttpConnection& connection, AnswerSink& sink)
 {
     Exchange result;
-    if (!connection.send(request)) {
-        result.closedUnanswered = true;
-        return result;
-    }
+    connection.expectAnswer();
     AnswerHead answer;
     Framing framing = Framing::toClose;
     bool keepsOpen = false;
@@ -326,9 +327,29 @@ Exchange exchange(HttpConnection& connection, const std::string& request, Answer
         keepsOpen = false;
         break;
     }
-    // Bytes beyond the answer belong to no request of ours: such a connection is not used again.
-    result.reusable = result.end == AnswerEnd::complete && keepsOpen && connection.available() == 0;
+    result.reusable = result.end == AnswerEnd::complete && keepsOpen;
     return result;
+}
+
+Exchange exchange(HttpConnection& connection, const std::string& request, AnswerSink& sink)
+{
+    if (!connection.send(request)) {
+        Exchange result;
+        result.closedUnanswered = true;
+        return result;
+    }
+    Exchange result = receive(connection, sink);
+    // Bytes beyond the answer belong to no request of ours: such a connection is not used again.
+    result.reusable = result.reusable && connection.available() == 0;
+    return result;
+}
+
+std::string requestText(const std::string& host, const std::string& uri, const HeaderFields& fields)
+{
+    std::string request = "GET " + uri + " HTTP/1.1\r\nHost: " + host + "\r\n";
+    for (const auto& field : fields)
+        request += field.first + ": " + field.second + "\r\n";
+    return request + "\r\n";
 }
 
 }  // namespace
@@ -339,10 +360,7 @@ HttpClient::~HttpClient() = default;
 
 AnswerEnd HttpClient::get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink)
 {
-    std::string request = "GET " + uri + " HTTP/1.1\r\nHost: " + server_.host + "\r\n";
-    for (const auto& field : fields)
-        request += field.first + ": " + field.second + "\r\n";
-    request += "\r\n";
+    const std::string request = requestText(server_.host, uri, fields);
     try {
         const bool reused = connection_ != nullptr;
         Exchange done = openConnection() ? exchange(*connection_, request, sink) : Exchange();
@@ -359,6 +377,65 @@ AnswerEnd HttpClient::get(const std::string& uri, const HeaderFields& fields, An
         connection_.reset();
         return AnswerEnd::failed;  // out of memory, say: a failed request, never the end of the run
     }
+}
+
+void HttpClient::getInOrder(const std::vector<Request>& requests, const SinkFor& sinkFor,
+                            std::vector<AnswerEnd>& ends)
+{
+    ends.assign(requests.size(), AnswerEnd::failed);
+    std::size_t answered = 0;
+    try {
+        answered = pipeline(requests, sinkFor, ends);
+    } catch (const std::exception&) {
+        connection_.reset();
+        return;
+    }
+    // One at a time from where the pipeline stopped: a server that closed it, or one that never kept it.
+    for (; answered < requests.size(); ++answered) {
+        AnswerSink* const sink = sinkFor(answered);
+        if (sink == nullptr)
+            return;
+        ends[answered] = get(requests[answered].uri, requests[answered].fields, *sink);
+    }
+}
+
+// Up to pipelineDepth requests ahead of their answers, on a connection that
+// was kept before; how many answers were taken. The first close, cut
+// answer or stop ends it, and a close also ends pipelining for this client.
+std::size_t HttpClient::pipeline(const std::vector<Request>& requests, const SinkFor& sinkFor,
+                                 std::vector<AnswerEnd>& ends)
+{
+    std::size_t sent = 0;
+    std::size_t answered = 0;
+    while (pipelining_ && connection_ != nullptr && answered < requests.size()) {
+        for (; sent < requests.size() && sent - answered < pipelineDepth; ++sent) {
+            if (!connection_->send(requestText(server_.host, requests[sent].uri, requests[sent].fields)))
+                break;
+        }
+        if (sent == answered)
+            break;
+        AnswerSink* const sink = sinkFor(answered);
+        if (sink == nullptr) {
+            connection_.reset();  // answers asked for and not wanted: nothing more is read of them
+            return requests.size();
+        }
+        const Exchange done = receive(*connection_, *sink);
+        if (done.closedUnanswered)
+            break;  // the request goes again, alone
+        ends[answered++] = done.end;
+        if (!done.reusable) {
+            pipelining_ = pipelining_ && (done.end != AnswerEnd::complete || sent == answered);
+            connection_.reset();
+            return answered;
+        }
+    }
+    if (sent > answered) {
+        pipelining_ = false;
+        connection_.reset();
+    } else if (connection_ != nullptr && connection_->available() > 0) {
+        connection_.reset();  // bytes that answer nothing asked
+    }
+    return answered;
 }
 
 bool HttpClient::openConnection()

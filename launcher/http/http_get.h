@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -69,14 +70,32 @@ public:
 
     // `uri` with `fields` added to the request.
     AnswerEnd get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink);
+
+    struct Request {
+        std::string uri;
+        HeaderFields fields;
+    };
+    // The sink for answer i, asked for just before it is read; nullptr: no more answers are wanted.
+    using SinkFor = std::function<AnswerSink*(std::size_t)>;
+    // Every request, their answers handed in order, `ends` one per request.
+    // On a kept connection up to pipelineDepth requests go ahead of their
+    // answers, so that a long path's round trips do not add up; a server
+    // that closes the connection while requests wait is asked the rest one
+    // at a time, for the rest of the run.
+    void getInOrder(const std::vector<Request>& requests, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends);
+
     unsigned connectionsOpened() const { return connectionsOpened_; }
+
+    static constexpr std::size_t pipelineDepth = 16;
 
 private:
     bool openConnection();
+    std::size_t pipeline(const std::vector<Request>& requests, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends);
 
     ServerAddress server_;
     std::unique_ptr<HttpConnection> connection_;
     unsigned connectionsOpened_ = 0;
+    bool pipelining_ = true;
 };
 
 // A small answer (the lock, the manifest, the release) as text, up to

@@ -1,11 +1,39 @@
 #include "launcher/http/transport.h"
 
+namespace {
+
+HeaderFields rangeField(unsigned long long first, unsigned long long last)
+{
+    return {{"Range", "bytes=" + std::to_string(first) + "-" + std::to_string(last)}};
+}
+
+}  // namespace
+
 AnswerEnd Transport::ask(const std::string& uri, unsigned long long first, unsigned long long last,
                          const HeaderFields& conditions, AnswerSink& sink)
 {
-    HeaderFields fields = {{"Range", "bytes=" + std::to_string(first) + "-" + std::to_string(last)}};
+    HeaderFields fields = rangeField(first, last);
     fields.insert(fields.end(), conditions.begin(), conditions.end());
     return get(uri, fields, sink);
+}
+
+void Transport::askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends)
+{
+    ends.assign(ranges.size(), AnswerEnd::failed);
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        AnswerSink* const sink = sinkFor(i);
+        if (sink == nullptr)
+            return;
+        ends[i] = ask(ranges[i].uri, ranges[i].first, ranges[i].last, {}, *sink);
+    }
+}
+
+void HttpTransport::askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends)
+{
+    std::vector<HttpClient::Request> requests;
+    for (const Range& range : ranges)
+        requests.push_back({range.uri, rangeField(range.first, range.last)});
+    client_.getInOrder(requests, sinkFor, ends);
 }
 
 AnswerEnd HttpTransport::get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink)

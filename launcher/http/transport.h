@@ -3,7 +3,9 @@
 #include "launcher/http/http_get.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <vector>
 
 // How every request of a run reaches the update server: the lock, the
 // release, the manifest and each file's pieces. The run talks only to this,
@@ -17,6 +19,17 @@ public:
     // (If-Match, If-Unmodified-Since) added.
     virtual AnswerEnd ask(const std::string& uri, unsigned long long first, unsigned long long last,
                           const HeaderFields& conditions, AnswerSink& sink);
+
+    struct Range {
+        std::string uri;
+        unsigned long long first;
+        unsigned long long last;
+    };
+    // Each range, its answer handed to sinkFor(i), which is called just
+    // before answer i is read (nullptr: no more are wanted); `ends` one per
+    // range. Here one request at a time.
+    using SinkFor = std::function<AnswerSink*(std::size_t)>;
+    virtual void askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends);
 };
 
 // HTTP/1.1 to one server (some servers ignore a Range field in HTTP/1.0),
@@ -25,6 +38,8 @@ class HttpTransport : public Transport {
 public:
     explicit HttpTransport(const ServerAddress& server) : client_(server) {}
     AnswerEnd get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink) override;
+    // Pipelined on the kept connection (see HttpClient::getInOrder).
+    void askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends) override;
 
 private:
     HttpClient client_;

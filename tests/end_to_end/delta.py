@@ -6,7 +6,9 @@ import subprocess
 import time
 
 import release_signing
+from nginx_server import NginxServer
 from scripted_server import Reply, ScriptedServer
+from tcp_relay import TcpRelay, free_port
 
 from .fixture import (HEADER, LATEST, LAUNCHING, LOCK, MANIFEST, OPTIONS, PIECE, RELEASE,
                        ranges_asked, uri)
@@ -63,6 +65,28 @@ class Delta(SignedChannelCase):
             self.assertLessEqual(middle - (1 << 20), first, asked)
             self.assertLessEqual(last, middle + 5000 + (1 << 20), asked)
         self.assertLess(sum(last - first + 1 for first, last in asked), 1 << 20, asked)
+
+    def test_ranges_far_apart_go_pipelined_on_one_connection_and_a_closing_server_gets_them_one_by_one(self):
+        old = os.urandom(16 << 20)
+        new = bytearray(old)
+        for at in range(1 << 20, 15 << 20, 2 << 20):  # seven edits, too far apart to be merged
+            new[at:at + 4096] = os.urandom(4096)
+        new = bytes(new)
+        channel = self.publish({"data.pak": new}, LATEST.strip("/"))
+        for keepalive, connections in (("keepalive_requests 1000;", 1), ("keepalive_requests 4;", 3)):
+            with self.subTest(keepalive=keepalive):
+                self.put("data.pak", old)
+                with NginxServer(free_port(), self.web, log_transfers=True, keepalive=keepalive) as nginx, \
+                        TcpRelay(OPTIONS.port, nginx.port) as relay:
+                    result = self.run_launcher()
+                    time.sleep(0.3)  # nginx logs a request once it has finished with it
+                    asked = [t for t in nginx.transfers() if t[0] == uri(self.object(channel, "data.pak"))]
+                self.assert_updated(result, new)
+                self.assertGreaterEqual(len(asked), 7, asked)
+                self.assertTrue(all(status == 206 for _, status, _, _ in asked), asked)
+                self.assertGreaterEqual(relay.connections, connections)
+                if connections == 1:
+                    self.assertEqual(relay.connections, 1, "every request on one connection")
 
     def test_trouble_with_the_delta_ends_with_the_whole_file(self):
         old = os.urandom(3 << 20)
