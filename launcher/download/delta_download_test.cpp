@@ -9,6 +9,7 @@
 #include "tests/support/game_directory.h"
 #include "tests/support/scripted_transport.h"
 
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -108,6 +109,31 @@ TEST_F(DeltaDownload, FetchesWhatTheOldCopyLacksAndKeepsOnlyCheckedChunks)
         if (c.result == DeltaResult::placed) {
             EXPECT_EQ(kept.size(), 9u) << "a partial file left";
         }
+    }
+}
+
+// Copied chunks between two changes are fetched instead when one round trip
+// of the path carries them anyway: one request where there would be two.
+TEST_F(DeltaDownload, GapsOneRoundTripCarriesAreFetchedWithTheChangesAroundThem)
+{
+    std::string changed = randomBytes(2 << 20, 5);
+    const std::string old = changed;
+    for (const std::size_t at : {std::size_t(300) << 10, std::size_t(1200) << 10})
+        changed.replace(at, 4096, randomBytes(4096, static_cast<unsigned>(at)));
+    const std::string index = indexOf(changed);
+    const ReleaseEntry signedFile{sha256Hex(changed), changed.size(), "data.pak"};
+    const FetchedEntry entry{"/c/data.pak", "data.pak", md5Hex(changed), &signedFile, "data.pak"};
+    const DeltaSource source{"/c/index", {sha256Hex(index), index.size(), "data.pak.orn-chunks"}, "data.pak"};
+    for (const unsigned long long roundTripBytes : {0ULL, 2ULL << 20}) {
+        SCOPED_TRACE(roundTripBytes);
+        write("data.pak", old);
+        ScriptedTransport server;
+        server.roundTripBytes = roundTripBytes;
+        server.serveFile("/c/data.pak", changed);
+        server.serveFile("/c/index", index);
+        ASSERT_EQ(downloadByDelta(server, entry, source, 16 << 20, nullptr), DeltaResult::placed);
+        EXPECT_EQ(std::count(server.requests.begin(), server.requests.end(), "/c/data.pak"),
+                  roundTripBytes == 0 ? 2 : 1);
     }
 }
 

@@ -9,7 +9,9 @@
 #include <SFML/Network/TcpSocket.hpp>
 #include <SFML/System/Clock.hpp>
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <exception>
 #include <vector>
 
@@ -287,7 +289,16 @@ struct Exchange {
     AnswerEnd end = AnswerEnd::failed;
     bool reusable = false;  // the answer ended where its framing says, and the server keeps the connection
     bool closedUnanswered = false;  // the connection ended before a byte of the answer: the server closed it
+    // How long the head took to come (a round trip, when the request was just sent) and the body after it.
+    double headSeconds = 0;
+    double bodySeconds = 0;
+    unsigned long long bodyBytes = 0;
 };
+
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 // The next answer on the connection, handed to `sink`. Reusable says only
 // that the server keeps the connection: bytes beyond the answer are the
@@ -296,6 +307,7 @@ Exchange receive(HttpConnection& connection, AnswerSink& sink)
 {
     Exchange result;
     connection.expectAnswer();
+    const auto started = std::chrono::steady_clock::now();
     AnswerHead answer;
     Framing framing = Framing::toClose;
     bool keepsOpen = false;
@@ -309,6 +321,8 @@ Exchange receive(HttpConnection& connection, AnswerSink& sink)
             return result;
         }
     }
+    result.headSeconds = secondsSince(started);
+    const unsigned long long headBytes = connection.arrived - connection.available();
     if (!sink.takeHead(answer)) {
         result.end = AnswerEnd::stopped;
         return result;
@@ -328,6 +342,8 @@ Exchange receive(HttpConnection& connection, AnswerSink& sink)
         break;
     }
     result.reusable = result.end == AnswerEnd::complete && keepsOpen;
+    result.bodySeconds = secondsSince(started) - result.headSeconds;
+    result.bodyBytes = connection.arrived - connection.available() - headBytes;
     return result;
 }
 
@@ -372,6 +388,7 @@ AnswerEnd HttpClient::get(const std::string& uri, const HeaderFields& fields, An
         }
         if (!done.reusable)
             connection_.reset();
+        measure(done.end, done.headSeconds, done.bodySeconds, done.bodyBytes);
         return done.end;
     } catch (const std::exception&) {
         connection_.reset();
@@ -436,6 +453,24 @@ std::size_t HttpClient::pipeline(const std::vector<Request>& requests, const Sin
         connection_.reset();  // bytes that answer nothing asked
     }
     return answered;
+}
+
+// The path's round trip (the quickest head after a request sent alone) and
+// rate (the fastest body of a size worth timing), from the run's own answers.
+void HttpClient::measure(AnswerEnd end, double headSeconds, double bodySeconds, unsigned long long bodyBytes)
+{
+    const unsigned long long timedBodyBytes = 256 * 1024;
+    if (end != AnswerEnd::complete)
+        return;
+    if (roundTripSeconds_ == 0 || headSeconds < roundTripSeconds_)
+        roundTripSeconds_ = headSeconds;
+    if (bodyBytes >= timedBodyBytes && bodySeconds > 0)
+        bytesPerSecond_ = std::max(bytesPerSecond_, static_cast<double>(bodyBytes) / bodySeconds);
+}
+
+unsigned long long HttpClient::bytesPerRoundTrip() const
+{
+    return static_cast<unsigned long long>(bytesPerSecond_ * roundTripSeconds_);
 }
 
 bool HttpClient::openConnection()

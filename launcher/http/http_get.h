@@ -85,17 +85,22 @@ public:
     void getInOrder(const std::vector<Request>& requests, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends);
 
     unsigned connectionsOpened() const { return connectionsOpened_; }
+    // What one round trip of the path carries at the rate seen so far; 0 before anything was timed.
+    unsigned long long bytesPerRoundTrip() const;
 
     static constexpr std::size_t pipelineDepth = 16;
 
 private:
     bool openConnection();
+    void measure(AnswerEnd end, double headSeconds, double bodySeconds, unsigned long long bodyBytes);
     std::size_t pipeline(const std::vector<Request>& requests, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends);
 
     ServerAddress server_;
     std::unique_ptr<HttpConnection> connection_;
     unsigned connectionsOpened_ = 0;
     bool pipelining_ = true;
+    double roundTripSeconds_ = 0;
+    double bytesPerSecond_ = 0;
 };
 
 // A small answer (the lock, the manifest, the release) as text, up to

@@ -30,6 +30,9 @@ public:
     // range. Here one request at a time.
     using SinkFor = std::function<AnswerSink*(std::size_t)>;
     virtual void askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends);
+
+    // What one round trip carries at the rate seen so far in this run; 0 when unknown.
+    virtual unsigned long long bytesPerRoundTrip() const { return 0; }
 };
 
 // HTTP/1.1 to one server (some servers ignore a Range field in HTTP/1.0),
@@ -40,6 +43,7 @@ public:
     AnswerEnd get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink) override;
     // Pipelined on the kept connection (see HttpClient::getInOrder).
     void askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends) override;
+    unsigned long long bytesPerRoundTrip() const override { return client_.bytesPerRoundTrip(); }
 
 private:
     HttpClient client_;

@@ -67,6 +67,9 @@ public:
         return play(answer, sink);
     }
 
+    unsigned long long bytesPerRoundTrip() const override { return roundTripBytes; }
+
+    unsigned long long roundTripBytes = 0;  // what the path is said to carry in a round trip
     std::vector<std::string> requests;  // the uris, in order
     std::vector<std::string> asked;     // each request's range and conditions, in order
     std::map<std::string, unsigned long long> bytesServed;  // of each served file
