@@ -47,6 +47,8 @@ void Sha256::update(const void* data, std::size_t size)
         crypto_hash_sha256_update(&portable_, bytes, size);
         return;
     }
+    if (size == 0)
+        return;  // `data` may be null then
     bytes_ += size;
     if (pendingBytes_ > 0) {
         const std::size_t taken = std::min(size, sizeof pending_ - pendingBytes_);

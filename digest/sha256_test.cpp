@@ -35,6 +35,7 @@ TEST(Sha256, BothPathsGiveLibsodiumsDigest)
             const std::size_t offset = random() % 16;
             const unsigned char* data = bytes.data() + offset;
             Sha256 sha(path);
+            sha.update(nullptr, 0);  // as an empty read hands it on
             for (std::size_t at = 0; at < length;) {
                 const std::size_t piece = std::min<std::size_t>(length - at, random() % 200);
                 sha.update(data + at, piece);
