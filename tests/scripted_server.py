@@ -16,7 +16,7 @@ STALL_SECONDS = 20  # a stalled answer gives up by itself after this long
 class Reply:
     def __init__(self, status=200, body=b"", drop_after=None, send_length=True, body_file=None,
                  ranges=False, headers=None, chunked=False, stall_after=None, endless=False, etag=None,
-                 drip_every=None, silent=False, rate=None):
+                 drip_every=None, silent=False, rate=None, stray=None):
         self.status = status
         self.body = body
         self.drop_after = drop_after  # bytes of the body sent before the connection drops
@@ -31,6 +31,7 @@ class Reply:
         self.drip_every = drip_every  # after the head, one body byte every this many seconds
         self.silent = silent  # the request is read, and nothing ever answered
         self.rate = rate  # bytes a second, sent 64 KiB at a time, as on a slow line
+        self.stray = stray  # bytes sent unasked 10 ms after the answer, on the connection it keeps open
 
 
 class ScriptedServer:
@@ -80,6 +81,8 @@ class ScriptedServer:
             handler.close_connection = True
             return
         status, headers = reply.status, dict(reply.headers)
+        if reply.stray is not None:
+            handler.protocol_version = "HTTP/1.1"
         if reply.body_file:
             with open(reply.body_file, "rb") as source:
                 source.seek(0, os.SEEK_END)
@@ -119,6 +122,11 @@ class ScriptedServer:
         except (BrokenPipeError, ConnectionResetError):
             pass
         handler.close_connection = True
+        if reply.stray is not None:
+            self.stopping.wait(0.01)
+            handler.wfile.write(reply.stray)
+            handler.wfile.flush()
+            handler.close_connection = False
 
     def send_body(self, out, reply, start, end):
         limit = end - start

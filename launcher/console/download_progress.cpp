@@ -2,6 +2,7 @@
 
 #include "launcher/platform/platform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
@@ -74,10 +75,11 @@ void DownloadProgress::advance(unsigned long long done, unsigned long long total
 {
     if (total == 0 || !due())
         return;
+    done = std::min(done, total);  // a server that sends more than it announced never shows past 100%
     const double seconds = std::chrono::duration<double>(lastDrawn_ - started_).count();
     const double rate = seconds > 0 && done > startedAt_ ? static_cast<double>(done - startedAt_) / seconds : 0.0;
     const std::string left =
-        rate > 0 && done <= total ? ", " + duration(static_cast<unsigned long long>(static_cast<double>(total - done) / rate)) + " left" : "";
+        rate > 0 ? ", " + duration(static_cast<unsigned long long>(static_cast<double>(total - done) / rate)) + " left" : "";
     char text[200];
     std::snprintf(text, sizeof text, "%s %3u%% %s of %s, %.1f MB/s%s", startText_.c_str(),
                   static_cast<unsigned>(done * 100 / total), megabytes(done).c_str(), megabytes(total).c_str(),
@@ -89,6 +91,7 @@ void DownloadProgress::scanning(unsigned long long done, unsigned long long tota
 {
     if (total == 0 || !due())
         return;
+    done = std::min(done, total);
     char text[120];
     std::snprintf(text, sizeof text, " comparing with the installed copy, %3u%% of %s",
                   static_cast<unsigned>(done * 100 / total), groupedMegabytes(total).c_str());

@@ -155,6 +155,10 @@ public:
     }
 
     std::size_t available() const { return end_ - begin_; }
+
+    // Nothing waits to be read on a connection that sat idle: bytes that came
+    // unasked (or the server's close) would be taken for the next answer.
+    bool idleClean() { return available() == 0 && !selector_.wait(sf::microseconds(1)); }
     const char* data() const { return buffer_.data() + begin_; }
     void consume(std::size_t count) { begin_ += count; }
 
@@ -306,6 +310,7 @@ double secondsSince(std::chrono::steady_clock::time_point start)
 Exchange receive(HttpConnection& connection, AnswerSink& sink)
 {
     Exchange result;
+    const bool nothingBuffered = connection.available() == 0;
     connection.expectAnswer();
     const auto started = std::chrono::steady_clock::now();
     AnswerHead answer;
@@ -317,7 +322,7 @@ Exchange receive(HttpConnection& connection, AnswerSink& sink)
         answer = AnswerHead();
         if (heads == maxInterimAnswers || !readHead(connection, head) ||
             !parseHead(head, answer, framing, keepsOpen) || answer.status < 100) {
-            result.closedUnanswered = connection.arrived == 0 && !connection.timedOut;
+            result.closedUnanswered = nothingBuffered && connection.arrived == 0 && !connection.timedOut;
             return result;
         }
     }
@@ -378,6 +383,8 @@ AnswerEnd HttpClient::get(const std::string& uri, const HeaderFields& fields, An
 {
     const std::string request = requestText(server_.host, uri, fields);
     try {
+        if (connection_ != nullptr && !connection_->idleClean())
+            connection_.reset();
         const bool reused = connection_ != nullptr;
         Exchange done = openConnection() ? exchange(*connection_, request, sink) : Exchange();
         // A kept connection that the server closed meanwhile (its keep-alive
@@ -424,6 +431,8 @@ std::size_t HttpClient::pipeline(const std::vector<Request>& requests, const Sin
 {
     std::size_t sent = 0;
     std::size_t answered = 0;
+    if (connection_ != nullptr && !connection_->idleClean())
+        connection_.reset();
     while (pipelining_ && connection_ != nullptr && answered < requests.size()) {
         for (; sent < requests.size() && sent - answered < pipelineDepth; ++sent) {
             if (!connection_->send(requestText(server_.host, requests[sent].uri, requests[sent].fields)))

@@ -37,6 +37,9 @@ class Handshake(LauncherTestCase):
                 Reply(200, garbage), b"2026-12-08 10:00 UTC  Updated files retrieved, patching and launching ORN..."),
             "accents kept": (Reply(200, "mise à jour".encode()), "mise à jour".encode()),
             "an endless body, read a few KiB of": (Reply(200, b"", endless=True), b""),
+            # an answer nobody asked for, on the kept connection during the pause, is not the next one
+            "a stray 404 after the answer": (Reply(200, b"now", stray=b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"),
+                                             b"now"),
         }
         for name, (locked, shown) in cases.items():
             with self.subTest(name), update_server({}, lock=[locked] * 3 + [Reply(404)]) as server:
