@@ -1,8 +1,15 @@
 #include "channel/content_address.h"
 
+#include "digest/sha256.h"
+
 std::string objectPathOf(const std::string& sha256)
 {
     return std::string(objectsDirectoryName) + "/" + sha256;
+}
+
+bool isObjectName(const std::string& name)
+{
+    return isSha256Hex(name);
 }
 
 ReleaseEntry contentAddressMarker(const std::string& manifestSha256, unsigned long long manifestSize)

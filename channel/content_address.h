@@ -12,6 +12,8 @@
 // line for md5sums' own copy, "file SHA SIZE by-hash/SHA": a true statement
 // about a file in the channel, which launchers that know no objects ignore.
 std::string objectPathOf(const std::string& sha256);
+// Whether `name` could be an object's name in by-hash/.
+bool isObjectName(const std::string& name);
 ReleaseEntry contentAddressMarker(const std::string& manifestSha256, unsigned long long manifestSize);
 bool isContentAddressed(const Release& release);
 // Whether `entry` is that line of `release`.

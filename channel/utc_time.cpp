@@ -71,3 +71,13 @@ bool parseUtcTime(const std::string& text, long long& secondsSinceEpoch)
     secondsSinceEpoch = days * 86400 + hour * 3600 + minute * 60 + second;
     return true;
 }
+
+long long daysUntil(long long at, long long now)
+{
+    return (at - now) / secondsPerDay;
+}
+
+bool isWithinDays(long long at, long long now, unsigned days)
+{
+    return at - now < secondsPerDay * static_cast<long long>(days);
+}

@@ -7,3 +7,9 @@
 std::string utcTimeText(long long secondsSinceEpoch);
 // False for anything but the form utcTimeText writes and a real date.
 bool parseUtcTime(const std::string& text, long long& secondsSinceEpoch);
+
+inline constexpr long long secondsPerDay = 86400;
+// Whole days from `now` until `at`, negative once it has passed.
+long long daysUntil(long long at, long long now);
+// Whether `at` comes less than `days` days after `now` (or has come).
+bool isWithinDays(long long at, long long now, unsigned days);

@@ -95,55 +95,57 @@ Events after(Events events, const Events& more)
     return events;
 }
 
+const Files release2 = {{"data.pak", "data 2"}, {"libs/engine.dll", "engine 2"}};
+const Files newLauncher = {{"data.pak", "data 1"}, {"libs/engine.dll", "engine 1"}, {"ORN_Launcher.exe", "new"}};
+struct Ending {
+    const char* name;
+    Files served;
+    std::function<void(ScriptedTransport&)> change;  // what differs from a sound channel
+    Events told;
+    bool retrieved;
+    Files left;  // what the game directory holds after the run
+};
+// Each way a run ends, from a sound channel changed as `change` says.
+const Ending endings[] = {
+    {"all current", release1, nullptr, after(checked, {"no updates"}), true, release1},
+    {"locked, then free", release1,
+     [](ScriptedTransport& server) { server.route(folder + "update.lock", {answer(200, "since noon"), answer(404)}); },
+     {"connecting", "locked since since noon", "connected", "checking", "no updates"}, true, release1},
+    {"updated", release2, nullptr,
+     after(checked, {"updates found", "* libs/engine.dll", "done", "* data.pak", "done", "launching"}), true,
+     release2},
+    {"one file failing", release2,
+     [](ScriptedTransport& server) { server.route(folder + "data.pak", {answer(200, "forged")}); },
+     after(checked, {"updates found", "* libs/engine.dll", "done", "* data.pak", "failed", "canceled"}), false,
+     {{"data.pak", "data 1"}, {"libs/engine.dll", "engine 2"}}},
+    {"a self-update", newLauncher, nullptr,
+     after(checked, {"updates found", "* ORN_Launcher.exe", "done", "launching"}), true,
+     {{"ORN_Launcher.exe", "old"}, {"ORN_Launcher.exe.new", "new"}}},
+    {"no server", release2, [](ScriptedTransport& server) { server.route(folder + "update.lock", {}); },
+     {"connecting", "no connection"}, false, release1},
+    {"a manifest cut short", release2,
+     [](ScriptedTransport& server) { server.route(folder + "md5sums", {answer(200, "0123", false)}); },
+     after(checked, {"server trouble"}), false, release1},
+    {"a bad signature", release2,
+     [](ScriptedTransport& server) {
+         std::string text;
+         fetchWholeText(server, folder + "release", 1 << 16, text);
+         text.replace(text.find("serial 1"), 8, "serial 9");
+         server.route(folder + "release", {answer(200, text)});
+     },
+     after(checked, {refusedEvent(Refusal::badSignature)}), false, release1},
+    {"a manifest the release does not sign", release2,
+     [](ScriptedTransport& server) {
+         server.route(folder + "md5sums", {answer(200, manifestLine(md5Hex("data 3"), "data.pak"))});
+     },
+     after(checked, {refusedEvent(Refusal::manifestMismatch)}), false, release1},
+    {"no release", release2, [](ScriptedTransport& server) { server.route(folder + "release", {answer(404)}); },
+     after(checked, {refusedEvent(Refusal::releaseNotFetched)}), false, release1},
+};
+
 TEST_F(UpdateRun, TellsEachWayARunEnds)
 {
-    const Files release2 = {{"data.pak", "data 2"}, {"libs/engine.dll", "engine 2"}};
-    const Files newLauncher = {{"data.pak", "data 1"}, {"libs/engine.dll", "engine 1"}, {"ORN_Launcher.exe", "new"}};
-    struct Case {
-        const char* name;
-        Files served;
-        std::function<void(ScriptedTransport&)> change;  // what differs from a sound channel
-        Events told;
-        bool retrieved;
-        Files left;  // what the game directory holds after the run
-    };
-    const Case cases[] = {
-        {"all current", release1, nullptr, after(checked, {"no updates"}), true, release1},
-        {"locked, then free", release1,
-         [](ScriptedTransport& server) { server.route(folder + "update.lock", {answer(200, "since noon"), answer(404)}); },
-         {"connecting", "locked since since noon", "connected", "checking", "no updates"}, true, release1},
-        {"updated", release2, nullptr,
-         after(checked, {"updates found", "* libs/engine.dll", "done", "* data.pak", "done", "launching"}), true,
-         release2},
-        {"one file failing", release2,
-         [](ScriptedTransport& server) { server.route(folder + "data.pak", {answer(200, "forged")}); },
-         after(checked, {"updates found", "* libs/engine.dll", "done", "* data.pak", "failed", "canceled"}), false,
-         {{"data.pak", "data 1"}, {"libs/engine.dll", "engine 2"}}},
-        {"a self-update", newLauncher, nullptr,
-         after(checked, {"updates found", "* ORN_Launcher.exe", "done", "launching"}), true,
-         {{"ORN_Launcher.exe", "old"}, {"ORN_Launcher.exe.new", "new"}}},
-        {"no server", release2, [](ScriptedTransport& server) { server.route(folder + "update.lock", {}); },
-         {"connecting", "no connection"}, false, release1},
-        {"a manifest cut short", release2,
-         [](ScriptedTransport& server) { server.route(folder + "md5sums", {answer(200, "0123", false)}); },
-         after(checked, {"server trouble"}), false, release1},
-        {"a bad signature", release2,
-         [](ScriptedTransport& server) {
-             std::string text;
-             fetchWholeText(server, folder + "release", 1 << 16, text);
-             text.replace(text.find("serial 1"), 8, "serial 9");
-             server.route(folder + "release", {answer(200, text)});
-         },
-         after(checked, {refusedEvent(Refusal::badSignature)}), false, release1},
-        {"a manifest the release does not sign", release2,
-         [](ScriptedTransport& server) {
-             server.route(folder + "md5sums", {answer(200, manifestLine(md5Hex("data 3"), "data.pak"))});
-         },
-         after(checked, {refusedEvent(Refusal::manifestMismatch)}), false, release1},
-        {"no release", release2, [](ScriptedTransport& server) { server.route(folder + "release", {answer(404)}); },
-         after(checked, {refusedEvent(Refusal::releaseNotFetched)}), false, release1},
-    };
-    for (const Case& c : cases) {
+    for (const Ending& c : endings) {
         SCOPED_TRACE(c.name);
         for (const auto& entry : std::filesystem::directory_iterator(root))
             std::filesystem::remove_all(entry.path());
@@ -170,7 +172,6 @@ TEST_F(UpdateRun, TellsEachWayARunEnds)
 // the player plays what is installed, and nothing is fetched.
 TEST_F(UpdateRun, AnOlderReleaseIsNoUpdate)
 {
-    const Files release2 = {{"data.pak", "data 2"}, {"libs/engine.dll", "engine 2"}};
     install(release1);
     ScriptedTransport current;
     serve(current, release2, 9);

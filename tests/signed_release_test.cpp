@@ -2,7 +2,7 @@
 // check them. Built natively and for Windows (run under Wine).
 #include "channel/release_check.h"
 #include "digest/sha256.h"
-#include "publisher/secret_key.h"
+#include "publisher/keys/secret_key.h"
 
 #include <gtest/gtest.h>
 

@@ -51,6 +51,22 @@ struct RecordedProgress : FileProgress {
 
 using DeltaDownload = InGameDirectory;
 
+// A placed file was scanned and written whole, with no partial file left;
+// whatever stays for the whole download to resume from is the new file's own first bytes.
+void expectLeftBehind(DeltaResult result, const RecordedProgress& progress, const std::string& kept,
+                      const std::string& changed, std::size_t leastKept)
+{
+    if (result == DeltaResult::placed) {
+        EXPECT_GT(progress.scanned, 0u);
+        EXPECT_EQ(progress.written, changed.size());
+        EXPECT_EQ(kept, "<missing>") << "a partial file left";
+    }
+    EXPECT_GE(kept == "<missing>" ? 0 : kept.size(), leastKept);
+    if (kept != "<missing>") {
+        EXPECT_TRUE(kept == changed.substr(0, kept.size())) << kept.size() << " bytes kept";
+    }
+}
+
 TEST_F(DeltaDownload, FetchesWhatTheOldCopyLacksAndKeepsOnlyCheckedChunks)
 {
     const std::string before = randomBytes(24 << 10, 1), inserted = randomBytes(3000, 2), after = randomBytes(24 << 10, 3);
@@ -94,21 +110,9 @@ TEST_F(DeltaDownload, FetchesWhatTheOldCopyLacksAndKeepsOnlyCheckedChunks)
         server.serveFile("/c/index", c.indexForged ? indexOf(forged) : index);
         RecordedProgress progress;
         EXPECT_EQ(downloadByDelta(server, entry, source, pieceBytes, &progress), c.result);
-        if (c.result == DeltaResult::placed) {
-            EXPECT_GT(progress.scanned, 0u);
-            EXPECT_EQ(progress.written, changed.size());
-        }
         EXPECT_LE(server.bytesServed["/c/data.pak"], c.mostFetched);
         EXPECT_TRUE(read("data.pak") == (c.result == DeltaResult::placed ? changed : c.old));
-        // Whatever stays for the whole download to resume from is the new file's own first bytes.
-        const std::string kept = read(partialNameFor("data.pak"));
-        EXPECT_GE(kept == "<missing>" ? 0 : kept.size(), c.leastKept);
-        if (kept != "<missing>") {
-            EXPECT_TRUE(kept == changed.substr(0, kept.size())) << kept.size() << " bytes kept";
-        }
-        if (c.result == DeltaResult::placed) {
-            EXPECT_EQ(kept.size(), 9u) << "a partial file left";
-        }
+        expectLeftBehind(c.result, progress, read(partialNameFor("data.pak")), changed, c.leastKept);
     }
 }
 

@@ -30,6 +30,21 @@ Answer status(int code, const std::string& contentRange = "", const std::string&
 
 using FileFetchThroughScriptedTransport = InGameDirectory;
 
+namespace {
+
+// One fetch: what an earlier start left, what the server answers, and what must come of it.
+struct Fetch {
+    const char* name;
+    const ReleaseEntry* signedEntry;
+    std::string partial;  // left by an earlier start, with its record
+    std::vector<Answer> answers;
+    bool downloaded;
+    std::vector<std::string> asked;
+    std::string partialLeft;  // "" when no partial file is left
+};
+
+}  // namespace
+
 TEST_F(FileFetchThroughScriptedTransport, TakesOnlyWhatIsWholeAndAsked)
 {
     const std::string digest = md5Hex(content);
@@ -39,16 +54,7 @@ TEST_F(FileFetchThroughScriptedTransport, TakesOnlyWhatIsWholeAndAsked)
     Answer cut = piece(8, 15);
     cut.body.resize(3), cut.complete = false;
     const Answer overlong = status(200, "", content + "more than signed");
-    struct Case {
-        const char* name;
-        const ReleaseEntry* signedEntry;
-        std::string partial;  // left by an earlier start, with its record
-        std::vector<Answer> answers;
-        bool downloaded;
-        std::vector<std::string> asked;
-        std::string partialLeft;  // "" when no partial file is left
-    };
-    const Case cases[] = {
+    const Fetch cases[] = {
         {"pieces in order", nullptr, "", {piece(0, 7), piece(8, 15), piece(16, 19)}, true, {"0-7", "8-15", "16-23"}, ""},
         {"a 200 to a range", nullptr, "", {status(200, "", content)}, true, {"0-7"}, ""},
         {"a short body keeps the whole pieces", nullptr, "", {piece(0, 7), cut}, false, {"0-7", "8-15"},
@@ -69,7 +75,7 @@ TEST_F(FileFetchThroughScriptedTransport, TakesOnlyWhatIsWholeAndAsked)
         {"signed: a 200 longer than signed", &signedRight, "", {overlong}, false, {"0-7"}, ""},
         {"signed: another total", &signedShorter, "", {piece(0, 7)}, false, {"0-7"}, ""},
     };
-    for (const Case& c : cases) {
+    for (const Fetch& c : cases) {
         SCOPED_TRACE(c.name);
         write("data.pak", "earlier");
         if (!c.partial.empty()) {

@@ -39,12 +39,9 @@ std::string trimmed(const std::string& text)
 
 enum class Framing { length, chunked, toClose };
 
-// "HTTP/1.x NNN reason" and "Name: value" lines, as far as the launcher needs them.
-// `keepsOpen`: the server leaves the connection open after this answer.
-bool parseHead(const std::string& head, AnswerHead& answer, Framing& framing, bool& keepsOpen)
+// "HTTP/1.x NNN reason": the status, and whether the version keeps the connection.
+bool parseStatusLine(const std::string& statusLine, AnswerHead& answer, bool& keepsOpen)
 {
-    std::string::size_type lineEnd = head.find("\r\n");
-    const std::string statusLine = head.substr(0, lineEnd);
     if (statusLine.size() < 12 || statusLine.compare(0, 7, "HTTP/1.") != 0 || statusLine[8] != ' ' ||
         !std::isdigit(static_cast<unsigned char>(statusLine[9])) ||
         !std::isdigit(static_cast<unsigned char>(statusLine[10])) ||
@@ -52,35 +49,51 @@ bool parseHead(const std::string& head, AnswerHead& answer, Framing& framing, bo
         return false;
     answer.status = std::stoi(statusLine.substr(9, 3));
     keepsOpen = statusLine[7] == '1';  // HTTP/1.0 closes unless asked otherwise, and we never ask
+    return true;
+}
+
+// One "Name: value" field, as far as the launcher needs it; false when the answer cannot be trusted.
+bool takeField(const std::string& line, AnswerHead& answer, std::string& transferCoding, bool& keepsOpen)
+{
+    const std::string::size_type colon = line.find(':');
+    if (colon == std::string::npos)
+        return false;
+    const std::string name = lowerCase(line.substr(0, colon));
+    const std::string value = line.substr(colon + 1);
+    if (name == "content-length") {
+        // Two lengths that differ frame two bodies: no reading of them can be trusted.
+        if (!answer.contentLength.empty() && answer.contentLength != trimmed(value))
+            return false;
+        answer.contentLength = trimmed(value);
+    } else if (name == "content-range") {
+        answer.contentRange = trimmed(value);
+    } else if (name == "etag") {
+        answer.etag = trimmed(value);
+    } else if (name == "last-modified") {
+        answer.lastModified = trimmed(value);
+    } else if (name == "transfer-encoding") {  // fields given twice count as one list
+        transferCoding += (transferCoding.empty() ? "" : ", ") + lowerCase(trimmed(value));
+    } else if (name == "connection" && lowerCase(value).find("close") != std::string::npos) {
+        keepsOpen = false;
+    }
+    return true;
+}
+
+// An answer's head, its status line and fields; `keepsOpen`: the server
+// leaves the connection open after this answer.
+bool parseHead(const std::string& head, AnswerHead& answer, Framing& framing, bool& keepsOpen)
+{
+    std::string::size_type lineEnd = head.find("\r\n");
+    if (!parseStatusLine(head.substr(0, lineEnd), answer, keepsOpen))
+        return false;
     std::string transferCoding;
     while (lineEnd != std::string::npos && lineEnd + 2 < head.size()) {
         const std::string::size_type start = lineEnd + 2;
         lineEnd = head.find("\r\n", start);
-        const std::string line = head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
-        const std::string::size_type colon = line.find(':');
-        if (colon == std::string::npos)
+        if (!takeField(head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start), answer,
+                       transferCoding, keepsOpen))
             return false;
-        const std::string name = lowerCase(line.substr(0, colon));
-        const std::string value = line.substr(colon + 1);
-        if (name == "content-length") {
-            // Two lengths that differ frame two bodies: no reading of them can be trusted.
-            if (!answer.contentLength.empty() && answer.contentLength != trimmed(value))
-                return false;
-            answer.contentLength = trimmed(value);
-        }
-        else if (name == "content-range")
-            answer.contentRange = trimmed(value);
-        else if (name == "etag")
-            answer.etag = trimmed(value);
-        else if (name == "last-modified")
-            answer.lastModified = trimmed(value);
-        else if (name == "transfer-encoding")  // fields given twice count as one list
-            transferCoding += (transferCoding.empty() ? "" : ", ") + lowerCase(trimmed(value));
-        else if (name == "connection" && lowerCase(value).find("close") != std::string::npos)
-            keepsOpen = false;
     }
-    // These never have a body, whatever their fields say.
-    const bool bodiless = answer.status == 204 || answer.status == 304 || answer.status < 200;
     if (!transferCoding.empty()) {
         // Chunked is the only coding a static file server applies; any other would be read as the file.
         if (transferCoding != "chunked")
@@ -90,7 +103,8 @@ bool parseHead(const std::string& head, AnswerHead& answer, Framing& framing, bo
     } else {
         framing = answer.contentLength.empty() ? Framing::toClose : Framing::length;
     }
-    if (bodiless) {
+    // These never have a body, whatever their fields say.
+    if (answer.status == 204 || answer.status == 304 || answer.status < 200) {
         framing = Framing::length;
         answer.contentLength = "0";
     }

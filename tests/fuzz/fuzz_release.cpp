@@ -1,6 +1,6 @@
 // The signed release's parser over arbitrary text: what the server sends as "release".
 #include "channel/release_check.h"
-#include "publisher/secret_key.h"
+#include "publisher/keys/secret_key.h"
 #include "tests/fuzz/fuzz_check.h"
 
 #include <cstdint>

@@ -1,0 +1,133 @@
+#include "publisher/command/command_line.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <set>
+
+std::string usageText()
+{
+    return std::string(
+        "usage: orn-publish [--hold-lock SECONDS] [--new-channel] [--sign SECRET_KEY_FILE [SIGNING OPTIONS]] SOURCE\n"
+        "                   CHANNEL_DIR\n"
+        "       orn-publish --sign SECRET_KEY_FILE [SIGNING OPTIONS] --resign CHANNEL_DIR\n"
+        "       orn-publish status CHANNEL_DIR [--key SECRET_KEY_FILE] [--trust KEYID:BASE64]... [--warn-days N]\n"
+        "       orn-publish keygen SECRET_KEY_FILE\n"
+        "  SOURCE       a folder laid out as the game directory should be (top level and libs/)\n"
+        "  CHANNEL_DIR  the web server's folder for one channel, e.g. <web root>/~qel/ORN/windows/latest\n"
+        "  --hold-lock  keep the lock up this long before changing files (launchers wait meanwhile)\n"
+        "  --new-channel  CHANNEL_DIR is to become a channel although it is not empty, or although other\n"
+        "               channels sit beside it (without it, either is taken for a wrong or mistyped folder)\n"
+        "  --sign       also write the channel's signed release with this secret key (mode 0600)\n"
+        "  --resign     sign the channel's current release anew (new serial and expiry), copying nothing;\n"
+        "               only when it verifies and every file is still what it signed\n"
+        "  status       show the channel's release; exit 1 when it does not verify, a file does not match\n"
+        "               or it expires within --warn-days (default ") + std::to_string(expiryWarningDays) + ")\n"
+        "  keygen       make a key pair: writes the secret key (mode 0600), prints the public key\n"
+        "SIGNING OPTIONS\n"
+        "  --expires DAYS|never  launchers refuse the release this many days after signing (default " +
+        std::to_string(defaultExpiryDays) + ";\n"
+        "               --resign keeps the last choice)\n"
+        "  --serial N   the release's serial (default: the signing time in UTC seconds, or one above both\n"
+        "               the channel's verified release and the highest this publisher signed for the channel,\n"
+        "               kept in $XDG_STATE_HOME/orn-publish, when that is higher)\n"
+        "  --trust KEYID:BASE64  another public key whose signature on the current release is trusted\n"
+        "               (e.g. the previous key when rotating); repeatable\n"
+        "  --keep-releases N  a publish keeps in by-hash/ what the last N releases signed name (default " +
+        std::to_string(defaultKeptReleases) + ",\n"
+        "               at least 1), for players whose caches hold an older release; the rest is removed\n"
+        "exit status: 0 published; 1 failed after the lock was raised (run the same command again),\n"
+        "             or another publish holds the channel; 2 refused, nothing changed; 128+N stopped by\n"
+        "             signal N (SIGINT, SIGTERM, SIGHUP): what was done, and what to do, is said\n";
+}
+
+namespace {
+
+bool parseNumber(const char* text, unsigned long long largest, unsigned long long& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoull(text, &end, 10);
+    return *text >= '0' && *text <= '9' && *end == '\0' && errno == 0 && value <= largest;
+}
+
+// One option's value; false when it is not one that option takes.
+bool takeValue(const std::string& option, const std::string& value, Options& options)
+{
+    SigningRequest& signing = options.signing;
+    unsigned long long number = 0;
+    ReleaseKey key;
+    if (option == "--sign" || option == "--key") {
+        signing.secretKeyFile = value;
+        return !value.empty();
+    }
+    if (option == "--trust" && parseReleaseKey(value, key)) {
+        signing.trustedKeys.push_back(key);
+        return true;
+    }
+    signing.expiryGiven = signing.expiryGiven || option == "--expires";
+    signing.keepGiven = signing.keepGiven || option == "--keep-releases";
+    if (option == "--expires" && value == "never")
+        return true;
+    if (!parseNumber(value.c_str(), largestReleaseSerial, number))
+        return false;
+    if (option == "--hold-lock")
+        options.holdLockSeconds = static_cast<unsigned>(number);
+    else if (option == "--expires")
+        signing.expiresDays = static_cast<unsigned>(number);
+    else if (option == "--serial")
+        signing.serial = number;
+    else if (option == "--warn-days")
+        options.warnDays = static_cast<unsigned>(number);
+    else if (option == "--keep-releases")
+        signing.keepReleases = static_cast<unsigned>(number);
+    return (option == "--hold-lock" && number <= 86400) || (option == "--expires" && number > 0 && number <= 36500) ||
+           (option == "--serial" && number > 0) || (option == "--warn-days" && number <= 36500) ||
+           (option == "--keep-releases" && number > 0 && number <= mostKeptReleases);
+}
+
+}  // namespace
+
+bool parseOptions(int argc, char** argv, Options& options)
+{
+    int first = 1;
+    std::set<std::string> valued = {"--hold-lock", "--sign", "--expires", "--serial", "--trust", "--keep-releases"};
+    if (argc > 1 && std::string(argv[1]) == "status") {
+        options.command = Options::Command::status;
+        valued = {"--key", "--trust", "--warn-days"};
+        first = 2;
+    } else if (argc == 3 && std::string(argv[1]) == "keygen") {
+        options.command = Options::Command::keygen;
+        options.operands.push_back(argv[2]);
+        return true;
+    }
+    for (int i = first; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--resign" && options.command == Options::Command::publish) {
+            options.command = Options::Command::resign;
+        } else if (option == "--new-channel" && options.command == Options::Command::publish) {
+            options.newChannel = true;
+        } else if (valued.count(option) != 0) {
+            if (++i == argc || !takeValue(option, argv[i], options))
+                return false;
+        } else if (option.compare(0, 2, "--") == 0) {
+            return false;
+        } else {
+            options.operands.push_back(option);
+        }
+    }
+    options.signing.resign = options.command == Options::Command::resign;
+    const SigningRequest& signing = options.signing;
+    const bool signs = !signing.secretKeyFile.empty();
+    switch (options.command) {
+    case Options::Command::status:
+        return options.operands.size() == 1;
+    case Options::Command::resign:
+        return signs && options.holdLockSeconds == 0 && !signing.keepGiven && !options.newChannel &&
+               options.operands.size() == 1;
+    default:
+        break;
+    }
+    if ((signing.expiryGiven || signing.serial != 0 || !signing.trustedKeys.empty() || signing.keepGiven) && !signs)
+        return false;
+    return options.operands.size() == 2;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "publisher/signing/signing.h"
+
+#include <string>
+#include <vector>
+
+// What the command takes, its defaults and its exit statuses.
+std::string usageText();
+
+struct Options {
+    enum class Command { publish, resign, status, keygen };
+    Command command = Command::publish;
+    unsigned holdLockSeconds = 0;
+    bool newChannel = false;
+    SigningRequest signing;  // no secret key file: an unsigned publish
+    unsigned warnDays = expiryWarningDays;
+    std::vector<std::string> operands;
+};
+
+// False for anything the usage text does not allow.
+bool parseOptions(int argc, char** argv, Options& options);

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "channel/channel_names.h"
+#include "publisher/folder/channel_directory.h"
+
+#include <filesystem>
+#include <string>
+
+// The list of paths written since the last complete publish.
+inline constexpr const char* publisherJournalName = "md5sums.orn-publish-written";
+
+// Renames a finished temporary file over `target`, so that a client never
+// fetches a half-written file; removes the temporary file when it cannot.
+bool putInPlace(const ChannelDirectory& channel, const std::string& temporary, const std::string& target,
+                std::string& failure);
+
+// Writes `text` under a temporary name, readable by everyone (a web server
+// may run as another user), and renames it over `target`; leaves no
+// temporary file behind on failure.
+bool writeAtomically(const ChannelDirectory& channel, const std::string& target, const std::string& text,
+                     std::string& failure);
+
+// Writes all of `size` bytes to `fd`.
+bool writeAll(int fd, const char* data, std::size_t size);

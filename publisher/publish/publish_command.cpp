@@ -1,0 +1,200 @@
+#include "publisher/publish/publish_command.h"
+
+#include "channel/channel_names.h"
+#include "publisher/folder/exclusive_publish.h"
+#include "publisher/folder/interruption.h"
+#include "publisher/folder/wrong_folders.h"
+#include "publisher/keys/key_exposure.h"
+#include "publisher/publish/publish_tree.h"
+#include "publisher/release/channel_problems.h"
+#include "publisher/signing/signing.h"
+#include "publisher/source/source_tree.h"
+
+#include <chrono>
+#include <filesystem>
+#include <iomanip>
+#include <iostream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const int refused = 2;
+
+int refuse(const std::string& reason, const std::string& channel)
+{
+    std::error_code error;
+    const bool lockUp = fs::exists(fs::symlink_status(fs::path(channel) / channelLockName, error));
+    std::cerr << "orn-publish: " << reason << std::endl
+              << "orn-publish: nothing in " << channel << " was changed"
+              << (lockUp ? "; its lock was up already, left by a publish that did not finish, and stays up"
+                         : " and no lock was raised")
+              << std::endl;
+    return refused;
+}
+
+// Reads the release tree and says what it holds that the launcher could not use.
+bool readCheckedTree(const Options& options, const std::string& channel, SourceTree& tree)
+{
+    const std::string& source = options.operands.front();
+    tree = readSourceTree(source, options.signing.secretKeyFile);
+    for (const std::string& warning : tree.warnings)
+        std::cerr << "orn-publish: warning: " << warning << std::endl;
+    if (tree.problems.empty())
+        return true;
+    for (const std::string& problem : tree.problems)
+        std::cerr << "orn-publish: " << problem << std::endl;
+    std::cerr << "orn-publish: " << source << " refused; nothing in " << channel << " was touched" << std::endl;
+    return false;
+}
+
+// A run stopped by a signal: what it did, and what to do.
+int stopInterrupted(const ChannelDirectory& directory, const ReleaseSigning* signing, bool changed, bool lockWasUp)
+{
+    const int signal = interruptingSignal();
+    const std::string channel = directory.shown("");
+    std::string failure;
+    std::cerr << "orn-publish: interrupted by " << signalName(signal) << "; its temporary files are removed"
+              << std::endl;
+    // Only a channel that was whole when the run began is whole again without it.
+    if (!changed && !lockWasUp &&
+        (signing == nullptr || restoreSerialRecord(directory.path(), signing->recordBefore, failure)) &&
+        lowerUnchangedLock(directory, failure)) {
+        std::cerr << "orn-publish: no file of " << channel
+                  << " had changed yet: the lock is down again and the channel is as it was" << std::endl;
+        return 128 + signal;
+    }
+    std::cerr << "orn-publish: "
+              << (changed     ? "files of " + channel + " had already changed"
+                  : lockWasUp ? "the lock was already up when it began: an earlier publish had not finished"
+                              : "the lock cannot be taken down: " + failure)
+              << "; the lock stays up, so launchers wait: run the same command again to finish the job" << std::endl;
+    return 128 + signal;
+}
+
+// Publishes into a channel held exclusively whose lock is up, and tells how it went.
+int publishTree(const SourceTree& tree, const ChannelDirectory& directory, const Options& options,
+                ReleaseSigning* signing, const std::string& expiryWarningText,
+                std::chrono::steady_clock::time_point start, bool lockWasUp)
+{
+    PublishSummary summary;
+    std::vector<std::string> warnings;
+    std::string failure;
+    // The record before any file changes: a run that fails after it skips a serial, never reuses one.
+    const bool published =
+        (signing == nullptr || saveSerialRecord(directory.path(), signing->record, failure)) &&
+        publishChannel(tree, directory, options.holdLockSeconds, signing, summary, warnings, failure);
+    if (!expiryWarningText.empty())
+        warnings.push_back(expiryWarningText);
+    for (const std::string& warning : warnings)
+        std::cerr << "orn-publish: warning: " << warning << std::endl;
+    if (!published && interruptingSignal() != 0)
+        return stopInterrupted(directory, signing, summary.channelChanged, lockWasUp);
+    if (!published) {
+        std::cerr << "orn-publish: " << failure << std::endl
+                  << "orn-publish: the lock stays up, so launchers wait instead of fetching a half-published "
+                     "channel; run the same command again to finish the job"
+                  << std::endl;
+        return 1;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cout << "Published " << summary.files << " files: " << summary.copied << " copied, " << summary.removed
+              << " removed, " << summary.bytesCopied << " bytes copied, " << std::fixed << std::setprecision(2)
+              << seconds << " s";
+    if (signing != nullptr)
+        std::cout << "; release serial " << signing->serial << " signed with key " << signing->key.publicPart.id;
+    std::cout << std::endl;
+    if (signalWhileFinishing() != 0)
+        std::cerr << "orn-publish: " << signalName(signalWhileFinishing())
+                  << " came once files of the channel were being replaced: the publish was finished first" << std::endl;
+    return 0;
+}
+
+int signAnew(const ChannelDirectory& directory, ReleaseSigning& signing, const std::string& channel)
+{
+    const std::string expiryWarningText = expiryWarning(signing, channel);
+    watchInterruptions();
+    std::string failure;
+    if (!resignChannel(directory, signing, failure)) {
+        if (interruptingSignal() != 0)
+            failure = std::string("interrupted by ") + signalName(interruptingSignal());
+        const int status = refuse(failure, channel);
+        return interruptingSignal() != 0 ? 128 + interruptingSignal() : status;
+    }
+    std::cout << "Signed " << channel << " anew: serial " << signing.serial << std::endl;
+    if (!expiryWarningText.empty())
+        std::cerr << "orn-publish: warning: " << expiryWarningText << std::endl;
+    return 0;
+}
+
+const int goOn = -1;
+
+// What a publish and a re-sign check once the channel is held, before
+// anything changes; an exit status when it cannot go on, else goOn.
+int holdChannel(const Options& options, const std::vector<SourceFile>& files, ExclusivePublish& exclusive,
+                ReleaseSigning& signing)
+{
+    const std::string channel = options.operands.back();
+    std::string failure;
+    bool heldByAnother = false;
+    if (!exclusive.acquire(channel, heldByAnother, failure)) {
+        if (!heldByAnother)
+            return refuse(failure, channel);
+        std::cerr << "orn-publish: " << failure << "; nothing was touched: try again when it has finished"
+                  << std::endl;
+        return 1;
+    }
+    const std::vector<std::string> problems = channelProblems(exclusive.directory(), files);
+    for (const std::string& problem : problems)
+        std::cerr << "orn-publish: " << problem << std::endl;
+    if (!problems.empty())
+        return refuse(channel + " refused", channel);
+    const ChannelDirectory& directory = exclusive.directory();
+    const bool signs = !options.signing.secretKeyFile.empty();
+    if (signs && (!prepareSigning(directory, options.signing, signing, failure) ||
+                  !(failure = exposedKeyProblem(directory, options.signing.secretKeyFile, signing.key.publicPart))
+                       .empty()))
+        return refuse(failure, channel);
+    // Its release would no longer match: every launcher that checks it would refuse the channel.
+    if (!signs && refusesUnsignedPublish(directory, failure))
+        return refuse(failure, channel);
+    return goOn;
+}
+
+}  // namespace
+
+int publishCommand(const Options& options)
+{
+    const std::string channel = options.operands.back();
+    const auto start = std::chrono::steady_clock::now();
+    std::string failure;
+    if (!(failure = wrongFolders(options.operands.front(), channel, options.newChannel)).empty())
+        return refuse(failure, channel);
+    SourceTree tree;
+    if (!readCheckedTree(options, channel, tree))
+        return refused;
+    if (!makeChannelDirectory(channel, failure))
+        return refuse(failure, channel);
+    ExclusivePublish exclusive;
+    ReleaseSigning signing;
+    const int status = holdChannel(options, tree.files, exclusive, signing);
+    if (status != goOn)
+        return status;
+    const bool signs = !options.signing.secretKeyFile.empty();
+    const std::string expiryWarningText = signs ? expiryWarning(signing, channel) : "";
+    watchInterruptions();
+    bool lockWasUp = false;
+    if (!raiseLock(exclusive.directory(), lockWasUp, failure))
+        return refuse(failure, channel);
+    return publishTree(tree, exclusive.directory(), options, signs ? &signing : nullptr, expiryWarningText, start,
+                       lockWasUp);
+}
+
+int resignCommand(const Options& options)
+{
+    ExclusivePublish exclusive;
+    ReleaseSigning signing;
+    const int status = holdChannel(options, {}, exclusive, signing);
+    return status != goOn ? status : signAnew(exclusive.directory(), signing, options.operands.back());
+}

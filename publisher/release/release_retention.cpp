@@ -1,0 +1,114 @@
+#include "publisher/release/release_retention.h"
+
+#include "channel/content_address.h"
+#include "publisher/release/channel_objects.h"
+#include "publisher/state/kept_releases_record.h"
+#include "publisher/state/state_directory.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+#include <set>
+#include <sstream>
+#include <utility>
+
+namespace {
+
+std::set<std::string> namesOf(const KeptRelease& release)
+{
+    std::set<std::string> names;
+    for (const auto& object : release.objects)
+        names.insert(object.first);
+    return names;
+}
+
+// What a write onto a published file in place did through a hard link: the
+// object no longer holds what it is named by, and a cache would serve it.
+void removeDamagedObjects(const ChannelDirectory& channel, const std::vector<KeptRelease>& releases,
+                          const KeptRelease& written, HashedFiles& hashed, std::vector<std::string>& warnings)
+{
+    for (const KeptRelease& release : releases) {
+        for (const auto& object : release.objects) {
+            std::string failure;
+            if (written.objects.count(object.first) != 0 ||
+                checkObject(channel, object.first, object.second, hashed, true) != ObjectState::damaged ||
+                !channel.removeFile(objectPathOf(object.first), failure))
+                continue;
+            warnings.push_back(channel.shown(objectPathOf(object.first)) + ", an object of release serial " +
+                               std::to_string(release.serial) +
+                               ", no longer held its bytes: a published file that is a hard link to it was written "
+                               "over in place; it is removed, and players whose cache still holds that release "
+                               "fail to fetch it until they get this one. Change the release tree, never the "
+                               "channel's files");
+        }
+    }
+}
+
+}  // namespace
+
+KeptRelease keptReleaseOf(const Release& release)
+{
+    KeptRelease kept{release.serial, {}};
+    for (const std::string& name : objectsNamed(release))
+        kept.objects[name] = unknownObjectSize;
+    for (const ReleaseEntry& entry : release.files)
+        kept.objects[entry.sha256] = entry.size;
+    return kept;
+}
+
+bool readKeptReleases(const ChannelDirectory& channel, std::vector<KeptRelease>& releases, bool& found,
+                      std::string& failure)
+{
+    std::string channelPath;
+    return channelStatePath(channel.path(), channelPath, failure) &&
+           readKeptReleases(channelPath, channel.shown(""), releases, found, failure);
+}
+
+void keepLastReleases(const ChannelDirectory& channel, const CurrentRelease& previous, const Release& written,
+                      unsigned keep, HashedFiles& hashed, std::vector<std::string>& warnings)
+{
+    const std::string keptAnyway = "; the objects of older releases stay in the channel this time";
+    std::vector<KeptRelease> releases;
+    std::string failure;
+    bool found = false;
+    const bool known = readKeptReleases(channel, releases, found, failure);
+    if (!known)
+        warnings.push_back(failure + keptAnyway);
+    // Signed elsewhere, or before this record was kept: still the release
+    // that players' caches hold. It goes where its serial puts it among the
+    // recorded ones: an old release put back is no reason to drop a newer one.
+    if (previous.state == CurrentRelease::State::verified) {
+        KeptRelease before = keptReleaseOf(previous.release);
+        const bool recorded = std::any_of(releases.begin(), releases.end(), [&before](const KeptRelease& release) {
+            return namesOf(release) == namesOf(before);
+        });
+        const auto later = std::find_if(releases.begin(), releases.end(),
+                                        [&before](const KeptRelease& release) { return release.serial > before.serial; });
+        if (!recorded)
+            releases.insert(later, std::move(before));
+    }
+    // Otherwise in the order they were published, whatever their serials (a
+    // lost state folder, a serial given by hand); the release just written
+    // last, always kept: one signed anew with the same files (a new expiry,
+    // say) takes its earlier place.
+    const KeptRelease latest = keptReleaseOf(written);
+    releases.erase(std::remove_if(releases.begin(), releases.end(),
+                                  [&latest](const KeptRelease& release) { return namesOf(release) == namesOf(latest); }),
+                   releases.end());
+    if (releases.size() + 1 > keep)
+        releases.erase(releases.begin(), releases.end() - static_cast<std::ptrdiff_t>(keep - 1));
+    releases.push_back(latest);
+    std::string channelPath;
+    if (!channelStatePath(channel.path(), channelPath, failure) || !writeKeptReleases(channelPath, releases, failure))
+        warnings.push_back(failure);
+    if (!known)
+        return;
+    removeDamagedObjects(channel, releases, latest, hashed, warnings);
+    if (releases.size() < keep)
+        return;
+    std::set<std::string> kept;
+    for (const KeptRelease& release : releases)
+        for (const auto& object : release.objects)
+            kept.insert(object.first);
+    removeUnkeptObjects(channel, kept, warnings);
+}

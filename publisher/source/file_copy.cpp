@@ -1,0 +1,256 @@
+#include "publisher/source/file_copy.h"
+
+#include "channel/chunk_index.h"
+#include "digest/streaming_digests.h"
+#include "publisher/folder/channel_files.h"
+#include "publisher/folder/interruption.h"
+#include "publisher/source/background_cutter.h"
+#include "publisher/source/copy_progress.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::size_t pieceBytes = 1u << 20;
+
+// Reads `fd` to its end through one buffer, handing each piece to `take`;
+// false on a read error (errno says which) or when `take` refuses a piece.
+template <typename Take>
+bool readPieces(int fd, Take take)
+{
+    std::vector<char> piece(pieceBytes);
+    for (;;) {
+        if (interruptingSignal() != 0) {
+            errno = EINTR;
+            return false;
+        }
+        const ssize_t count = ::read(fd, piece.data(), piece.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return count == 0;
+        if (!take(piece.data(), static_cast<std::size_t>(count)))
+            return false;
+    }
+}
+
+// Everything one read of a file yields: its digests and, when signing a
+// file large enough to be worth it, its chunks.
+class OneRead {
+public:
+    OneRead(bool signs, unsigned long long expectedSize) : streaming_(signs)
+    {
+        if (signs && expectedSize >= chunkIndexFromBytes)
+            cutter_.emplace(standardChunkParameters);
+    }
+
+    void add(const char* data, std::size_t size)
+    {
+        if (!cutter_) {
+            streaming_.add(data, size);
+            return;
+        }
+        cutter_->start(reinterpret_cast<const unsigned char*>(data), size);
+        sha256_.update(data, size);
+        bytes_ += size;
+        cutter_->wait();
+    }
+    unsigned long long bytes() const { return cutter_ ? bytes_ : streaming_.bytes(); }
+
+    FileDigests finish()
+    {
+        FileDigests digests;
+        digests.read = true;
+        digests.size = bytes();
+        if (!cutter_) {
+            digests.md5 = streaming_.md5Hex();
+            digests.sha256 = streaming_.sha256Hex();
+            return digests;
+        }
+        digests.md5 = cutter_->md5Hex();
+        digests.sha256 = sha256_.hexDigest();
+        // The size seen before the read decided on the cut; the bytes read decide on the index.
+        if (digests.size >= chunkIndexFromBytes) {
+            ChunkIndex index;
+            index.fileSize = digests.size;
+            index.fileSha256 = digests.sha256;
+            index.chunks = cutter_->finish();
+            digests.chunkIndex = chunkIndexBytes(index);
+        }
+        return digests;
+    }
+
+private:
+    StreamingDigests streaming_;  // without a cutter
+    std::optional<BackgroundCutter> cutter_;  // with one: the MD5 there, the SHA-256 here
+    Sha256 sha256_;
+    unsigned long long bytes_ = 0;
+};
+
+FileDigests readWhole(int fd, bool signs, unsigned long long expectedSize)
+{
+    OneRead reading(signs, expectedSize);
+    const auto take = [&reading](const char* data, std::size_t size) {
+        reading.add(data, size);
+        return true;
+    };
+    if (fd < 0 || !readPieces(fd, take))
+        return FileDigests();
+    return reading.finish();
+}
+
+// What tells a source file's version apart, read before and after it is copied.
+struct FileVersion {
+    bool known = false;
+    unsigned long long size = 0;
+    long long modifiedSeconds = 0;
+    long long modifiedNanoseconds = 0;
+
+    bool operator==(const FileVersion& other) const
+    {
+        return known && other.known && size == other.size && modifiedSeconds == other.modifiedSeconds &&
+               modifiedNanoseconds == other.modifiedNanoseconds;
+    }
+};
+
+FileVersion versionOf(const fs::path& file)
+{
+    struct stat facts {};
+    FileVersion version;
+    if (::stat(file.c_str(), &facts) != 0)
+        return version;
+    version.known = true;
+    version.size = static_cast<unsigned long long>(facts.st_size);
+    version.modifiedSeconds = facts.st_mtim.tv_sec;
+    version.modifiedNanoseconds = facts.st_mtim.tv_nsec;
+    return version;
+}
+
+// Copies `in` into `out`, hashing and counting what was written; errno says why when it fails.
+bool copyAndHash(int in, int out, OneRead& reading, CopyProgress* progress = nullptr)
+{
+    return readPieces(in, [&](const char* data, std::size_t size) {
+        if (!writeAll(out, data, size))
+            return false;
+        reading.add(data, size);
+        if (progress != nullptr)
+            progress->advance(reading.bytes());
+        return true;
+    });
+}
+
+}  // namespace
+
+FileDigests copyDescriptor(int in, int out)
+{
+    OneRead reading(true, 0);
+    if (!copyAndHash(in, out, reading))
+        return FileDigests();
+    return reading.finish();
+}
+
+FileDigests digestsOfDescriptor(int fd, bool withSha256)
+{
+    return readWhole(fd, withSha256, 0);
+}
+
+FileDigests digestsOfFile(const fs::path& file, bool signs)
+{
+    const ScopedDescriptor in(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat facts {};
+    const unsigned long long size = in.get() >= 0 && ::fstat(in.get(), &facts) == 0 ? facts.st_size : 0;
+    return readWhole(in.get(), signs, size);
+}
+
+FileDigests digestsOfFile(const ChannelDirectory& channel, const std::string& path, bool withSha256)
+{
+    const ScopedDescriptor in(channel.openForReading(path));
+    return digestsOfDescriptor(in.get(), withSha256);
+}
+
+bool digestsIfAlreadyPublished(const ChannelDirectory& channel, const SourceFile& file, bool signs,
+                               FileDigests& digests, HashedFiles& hashed, std::string& failure)
+{
+    // Same size: compare contents (the bytes read are the ones listed); else it changed for sure.
+    const FileVersion source = versionOf(file.location);
+    unsigned long long publishedSize = 0;
+    if (channel.kindOf(file.path, &publishedSize) != ChannelDirectory::Kind::regular || !source.known ||
+        publishedSize != source.size)
+        return true;
+    digests = digestsOfFile(file.location, signs);
+    if (!digests.read) {
+        failure = "cannot read " + file.location.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    // With `signs`, the copy is also given its object's name: it must hold the very bytes signed.
+    const ScopedDescriptor published(channel.openForReading(file.path));
+    struct stat facts {};
+    const FileDigests present = published.get() >= 0 && ::fstat(published.get(), &facts) == 0
+                                    ? digestsOfDescriptor(published.get(), signs)
+                                    : FileDigests();
+    digests.read = present.read && present.md5 == digests.md5 && present.sha256 == digests.sha256;
+    // Written over in place, it may have taken an older release's object with it.
+    if (signs && present.read && facts.st_nlink > 1)
+        hashed[{facts.st_dev, facts.st_ino}] = present.sha256;
+    digests.device = facts.st_dev;
+    digests.inode = facts.st_ino;
+    return true;
+}
+
+bool copyIntoChannel(const ChannelDirectory& channel, const SourceFile& file, bool signs, FileDigests& digests,
+                     std::string& failure)
+{
+    const std::string::size_type slash = file.path.rfind('/');
+    if (slash != std::string::npos && !channel.makeDirectories(file.path.substr(0, slash), failure))
+        return false;
+    const std::string temporary = file.path + publisherTemporarySuffix;
+    const FileVersion before = versionOf(file.location);
+    const ScopedDescriptor in(::open(file.location.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) {
+        failure = "cannot copy " + file.path + ": cannot read " + file.location.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    const int out = channel.createFresh(temporary, failure);
+    if (out < 0)
+        return false;
+    CopyProgress progress(file.path, before.size);
+    OneRead reading(signs, before.size);
+    const bool copied = copyAndHash(in.get(), out, reading, &progress);
+    int cause = errno;
+    struct stat written {};
+    ::fstat(out, &written);
+    const bool closed = ::close(out) == 0;
+    if (copied && !closed)
+        cause = errno;
+    std::string ignored;
+    if (!copied || !closed) {
+        progress.finish(false);
+        failure = "cannot copy " + file.path + " to " + channel.shown(temporary) + ": " + std::strerror(cause);
+        channel.removeFile(temporary, ignored);
+        return false;
+    }
+    if (!(versionOf(file.location) == before) || reading.bytes() != before.size) {
+        progress.finish(false);
+        failure = file.location.string() + " changed while it was copied (is something still writing it?)";
+        channel.removeFile(temporary, ignored);
+        return false;
+    }
+    if (!putInPlace(channel, temporary, file.path, failure)) {
+        progress.finish(false);
+        return false;
+    }
+    progress.finish(true);
+    digests = reading.finish();
+    digests.device = written.st_dev;
+    digests.inode = written.st_ino;
+    return true;
+}
