@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libphysfs-dev libsfml-dev libsodium-dev libgtest-dev googletest
-          libbenchmark-dev libssl-dev python3 curl coreutils time nginx-light lighttpd varnish strace)
+          libbenchmark-dev libssl-dev python3 curl coreutils time nginx-light lighttpd apache2 varnish strace)
 with_windows=false
 for argument in "$@"; do
   case "$argument" in
@@ -44,8 +44,8 @@ if [ ${#missing[@]} -gt 0 ] || [ "${need_update:-false}" = true ]; then
 fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  # nginx-light and lighttpd would both start a system server on port 80 when
-  # installed, and the second would fail its installation; varnish would start
+  # nginx-light, lighttpd and apache2 would each start a system server on port
+  # 80 when installed, and all but the first would fail their installation; varnish would start
   # varnishd on every address at port 6081, and varnishncsa beside it. The
   # tests start their own on loopback. Where the machine has no policy of its
   # own, service starts are refused for the length of the install.
@@ -63,6 +63,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     case "$package" in
       nginx-light) services+=(nginx:/usr/sbin/nginx) ;;
       lighttpd) services+=(lighttpd:/usr/sbin/lighttpd) ;;
+      apache2) services+=(apache2:/usr/sbin/apache2) ;;
       varnish) services+=(varnishncsa:/usr/bin/varnishncsa varnish:/usr/sbin/varnishd) ;;
     esac
   done

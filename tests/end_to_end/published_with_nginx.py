@@ -1,10 +1,11 @@
-"""The publisher with real web servers: orn-publish writes the channel, nginx or lighttpd serves it."""
+"""The publisher with real web servers: orn-publish writes the channel, nginx, lighttpd or Apache serves it."""
 import os
 import shutil
 import subprocess
 import tempfile
 import time
 
+from apache_server import ApacheServer
 from lighttpd_server import LighttpdServer
 from nginx_server import NginxServer
 from scripted_server import Reply
@@ -119,13 +120,22 @@ class PublishedWithNginx(LauncherTestCase):
                 self.assertEqual(asked, [line + "412"] + [line + "206"] * 3 if republished else [line + "206"] * 2)
                 os.remove(self.path("big.pak"))
 
-    def test_lighttpd_answers_the_pieces_with_206(self):
+    def test_lighttpd_and_apache_answer_the_pieces_with_206_on_one_kept_connection(self):
         big = os.urandom(2 * PIECE + 999)
         self.assertEqual(self.publish({"big.pak": big}).returncode, 0)
-        with LighttpdServer(free_port(), self.web) as lighttpd, TcpRelay(OPTIONS.port, lighttpd.port) as relay:
-            result = self.run_launcher()
-            self.assertEqual(relay.connections, 1, "the whole install on one connection")
-        asked = [r for r in lighttpd.requests() if "big.pak" in r]
-        self.assertEqual(result.stdout, HEADER + b"* big.pak... Done.\n" + LAUNCHING)
-        self.assertEqual(self.read("big.pak"), big)
-        self.assertEqual(asked, ["GET %sbig.pak HTTP/1.1 206" % LATEST] * 3)
+        os.chmod(self.web, 0o755)  # Apache's workers, run as root, read as nobody
+        servers = {  # each, and how many connections a whole install takes on it
+            "lighttpd": (lambda: LighttpdServer(free_port(), self.web), 1),
+            "Apache": (lambda: ApacheServer(free_port(), self.web), 1),
+            "Apache closing after two answers": (lambda: ApacheServer(free_port(), self.web, 1), 3),
+        }
+        for name, (server, connections) in servers.items():
+            with self.subTest(name):
+                with server() as web, TcpRelay(OPTIONS.port, web.port) as relay:
+                    result = self.run_launcher()
+                    self.assertEqual(relay.connections, connections)
+                asked = [r for r in web.requests() if "big.pak" in r]
+                self.assertEqual(result.stdout, HEADER + b"* big.pak... Done.\n" + LAUNCHING)
+                self.assertEqual(self.read("big.pak"), big)
+                self.assertEqual(asked, ["GET %sbig.pak HTTP/1.1 206" % LATEST] * 3)
+                os.remove(self.path("big.pak"))
