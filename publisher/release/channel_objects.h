@@ -12,8 +12,6 @@
 // index kept also as "by-hash/<its SHA-256>", whose bytes never change, so
 // that a cache in front of the server may keep them for as long as it likes.
 
-// Whether `name` is an object's name: 64 lowercase hex digits.
-
 // Gives the published file at `path`, whose bytes `digests` describe, its
 // object's name: a hard link to that very file where the file system
 // allows, else a copy checked against its SHA-256. An object already there

@@ -20,8 +20,6 @@ int refusedKey(const std::string& failure)
 
 int printStatus(const StatusReport& report, const std::string& name, bool haveKeys)
 {
-    for (const std::string& warning : report.warnings)
-        std::cerr << "orn-publish: warning: " << warning << std::endl;
     std::cout << "channel: " << name << std::endl << (report.lock.empty() ? "" : "lock: " + report.lock + "\n");
     if (report.current.state == CurrentRelease::State::missing) {
         std::cout << "release: none" << std::endl;
@@ -35,6 +33,9 @@ int printStatus(const StatusReport& report, const std::string& name, bool haveKe
                   << "files match: not checked (the release is not verified)" << std::endl;
         return 1;
     }
+    std::cout << std::flush;
+    for (const std::string& warning : report.warnings)  // those of the serial record
+        std::cerr << "orn-publish: warning: " << warning << std::endl;
     std::cout << "serial: " << report.serial << std::endl
               << "expires: " << report.expiry << std::endl
               << "key: " << shownText(report.current.keyId) << std::endl

@@ -103,8 +103,7 @@ std::string keptReleasesText(const ChannelDirectory& directory, const Release& c
 }
 
 // The lines of a release that verified.
-void describeRelease(const ChannelDirectory& directory, const fs::path& channel, unsigned warnDays, long long now,
-                     StatusReport& report)
+void describeRelease(const ChannelDirectory& directory, unsigned warnDays, long long now, StatusReport& report)
 {
     const Release& release = report.current.release;
     std::string mismatch;
@@ -114,7 +113,8 @@ void describeRelease(const ChannelDirectory& directory, const fs::path& channel,
     bool keptWhole = true;
     report.chunkIndexes = chunkIndexEntries(release);
     const bool lockUp = directory.kindOf(channelLockName) != ChannelDirectory::Kind::missing;
-    report.serial = serialText(channel, release, lockUp, report.publishing, older, report.warnings);
+    // The folder as opened, as a publish names its records: not the path as typed.
+    report.serial = serialText(directory.path(), release, lockUp, report.publishing, older, report.warnings);
     report.expiry = expiryText(release, now) +
                     (expiresSoon ? ", within " + std::to_string(warnDays) + " days: sign it anew" : "");
     report.files = std::to_string(release.files.size() - report.chunkIndexes - (isContentAddressed(release) ? 1 : 0));
@@ -133,6 +133,6 @@ StatusReport gatherStatus(const ChannelDirectory& directory, const fs::path& cha
     // Verified before anything of it is parsed: a planted release could be 64 MiB of entries.
     report.current = readCurrentRelease(directory, channelName, keys);
     if (report.current.state == CurrentRelease::State::verified)
-        describeRelease(directory, channel, warnDays, now, report);
+        describeRelease(directory, warnDays, now, report);
     return report;
 }
