@@ -48,7 +48,8 @@ def publish(build, work, tree, channel):
         shutil.copy(KEY, key)
         os.chmod(key, 0o600)
     environment = dict(os.environ, XDG_STATE_HOME=os.path.join(work, "state"))
-    subprocess.run([os.path.join(build, "orn-publish"), "--sign", key, tree, channel], check=True,
+    # The delta benchmarks keep the old release's channel beside this one on purpose.
+    subprocess.run([os.path.join(build, "orn-publish"), "--sign", key, "--new-channel", tree, channel], check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=environment)
 
 

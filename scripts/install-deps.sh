@@ -3,6 +3,7 @@
 #   scripts/install-deps.sh            native build, tests and benchmarks
 #   scripts/install-deps.sh --windows  also the 32-bit Windows cross toolchain, Wine and dpkg-dev
 #   scripts/install-deps.sh --fuzz     also clang and its libFuzzer and sanitizer runtimes
+#   scripts/install-deps.sh --delta-peers  also zsync, casync and zchunk, for the benchmark against them
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libphysfs-dev libsfml-dev libsodium-dev libgtest-dev googletest
@@ -12,6 +13,7 @@ for argument in "$@"; do
   case "$argument" in
     --windows) with_windows=true ;;
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    --delta-peers) packages+=(zsync casync zchunk) ;;
     *) echo "unknown option: $argument" >&2; exit 2 ;;
   esac
 done
