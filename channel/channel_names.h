@@ -17,6 +17,9 @@ inline constexpr unsigned long channelTextLimitBytes = 64ul << 20;
 // like it: the tree has files only at its top level and in libs/, and the
 // publisher refuses one named "by-hash".
 inline constexpr const char* objectsDirectoryName = "by-hash";
+// The game client the launcher starts once the game directory is whole.
+inline constexpr const char* gameClientName = "ORN_Client.exe";
+
 // The only subdirectory the launcher scans.
 inline constexpr const char* libraryDirectoryName = "libs";
 

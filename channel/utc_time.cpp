@@ -74,7 +74,9 @@ bool parseUtcTime(const std::string& text, long long& secondsSinceEpoch)
 
 long long daysUntil(long long at, long long now)
 {
-    return (at - now) / secondsPerDay;
+    // Up for what is ahead: a 90-day release is "in 90 days" until a whole day has passed.
+    const long long left = at - now;
+    return left > 0 ? (left + secondsPerDay - 1) / secondsPerDay : left / secondsPerDay;
 }
 
 bool isWithinDays(long long at, long long now, unsigned days)

@@ -9,7 +9,8 @@ std::string utcTimeText(long long secondsSinceEpoch);
 bool parseUtcTime(const std::string& text, long long& secondsSinceEpoch);
 
 inline constexpr long long secondsPerDay = 86400;
-// Whole days from `now` until `at`, negative once it has passed.
+// Days from `now` until `at`, a part of a day counted whole; negative (whole
+// days) once it has passed.
 long long daysUntil(long long at, long long now);
 // Whether `at` comes less than `days` days after `now` (or has come).
 bool isWithinDays(long long at, long long now, unsigned days);

@@ -6,15 +6,23 @@
 #include "publisher/status/channel_status.h"
 
 #include <iostream>
+#include <string>
 
 int main(int argc, char** argv)
 {
     Options options;
-    if (!parseOptions(argc, argv, options)) {
-        std::cerr << usageText();
+    std::string failure;
+    if (!parseOptions(argc, argv, options, failure)) {
+        std::cerr << "orn-publish: " << failure << " (see orn-publish --help)" << std::endl;
         return 2;
     }
     switch (options.command) {
+    case Options::Command::help:
+        std::cout << usageText();
+        return 0;
+    case Options::Command::version:
+        std::cout << "orn-publish " << ORN_VERSION << std::endl;
+        return 0;
     case Options::Command::keygen:
         return keygenCommand(options.operands.front());
     case Options::Command::status:

@@ -6,6 +6,7 @@ import hashlib
 import os
 import re
 import shutil
+import stat
 import struct
 import subprocess
 import sys
@@ -137,13 +138,29 @@ class Publisher(PublisherTestCase):
         with open(os.path.join(self.channel, "index.html"), "rb") as other:
             self.assertEqual(other.read(), b"not ours")
 
-    def test_missing_own_files_are_warned_about(self):
+    def test_missing_own_files_and_client_are_warned_about(self):
         self.tree({"data.pak": b"only data"})
         result = self.publish()
         self.assertEqual(result.returncode, 0, result.stderr)
-        for name in OWN:
+        for name in OWN + ("ORN_Client.exe",):
             self.assertIn(b"warning: " + name.encode() + b" is missing", result.stderr)
+        self.assertIn(b"\nPublished 1 file: 1 copied, 0 removed, 9 bytes copied, ", result.stdout)
         self.assert_published({"data.pak": b"only data"})
+
+    def test_speaks_like_a_command_line_tool(self):
+        for arguments, status, out, err in [
+                (["--help"], 0, b"usage: orn-publish ", b""),
+                (["--version"], 0, b"orn-publish ", b""),
+                (["--sing", "k", "a", "b"], 2, b"", b"orn-publish: --sing: no such option (see orn-publish --help)\n"),
+                (["--sign", "k", "--expires", "0", "a", "b"], 2, b"",
+                 b"orn-publish: --expires 0: DAYS must be a whole number from 1 to 36500, or never"),
+                ([self.source], 2, b"", b"orn-publish: give SOURCE and CHANNEL_DIR (see orn-publish --help)\n")]:
+            with self.subTest(arguments=arguments):
+                result = subprocess.run([PUBLISHER] + arguments, capture_output=True, timeout=60)
+                self.assertEqual(result.returncode, status)
+                self.assertTrue(result.stdout.startswith(out), result.stdout)
+                self.assertTrue(result.stderr.startswith(err), result.stderr)
+                self.assertEqual(result.stderr.count(b"\n"), 1 if err else 0)
 
     def test_failure_in_the_middle_keeps_the_lock_and_a_rerun_finishes(self):
         self.tree(self.release())
@@ -292,8 +309,7 @@ class SignedTestCase(PublisherTestCase):
     def setUp(self):
         super().setUp()
         self.key = os.path.join(self.work, "keys", "release.secret")
-        os.makedirs(os.path.dirname(self.key))
-        # Whatever the umask, the secret key is the owner's alone.
+        # Whatever the umask, the secret key and the folders made for it are the owner's alone.
         self.keygen = subprocess.run([PUBLISHER, "keygen", self.key], capture_output=True, timeout=60,
                                      preexec_fn=lambda: os.umask(0))
 
@@ -350,6 +366,7 @@ class SignedPublishing(SignedTestCase):
         self.assertEqual(os.stat(self.key).st_mode & 0o777, 0o600)
         public_key = release_signing.read_secret_key(self.key)[1][32:]
         self.assertEqual(self.keygen.stdout.decode(), release_signing.public_key_text(public_key) + "\n")
+        self.assertEqual(stat.S_IMODE(os.stat(os.path.dirname(self.key)).st_mode), 0o700)
         with open(self.key, "rb") as source:
             before = source.read()
         again = subprocess.run([PUBLISHER, "keygen", self.key], capture_output=True, timeout=60)
@@ -730,7 +747,7 @@ class SigningOnAHostileServer(SignedTestCase):
         planted = {"md5sums": listing, "big.pak": 200 << 30, "release": body + b"file " + b"0" * 64 +
                    b" 214748364800 big.pak\nsignature \x9b2J\x9b31m " + b"A" * 86 + b"==\n"}
         statuses = [  # (options, exit status, a line shown, the server's files changed first)
-            (["--key", self.key], 1, b"expires: "),
+            (["--key", self.key], 1, b" (in 7 days), within 14 days: sign it anew\n"),  # a part of a day counts
             (["--key", self.key, "--warn-days", "3"], 0, b"highest serial known, "),
             (["--trust", public, "--warn-days", "3"], 0, b"files: 7\nsignature: verifies\nfiles match: yes\n"),
             (["--warn-days", "3"], 1, b"signature: not checked"),

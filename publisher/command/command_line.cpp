@@ -1,6 +1,8 @@
 #include "publisher/command/command_line.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <cstdlib>
 #include <set>
 
@@ -12,6 +14,7 @@ std::string usageText()
         "       orn-publish --sign SECRET_KEY_FILE [SIGNING OPTIONS] --resign CHANNEL_DIR\n"
         "       orn-publish status CHANNEL_DIR [--key SECRET_KEY_FILE] [--trust KEYID:BASE64]... [--warn-days N]\n"
         "       orn-publish keygen SECRET_KEY_FILE\n"
+        "       orn-publish --help | --version\n"
         "  SOURCE       a folder laid out as the game directory should be (top level and libs/)\n"
         "  CHANNEL_DIR  the web server's folder for one channel, e.g. <web root>/~qel/ORN/windows/latest\n"
         "  --hold-lock  keep the lock up this long before changing files (launchers wait meanwhile)\n"
@@ -50,17 +53,37 @@ bool parseNumber(const char* text, unsigned long long largest, unsigned long lon
     return *text >= '0' && *text <= '9' && *end == '\0' && errno == 0 && value <= largest;
 }
 
-// One option's value; false when it is not one that option takes.
-bool takeValue(const std::string& option, const std::string& value, Options& options)
+// The numbers each numeric option takes.
+struct NumberRule {
+    const char* option;
+    const char* name;
+    unsigned long long least;
+    unsigned long long most;
+};
+
+const NumberRule numberRules[] = {
+    {"--hold-lock", "SECONDS", 0, 86400},
+    {"--expires", "DAYS", 1, 36500},
+    {"--serial", "N", 1, largestReleaseSerial},
+    {"--warn-days", "N", 0, 36500},
+    {"--keep-releases", "N", 1, mostKeptReleases},
+};
+
+// One option's value; false, with the reason, when it is not one that option takes.
+bool takeValue(const std::string& option, const std::string& value, Options& options, std::string& failure)
 {
     SigningRequest& signing = options.signing;
-    unsigned long long number = 0;
     ReleaseKey key;
+    failure = option + " " + value + ": ";
     if (option == "--sign" || option == "--key") {
         signing.secretKeyFile = value;
+        failure += "an empty file name";
         return !value.empty();
     }
-    if (option == "--trust" && parseReleaseKey(value, key)) {
+    if (option == "--trust") {
+        failure += "not a public key of the form KEYID:BASE64 (as keygen prints it)";
+        if (!parseReleaseKey(value, key))
+            return false;
         signing.trustedKeys.push_back(key);
         return true;
     }
@@ -68,7 +91,12 @@ bool takeValue(const std::string& option, const std::string& value, Options& opt
     signing.keepGiven = signing.keepGiven || option == "--keep-releases";
     if (option == "--expires" && value == "never")
         return true;
-    if (!parseNumber(value.c_str(), largestReleaseSerial, number))
+    const NumberRule* rule = std::find_if(std::begin(numberRules), std::end(numberRules),
+                                          [&option](const NumberRule& known) { return option == known.option; });
+    unsigned long long number = 0;
+    failure += std::string(rule->name) + " must be a whole number from " + std::to_string(rule->least) + " to " +
+               std::to_string(rule->most) + (option == "--expires" ? ", or never" : "");
+    if (!parseNumber(value.c_str(), rule->most, number) || number < rule->least)
         return false;
     if (option == "--hold-lock")
         options.holdLockSeconds = static_cast<unsigned>(number);
@@ -78,56 +106,89 @@ bool takeValue(const std::string& option, const std::string& value, Options& opt
         signing.serial = number;
     else if (option == "--warn-days")
         options.warnDays = static_cast<unsigned>(number);
-    else if (option == "--keep-releases")
+    else
         signing.keepReleases = static_cast<unsigned>(number);
-    return (option == "--hold-lock" && number <= 86400) || (option == "--expires" && number > 0 && number <= 36500) ||
-           (option == "--serial" && number > 0) || (option == "--warn-days" && number <= 36500) ||
-           (option == "--keep-releases" && number > 0 && number <= mostKeptReleases);
+    return true;
+}
+
+// Whether the options and operands suit the command.
+bool checkCommand(const Options& options, std::string& failure)
+{
+    const SigningRequest& signing = options.signing;
+    const bool signs = !signing.secretKeyFile.empty();
+    const std::size_t operands = options.operands.size();
+    switch (options.command) {
+    case Options::Command::status:
+        failure = "status takes one CHANNEL_DIR";
+        return operands == 1;
+    case Options::Command::resign:
+        failure = !signs ? "--resign signs: give --sign SECRET_KEY_FILE"
+                  : options.holdLockSeconds != 0 || signing.keepGiven || options.newChannel
+                      ? "--resign copies nothing: --hold-lock, --keep-releases and --new-channel do not apply"
+                      : "--resign takes one CHANNEL_DIR";
+        return signs && options.holdLockSeconds == 0 && !signing.keepGiven && !options.newChannel && operands == 1;
+    default:
+        break;
+    }
+    if ((signing.expiryGiven || signing.serial != 0 || !signing.trustedKeys.empty() || signing.keepGiven) && !signs) {
+        failure = "--expires, --serial, --trust and --keep-releases are signing options: give --sign SECRET_KEY_FILE";
+        return false;
+    }
+    if (operands == 2)
+        return true;
+    failure = operands < 2 ? "give SOURCE and CHANNEL_DIR"
+                           : "one SOURCE and one CHANNEL_DIR, and " + options.operands[2] + " besides";
+    return false;
+}
+
+// `orn-publish keygen FILE`, `--help` and `--version`: a word alone; false when argv is none of them.
+bool takeLoneWord(int argc, char** argv, Options& options, std::string& failure)
+{
+    const std::string word = argc > 1 ? argv[1] : "";
+    if (word == "--help" || word == "-h" || word == "--version") {
+        options.command = word == "--version" ? Options::Command::version : Options::Command::help;
+        return true;
+    }
+    if (word != "keygen")
+        return false;
+    options.command = Options::Command::keygen;
+    failure = "keygen takes one SECRET_KEY_FILE";
+    if (argc == 3)
+        options.operands.push_back(argv[2]);
+    return true;
 }
 
 }  // namespace
 
-bool parseOptions(int argc, char** argv, Options& options)
+bool parseOptions(int argc, char** argv, Options& options, std::string& failure)
 {
+    if (takeLoneWord(argc, argv, options, failure))
+        return options.command != Options::Command::keygen || options.operands.size() == 1;
     int first = 1;
     std::set<std::string> valued = {"--hold-lock", "--sign", "--expires", "--serial", "--trust", "--keep-releases"};
     if (argc > 1 && std::string(argv[1]) == "status") {
         options.command = Options::Command::status;
         valued = {"--key", "--trust", "--warn-days"};
         first = 2;
-    } else if (argc == 3 && std::string(argv[1]) == "keygen") {
-        options.command = Options::Command::keygen;
-        options.operands.push_back(argv[2]);
-        return true;
     }
+    const bool publishes = options.command == Options::Command::publish;
     for (int i = first; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--resign" && options.command == Options::Command::publish) {
+        if (option == "--resign" && publishes) {
             options.command = Options::Command::resign;
-        } else if (option == "--new-channel" && options.command == Options::Command::publish) {
+        } else if (option == "--new-channel" && publishes) {
             options.newChannel = true;
         } else if (valued.count(option) != 0) {
-            if (++i == argc || !takeValue(option, argv[i], options))
+            failure = option + ": needs a value";
+            if (++i == argc || !takeValue(option, argv[i], options, failure))
                 return false;
         } else if (option.compare(0, 2, "--") == 0) {
+            failure = option + ": no such option" + (publishes ? "" : " of status");
             return false;
         } else {
             options.operands.push_back(option);
         }
     }
     options.signing.resign = options.command == Options::Command::resign;
-    const SigningRequest& signing = options.signing;
-    const bool signs = !signing.secretKeyFile.empty();
-    switch (options.command) {
-    case Options::Command::status:
-        return options.operands.size() == 1;
-    case Options::Command::resign:
-        return signs && options.holdLockSeconds == 0 && !signing.keepGiven && !options.newChannel &&
-               options.operands.size() == 1;
-    default:
-        break;
-    }
-    if ((signing.expiryGiven || signing.serial != 0 || !signing.trustedKeys.empty() || signing.keepGiven) && !signs)
-        return false;
-    return options.operands.size() == 2;
+    return checkCommand(options, failure);
 }

@@ -9,7 +9,7 @@
 std::string usageText();
 
 struct Options {
-    enum class Command { publish, resign, status, keygen };
+    enum class Command { publish, resign, status, keygen, help, version };
     Command command = Command::publish;
     unsigned holdLockSeconds = 0;
     bool newChannel = false;
@@ -18,5 +18,6 @@ struct Options {
     std::vector<std::string> operands;
 };
 
-// False for anything the usage text does not allow.
-bool parseOptions(int argc, char** argv, Options& options);
+// False, with `failure` naming the argument and why, for anything the usage
+// text does not allow.
+bool parseOptions(int argc, char** argv, Options& options, std::string& failure);

@@ -7,57 +7,65 @@
 
 namespace {
 
-bool parse(std::vector<std::string> words, Options& options)
+bool parse(std::vector<std::string> words, Options& options, std::string& failure)
 {
     words.insert(words.begin(), "orn-publish");
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(&word[0]);
     options = Options();
-    return parseOptions(static_cast<int>(argv.size()), argv.data(), options);
+    return parseOptions(static_cast<int>(argv.size()), argv.data(), options, failure);
 }
 
-// Command lines, and whether the usage allows them.
-const std::vector<std::pair<std::vector<std::string>, bool>> commandLines = {
-    {{"tree", "channel"}, true},
-    {{"--hold-lock", "86400", "--new-channel", "tree", "channel"}, true},
-    {{"--sign", "k", "--expires", "never", "--serial", "5", "--keep-releases", "1000", "tree", "channel"}, true},
-    {{"--sign", "k", "--resign", "channel"}, true},
-    {{"status", "channel", "--key", "k", "--warn-days", "0"}, true},
-    {{"keygen", "k"}, true},
-    {{"tree"}, false},
-    {{"tree", "channel", "more"}, false},
-    {{"--sing", "k", "tree", "channel"}, false},
-    {{"--expires", "30", "tree", "channel"}, false},  // signing options need --sign
-    {{"--sign", "k", "--expires", "0", "tree", "channel"}, false},
-    {{"--sign", "k", "--expires", "36501", "tree", "channel"}, false},
-    {{"--sign", "k", "--keep-releases", "0", "tree", "channel"}, false},
-    {{"--sign", "k", "--keep-releases", "1001", "tree", "channel"}, false},
-    {{"--sign", "k", "--serial", "0", "tree", "channel"}, false},
-    {{"--sign", "k", "--serial", "-1", "tree", "channel"}, false},
-    {{"--sign", "k", "--serial", "99999999999999999999", "tree", "channel"}, false},
-    {{"--hold-lock", "86401", "tree", "channel"}, false},
-    {{"--sign", "", "tree", "channel"}, false},
-    {{"--sign", "k", "--trust", "not-a-key", "tree", "channel"}, false},
-    {{"--resign", "channel"}, false},  // a re-sign signs
-    {{"--sign", "k", "--resign", "--keep-releases", "2", "channel"}, false},
-    {{"--sign", "k", "--resign", "tree", "channel"}, false},
-    {{"status", "channel", "--sign", "k"}, false},
-    {{"status"}, false},
-    {{"keygen"}, false},
-    {{"--hold-lock"}, false},
+// Command lines, and what the refusal names ("" when the usage allows them).
+const std::vector<std::pair<std::vector<std::string>, std::string>> commandLines = {
+    {{"tree", "channel"}, ""},
+    {{"--hold-lock", "86400", "--new-channel", "tree", "channel"}, ""},
+    {{"--sign", "k", "--expires", "never", "--serial", "5", "--keep-releases", "1000", "tree", "channel"}, ""},
+    {{"--sign", "k", "--resign", "channel"}, ""},
+    {{"status", "channel", "--key", "k", "--warn-days", "0"}, ""},
+    {{"keygen", "k"}, ""},
+    {{"--help"}, ""},
+    {{"--version"}, ""},
+    {{}, "give SOURCE and CHANNEL_DIR"},
+    {{"tree"}, "give SOURCE and CHANNEL_DIR"},
+    {{"tree", "channel", "more"}, "and more besides"},
+    {{"--sing", "k", "tree", "channel"}, "--sing: no such option"},
+    {{"--expires", "30", "tree", "channel"}, "signing options: give --sign"},
+    {{"--sign", "k", "--expires", "0", "tree", "channel"}, "--expires 0: DAYS must be a whole number from 1 to 36500"},
+    {{"--sign", "k", "--expires", "36501", "tree", "channel"}, "--expires 36501: DAYS"},
+    {{"--sign", "k", "--keep-releases", "0", "tree", "channel"}, "--keep-releases 0: N must be"},
+    {{"--sign", "k", "--keep-releases", "1001", "tree", "channel"}, "from 1 to 1000"},
+    {{"--sign", "k", "--serial", "0", "tree", "channel"}, "--serial 0: N must be"},
+    {{"--sign", "k", "--serial", "-1", "tree", "channel"}, "--serial -1: N must be"},
+    {{"--sign", "k", "--serial", "99999999999999999999", "tree", "channel"}, "--serial 99999999999999999999"},
+    {{"--hold-lock", "86401", "tree", "channel"}, "--hold-lock 86401: SECONDS must be a whole number from 0"},
+    {{"--sign", "", "tree", "channel"}, "--sign : an empty file name"},
+    {{"--sign", "k", "--trust", "not-a-key", "tree", "channel"}, "--trust not-a-key: not a public key"},
+    {{"--resign", "channel"}, "--resign signs: give --sign"},
+    {{"--sign", "k", "--resign", "--keep-releases", "2", "channel"}, "--resign copies nothing"},
+    {{"--sign", "k", "--resign", "tree", "channel"}, "--resign takes one CHANNEL_DIR"},
+    {{"status", "channel", "--sign", "k"}, "--sign: no such option of status"},
+    {{"status"}, "status takes one CHANNEL_DIR"},
+    {{"keygen"}, "keygen takes one SECRET_KEY_FILE"},
+    {{"keygen", "a", "b"}, "keygen takes one SECRET_KEY_FILE"},
+    {{"--hold-lock"}, "--hold-lock: needs a value"},
 };
 
 }  // namespace
 
 TEST(CommandLine, TakesWhatTheUsageAllowsAndNothingElse)
 {
-    for (const auto& [words, accepted] : commandLines) {
+    for (const auto& [words, refusal] : commandLines) {
         Options options;
         std::string shown;
         for (const std::string& word : words)
             shown += word + " ";
-        EXPECT_EQ(parse(words, options), accepted) << shown;
+        std::string failure;
+        EXPECT_EQ(parse(words, options, failure), refusal.empty()) << shown;
+        if (!refusal.empty()) {
+            EXPECT_NE(failure.find(refusal), std::string::npos) << shown << ": " << failure;
+        }
     }
 }
 
@@ -65,17 +73,18 @@ TEST(CommandLine, GivesEachValueItsPlace)
 {
     using Command = Options::Command;
     Options options;
-    ASSERT_TRUE(parse({"--sign", "k", "--expires", "never", "--serial", "5", "tree", "channel"}, options));
+    std::string failure;
+    ASSERT_TRUE(parse({"--sign", "k", "--expires", "never", "--serial", "5", "tree", "channel"}, options, failure));
     EXPECT_EQ(options.command, Command::publish);
     EXPECT_TRUE(options.signing.expiryGiven);
     EXPECT_EQ(options.signing.expiresDays, 0u);
     EXPECT_EQ(options.signing.serial, 5u);
     EXPECT_EQ(options.signing.keepReleases, defaultKeptReleases);
     EXPECT_EQ(options.operands, (std::vector<std::string>{"tree", "channel"}));
-    ASSERT_TRUE(parse({"--sign", "k", "--resign", "channel"}, options));
+    ASSERT_TRUE(parse({"--sign", "k", "--resign", "channel"}, options, failure));
     EXPECT_EQ(options.command, Command::resign);
     EXPECT_TRUE(options.signing.resign);
-    ASSERT_TRUE(parse({"status", "channel"}, options));
+    ASSERT_TRUE(parse({"status", "channel"}, options, failure));
     EXPECT_EQ(options.command, Command::status);
     EXPECT_EQ(options.warnDays, expiryWarningDays);
 }

@@ -1,5 +1,6 @@
 #include "publisher/keys/secret_key_file.h"
 
+#include "publisher/folder/private_folders.h"
 #include "publisher/folder/resolved_path.h"
 
 #include <fcntl.h>
@@ -84,6 +85,8 @@ std::string keyFileProblem(const fs::path& file, const struct stat& facts, const
 
 bool makeKeyPair(const fs::path& file, std::string& publicKeyLine, std::string& failure)
 {
+    if (!makePrivateFolders(fs::absolute(file).parent_path(), failure))
+        return false;
     const SecretKey key = generateSecretKey();
     std::string text = secretKeyFileText(key);
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);

@@ -22,6 +22,11 @@ namespace {
 
 const int refused = 2;
 
+std::string counted(unsigned long long count, const std::string& thing)
+{
+    return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
 int refuse(const std::string& reason, const std::string& channel)
 {
     std::error_code error;
@@ -99,8 +104,9 @@ int publishTree(const SourceTree& tree, const ChannelDirectory& directory, const
         return 1;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::cout << "Published " << summary.files << " files: " << summary.copied << " copied, " << summary.removed
-              << " removed, " << summary.bytesCopied << " bytes copied, " << std::fixed << std::setprecision(2)
+    std::cout << "Published " << counted(summary.files, "file") << ": " << summary.copied << " copied, "
+              << summary.removed << " removed, " << counted(summary.bytesCopied, "byte") << " copied, " << std::fixed
+              << std::setprecision(2)
               << seconds << " s";
     if (signing != nullptr)
         std::cout << "; release serial " << signing->serial << " signed with key " << signing->key.publicPart.id;

@@ -26,15 +26,19 @@ struct KeyFileIdentity {
     ino_t inode = 0;
 };
 
-// Whether the open source file is a secret key: the one given, or any that starts as a key file does.
-bool isSecretKey(std::ifstream& in, const fs::path& location, const KeyFileIdentity& key)
+// Why the open source file is never published: a secret key (it starts as
+// a key file does), or the file given with --sign; empty when neither.
+std::string keyProblem(std::ifstream& in, const fs::path& location, const KeyFileIdentity& key)
 {
     std::string start(std::strlen(secretKeyFileMarker), '\0');
     in.read(&start[0], static_cast<std::streamsize>(start.size()));
     start.resize(static_cast<std::size_t>(in.gcount()));
+    if (start == secretKeyFileMarker)
+        return "a secret key, which is never published (keep it out of the release tree)";
     struct stat facts {};
-    return start == secretKeyFileMarker || (key.known && ::stat(location.c_str(), &facts) == 0 &&
-                                            facts.st_dev == key.device && facts.st_ino == key.inode);
+    if (key.known && ::stat(location.c_str(), &facts) == 0 && facts.st_dev == key.device && facts.st_ino == key.inode)
+        return "the file given with --sign, which is never published (and is no secret key: is it the key meant?)";
+    return std::string();
 }
 
 // Every file below a directory that the launcher never scans.
@@ -74,8 +78,9 @@ void addEntry(const fs::directory_entry& entry, const std::string& path, const K
         tree.problems.push_back(path + ": cannot be read: " + std::strerror(errno));
         return;
     }
-    if (isSecretKey(in, entry.path(), key)) {
-        tree.problems.push_back(path + ": a secret key, which is never published (keep it out of the release tree)");
+    const std::string keyOwn = keyProblem(in, entry.path(), key);
+    if (!keyOwn.empty()) {
+        tree.problems.push_back(path + ": " + keyOwn);
         return;
     }
     tree.files.push_back({path, entry.path()});
@@ -111,9 +116,16 @@ void checkWholeTree(SourceTree& tree)
             tree.problems.push_back(inserted.first->second + " and " + file.path +
                                     ": names that differ only in letter case, which Windows holds as one file");
     }
+    const auto holds = [&tree](const std::string& path) {
+        return std::any_of(tree.files.begin(), tree.files.end(),
+                           [&path](const SourceFile& file) { return file.path == path; });
+    };
+    if (!holds(gameClientName))
+        tree.warnings.push_back(std::string(gameClientName) +
+                                " is missing: a player without it gets status 127 instead of the game; add it to the "
+                                "release tree unless players have it from elsewhere");
     for (const OwnFile& own : ownFiles) {
-        const auto named = [&own](const SourceFile& file) { return file.path == own.name; };
-        if (std::find_if(tree.files.begin(), tree.files.end(), named) == tree.files.end())
+        if (!holds(own.name))
             tree.warnings.push_back(std::string(own.name) + " is missing: launchers keep the copy they have");
     }
 }

@@ -2,6 +2,7 @@
 
 #include "digest/sha256.h"
 #include "publisher/folder/channel_files.h"
+#include "publisher/folder/private_folders.h"
 #include "publisher/folder/resolved_path.h"
 
 #include <fcntl.h>
@@ -42,16 +43,8 @@ fs::path stateDirectory()
 int openStateDirectory(bool create, bool& missing, std::string& failure)
 {
     const fs::path directory = stateDirectory();
-    if (create) {
-        fs::path made;
-        for (const fs::path& part : directory) {
-            made /= part;
-            if (::mkdir(made.c_str(), 0700) != 0 && errno != EEXIST) {
-                failure = "cannot create " + made.string() + ": " + describeErrno();
-                return -1;
-            }
-        }
-    }
+    if (create && !makePrivateFolders(directory, failure))
+        return -1;
     const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     missing = fd < 0 && errno == ENOENT;
     struct stat facts {};
