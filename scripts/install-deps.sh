@@ -7,7 +7,8 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libphysfs-dev libsfml-dev libsodium-dev libgtest-dev googletest
-          libbenchmark-dev libssl-dev python3 curl coreutils time nginx-light lighttpd apache2 varnish strace)
+          libbenchmark-dev libssl-dev python3 curl coreutils time nginx-light lighttpd apache2 varnish strace
+          dpkg-dev)
 with_windows=false
 for argument in "$@"; do
   case "$argument" in
