@@ -24,7 +24,7 @@ project=$PWD
 recipe=2  # raise when what is built here changes
 
 bash scripts/install-deps.sh --windows
-as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+source scripts/apt-helpers.sh
 
 # apt-get source needs deb-src entries; add them beside the deb entries.
 if ! apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -q '^Sources$'; then
@@ -35,14 +35,14 @@ if ! apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -q '^Sourc
   if [ -f /etc/apt/sources.list ]; then
     sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | as_root tee /etc/apt/sources.list.d/launcher-deb-src.list >/dev/null
   fi
-  as_root apt-get update -qq
+  retried as_root apt-get update -qq
 fi
 
 work=$(mktemp -d /tmp/windows-deps.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 fetch_source() {  # package: unpacks Debian's source package into $work, prints its folder
-  (cd "$work" && apt-get source -qq "$1" >/dev/null 2>&1) || return 1
+  (cd "$work" && retried apt-get source -qq "$1" >/dev/null 2>&1) || return 1
   find "$work" -maxdepth 1 -type d -name "$2" | head -n 1
 }
 

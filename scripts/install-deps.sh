@@ -26,9 +26,7 @@ if $with_windows; then
             wine wine32 wine64 qemu-user-static dpkg-dev autoconf automake libtool)
 fi
 
-as_root() {
-  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
+source "$(dirname "$0")/apt-helpers.sh"
 
 if $with_windows && ! dpkg --print-foreign-architectures | grep -qx i386; then
   as_root dpkg --add-architecture i386
@@ -43,7 +41,7 @@ for package in "${packages[@]}"; do
 done
 
 if [ ${#missing[@]} -gt 0 ] || [ "${need_update:-false}" = true ]; then
-  as_root apt-get update -qq
+  retried as_root apt-get update -qq
 fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
@@ -58,7 +56,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     as_root chmod 755 "$policy"
     trap 'as_root rm -f "$policy"' EXIT
   fi
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  retried as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
   # A machine whose own policy lets services start: stop what this install
   # started (an init script's status is no guide: varnishncsa's says 0 when off).
   services=()
