@@ -147,6 +147,25 @@ class Publisher(PublisherTestCase):
         self.assertIn(b"\nPublished 1 file: 1 copied, 0 removed, 9 bytes copied, ", result.stdout)
         self.assert_published({"data.pak": b"only data"})
 
+    def test_the_readmes_commands_run_as_written(self):
+        """The deployer's path as the README gives it, its paths moved into a scratch folder: a renamed option
+        or command breaks this test rather than a reader."""
+        with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "README.md")) as readme:
+            text = readme.read()
+        commands = re.findall(r"^ {6,}(?:[\d*]+ +){0,5}(?:out=\$\()?(?:build/)?orn-publish (.*?)(?: 2>&1\).*)?$", text,
+                              re.M)
+        self.assertGreaterEqual(len(commands), 5, commands)
+        home = os.path.join(self.work, "home")
+        self.tree(self.release())
+        for command in commands:
+            with self.subTest(command=command):
+                arguments = command.replace("~/", home + "/").replace("/srv/orn", os.path.join(self.work, "web"))
+                arguments = [self.source if word == "release/" else word for word in arguments.split()]
+                result = subprocess.run([PUBLISHER] + arguments, capture_output=True, timeout=60)
+                self.assertEqual(result.returncode, 0, result.stderr)
+        for option in set(re.findall(r"`(?:orn-publish [^`]*)?(--[a-z-]+)", text)):
+            self.assertIn(option.encode(), subprocess.run([PUBLISHER, "--help"], capture_output=True).stdout)
+
     def test_speaks_like_a_command_line_tool(self):
         for arguments, status, out, err in [
                 (["--help"], 0, b"usage: orn-publish ", b""),
