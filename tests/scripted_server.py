@@ -45,6 +45,7 @@ class ScriptedServer:
         self.ranges = []
         self.conditions = []  # each request's If-Match field, or None
         self.versions = []  # each request line's HTTP version
+        self.agents = []  # each request's User-Agent field, or None
         self.stopping = threading.Event()
         self.lock = threading.Lock()
         server = self
@@ -58,6 +59,7 @@ class ScriptedServer:
                     server.ranges.append(self.headers.get("Range"))
                     server.conditions.append(self.headers.get("If-Match"))
                     server.versions.append(self.request_version)
+                    server.agents.append(self.headers.get("User-Agent"))
                     reply = server.reply_for(self.path)
                 server.answer(self, reply)
 

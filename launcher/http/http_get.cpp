@@ -381,7 +381,9 @@ Exchange exchange(HttpConnection& connection, const std::string& request, Answer
 
 std::string requestText(const std::string& host, const std::string& uri, const HeaderFields& fields)
 {
-    std::string request = "GET " + uri + " HTTP/1.1\r\nHost: " + host + "\r\n";
+    // Named with its version, so that server logs and firewalls tell launchers apart.
+    std::string request =
+        "GET " + uri + " HTTP/1.1\r\nHost: " + host + "\r\nUser-Agent: ORN_Launcher/" LAUNCHER_VERSION "\r\n";
     for (const auto& field : fields)
         request += field.first + ": " + field.second + "\r\n";
     return request + "\r\n";
