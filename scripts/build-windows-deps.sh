@@ -14,6 +14,8 @@
 # -DLAUNCHER_WINDOWS_DEPS_PREFIX=ROOT/i686 (or ROOT/x86_64).
 #
 # usage: scripts/build-windows-deps.sh ROOT [PHYSFS_SOURCE_DIR]
+# LAUNCHER_WINDOWS_ARCHES ("i686 x86_64" unless set) names the architectures
+# built; each one's ROOT/ARCH/recipe says which recipe built it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ $# -ge 1 ] || { sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
@@ -21,7 +23,7 @@ mkdir -p "$1"
 root=$(cd "$1" && pwd)
 physfs_tree=${2:+$(cd "$2" && pwd)}
 project=$PWD
-recipe=2  # raise when what is built here changes
+recipe=3  # raise when what is built here changes
 
 bash scripts/install-deps.sh --windows
 source scripts/apt-helpers.sh
@@ -35,7 +37,9 @@ if ! apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -q '^Sourc
   if [ -f /etc/apt/sources.list ]; then
     sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | as_root tee /etc/apt/sources.list.d/launcher-deb-src.list >/dev/null
   fi
-  retried as_root apt-get update -qq
+  # An index the mirror cannot serve whole (see install-deps.sh) need not stop
+  # the source fetch: apt-get source fails below if what it needs is missing.
+  retried as_root apt-get update -qq || echo "apt-get update failed; fetching sources from the indexes apt has" >&2
 fi
 
 work=$(mktemp -d /tmp/windows-deps.XXXXXX)
@@ -85,7 +89,7 @@ fi
 # The Debian source drops SFML's bundled binaries; its install step still names their folders.
 mkdir -p "$sfml/extlibs/bin/x86" "$sfml/extlibs/bin/x64" "$sfml/extlibs/libs-mingw/x86" "$sfml/extlibs/libs-mingw/x64"
 
-for arch in i686 x86_64; do
+for arch in ${LAUNCHER_WINDOWS_ARCHES:-i686 x86_64}; do
   prefix=$root/$arch
   triplet=$arch-w64-mingw32
   echo "== $arch into $prefix"
@@ -109,6 +113,6 @@ for arch in i686 x86_64; do
        --disable-dependency-tracking >"$work/sodium-$arch.log" 2>&1 && make -j2 >>"$work/sodium-$arch.log" 2>&1 &&
      make install >>"$work/sodium-$arch.log" 2>&1) || { tail -n 40 "$work/sodium-$arch.log" >&2; exit 1; }
   echo "   installed: $(cd "$prefix/bin" && ls ./*.dll | tr '\n' ' ')lib/libsodium.a"
+  # What the Windows scripts compare, to rebuild libraries made by an older recipe.
+  echo "$recipe" > "$prefix/recipe"
 done
-# What test-windows.sh compares, to rebuild libraries made by an older recipe.
-echo "$recipe" > "$root/recipe"

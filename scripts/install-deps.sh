@@ -40,8 +40,17 @@ for package in "${packages[@]}"; do
   fi
 done
 
+install_options=()
 if [ ${#missing[@]} -gt 0 ] || [ "${need_update:-false}" = true ]; then
-  retried as_root apt-get update -qq
+  if ! retried as_root apt-get update -qq; then
+    # Seen with a mirror whose security index for i386 stayed inconsistent for
+    # days: the packages are installed from the indexes apt has, the release's
+    # own preferred, so that both architectures of a library get one version.
+    release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    echo "install-deps: apt-get update failed even when tried again; installing from the indexes apt has," \
+         "preferring $release's own packages over its updates" >&2
+    install_options=(-o "APT::Default-Release=$release")
+  fi
 fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
@@ -56,7 +65,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     as_root chmod 755 "$policy"
     trap 'as_root rm -f "$policy"' EXIT
   fi
-  retried as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  retried as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${install_options[@]}" "${missing[@]}"
   # A machine whose own policy lets services start: stop what this install
   # started (an init script's status is no guide: varnishncsa's says 0 when off).
   services=()

@@ -25,9 +25,10 @@ cannot_run() {
 }
 
 deps=${LAUNCHER_WINDOWS_DEPS_ROOT:-$PWD/build-windows/deps}
-if [ "$(cat "$deps/recipe" 2>/dev/null)" != "$(sed -n 's/^recipe=\([0-9]*\).*/\1/p' scripts/build-windows-deps.sh)" ]; then
+recipe=$(sed -n 's/^recipe=\([0-9]*\).*/\1/p' scripts/build-windows-deps.sh)
+if [ "$(cat "$deps/i686/recipe" 2>/dev/null)" != "$recipe" ] || [ "$(cat "$deps/x86_64/recipe" 2>/dev/null)" != "$recipe" ]; then
   start=$SECONDS
-  bash scripts/build-windows-deps.sh "$deps"
+  LAUNCHER_WINDOWS_ARCHES="i686 x86_64" bash scripts/build-windows-deps.sh "$deps"
   echo "   libraries built in $((SECONDS - start)) s"
 fi
 
@@ -61,6 +62,10 @@ done
 # What a deployer uploads: the four own files of the i686 build and their listing.
 if [[ " ${arches[*]} " == *" i686 "* ]]; then
   echo "== the deployer's Windows files"
-  bash scripts/make-windows-dist.sh updates.example.org build-windows/dist-check
-  (cd build-windows/dist-check && md5sum --check --strict --quiet md5sums)
+  # Without keys it must say so, loudly.
+  LAUNCHER_RELEASE_KEYS= bash scripts/make-windows-dist.sh updates.example.org 8080 build-windows/dist-check \
+    2> >(tee build-windows/dist-check.err >&2)
+  grep -q "^WARNING: no release keys" build-windows/dist-check.err ||
+    { echo "make-windows-dist.sh built a launcher without keys and did not say so" >&2; exit 1; }
+  (cd build-windows/dist-check && md5sum --check --strict --quiet launcher-files.md5)
 fi
