@@ -64,7 +64,8 @@ if [[ " ${arches[*]} " == *" i686 "* ]]; then
   echo "== the deployer's Windows files"
   # Without keys it must say so, loudly.
   LAUNCHER_RELEASE_KEYS= bash scripts/make-windows-dist.sh updates.example.org 8080 build-windows/dist-check \
-    2> >(tee build-windows/dist-check.err >&2)
+    2> build-windows/dist-check.err || { cat build-windows/dist-check.err >&2; exit 1; }
+  cat build-windows/dist-check.err >&2
   grep -q "^WARNING: no release keys" build-windows/dist-check.err ||
     { echo "make-windows-dist.sh built a launcher without keys and did not say so" >&2; exit 1; }
   (cd build-windows/dist-check && md5sum --check --strict --quiet launcher-files.md5)
