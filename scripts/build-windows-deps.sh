@@ -46,7 +46,8 @@ work=$(mktemp -d /tmp/windows-deps.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 fetch_source() {  # package: unpacks Debian's source package into $work, prints its folder
-  (cd "$work" && retried apt-get source -qq "$1" >/dev/null 2>&1) || return 1
+  # Not retried: a source package the mirror does not serve (libphysfs here) falls back at once.
+  (cd "$work" && apt-get source -qq "$1" >/dev/null 2>&1) || return 1
   find "$work" -maxdepth 1 -type d -name "$2" | head -n 1
 }
 
