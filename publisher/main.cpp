@@ -2,6 +2,7 @@
 // update server, behind the lock that launchers honour, optionally signed.
 #include "publisher/command/command_line.h"
 #include "publisher/command/keygen_command.h"
+#include "publisher/promote/promote_command.h"
 #include "publisher/publish/publish_command.h"
 #include "publisher/status/channel_status.h"
 
@@ -29,6 +30,10 @@ int main(int argc, char** argv)
         return statusCommand(options.operands.back(), options.signing, options.warnDays);
     case Options::Command::resign:
         return resignCommand(options);
+    case Options::Command::promote:
+        return promoteCommand(options);
+    case Options::Command::rollback:
+        return rollbackCommand(options);
     case Options::Command::publish:
         break;
     }

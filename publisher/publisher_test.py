@@ -171,10 +171,20 @@ class Publisher(PublisherTestCase):
             with self.subTest(command=command):
                 arguments = command.replace("~/", home + "/").replace("/srv/orn", os.path.join(self.work, "web"))
                 arguments = [self.source if word == "release/" else word for word in arguments.split()]
+                arguments = [self.first_kept_serial() if word == "SERIAL" else word for word in arguments]
                 result = subprocess.run([PUBLISHER] + arguments, capture_output=True, timeout=60)
                 self.assertEqual(result.returncode, 0, result.stderr)
         for option in set(re.findall(r"`(?:orn-publish [^`]*)?(--[a-z-]+)", text)):
             self.assertIn(option.encode(), subprocess.run([PUBLISHER, "--help"], capture_output=True).stdout)
+
+    def first_kept_serial(self):
+        """The oldest release whose objects the README's channel (latest) keeps."""
+        for record in glob.glob(os.path.join(os.environ["XDG_STATE_HOME"], "orn-publish", "*.releases")):
+            with open(record) as text:
+                lines = text.read().splitlines()
+            if lines[1].endswith("/latest"):
+                return [line.split()[1] for line in lines if line.startswith("release ")][0]
+        self.fail("no record of the releases kept in latest")
 
     def test_speaks_like_a_command_line_tool(self):
         for arguments, status, out, err in [
@@ -971,6 +981,110 @@ class DeployerSlips(SignedTestCase):
                 self.assertEqual(shown.returncode, 1, shown.stdout)
                 self.assertRegex(shown.stdout, rb"kept releases: no: .*/by-hash/[0-9a-f]{64}, named by release serial "
                                                rb"\d+, is missing; players whose cache holds that release fail")
+
+
+class ReleaseManagerCommands(SignedTestCase):
+    """promote and rollback: releases already signed, published again as a channel's next serial."""
+
+    def run_publisher(self, *arguments):
+        return subprocess.run([PUBLISHER, *arguments], capture_output=True, timeout=60)
+
+    def file_lines(self, channel):
+        with open(os.path.join(channel, "release"), "rb") as source:
+            text = source.read()
+        self.assertTrue(release_signing.verifies(text, self.key), text)
+        return [line for line in release_signing.split(text)[0].decode().splitlines() if line.startswith("file ")]
+
+    def test_promote_publishes_exactly_the_verified_release_and_refuses_what_it_did_not_sign(self):
+        beta = os.path.join(os.path.dirname(self.channel), "beta")
+        big = os.urandom(2 << 20)
+        self.tree(self.release(**{"big.pak": big}))
+        self.assertEqual(self.run_publisher("--sign", self.key, self.source, beta).returncode, 0)
+        promote = ("promote", beta, self.channel, "--sign", self.key)
+        refused = self.run_publisher(*promote)  # a new channel beside another: a mistyped name?
+        self.assertEqual(refused.returncode, 2, refused.stderr)
+        self.assertIn(b"give --new-channel", refused.stderr)
+        for round in range(2):
+            result = self.run_publisher(*promote, "--new-channel")
+            self.assertEqual(result.returncode, 0, result.stderr)
+            with open(os.path.join(beta, "md5sums"), "rb") as source:
+                self.assertEqual(self.read("md5sums"), source.read())
+            self.assertEqual(self.file_lines(self.channel), self.file_lines(beta))
+            self.assertIn("channel latest", self.release_lines())
+            self.assertEqual(self.status("--key", self.key).returncode, 0)
+            # The files share beta's objects: the same bytes are on disk once.
+            sha = hashlib.sha256(big).hexdigest()
+            self.assertEqual(os.stat(self.channel_path("big.pak")).st_ino,
+                             os.stat(os.path.join(beta, "by-hash", sha)).st_ino)
+            if round == 0:
+                self.assertIn(b"as hard links", result.stdout)
+                self.tree(self.release(**{"big.pak": big, "data.pak": b"data 2", "readme.txt": None}))
+                shutil.rmtree(self.source)
+                self.tree(self.release(**{"big.pak": big, "data.pak": b"data 2", "readme.txt": None}))
+                self.assertEqual(self.run_publisher("--sign", self.key, self.source, beta).returncode, 0)
+        self.assertIn(b"- readme.txt removed", result.stdout)
+        # On another file system, the files are copied.
+        with tempfile.TemporaryDirectory(dir="/dev/shm") as elsewhere:
+            self.assertNotEqual(os.stat(elsewhere).st_dev, os.stat(beta).st_dev)
+            other = os.path.join(elsewhere, "latest")
+            result = self.run_publisher(*promote[:2], other, *promote[3:])
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertNotIn(b"hard links", result.stdout)
+            self.assertEqual(self.file_lines(other), self.file_lines(beta))
+        # What beta's release did not sign is never promoted, and latest stays as it was.
+        with open(os.path.join(beta, "release"), "rb") as source:
+            old_release = source.read()
+        self.tree(self.release(**{"big.pak": big, "data.pak": b"data 3"}))
+        self.assertEqual(self.run_publisher("--sign", self.key, self.source, beta).returncode, 0)
+        latest = snapshot(self.channel)
+        for planted, message in ((b"forged release\n", b"cannot be trusted"),
+                                 (old_release, b"is older than the last one signed here")):
+            with self.subTest(planted=planted[:14]):
+                with open(os.path.join(beta, "release"), "wb") as out:
+                    out.write(planted)
+                result = self.run_publisher(*promote)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn(message, result.stderr)
+                self.assertEqual(snapshot(self.channel), latest)
+        self.tree(self.release(**{"big.pak": big, "data.pak": b"data 4"}))
+        self.assertEqual(self.run_publisher("--sign", self.key, self.source, beta).returncode, 0)
+        with open(os.path.join(beta, "data.pak"), "r+b") as out:  # same size, written in place: its object too
+            out.write(b"DATA")
+        result = self.run_publisher(*promote)
+        self.assertEqual(result.returncode, 2, result.stderr)
+        self.assertIn(b"no longer holds what its release signed", result.stderr)
+        self.assertEqual(snapshot(self.channel), latest)
+
+    def test_rollback_publishes_an_earlier_release_from_the_objects_kept_or_says_which_are_gone(self):
+        releases = []
+        for version in (1, 2, 3):
+            self.tree(self.release(**{"data.pak": b"data %d" % version, "libs/new.dll": b"new" if version > 1 else None}))
+            if version == 2:
+                os.remove(os.path.join(self.source, "readme.txt"))
+            self.assertEqual(self.publish("--sign", self.key).returncode, 0)
+            releases.append((self.serial(), self.read("md5sums"), self.file_lines(self.channel)))
+        first_serial, first_manifest, first_files = releases[0]
+        result = self.run_publisher("rollback", self.channel, "--to", str(first_serial), "--sign", self.key)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.read("md5sums"), first_manifest)
+        self.assertEqual(self.file_lines(self.channel), first_files)
+        self.assertGreater(self.serial(), releases[-1][0])  # launchers see an ordinary newer release
+        self.assertFalse(os.path.exists(self.channel_path("libs/new.dll")))
+        self.assertEqual(self.status("--key", self.key).returncode, 0)
+        second_object = [line.split()[1] for line in releases[1][2] if line.endswith(" data.pak")][0]
+        os.remove(self.channel_path("by-hash/" + second_object))
+        before = snapshot(self.work)
+        for serial, message in ((12345, b"is not among those whose objects"),
+                                (releases[1][0], b"no longer keeps whole the objects of 1 of its 7 files: data.pak")):
+            with self.subTest(serial=serial):
+                result = self.run_publisher("rollback", self.channel, "--to", str(serial), "--sign", self.key)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn(message, result.stderr)
+                self.assertEqual(snapshot(self.work), before)
+        shutil.rmtree(os.environ["XDG_STATE_HOME"])  # a lost state folder: nothing recorded, nothing guessed
+        result = self.run_publisher("rollback", self.channel, "--to", str(releases[2][0]), "--sign", self.key)
+        self.assertEqual(result.returncode, 2, result.stderr)
+        self.assertIn(b"none is recorded on this machine", result.stderr)
 
 
 if __name__ == "__main__":

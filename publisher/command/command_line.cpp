@@ -12,6 +12,8 @@ std::string usageText()
         "usage: orn-publish [--hold-lock SECONDS] [--new-channel] [--sign SECRET_KEY_FILE [SIGNING OPTIONS]] SOURCE\n"
         "                   CHANNEL_DIR\n"
         "       orn-publish --sign SECRET_KEY_FILE [SIGNING OPTIONS] --resign CHANNEL_DIR\n"
+        "       orn-publish promote FROM_CHANNEL_DIR TO_CHANNEL_DIR --sign SECRET_KEY_FILE [SIGNING OPTIONS]\n"
+        "       orn-publish rollback CHANNEL_DIR --to SERIAL --sign SECRET_KEY_FILE [SIGNING OPTIONS]\n"
         "       orn-publish status CHANNEL_DIR [--key SECRET_KEY_FILE] [--trust KEYID:BASE64]... [--warn-days N]\n"
         "       orn-publish keygen SECRET_KEY_FILE\n"
         "       orn-publish --help | --version\n"
@@ -23,6 +25,10 @@ std::string usageText()
         "  --sign       also write the channel's signed release with this secret key (mode 0600)\n"
         "  --resign     sign the channel's current release anew (new serial and expiry), copying nothing;\n"
         "               only when it verifies and every file is still what it signed\n"
+        "  promote      publish exactly the files of FROM's verified release into TO, as TO's next serial\n"
+        "               (--hold-lock and --new-channel apply as to a publish)\n"
+        "  rollback     publish again the files of the channel's earlier release SERIAL, from the objects\n"
+        "               still kept in by-hash/ (see --keep-releases), as the next serial\n"
         "  status       show the channel's release; exit 1 when it does not verify, a file does not match\n"
         "               or it expires within --warn-days (default ") + std::to_string(expiryWarningDays) + ")\n"
         "  keygen       make a key pair: writes the secret key (mode 0600), prints the public key\n"
@@ -67,6 +73,7 @@ const NumberRule numberRules[] = {
     {"--serial", "N", 1, largestReleaseSerial},
     {"--warn-days", "N", 0, 36500},
     {"--keep-releases", "N", 1, mostKeptReleases},
+    {"--to", "SERIAL", 1, largestReleaseSerial},
 };
 
 // One option's value; false, with the reason, when it is not one that option takes.
@@ -104,6 +111,8 @@ bool takeValue(const std::string& option, const std::string& value, Options& opt
         signing.expiresDays = static_cast<unsigned>(number);
     else if (option == "--serial")
         signing.serial = number;
+    else if (option == "--to")
+        options.rollbackSerial = number;
     else if (option == "--warn-days")
         options.warnDays = static_cast<unsigned>(number);
     else
@@ -127,6 +136,16 @@ bool checkCommand(const Options& options, std::string& failure)
                       ? "--resign copies nothing: --hold-lock, --keep-releases and --new-channel do not apply"
                       : "--resign takes one CHANNEL_DIR";
         return signs && options.holdLockSeconds == 0 && !signing.keepGiven && !options.newChannel && operands == 1;
+    case Options::Command::promote:
+    case Options::Command::rollback: {
+        const bool promotes = options.command == Options::Command::promote;
+        const std::string word = promotes ? "promote" : "rollback";
+        failure = !signs ? word + " publishes a signed release: give --sign SECRET_KEY_FILE"
+                  : promotes ? "promote takes FROM_CHANNEL_DIR and TO_CHANNEL_DIR"
+                  : options.rollbackSerial == 0 ? "rollback needs --to SERIAL, the earlier release to publish again"
+                                                : "rollback takes one CHANNEL_DIR";
+        return signs && operands == (promotes ? 2u : 1u) && (promotes || options.rollbackSerial != 0);
+    }
     default:
         break;
     }
@@ -166,24 +185,31 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& failure)
         return options.command != Options::Command::keygen || options.operands.size() == 1;
     int first = 1;
     std::set<std::string> valued = {"--hold-lock", "--sign", "--expires", "--serial", "--trust", "--keep-releases"};
-    if (argc > 1 && std::string(argv[1]) == "status") {
+    const std::string word = argc > 1 ? argv[1] : "";
+    if (word == "status") {
         options.command = Options::Command::status;
         valued = {"--key", "--trust", "--warn-days"};
         first = 2;
+    } else if (word == "promote" || word == "rollback") {
+        options.command = word == "promote" ? Options::Command::promote : Options::Command::rollback;
+        if (word == "rollback")
+            valued.insert("--to");
+        first = 2;
     }
     const bool publishes = options.command == Options::Command::publish;
+    const bool copies = publishes || options.command == Options::Command::promote;
     for (int i = first; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--resign" && publishes) {
             options.command = Options::Command::resign;
-        } else if (option == "--new-channel" && publishes) {
+        } else if (option == "--new-channel" && copies) {
             options.newChannel = true;
         } else if (valued.count(option) != 0) {
             failure = option + ": needs a value";
             if (++i == argc || !takeValue(option, argv[i], options, failure))
                 return false;
         } else if (option.compare(0, 2, "--") == 0) {
-            failure = option + ": no such option" + (publishes ? "" : " of status");
+            failure = option + ": no such option" + (publishes ? "" : " of " + word);
             return false;
         } else {
             options.operands.push_back(option);

@@ -9,12 +9,13 @@
 std::string usageText();
 
 struct Options {
-    enum class Command { publish, resign, status, keygen, help, version };
+    enum class Command { publish, resign, promote, rollback, status, keygen, help, version };
     Command command = Command::publish;
     unsigned holdLockSeconds = 0;
     bool newChannel = false;
     SigningRequest signing;  // no secret key file: an unsigned publish
     unsigned warnDays = expiryWarningDays;
+    unsigned long long rollbackSerial = 0;  // rollback --to SERIAL
     std::vector<std::string> operands;
 };
 

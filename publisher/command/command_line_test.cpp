@@ -50,6 +50,16 @@ const std::vector<std::pair<std::vector<std::string>, std::string>> commandLines
     {{"keygen"}, "keygen takes one SECRET_KEY_FILE"},
     {{"keygen", "a", "b"}, "keygen takes one SECRET_KEY_FILE"},
     {{"--hold-lock"}, "--hold-lock: needs a value"},
+    {{"promote", "beta", "latest", "--sign", "k", "--new-channel", "--hold-lock", "5"}, ""},
+    {{"rollback", "latest", "--to", "7", "--sign", "k", "--keep-releases", "4"}, ""},
+    {{"promote", "beta", "latest"}, "promote publishes a signed release: give --sign"},
+    {{"promote", "beta", "--sign", "k"}, "promote takes FROM_CHANNEL_DIR and TO_CHANNEL_DIR"},
+    {{"promote", "beta", "latest", "--sign", "k", "--resign"}, "--resign: no such option of promote"},
+    {{"promote", "beta", "latest", "--sign", "k", "--to", "3"}, "--to: no such option of promote"},
+    {{"rollback", "latest", "--sign", "k"}, "rollback needs --to SERIAL"},
+    {{"rollback", "latest", "--to", "0", "--sign", "k"}, "--to 0: SERIAL must be"},
+    {{"rollback", "a", "b", "--to", "3", "--sign", "k"}, "rollback takes one CHANNEL_DIR"},
+    {{"rollback", "latest", "--to", "3", "--sign", "k", "--new-channel"}, "--new-channel: no such option of rollback"},
 };
 
 }  // namespace

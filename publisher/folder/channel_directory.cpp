@@ -281,6 +281,20 @@ bool ChannelDirectory::link(const std::string& from, const std::string& to, std:
     return true;
 }
 
+bool ChannelDirectory::linkDescriptor(int fd, const std::string& to, std::string& failure) const
+{
+    std::string leaf;
+    const ScopedDescriptor parent(openParent(to, leaf, false));
+    // Through /proc: linking the descriptor itself (AT_EMPTY_PATH) needs a privilege.
+    const std::string opened = "/proc/self/fd/" + std::to_string(fd);
+    if (parent.get() < 0 ||
+        ::linkat(AT_FDCWD, opened.c_str(), parent.get(), leaf.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        failure = "cannot link " + shown(to) + ": " + describeErrno();
+        return false;
+    }
+    return true;
+}
+
 bool ChannelDirectory::removeFile(const std::string& relative, std::string& failure) const
 {
     std::string leaf;

@@ -61,6 +61,9 @@ public:
     // Gives what stands at `from` the second name `to` (a hard link; a
     // symbolic link is linked itself, never followed).
     bool link(const std::string& from, const std::string& to, std::string& failure) const;
+    // Gives the open regular file `fd` (wherever it lies) the name `to`, a
+    // hard link to that very file; false on another file system.
+    bool linkDescriptor(int fd, const std::string& to, std::string& failure) const;
     // Removes the regular file at `relative`: never a directory, never what a link leads to.
     bool removeFile(const std::string& relative, std::string& failure) const;
 

@@ -93,6 +93,8 @@ fs::path enclosingChannel(const fs::path& folder)
     return fs::path();
 }
 
+std::string wrongChannel(const fs::path& channel, const fs::path& served, bool newChannel);
+
 bool isEmptyFolder(const fs::path& folder)
 {
     std::error_code error;
@@ -118,6 +120,32 @@ std::string wrongFolders(const fs::path& source, const fs::path& channel, bool n
     if (!channelFiles.empty())
         return "the release tree " + source.string() + " holds a channel's files (" + joined(channelFiles) +
                "): did you swap SOURCE and CHANNEL?";
+    return wrongChannel(channel, served, newChannel);
+}
+
+std::string wrongPromotion(const fs::path& from, const fs::path& to, bool newChannel)
+{
+    fs::path source;
+    fs::path served;
+    std::string failure;
+    if (!resolvedPath(from, source, failure) || !resolvedPath(to, served, failure))
+        return failure;
+    if (source == served)
+        return from.string() + " and " + to.string() + " are the same channel: give the channel to promote from, "
+               "then the one to promote into";
+    if (within(served, source) || within(source, served))
+        return "the channel " + to.string() + (within(served, source) ? " lies inside " : " holds ") + from.string() +
+               ": their publishes would write and remove each other's files";
+    if (!isChannel(source))
+        return from.string() + " is no channel (it has no md5sums, release or update.lock): promote takes the "
+               "channel to promote from first";
+    return wrongChannel(to, served, newChannel);
+}
+
+namespace {
+
+std::string wrongChannel(const fs::path& channel, const fs::path& served, bool newChannel)
+{
     const fs::path outer = enclosingChannel(served);
     if (!outer.empty())
         return "the channel " + channel.string() + " lies inside the channel " + outer.string() +
@@ -141,3 +169,5 @@ std::string wrongFolders(const fs::path& source, const fs::path& channel, bool n
            ". A channel gets a folder of its own, such as <web root>/~qel/ORN/windows/latest; if " + channel.string() +
            " is to become one with what it holds, give --new-channel";
 }
+
+}  // namespace

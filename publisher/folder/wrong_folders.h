@@ -11,3 +11,7 @@
 // empty or other channels sit beside it.
 std::string wrongFolders(const std::filesystem::path& source, const std::filesystem::path& channel,
                          bool newChannel);
+
+// The same for promoting the channel `from` into the channel `to`: the two
+// the same, one inside the other, `from` no channel, or `to` mistyped.
+std::string wrongPromotion(const std::filesystem::path& from, const std::filesystem::path& to, bool newChannel);

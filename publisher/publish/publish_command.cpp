@@ -27,7 +27,9 @@ std::string counted(unsigned long long count, const std::string& thing)
     return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
 }
 
-int refuse(const std::string& reason, const std::string& channel)
+}  // namespace
+
+int refusePublish(const std::string& reason, const std::string& channel)
 {
     std::error_code error;
     const bool lockUp = fs::exists(fs::symlink_status(fs::path(channel) / channelLockName, error));
@@ -38,6 +40,14 @@ int refuse(const std::string& reason, const std::string& channel)
               << std::endl;
     return refused;
 }
+
+int heldElsewhere(const std::string& failure)
+{
+    std::cerr << "orn-publish: " << failure << "; nothing was touched: try again when it has finished" << std::endl;
+    return 1;
+}
+
+namespace {
 
 // Reads the release tree and says what it holds that the launcher could not use.
 bool readCheckedTree(const Options& options, const std::string& channel, SourceTree& tree)
@@ -105,6 +115,7 @@ int publishTree(const SourceTree& tree, const ChannelDirectory& directory, const
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::cout << "Published " << counted(summary.files, "file") << ": " << summary.copied << " copied, "
+              << (summary.linked == 0 ? "" : "of them " + std::to_string(summary.linked) + " as hard links, ")
               << summary.removed << " removed, " << counted(summary.bytesCopied, "byte") << " copied, " << std::fixed
               << std::setprecision(2)
               << seconds << " s";
@@ -125,7 +136,7 @@ int signAnew(const ChannelDirectory& directory, ReleaseSigning& signing, const s
     if (!resignChannel(directory, signing, failure)) {
         if (interruptingSignal() != 0)
             failure = std::string("interrupted by ") + signalName(interruptingSignal());
-        const int status = refuse(failure, channel);
+        const int status = refusePublish(failure, channel);
         return interruptingSignal() != 0 ? 128 + interruptingSignal() : status;
     }
     std::cout << "Signed " << channel << " anew: serial " << signing.serial << std::endl;
@@ -138,33 +149,29 @@ const int goOn = -1;
 
 // What a publish and a re-sign check once the channel is held, before
 // anything changes; an exit status when it cannot go on, else goOn.
-int holdChannel(const Options& options, const std::vector<SourceFile>& files, ExclusivePublish& exclusive,
-                ReleaseSigning& signing)
+int holdChannel(const Options& options, const std::string& channel, SourceTree& tree, const HeldTree& heldTree,
+                ExclusivePublish& exclusive, ReleaseSigning& signing)
 {
-    const std::string channel = options.operands.back();
     std::string failure;
     bool heldByAnother = false;
-    if (!exclusive.acquire(channel, heldByAnother, failure)) {
-        if (!heldByAnother)
-            return refuse(failure, channel);
-        std::cerr << "orn-publish: " << failure << "; nothing was touched: try again when it has finished"
-                  << std::endl;
-        return 1;
-    }
-    const std::vector<std::string> problems = channelProblems(exclusive.directory(), files);
+    if (!exclusive.acquire(channel, heldByAnother, failure))
+        return heldByAnother ? heldElsewhere(failure) : refusePublish(failure, channel);
+    if (heldTree && !(failure = heldTree(exclusive.directory(), tree)).empty())
+        return refusePublish(failure, channel);
+    const std::vector<std::string> problems = channelProblems(exclusive.directory(), tree.files);
     for (const std::string& problem : problems)
         std::cerr << "orn-publish: " << problem << std::endl;
     if (!problems.empty())
-        return refuse(channel + " refused", channel);
+        return refusePublish(channel + " refused", channel);
     const ChannelDirectory& directory = exclusive.directory();
     const bool signs = !options.signing.secretKeyFile.empty();
     if (signs && (!prepareSigning(directory, options.signing, signing, failure) ||
                   !(failure = exposedKeyProblem(directory, options.signing.secretKeyFile, signing.key.publicPart))
                        .empty()))
-        return refuse(failure, channel);
+        return refusePublish(failure, channel);
     // Its release would no longer match: every launcher that checks it would refuse the channel.
     if (!signs && refusesUnsignedPublish(directory, failure))
-        return refuse(failure, channel);
+        return refusePublish(failure, channel);
     return goOn;
 }
 
@@ -176,15 +183,22 @@ int publishCommand(const Options& options)
     const auto start = std::chrono::steady_clock::now();
     std::string failure;
     if (!(failure = wrongFolders(options.operands.front(), channel, options.newChannel)).empty())
-        return refuse(failure, channel);
+        return refusePublish(failure, channel);
     SourceTree tree;
     if (!readCheckedTree(options, channel, tree))
         return refused;
+    return publishSourceTree(options, channel, tree, start);
+}
+
+int publishSourceTree(const Options& options, const std::string& channel, SourceTree tree,
+                      std::chrono::steady_clock::time_point start, const HeldTree& heldTree)
+{
+    std::string failure;
     if (!makeChannelDirectory(channel, failure))
-        return refuse(failure, channel);
+        return refusePublish(failure, channel);
     ExclusivePublish exclusive;
     ReleaseSigning signing;
-    const int status = holdChannel(options, tree.files, exclusive, signing);
+    const int status = holdChannel(options, channel, tree, heldTree, exclusive, signing);
     if (status != goOn)
         return status;
     const bool signs = !options.signing.secretKeyFile.empty();
@@ -192,7 +206,7 @@ int publishCommand(const Options& options)
     watchInterruptions();
     bool lockWasUp = false;
     if (!raiseLock(exclusive.directory(), lockWasUp, failure))
-        return refuse(failure, channel);
+        return refusePublish(failure, channel);
     return publishTree(tree, exclusive.directory(), options, signs ? &signing : nullptr, expiryWarningText, start,
                        lockWasUp);
 }
@@ -201,6 +215,7 @@ int resignCommand(const Options& options)
 {
     ExclusivePublish exclusive;
     ReleaseSigning signing;
-    const int status = holdChannel(options, {}, exclusive, signing);
+    SourceTree none;
+    const int status = holdChannel(options, options.operands.back(), none, nullptr, exclusive, signing);
     return status != goOn ? status : signAnew(exclusive.directory(), signing, options.operands.back());
 }

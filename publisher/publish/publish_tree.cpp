@@ -113,7 +113,8 @@ bool publishFile(const ChannelDirectory& channel, const SourceFile& file, bool s
             return false;
         summary.channelChanged = true;
         ++summary.copied;
-        summary.bytesCopied += digests.size;
+        summary.linked += digests.linked ? 1 : 0;
+        summary.bytesCopied += digests.linked ? 0 : digests.size;
     }
     if (signs && digests.inode != 0)
         hashed[{digests.device, digests.inode}] = digests.sha256;

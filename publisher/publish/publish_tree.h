@@ -11,6 +11,7 @@
 struct PublishSummary {
     std::size_t files = 0;
     std::size_t copied = 0;
+    std::size_t linked = 0;  // of those copied: hard links to a file of a signed release
     std::size_t removed = 0;
     unsigned long long bytesCopied = 0;
     bool channelChanged = false;  // a served file was replaced, added or removed

@@ -21,6 +21,16 @@ std::size_t chunkIndexEntries(const Release& release)
     return static_cast<std::size_t>(std::count_if(release.files.begin(), release.files.end(), isIndex));
 }
 
+std::vector<ReleaseEntry> gameFileEntries(const Release& release)
+{
+    const std::set<std::string> noFiles;
+    std::vector<ReleaseEntry> files;
+    for (const ReleaseEntry& entry : release.files)
+        if (!isChunkIndexEntry(entry, noFiles) && !isContentAddressMarker(entry, release))
+            files.push_back(entry);
+    return files;
+}
+
 bool storeChunkIndex(const ChannelDirectory& channel, const std::string& path, const std::string& bytes,
                      ReleaseEntry& entry, std::string& failure)
 {

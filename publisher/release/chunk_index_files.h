@@ -5,6 +5,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 // The chunk indexes of a signed channel, kept in its by-hash/ folder under
 // their own SHA-256, which the release's "<path>.orn-chunks" file lines give.
@@ -14,6 +15,9 @@
 bool isChunkIndexEntry(const ReleaseEntry& entry, const std::set<std::string>& manifestPaths);
 // How many of a release's entries are chunk indexes.
 std::size_t chunkIndexEntries(const Release& release);
+// The release's game files, in its order: neither a chunk index nor the
+// line that marks the channel content-addressed.
+std::vector<ReleaseEntry> gameFileEntries(const Release& release);
 
 // Puts `bytes`, the chunk index of the game file at `path`, into by-hash/
 // (through a temporary name and a rename; one already there with these

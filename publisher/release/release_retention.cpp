@@ -2,6 +2,7 @@
 
 #include "channel/content_address.h"
 #include "publisher/release/channel_objects.h"
+#include "publisher/release/chunk_index_files.h"
 #include "publisher/state/kept_releases_record.h"
 #include "publisher/state/state_directory.h"
 
@@ -48,7 +49,7 @@ void removeDamagedObjects(const ChannelDirectory& channel, const std::vector<Kep
 
 KeptRelease keptReleaseOf(const Release& release)
 {
-    KeptRelease kept{release.serial, {}};
+    KeptRelease kept{release.serial, {}, gameFileEntries(release)};
     for (const std::string& name : objectsNamed(release))
         kept.objects[name] = unknownObjectSize;
     for (const ReleaseEntry& entry : release.files)
@@ -79,9 +80,13 @@ void keepLastReleases(const ChannelDirectory& channel, const CurrentRelease& pre
     // recorded ones: an old release put back is no reason to drop a newer one.
     if (previous.state == CurrentRelease::State::verified) {
         KeptRelease before = keptReleaseOf(previous.release);
-        const bool recorded = std::any_of(releases.begin(), releases.end(), [&before](const KeptRelease& release) {
+        const auto same = std::find_if(releases.begin(), releases.end(), [&before](const KeptRelease& release) {
             return namesOf(release) == namesOf(before);
         });
+        const bool recorded = same != releases.end();
+        // Recorded by an earlier version, without its files: a rollback can reach it from now on.
+        if (recorded && same->files.empty())
+            same->files = before.files;
         const auto later = std::find_if(releases.begin(), releases.end(),
                                         [&before](const KeptRelease& release) { return release.serial > before.serial; });
         if (!recorded)

@@ -135,6 +135,21 @@ FileVersion versionOf(const fs::path& file)
     return version;
 }
 
+int openSource(const SourceFile& file)
+{
+    return ::open(file.location.c_str(), O_RDONLY | O_CLOEXEC | (file.signedSha256.empty() ? 0 : O_NOFOLLOW));
+}
+
+// A signed release's file must hold what was signed, whatever its channel holds now.
+bool holdsSignedBytes(const SourceFile& file, const FileDigests& digests, std::string& failure)
+{
+    if (file.signedSha256.empty() || (digests.sha256 == file.signedSha256 && digests.size == file.signedSize))
+        return true;
+    failure = file.location.string() + " no longer holds the bytes the release signed for " + file.path +
+              " (it was changed in place, or planted); nothing of it is published";
+    return false;
+}
+
 // Copies `in` into `out`, hashing and counting what was written; errno says why when it fails.
 bool copyAndHash(int in, int out, OneRead& reading, CopyProgress* progress = nullptr)
 {
@@ -146,6 +161,30 @@ bool copyAndHash(int in, int out, OneRead& reading, CopyProgress* progress = nul
             progress->advance(reading.bytes());
         return true;
     });
+}
+
+// Gives the channel the open file `in` under file.path through a hard link,
+// once its bytes are the signed ones. False with `failure` empty when the
+// file system cannot link it there (another one): the caller copies it.
+bool linkIntoChannel(const ChannelDirectory& channel, const SourceFile& file, int in, const std::string& temporary,
+                     FileDigests& digests, std::string& failure)
+{
+    std::string ignored;
+    channel.removeFile(temporary, ignored);
+    if (!channel.linkDescriptor(in, temporary, ignored))
+        return false;
+    struct stat linked {};
+    digests = readWhole(in, true, file.signedSize);
+    if (!digests.read || ::fstat(in, &linked) != 0) {
+        failure = "cannot read " + file.location.string() + ": " + std::strerror(errno);
+    } else if (holdsSignedBytes(file, digests, failure) && putInPlace(channel, temporary, file.path, failure)) {
+        digests.device = linked.st_dev;
+        digests.inode = linked.st_ino;
+        digests.linked = true;
+        return true;
+    }
+    channel.removeFile(temporary, ignored);
+    return false;
 }
 
 }  // namespace
@@ -186,11 +225,16 @@ bool digestsIfAlreadyPublished(const ChannelDirectory& channel, const SourceFile
     if (channel.kindOf(file.path, &publishedSize) != ChannelDirectory::Kind::regular || !source.known ||
         publishedSize != source.size)
         return true;
-    digests = digestsOfFile(file.location, signs);
+    {
+        const ScopedDescriptor in(openSource(file));
+        digests = readWhole(in.get(), signs, source.size);
+    }
     if (!digests.read) {
         failure = "cannot read " + file.location.string() + ": " + std::strerror(errno);
         return false;
     }
+    if (!holdsSignedBytes(file, digests, failure))
+        return false;
     // With `signs`, the copy is also given its object's name: it must hold the very bytes signed.
     const ScopedDescriptor published(channel.openForReading(file.path));
     struct stat facts {};
@@ -214,11 +258,15 @@ bool copyIntoChannel(const ChannelDirectory& channel, const SourceFile& file, bo
         return false;
     const std::string temporary = file.path + publisherTemporarySuffix;
     const FileVersion before = versionOf(file.location);
-    const ScopedDescriptor in(::open(file.location.c_str(), O_RDONLY | O_CLOEXEC));
+    const ScopedDescriptor in(openSource(file));
     if (in.get() < 0) {
         failure = "cannot copy " + file.path + ": cannot read " + file.location.string() + ": " + std::strerror(errno);
         return false;
     }
+    if (!file.signedSha256.empty() && linkIntoChannel(channel, file, in.get(), temporary, digests, failure))
+        return true;
+    if (!failure.empty())
+        return false;
     const int out = channel.createFresh(temporary, failure);
     if (out < 0)
         return false;
@@ -244,12 +292,13 @@ bool copyIntoChannel(const ChannelDirectory& channel, const SourceFile& file, bo
         channel.removeFile(temporary, ignored);
         return false;
     }
-    if (!putInPlace(channel, temporary, file.path, failure)) {
+    digests = reading.finish();
+    if (!holdsSignedBytes(file, digests, failure) || !putInPlace(channel, temporary, file.path, failure)) {
         progress.finish(false);
+        channel.removeFile(temporary, ignored);
         return false;
     }
     progress.finish(true);
-    digests = reading.finish();
     digests.device = written.st_dev;
     digests.inode = written.st_ino;
     return true;

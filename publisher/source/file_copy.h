@@ -29,6 +29,7 @@ struct FileDigests {
     // a name given to that very file holds them too.
     unsigned long long device = 0;
     unsigned long long inode = 0;
+    bool linked = false;  // put in the channel through a hard link: no byte was written
 };
 // Copies `in` to its end into `out`, with the MD5 and SHA-256 of the bytes
 // written; `read` false, errno saying why, when a read or write fails.

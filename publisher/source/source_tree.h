@@ -9,6 +9,12 @@
 struct SourceFile {
     std::string path;
     std::filesystem::path location;
+    // A file of a signed release (a promote's, a rollback's): the SHA-256
+    // its bytes must have, else nothing of it is published. It is read
+    // without following a link in its last segment, and given its new name
+    // through a hard link where the file system allows: its bytes never change.
+    std::string signedSha256;
+    unsigned long long signedSize = 0;
 };
 
 // What the deployer's tree holds, and why the launcher could not use it.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "channel/release.h"
+
 #include <map>
 #include <string>
 #include <vector>
@@ -10,10 +12,13 @@
 // An object whose size the record does not know (written by an earlier version).
 inline constexpr unsigned long long unknownObjectSize = ~0ULL;
 
-// One release whose objects stay in by-hash/: each object's name and size.
+// One release whose objects stay in by-hash/: each object's name and size,
+// and the game files it signed, by which a rollback publishes it again
+// (none in a record written by an earlier version).
 struct KeptRelease {
     unsigned long long serial = 0;
     std::map<std::string, unsigned long long> objects;
+    std::vector<ReleaseEntry> files;
 };
 
 // Oldest first; the channel line catches a record copied from another channel.

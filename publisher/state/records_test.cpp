@@ -43,14 +43,19 @@ TEST(StateRecords, SerialRecordsRoundTripAndRefuseWhatTheyDidNotWrite)
 
 TEST(StateRecords, KeptReleasesRoundTripAndReadTheEarlierVersion)
 {
-    const std::vector<KeptRelease> written = {{7, {{objectA, 10}, {objectB, unknownObjectSize}}}, {9, {}},
-                                              {12, {{objectB, 0}}}};
+    const std::vector<KeptRelease> written = {{7, {{objectA, 10}, {objectB, unknownObjectSize}}, {{objectA, 10, "libs/a b.dll"}}},
+                                              {9, {}, {}},
+                                              {12, {{objectB, 0}}, {{objectB, 0, "ORN_Client.exe"}, {objectB, 0, "x"}}}};
     std::vector<KeptRelease> read;
     ASSERT_TRUE(parseKeptReleases(keptReleasesText(written, channel), channel, read));
     ASSERT_EQ(read.size(), written.size());
     for (std::size_t i = 0; i < read.size(); ++i) {
         EXPECT_EQ(read[i].serial, written[i].serial);
         EXPECT_EQ(read[i].objects, written[i].objects);
+        ASSERT_EQ(read[i].files.size(), written[i].files.size());
+        for (std::size_t f = 0; f < read[i].files.size(); ++f)
+            EXPECT_EQ(releaseBody({"", 0, false, 0, "", {read[i].files[f]}}),
+                      releaseBody({"", 0, false, 0, "", {written[i].files[f]}}));
     }
     // Version 1 gave no sizes.
     ASSERT_TRUE(parseKeptReleases("orn-publish kept releases 1\nchannel " + channel + "\nrelease 3\n" + objectA + "\n",
@@ -61,6 +66,8 @@ TEST(StateRecords, KeptReleasesRoundTripAndReadTheEarlierVersion)
     for (const std::string& bad : std::vector<std::string>{header + objectA + " 1\n",  // an object before any release
                                    header + "release 3\nnot-an-object 1\n", header + "release x\n",
                                    header + "release 3\n" + objectA + " 12x\n", header + "release 3",
+                                   header + "file " + objectA + " 1 a\n", header + "release 3\nfile " + objectA + " 1\n",
+                                   header + "release 3\nfile x 1 a\n", header + "release 3\nfile " + objectA + " 1x a\n",
                                    "orn-publish kept releases 2\nchannel /srv/other\n"}) {
         EXPECT_FALSE(parseKeptReleases(bad, channel, read)) << bad;
     }
