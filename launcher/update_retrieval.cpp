@@ -7,6 +7,8 @@
 #include "index/local_scan.h"
 #include "launcher/release/accepted_release.h"
 #include "launcher/release/accepted_serials.h"
+#include "launcher/release/retired_files.h"
+#include "launcher/release/signed_release.h"
 #include "launcher/build_constants.h"
 #include "launcher/download/download.h"
 #include "launcher/download/partial_download.h"
@@ -54,11 +56,14 @@ bool downloadEntry(const UpdateChannel& channel, Transport& transport, const Fil
 }
 
 // Raised only once the whole update is in place: a failed run may be retried with the same release.
-// The record first: a serial raised without it would only refuse a stale edge, as before.
-void acceptRelease(const UpdateChannel& channel, const Release* release, const std::string& acceptedRecord)
+// The record first: a serial raised without it would only refuse a stale edge, as before. What the
+// release accepted before listed and this one does not goes just before: that record tells it.
+void acceptRelease(const UpdateChannel& channel, const Release* release, const std::string& acceptedRecord,
+                   const std::unordered_map<std::string, std::string>& listedNow)
 {
     if (release == nullptr)
         return;
+    removeRetiredFiles(channel.name, builtInKeys(), listedNow);
     recordAcceptedRelease(acceptedRecord);
     recordAcceptedSerial(channel.name, release->serial);
 }
@@ -92,7 +97,7 @@ UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Transport& transport
         console.noUpdates();
         if (digestCache != nullptr)
             digestCache->save(digestCacheFileName, index.remoteDigests);
-        acceptRelease(channel, release, acceptedRecord);
+        acceptRelease(channel, release, acceptedRecord, index.remoteDigests);
         return {true, 0};
     }
 
@@ -123,6 +128,6 @@ UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Transport& transport
         return {false, 0};
     }
     console.launching();
-    acceptRelease(channel, release, acceptedRecord);
+    acceptRelease(channel, release, acceptedRecord, index.remoteDigests);
     return {true, flags};
 }

@@ -2,6 +2,7 @@
 
 #include "channel/manifest.h"
 #include "channel/release_check.h"
+#include "digest/sha256.h"
 #include "index/file_index.h"
 #include "index/local_scan.h"
 #include "launcher/build_constants.h"
@@ -79,4 +80,12 @@ bool installedIsAcceptedRelease(const std::string& channel, unsigned long long s
             return false;
     }
     return true;
+}
+
+bool readAcceptedManifest(const std::string& channel, const std::vector<ReleaseKey>& keys, std::string& manifestText)
+{
+    std::string releaseText;
+    Release release;
+    return readRecord(manifestText, releaseText) && readSignedRelease(releaseText, keys, release) &&
+           release.channel == channel && sha256Hex(manifestText) == release.manifestSha256;
 }

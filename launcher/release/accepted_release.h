@@ -24,3 +24,8 @@ bool recordAcceptedRelease(const std::string& text);
 // its manifest lists; unchanged files cost no reading (the digest record).
 bool installedIsAcceptedRelease(const std::string& channel, unsigned long long serial,
                                 const std::vector<ReleaseKey>& keys, long long now);
+
+// The manifest of the release this directory last accepted for `channel`,
+// when the record verifies under `keys` and binds it (its expiry aside:
+// it is history, not an offer).
+bool readAcceptedManifest(const std::string& channel, const std::vector<ReleaseKey>& keys, std::string& manifestText);

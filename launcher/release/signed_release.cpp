@@ -31,6 +31,8 @@ Refusal refusalOf(ReleaseVerdict verdict)
     return Refusal::badSignature;
 }
 
+}  // namespace
+
 // CMake refuses malformed keys; should one slip through, no release verifies.
 std::vector<ReleaseKey> builtInKeys()
 {
@@ -39,8 +41,6 @@ std::vector<ReleaseKey> builtInKeys()
         keys.clear();
     return keys;
 }
-
-}  // namespace
 
 bool releaseKeysBuiltIn()
 {

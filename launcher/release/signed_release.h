@@ -8,10 +8,12 @@
 #include "launcher/update_channel.h"
 
 #include <string>
+#include <vector>
 
 // True when the launcher was built with release keys: it then runs only
 // what a signed release of its channel vouches for.
 bool releaseKeysBuiltIn();
+std::vector<ReleaseKey> builtInKeys();
 
 // The channel's "release", fetched before its manifest (a content-addressed
 // release says where the manifest is) and its signature checked once.

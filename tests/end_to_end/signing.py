@@ -209,6 +209,25 @@ class SignedReleases(SignedChannelCase):
                                                            "bytes=%d-%d" % (2 * PIECE, 2 * PIECE + 9)])
         self.assertEqual(self.read("big.pak"), big)
 
+    def test_an_update_removes_the_files_it_retires_that_still_hold_their_bytes_and_nothing_else(self):
+        first = {"ORN_Client.exe": OPTIONS.target.client, "kept.pak": b"kept", "retired.pak": b"retired",
+                 "libs/old.dll": b"old library", "edited.cfg": b"as published"}
+        second = {"ORN_Client.exe": OPTIONS.target.client, "kept.pak": b"kept", "new.pak": b"new"}
+        for release in (first, second):
+            with ScriptedServer(OPTIONS.port, self.routes(self.publish(release))):
+                self.assertEqual(self.run_launcher().returncode, 3)
+            if release is first:
+                self.put("edited.cfg", b"the player's own settings")
+                self.put("mod.pak", b"never listed")
+        present = {path for path in self.game_snapshot() if not path.startswith("ORN_Launcher.")} - {"client.log"}
+        self.assertEqual(present, {"ORN_Client.exe", "kept.pak", "new.pak", "edited.cfg", "mod.pak"})
+        self.assertEqual(self.read("edited.cfg"), b"the player's own settings")
+        # Without keys, nothing is known of what was installed: nothing is removed.
+        self.put("ORN_Launcher.exe", OPTIONS.target.launcher_bytes, executable=True)
+        with ScriptedServer(OPTIONS.port, self.routes(self.publish({"ORN_Client.exe": OPTIONS.target.client}))):
+            self.assertEqual(self.run_launcher().returncode, 3)
+        self.assertEqual(self.read("kept.pak"), b"kept")
+
     def test_an_unsigned_build_updates_from_a_signed_channel_as_today(self):
         self.put("ORN_Launcher.exe", OPTIONS.target.launcher_bytes, executable=True)
         with ScriptedServer(OPTIONS.port, self.routes(self.publish({"data.pak": b"data"}))) as server:
