@@ -1,5 +1,6 @@
 # Builds the orn-publish package with CPack, unpacks it into a scratch root
-# with dpkg-deb, and runs the packaged command from there.
+# with dpkg-deb, and runs the packaged command from there: --version, then
+# the README's deployer path and cron lines (README_TEST runs them).
 set(work ${BUILD_DIR}/package-check)
 file(REMOVE_RECURSE ${work})
 file(MAKE_DIRECTORY ${work})
@@ -23,6 +24,12 @@ foreach(installed usr/share/man/man1/orn-publish.1 usr/share/doc/orn-publish/REA
 endforeach()
 if(NOT fields MATCHES "Package: orn-publish\nDepends: .*libc6")
   message(FATAL_ERROR "the package's fields: ${fields}")
+endif()
+execute_process(COMMAND ${PYTHON} ${README_TEST} --publisher ${work}/root/usr/bin/orn-publish
+                        Publisher.test_the_readmes_commands_run_as_written
+                RESULT_VARIABLE walked OUTPUT_VARIABLE said ERROR_VARIABLE said)
+if(NOT walked EQUAL 0)
+  message(FATAL_ERROR "the README's commands failed with the packaged orn-publish: ${said}")
 endif()
 message(STATUS "${packages}: ${version}")
 file(REMOVE_RECURSE ${work})

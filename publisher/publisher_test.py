@@ -159,27 +159,41 @@ class Publisher(PublisherTestCase):
 
     def test_the_readmes_commands_run_as_written(self):
         """The deployer's path as the README gives it, its paths moved into a scratch folder: a renamed option
-        or command breaks this test rather than a reader."""
+        or command breaks this test rather than a reader. Its cron lines run as cron runs them: through /bin/sh,
+        with cron's PATH (the folder of the orn-publish under test standing for /usr/bin) and HOME alone, and
+        silent when all is well (cron mails what a job prints)."""
         with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "README.md")) as readme:
             text = readme.read()
-        commands = re.findall(r"^ {6,}(?:[\d*]+ +){0,5}(?:out=\$\()?(?:build/)?orn-publish (.*?)(?: 2>&1\).*)?$", text,
-                              re.M)
-        self.assertGreaterEqual(len(commands), 5, commands)
+        lines = re.findall(r"^ {6,}((?:[\d*]+ +){5})?(.*\born-publish .*)$", text, re.M)
+        self.assertGreaterEqual(len(lines), 8, lines)
+        self.assertEqual(len([line for line in lines if line[0]]), 2, "the cron lines for --resign and status")
         home = os.path.join(self.work, "home")
+        os.makedirs(home)
+        os.environ.pop("XDG_STATE_HOME")  # the state folder under HOME, as under cron
+        cron = {"HOME": home, "LOGNAME": "deployer", "SHELL": "/bin/sh",
+                "PATH": os.path.dirname(PUBLISHER) + ":/usr/bin:/bin"}
         self.tree(self.release())
-        for command in commands:
+        for schedule, command in lines:
             with self.subTest(command=command):
-                arguments = command.replace("~/", home + "/").replace("/srv/orn", os.path.join(self.work, "web"))
-                arguments = [self.source if word == "release/" else word for word in arguments.split()]
-                arguments = [self.first_kept_serial() if word == "SERIAL" else word for word in arguments]
-                result = subprocess.run([PUBLISHER] + arguments, capture_output=True, timeout=60)
+                command = command.replace("/srv/orn", os.path.join(self.work, "web"))
+                if schedule:
+                    result = subprocess.run(["/bin/sh", "-c", command], env=cron, capture_output=True, timeout=60)
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    if " status " in command:
+                        self.assertEqual(result.stdout + result.stderr, b"", "a daily mail saying all is well")
+                    continue
+                arguments = command.replace("~/", home + "/").split()[1:]
+                arguments = [self.source if word == "release/" else word for word in arguments]
+                arguments = [self.first_kept_serial(home) if word == "SERIAL" else word for word in arguments]
+                result = subprocess.run([PUBLISHER] + arguments, env=dict(os.environ, HOME=home),
+                                        capture_output=True, timeout=60)
                 self.assertEqual(result.returncode, 0, result.stderr)
         for option in set(re.findall(r"`(?:orn-publish [^`]*)?(--[a-z-]+)", text)):
             self.assertIn(option.encode(), subprocess.run([PUBLISHER, "--help"], capture_output=True).stdout)
 
-    def first_kept_serial(self):
+    def first_kept_serial(self, home):
         """The oldest release whose objects the README's channel (latest) keeps."""
-        for record in glob.glob(os.path.join(os.environ["XDG_STATE_HOME"], "orn-publish", "*.releases")):
+        for record in glob.glob(os.path.join(home, ".local", "state", "orn-publish", "*.releases")):
             with open(record) as text:
                 lines = text.read().splitlines()
             if lines[1].endswith("/latest"):
