@@ -46,6 +46,7 @@ class ScriptedServer:
         self.conditions = []  # each request's If-Match field, or None
         self.versions = []  # each request line's HTTP version
         self.agents = []  # each request's User-Agent field, or None
+        self.hosts = []  # each request's Host field, or None
         self.stopping = threading.Event()
         self.lock = threading.Lock()
         server = self
@@ -60,6 +61,7 @@ class ScriptedServer:
                     server.conditions.append(self.headers.get("If-Match"))
                     server.versions.append(self.request_version)
                     server.agents.append(self.headers.get("User-Agent"))
+                    server.hosts.append(self.headers.get("Host"))
                     reply = server.reply_for(self.path)
                 server.answer(self, reply)
 

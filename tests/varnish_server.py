@@ -52,17 +52,19 @@ def find_varnishd():
 class VarnishServer(WebServerProcess):
     name = "varnish"
 
-    def __init__(self, port, backend_port, ttl, revalidate=False):
+    def __init__(self, port, backend_port, ttl, revalidate=False, vcl=None):
+        """vcl: a whole VCL of one's own instead (its backend on backend_port)."""
         super().__init__(port, ".")
         self.backend_port = backend_port
         self.ttl = ttl
         self.revalidate = revalidate
+        self.vcl = vcl
 
     def command(self):
         vcl = os.path.join(self.work, "channel.vcl")
         policy = (REVALIDATE if self.revalidate else KEEP_FOR_TTL).format(ttl="%g" % self.ttl)
         with open(vcl, "w") as out:
-            out.write(VCL.format(backend_port=self.backend_port, policy=policy))
+            out.write(self.vcl or VCL.format(backend_port=self.backend_port, policy=policy))
         # -j none: no switch to the package's users, who could not enter this folder.
         return [find_varnishd(), "-F", "-j", "none", "-n", os.path.join(self.work, "state"), "-T", "none",
                 "-a", "127.0.0.1:%d" % self.port, "-f", vcl, "-s", "malloc,256m",

@@ -379,8 +379,11 @@ Exchange exchange(HttpConnection& connection, const std::string& request, Answer
     return result;
 }
 
-std::string requestText(const std::string& host, const std::string& uri, const HeaderFields& fields)
+std::string requestText(const ServerAddress& server, const std::string& uri, const HeaderFields& fields)
 {
+    // A port other than HTTP's own is part of the host's name: a cache keys its copies by it.
+    const std::string host =
+        server.host + (server.port == 0 || server.port == 80 ? "" : ":" + std::to_string(server.port));
     // Named with its version, so that server logs and firewalls tell launchers apart.
     std::string request =
         "GET " + uri + " HTTP/1.1\r\nHost: " + host + "\r\nUser-Agent: ORN_Launcher/" LAUNCHER_VERSION "\r\n";
@@ -397,7 +400,7 @@ HttpClient::~HttpClient() = default;
 
 AnswerEnd HttpClient::get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink)
 {
-    const std::string request = requestText(server_.host, uri, fields);
+    const std::string request = requestText(server_, uri, fields);
     try {
         if (connection_ != nullptr && !connection_->idleClean())
             connection_.reset();
@@ -451,7 +454,7 @@ std::size_t HttpClient::pipeline(const std::vector<Request>& requests, const Sin
         connection_.reset();
     while (pipelining_ && connection_ != nullptr && answered < requests.size()) {
         for (; sent < requests.size() && sent - answered < pipelineDepth; ++sent) {
-            if (!connection_->send(requestText(server_.host, requests[sent].uri, requests[sent].fields)))
+            if (!connection_->send(requestText(server_, requests[sent].uri, requests[sent].fields)))
                 break;
         }
         if (sent == answered)
