@@ -1,4 +1,5 @@
 """Signed releases: the launcher built to trust the test key against channels orn-publish signed."""
+import glob
 import os
 import re
 import shutil
@@ -36,6 +37,16 @@ class SignedChannelCase(LauncherTestCase):
                                 capture_output=True, timeout=60)
         self.assertEqual(result.returncode, 0, result.stderr)
         return directory
+
+    def kept_record(self, directory):
+        """orn-publish's record of the releases whose objects `directory` keeps."""
+        state = os.environ.get("XDG_STATE_HOME") or os.path.expanduser("~/.local/state")
+        for record in glob.glob(os.path.join(state, "orn-publish", "*.releases")):
+            with open(record, "rb") as text:
+                content = text.read()
+            if ("\nchannel %s\n" % os.path.realpath(directory)).encode() in content:
+                return content
+        self.fail("no record of the releases kept in " + directory)
 
     def channel_file(self, directory, name):
         with open(os.path.join(directory, name), "rb") as source:
@@ -222,6 +233,17 @@ class SignedReleases(SignedChannelCase):
         present = {path for path in self.game_snapshot() if not path.startswith("ORN_Launcher.")} - {"client.log"}
         self.assertEqual(present, {"ORN_Client.exe", "kept.pak", "new.pak", "edited.cfg", "mod.pak"})
         self.assertEqual(self.read("edited.cfg"), b"the player's own settings")
+        # Rolled back on the server: an ordinary newer release to the launcher, which retires what the last added.
+        channel = os.path.join(self.web, "latest")
+        first_serial = min(int(n) for n in re.findall(rb"^release (\d+)$", self.kept_record(channel), re.M))
+        rolled = subprocess.run([OPTIONS.publisher, "rollback", channel, "--to", str(first_serial), "--sign",
+                                 OPTIONS.release_key], capture_output=True, timeout=60)
+        self.assertEqual(rolled.returncode, 0, rolled.stderr)
+        with ScriptedServer(OPTIONS.port, self.routes(channel)):
+            self.assertEqual(self.run_launcher().returncode, 3)
+        for path, content in first.items():
+            self.assertEqual(self.read(path), content, path)
+        self.assertFalse(os.path.exists(self.path("new.pak")))
         # Without keys, nothing is known of what was installed: nothing is removed.
         self.put("ORN_Launcher.exe", OPTIONS.target.launcher_bytes, executable=True)
         with ScriptedServer(OPTIONS.port, self.routes(self.publish({"ORN_Client.exe": OPTIONS.target.client}))):
