@@ -24,21 +24,11 @@ from run_download_benchmark import LATEST, file_digest, game_directory, publish
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
 from nginx_server import NginxServer  # noqa: E402
 from tcp_relay import free_port  # noqa: E402
+from readme_config import readme_varnish  # noqa: E402
 from varnish_server import VarnishServer  # noqa: E402
 
 MIB = 1 << 20
 SIZE = int(os.environ.get("BENCH_EDGE_MIB", "64")) * MIB
-README = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "README.md")
-
-
-def readme_blocks():
-    """The README's VCL for a cache, its lines for ranges on a cold edge, and its warm-up command."""
-    with open(README) as readme:
-        text = readme.read()
-    vcl = re.search(r"^    vcl 4\.1;\n(?:    .*\n)+", text, re.M).group(0)
-    ranges = re.search(r"^    sub vcl_miss \{\n(?:    .*\n)+", text, re.M).group(0)
-    warm = re.search(r"^    (awk .*)$", text, re.M).group(1)
-    return vcl, vcl + ranges, warm
 
 
 def settled_bytes(origin, before, object_name, fills):
@@ -51,24 +41,21 @@ def settled_bytes(origin, before, object_name, fills):
     return sum(t[2] for t in origin.transfers()[before:])
 
 
-def edge_run(build, work, web, port, origin, vcl, fills, warm=None):
+def edge_run(build, work, web, port, origin, ranged, warmed):
     """Seconds and origin bytes of one delta update through a fresh edge."""
     game = os.path.join(work, "game")
     shutil.rmtree(game, ignore_errors=True)
     game_directory(work, "game", os.path.join(build, "bench-signed-launcher", "ORN_Launcher.exe"))
     with NginxServer(port, web):  # the old release installed straight from the origin, unlimited
         install_old(None, game)
-    backend = vcl.replace('.port = "8080"', '.port = "%d"' % origin.port)
-    with VarnishServer(port, origin.port, 0, vcl=backend):
-        if warm:
-            channel = web + LATEST
-            command = warm.replace("/srv/orn/~qel/ORN/windows/latest", channel).replace(
-                "http://updates.example.org", "http://127.0.0.1:%d" % port)
-            subprocess.run(["/bin/sh", "-c", command], check=True, cwd=channel)
+    vcl, passing, warm = readme_varnish(origin.port, port)
+    with VarnishServer(port, origin.port, 0, vcl=passing if ranged else vcl):
+        if warmed:
+            subprocess.run(["/bin/sh", "-c", warm], check=True, cwd=web + LATEST)
         before = len(origin.transfers())
         names = signed_names(web)
         run = measure(origin, work, game, file_digest(os.path.join(work, "tree", NAME)), names)
-        sent = settled_bytes(origin, before, "/by-hash/" + names[0], fills)
+        sent = settled_bytes(origin, before, "/by-hash/" + names[0], not ranged)
     return run.seconds, sent
 
 
@@ -89,15 +76,13 @@ def main():
             out.write(os.urandom(64 << 10))
         publish(build, work, os.path.join(work, "old-tree"), web + LATEST.replace("/latest/", "/old/"))
         publish(build, work, os.path.join(work, "tree"), web + LATEST)
-        vcl, ranged, warm = readme_blocks()
         print("A %d MiB file, 64 KiB changed at 3/4; origin nginx at 2 MiB/s behind Varnish; one delta update" %
               (SIZE // MIB))
         with NginxServer(free_port(), web, limit_rate="2m", log_transfers=True) as origin:
-            for label, chosen, warmed in (("cold edge, the README's VCL", vcl, False),
-                                          ("cold edge, ranges passed on a miss", ranged, False),
-                                          ("warmed edge, ranges passed on a miss", ranged, True)):
-                seconds, sent = edge_run(build, work, web, port, origin, chosen, chosen == vcl,
-                                         warm if warmed else None)
+            for label, ranged, warmed in (("cold edge, the README's VCL", False, False),
+                                          ("cold edge, ranges passed on a miss", True, False),
+                                          ("warmed edge, ranges passed on a miss", True, True)):
+                seconds, sent = edge_run(build, work, web, port, origin, ranged, warmed)
                 print("%-40s %7.2f s, %8.2f MiB from the origin" % (label, seconds, sent / MIB))
     finally:
         shutil.rmtree(work, ignore_errors=True)

@@ -7,6 +7,7 @@ import time
 import urllib.request
 
 from nginx_server import NginxServer
+from readme_config import readme_varnish
 from tcp_relay import TcpRelay, free_port
 from varnish_server import VarnishServer
 
@@ -122,6 +123,26 @@ class CachedChannel(LauncherTestCase):
         c_result, c_left, asked = self.play(OPTIONS.target.launcher_bytes, signed=False, revalidate=True)
         self.assertEqual((c_result.returncode, c_left), (CLIENT_STATUS, (1, True)), c_result.stdout)
         self.assertIn("GET %sdata.pak HTTP/1.1 304" % LATEST, asked)
+
+    def test_the_readmes_varnish_passing_ranges_and_its_warm_up_after_a_publish(self):
+        """As a reader copies them: the edge fills only through the warm-up, and then serves every object."""
+        with open(OPTIONS.signed_launcher, "rb") as binary:
+            signed_launcher = binary.read()
+        root = tempfile.mkdtemp(dir=self.web)
+        channel = os.path.join(root, LATEST.strip("/"))
+        first, second = self.releases
+        self.publish(channel, first, True)
+        with NginxServer(free_port(), root) as nginx:
+            _, passing, warm = readme_varnish(nginx.port, OPTIONS.port)
+            with VarnishServer(OPTIONS.port, nginx.port, 0, vcl=passing):
+                player = self.player("a", signed_launcher, {"data.pak": first["data.pak"]})
+                self.assert_started(self.start(player)[0], player, 0)
+                self.publish(channel, second, True)
+                subprocess.run(["/bin/sh", "-c", warm], cwd=channel, check=True, timeout=60)
+                before = len(nginx.requests())
+                self.assert_started(self.start(player)[0], player, 1)
+                asked = {r.split()[1] for r in nginx.requests()[before:]}
+        self.assertEqual(asked, {LATEST + "update.lock", LATEST + "release"}, "every object from the warmed edge")
 
     def test_an_edge_that_still_serves_the_older_release(self):
         """Installed N+1 through edge A; edge B still serves N's release: the game starts as it is."""
