@@ -11,7 +11,6 @@ warmed with the README's warm-up command after the publish.
 usage: run_cold_edge_benchmark.py BUILD_DIR
 """
 import os
-import re
 import shutil
 import subprocess
 import sys
@@ -23,6 +22,7 @@ from run_download_benchmark import LATEST, file_digest, game_directory, publish
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
 from nginx_server import NginxServer  # noqa: E402
+from serving import launcher_port  # noqa: E402
 from tcp_relay import free_port  # noqa: E402
 from readme_config import readme_varnish  # noqa: E402
 from varnish_server import VarnishServer  # noqa: E402
@@ -61,8 +61,7 @@ def edge_run(build, work, web, port, origin, ranged, warmed):
 
 def main():
     build = os.path.abspath(sys.argv[1])
-    port = int(re.search(r"^LAUNCHER_TEST_PORT:[A-Z]+=(\d+)$",
-                         open(os.path.join(build, "CMakeCache.txt")).read(), re.M).group(1))
+    port = launcher_port(build)
     work = tempfile.mkdtemp(prefix="cold_edge_benchmark.")
     try:
         web = os.path.join(work, "web")

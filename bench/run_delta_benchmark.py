@@ -24,7 +24,6 @@ player has it, replacing the old file).
 import collections
 import os
 import random
-import re
 import shutil
 import subprocess
 import sys
@@ -35,7 +34,7 @@ from run_download_benchmark import KEY, LATEST, file_digest, game_directory, pub
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
 from nginx_server import NginxServer  # noqa: E402
-from serving import LINK, link_text, served  # noqa: E402
+from serving import LINK, link_text, served, launcher_port  # noqa: E402
 
 MIB = 1 << 20
 SIZE = int(os.environ.get("BENCH_DELTA_MIB", "1024")) * MIB
@@ -251,8 +250,7 @@ def main():
     if set(SELECTED) - set(CASES):
         sys.exit("BENCH_DELTA_CASES takes letters of: " + "".join(CASES))
     build = os.path.abspath(sys.argv[1])
-    port = int(re.search(r"^LAUNCHER_TEST_PORT:[A-Z]+=(\d+)$",
-                         open(os.path.join(build, "CMakeCache.txt")).read(), re.M).group(1))
+    port = launcher_port(build)
     signed = os.path.join(build, "signed-test-launcher", "ORN_Launcher.exe")
     work = tempfile.mkdtemp(prefix="delta_benchmark.")
     try:

@@ -15,7 +15,6 @@ usage: run_delta_peers_benchmark.py BUILD_DIR
 knobs: BENCH_DELTA_MIB (256), BENCH_DELTA_CASES (abcde), BENCH_DELTA_REPEATS (2)
 """
 import os
-import re
 import shutil
 import subprocess
 import sys
@@ -24,7 +23,7 @@ import time
 
 import run_delta_benchmark as delta
 from run_download_benchmark import LATEST, file_digest, publish
-from serving import link_text, served
+from serving import link_text, served, launcher_port
 
 MIB = 1 << 20
 PEERS = ("zsync", "casync", "zchunk")
@@ -143,8 +142,7 @@ def main():
     missing = [tool for tool in ("zsync", "zsyncmake", "casync", "zck", "zckdl", "unzck") if not shutil.which(tool)]
     if missing:
         sys.exit("missing: %s (Debian packages zsync, casync, zchunk)" % ", ".join(missing))
-    port = int(re.search(r"^LAUNCHER_TEST_PORT:[A-Z]+=(\d+)$",
-                         open(os.path.join(build, "CMakeCache.txt")).read(), re.M).group(1))
+    port = launcher_port(build)
     signed = os.path.join(build, "signed-test-launcher", "ORN_Launcher.exe")
     work = tempfile.mkdtemp(prefix="delta_peers.")
     try:

@@ -13,7 +13,6 @@ usage: run_download_benchmark.py BUILD_DIR
 """
 import hashlib
 import os
-import re
 import shutil
 import subprocess
 import sys
@@ -21,7 +20,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-from serving import link_text, served  # noqa: E402
+from serving import link_text, served, launcher_port  # noqa: E402
 
 MIB = 1 << 20
 PIECE_MIB = 16
@@ -84,8 +83,7 @@ def file_digest(path):
 
 def main():
     build = os.path.abspath(sys.argv[1])
-    port = int(re.search(r"^LAUNCHER_TEST_PORT:[A-Z]+=(\d+)$",
-                         open(os.path.join(build, "CMakeCache.txt")).read(), re.M).group(1))
+    port = launcher_port(build)
     work = tempfile.mkdtemp(prefix="download_benchmark.")
     try:
         channel = os.path.join(work, "web") + LATEST

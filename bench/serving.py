@@ -3,6 +3,7 @@ set ("DELAY_MS,MBIT", e.g. "20,200"), through a simulated wide-area path
 (link_relay.py) on the launcher's port."""
 import contextlib
 import os
+import re
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
@@ -11,6 +12,12 @@ from nginx_server import NginxServer  # noqa: E402
 from tcp_relay import free_port  # noqa: E402
 
 LINK = os.environ.get("BENCH_LINK")
+
+
+def launcher_port(build):
+    """The port the test launchers of `build` ask."""
+    with open(os.path.join(build, "CMakeCache.txt")) as cache:
+        return int(re.search(r"^LAUNCHER_TEST_PORT:[A-Z]+=(\d+)$", cache.read(), re.M).group(1))
 
 
 def link_text():

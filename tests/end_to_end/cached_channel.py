@@ -124,14 +124,19 @@ class CachedChannel(LauncherTestCase):
         self.assertEqual((c_result.returncode, c_left), (CLIENT_STATUS, (1, True)), c_result.stdout)
         self.assertIn("GET %sdata.pak HTTP/1.1 304" % LATEST, asked)
 
-    def test_the_readmes_varnish_passing_ranges_and_its_warm_up_after_a_publish(self):
-        """As a reader copies them: the edge fills only through the warm-up, and then serves every object."""
+    def first_signed_release(self):
+        """The signed launcher's bytes, a fresh web root and its channel, the first release published signed."""
         with open(OPTIONS.signed_launcher, "rb") as binary:
             signed_launcher = binary.read()
         root = tempfile.mkdtemp(dir=self.web)
         channel = os.path.join(root, LATEST.strip("/"))
+        self.publish(channel, self.releases[0], True)
+        return signed_launcher, root, channel
+
+    def test_the_readmes_varnish_passing_ranges_and_its_warm_up_after_a_publish(self):
+        """As a reader copies them: the edge fills only through the warm-up, and then serves every object."""
+        signed_launcher, root, channel = self.first_signed_release()
         first, second = self.releases
-        self.publish(channel, first, True)
         with NginxServer(free_port(), root) as nginx:
             _, passing, warm = readme_varnish(nginx.port, OPTIONS.port)
             with VarnishServer(OPTIONS.port, nginx.port, 0, vcl=passing):
@@ -146,12 +151,8 @@ class CachedChannel(LauncherTestCase):
 
     def test_an_edge_that_still_serves_the_older_release(self):
         """Installed N+1 through edge A; edge B still serves N's release: the game starts as it is."""
-        with open(OPTIONS.signed_launcher, "rb") as binary:
-            signed_launcher = binary.read()
-        root = tempfile.mkdtemp(dir=self.web)
-        channel = os.path.join(root, LATEST.strip("/"))
-        first, second = self.releases
-        self.publish(channel, first, True)
+        signed_launcher, root, channel = self.first_signed_release()
+        second = self.releases[1]
         with NginxServer(free_port(), root) as nginx, \
                 VarnishServer(free_port(), nginx.port, 300) as edge_a, \
                 VarnishServer(free_port(), nginx.port, 300) as edge_b, TcpRelay(OPTIONS.port) as switch:
