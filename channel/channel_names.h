@@ -27,6 +27,8 @@ inline constexpr const char* libraryDirectoryName = "libs";
 inline constexpr const char* launcherDigestCacheName = "ORN_Launcher.digests";
 inline constexpr const char* launcherAcceptedSerialsName = "ORN_Launcher.releases";
 inline constexpr const char* launcherAcceptedReleaseName = "ORN_Launcher.accepted";
+// What the last run did, for support; replaced by each run.
+inline constexpr const char* launcherLogName = "ORN_Launcher.log";
 // Suffixes of the launcher's unfinished downloads and their resume records
 // ("<name>.orn-partial", "<name>.orn-resume"), which it removes when stale:
 // never game files either.

@@ -1,5 +1,7 @@
 #include "launcher/update_retrieval.h"
 
+#include "channel/case_folding.h"
+#include "channel/channel_names.h"
 #include "channel/chunk_index.h"
 #include "channel/content_address.h"
 #include "channel/manifest_path.h"
@@ -14,6 +16,7 @@
 #include "launcher/download/partial_download.h"
 #include "launcher/game_directory.h"
 #include "launcher/http/uri_escape.h"
+#include "launcher/log/run_log.h"
 
 #include <memory>
 #include <unordered_map>
@@ -63,9 +66,11 @@ void acceptRelease(const UpdateChannel& channel, const Release* release, const s
 {
     if (release == nullptr)
         return;
-    removeRetiredFiles(channel.name, builtInKeys(), listedNow);
+    for (const std::string& path : removeRetiredFiles(channel.name, builtInKeys(), listedNow))
+        noteInRunLog(path + ": removed, retired by this release");
     recordAcceptedRelease(acceptedRecord);
     recordAcceptedSerial(channel.name, release->serial);
+    noteInRunLog("accepted release serial " + std::to_string(release->serial) + " of channel " + channel.name);
 }
 
 SignedFiles signedFilesOf(const Release* release)
@@ -105,7 +110,8 @@ UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Transport& transport
     console.updatesFound();
     SelfFileFlags flags = 0;
     for (const std::string& path : changed) {
-        if (path == channel.lockFile || path == channel.manifestFile)
+        // The run's own log is written as it goes: never a file to fetch over it.
+        if (path == channel.lockFile || path == channel.manifestFile || foldedCase(path) == foldedCase(launcherLogName))
             continue;
         SelfFileFlags entryBit = 0;
         const std::string localName = localNameOf(path, &entryBit);

@@ -21,7 +21,7 @@ std::string launcherNameProblem(const std::string& path)
         return "a name that the launcher keeps for its unfinished downloads (" + std::string(launcherPartialSuffix) +
                ", " + launcherResumeSuffix + "), which it removes";
     if (folded == foldedCase(launcherDigestCacheName) || folded == foldedCase(launcherAcceptedSerialsName) ||
-        folded == foldedCase(launcherAcceptedReleaseName))
+        folded == foldedCase(launcherAcceptedReleaseName) || folded == foldedCase(launcherLogName))
         return "the launcher keeps its own records under this name in the game directory; it cannot be a game file";
     for (const OwnFile& own : ownFiles) {
         if (folded == foldedCase(own.name) && path != own.name)

@@ -30,6 +30,7 @@ LOCK = LATEST + "update.lock"
 MANIFEST = LATEST + "md5sums"
 RELEASE = LATEST + "release"
 DIGEST_CACHE = "ORN_Launcher.digests"
+RUN_LOG = "ORN_Launcher.log"  # written by every run
 OWN_LIBRARIES = ("physfs.dll", "sfml-network-2.dll", "sfml-system-2.dll")
 CLIENT_SCRIPT = b"#!/bin/sh\necho \"client ran\" >> client.log\nexit 3\n"
 
@@ -146,8 +147,8 @@ class LauncherTestCase(unittest.TestCase):
         return result
 
     def listing(self):
-        """The game directory's names, but for the launcher's own record of digests it has seen."""
-        return [name for name in os.listdir(self.game) if name != DIGEST_CACHE]
+        """The game directory's names, but for the launcher's own record of digests it has seen and its log."""
+        return [name for name in os.listdir(self.game) if name not in (DIGEST_CACHE, RUN_LOG)]
 
     def client_ran(self):
         return os.path.exists(self.path("client.log"))

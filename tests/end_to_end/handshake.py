@@ -29,6 +29,8 @@ class Handshake(LauncherTestCase):
         self.assertEqual(server.requests, [LOCK, MANIFEST])
         self.assertEqual(server.agents, ["ORN_Launcher/0.0.0.1"] * 2)  # the executable's version record's
         self.assertEqual(server.hosts, ["127.0.0.1:%d" % OPTIONS.port] * 2)  # not port 80: the port is named
+        self.assertRegex(self.read("ORN_Launcher.log"), rb"ORN_Launcher/0\.0\.0\.1\n(.*\n)*.* GET %s: status 200, \d+ "
+                                                        rb"bytes, \d+ ms\n(.*\n)*.* no updates" % MANIFEST.encode())
 
     def test_lock_that_clears_after_three_answers_shows_its_text_on_one_line(self):
         garbage = b"\x1b]0;pwned\x07\x1b[2J\x1b[1;1H2026-12-08\x00\x7f\xc2\x9b\xff 10:00 UTC\r\n" \
@@ -54,6 +56,7 @@ class Handshake(LauncherTestCase):
                                  b"Checking for updated files... Done\nNo updates found, starting ORN...\n")
                 self.assertEqual(server.requests, [LOCK] * 4 + [MANIFEST])
                 self.assertEqual(result.returncode, 3)
+                self.assertIn((b"the channel's lock is up: " + shown).rstrip() + b"\n", self.read("ORN_Launcher.log"))
 
     def test_lock_request_failures_give_up_with_status_1(self):
         cases = {
@@ -88,6 +91,9 @@ class Handshake(LauncherTestCase):
                          b"Server might be having troubles, check again in a few minutes.\n")
         self.assertEqual(result.returncode, 1)
         self.assertEqual(server.requests, [LOCK, MANIFEST])
+        log = self.read("ORN_Launcher.log")  # for support: the URL, its status and the reason
+        self.assertIn(b" GET %s: status 404, " % MANIFEST.encode(), log)
+        self.assertIn(b" failed: the server's answers could not be used", log)
 
     def test_a_stalled_request_fails_within_its_window_and_takes_its_step_path(self):
         # The test launchers' window is 3 s: a drip of one byte a second stays under 1 KiB in it.

@@ -91,28 +91,33 @@ class Resume(LauncherTestCase):
         self.assertEqual(ranges_asked(server, "ORN_Launcher.exe"), ["bytes=%d-%d" % (PIECE, 2 * PIECE - 1)])
         self.assertEqual(self.read("ORN_Launcher.exe"), new_launcher)
 
+    def run_on_a_terminal(self):
+        """What the launcher shows on a pseudo-terminal, once it has ended."""
+        import pty
+        main, secondary = pty.openpty()
+        launcher = subprocess.Popen([self.path("ORN_Launcher.exe")], cwd=self.game, stdout=secondary,
+                                    stderr=subprocess.DEVNULL)
+        os.close(secondary)
+        shown = b""
+        while True:
+            try:
+                chunk = os.read(main, 65536)
+            except OSError:  # the terminal's other end closed: the launcher has ended
+                break
+            if not chunk:
+                break
+            shown += chunk
+        launcher.wait(timeout=OPTIONS.target.timeout)
+        os.close(main)
+        return shown
+
     def test_progress_on_a_console_and_todays_bytes_through_a_pipe(self):
         if OPTIONS.target.wine:  # a Windows console is not a pseudo-terminal; every scenario checks the pipe
             return
-        import pty
         big, slow = os.urandom(3 * PIECE), os.urandom(6 << 20)
-        main, secondary = pty.openpty()
         paced = {uri("slow.pak"): Reply(200, slow, ranges=True, rate=4 << 20)}  # about 1.5 s
         with update_server({"big.pak": big, "slow.pak": slow}, paced, ranges=True):
-            launcher = subprocess.Popen([self.path("ORN_Launcher.exe")], cwd=self.game, stdout=secondary,
-                                        stderr=subprocess.DEVNULL)
-            os.close(secondary)
-            shown = b""
-            while True:
-                try:
-                    chunk = os.read(main, 65536)
-                except OSError:  # the terminal's other end closed: the launcher has ended
-                    break
-                if not chunk:
-                    break
-                shown += chunk
-            launcher.wait(timeout=OPTIONS.target.timeout)
-        os.close(main)
+            shown = self.run_on_a_terminal()
         line = [entry for entry in shown.split(b"\n") if b"big.pak" in entry][0]
         self.assertRegex(line, rb"\* big\.pak\.\.\. +\d+% [\d.]+ MB of 50\.3 MB, [\d.]+ MB/s")
         self.assertEqual(line.rstrip(b"\r").split(b"\r")[-1], b"* big.pak... Done.", "the line ends as today's")
@@ -122,3 +127,7 @@ class Resume(LauncherTestCase):
         self.assertGreaterEqual(len(set(drawn)), 3, drawn)
         self.assertRegex(drawn[-1], rb"\* slow\.pak\.\.\. +\d+% [\d.]+ MB of 6\.3 MB, [\d.]+ MB/s, \d+ s left")
         self.assertNotIn(b"\x1b", shown, "no colour codes")
+        # A failure on a console points to the log; through a pipe, every scenario has today's bytes.
+        with update_server({}, {MANIFEST: Reply(500)}):
+            self.assertTrue(self.run_on_a_terminal().endswith(b"few minutes.\r\nDetails for support are in "
+                                                              b"ORN_Launcher.log\r\n"))

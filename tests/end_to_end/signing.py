@@ -11,7 +11,7 @@ import release_signing
 from scripted_server import Reply, ScriptedServer
 
 from .fixture import (write_tree, CANCELED, CONNECTED, HEADER, LAUNCHING, LOCK, MANIFEST, OPTIONS, OWN_LIBRARIES, PIECE,
-                       RELEASE, LauncherTestCase, address_space_limit, md5, object_path, piece, ranges_asked,
+                       RELEASE, RUN_LOG, LauncherTestCase, address_space_limit, md5, object_path, piece, ranges_asked,
                        sparse_file, uri)
 
 
@@ -76,7 +76,7 @@ class SignedReleases(SignedChannelCase):
 
     def game_snapshot(self):
         return {os.path.relpath(os.path.join(root, name), self.game): self.read(os.path.join(root, name))
-                for root, _, names in os.walk(self.game) for name in names}
+                for root, _, names in os.walk(self.game) for name in names if name != RUN_LOG}
 
     def test_signed_self_update_of_launcher_and_libraries(self):
         files = {"ORN_Launcher.exe": self.launcher_bytes + b"\n#version 2\n", "ORN_Client.exe": OPTIONS.target.client,

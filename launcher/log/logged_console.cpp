@@ -1,0 +1,160 @@
+#include "launcher/log/logged_console.h"
+
+namespace {
+
+const char* refusalName(Refusal reason)
+{
+    switch (reason) {
+    case Refusal::releaseNotFetched:
+        return "the signed release could not be fetched";
+    case Refusal::badSignature:
+        return "the release's signature does not verify under the built-in keys";
+    case Refusal::otherChannel:
+        return "the release was signed for another channel";
+    case Refusal::olderSerial:
+        return "the release is older than one this game directory accepted";
+    case Refusal::expired:
+        return "the release has expired";
+    case Refusal::manifestMismatch:
+        return "md5sums is not the one the release signed";
+    case Refusal::unlistedEntry:
+        return "md5sums lists a file the release does not sign";
+    }
+    return "refused";
+}
+
+// The decisions about one file's download, noted as they are made.
+class LoggedProgress : public FileProgress {
+public:
+    LoggedProgress(FileProgress* inner, RunLog& log, const std::string& path) : inner_(inner), log_(log), path_(path)
+    {
+    }
+    void start(unsigned long long from, bool resumed) override
+    {
+        log_.line(path_ + ": downloaded whole" +
+                  (from == 0 ? std::string() : " from byte " + std::to_string(from) + (resumed ? ", resumed" : "")));
+        if (inner_ != nullptr)
+            inner_->start(from, resumed);
+    }
+    void startDelta(unsigned long long from, unsigned long long total, unsigned long long reused,
+                    unsigned long long fetching) override
+    {
+        log_.line(path_ + ": built from the old copy, " + std::to_string(reused) + " of " + std::to_string(total) +
+                  " bytes reused, " + std::to_string(fetching) + " fetched");
+        if (inner_ != nullptr)
+            inner_->startDelta(from, total, reused, fetching);
+    }
+    void advance(unsigned long long done, unsigned long long total) override
+    {
+        if (inner_ != nullptr)
+            inner_->advance(done, total);
+    }
+    void scanning(unsigned long long done, unsigned long long total) override
+    {
+        if (inner_ != nullptr)
+            inner_->scanning(done, total);
+    }
+
+private:
+    FileProgress* inner_;
+    RunLog& log_;
+    std::string path_;
+};
+
+}  // namespace
+
+void LoggedConsole::connecting()
+{
+    note("connecting");
+    inner_.connecting();
+}
+
+void LoggedConsole::lockedSince(const std::string& lockText)
+{
+    note("the channel's lock is up: " + lockText);
+    inner_.lockedSince(lockText);
+}
+
+void LoggedConsole::noConnection()
+{
+    failed_ = true;
+    note("failed: no connection to the update server");
+    inner_.noConnection();
+}
+
+void LoggedConsole::connected()
+{
+    note("connected");
+    inner_.connected();
+}
+
+void LoggedConsole::checking()
+{
+    note("checking the files");
+    inner_.checking();
+}
+
+void LoggedConsole::serverTrouble()
+{
+    failed_ = true;
+    note("failed: the server's answers could not be used (see the requests above)");
+    inner_.serverTrouble();
+}
+
+void LoggedConsole::refused(Refusal reason)
+{
+    failed_ = true;
+    note(std::string("refused: ") + refusalName(reason));
+    inner_.refused(reason);
+}
+
+void LoggedConsole::olderServedStartingInstalled()
+{
+    note("the server offers an older release than the one installed: starting the installed game");
+    inner_.olderServedStartingInstalled();
+}
+
+void LoggedConsole::noUpdates()
+{
+    note("no updates: every listed file is as listed");
+    inner_.noUpdates();
+}
+
+void LoggedConsole::updatesFound()
+{
+    note("updates found");
+    inner_.updatesFound();
+}
+
+FileProgress* LoggedConsole::fileStarted(const std::string& path)
+{
+    path_ = path;
+    note(path + ": missing or changed");
+    progress_ = std::make_unique<LoggedProgress>(inner_.fileStarted(path), log_, path);
+    return progress_.get();
+}
+
+void LoggedConsole::fileDone()
+{
+    note(path_ + ": done");
+    inner_.fileDone();
+}
+
+void LoggedConsole::fileFailed()
+{
+    failed_ = true;
+    note(path_ + ": failed (see the requests above)");
+    inner_.fileFailed();
+}
+
+void LoggedConsole::canceled()
+{
+    note("canceled: some files failed");
+    inner_.canceled();
+}
+
+void LoggedConsole::launching()
+{
+    note("every file in place: patching and launching");
+    inner_.launching();
+}

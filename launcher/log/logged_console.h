@@ -1,0 +1,40 @@
+#pragma once
+
+#include "launcher/console/console.h"
+#include "launcher/log/run_log.h"
+
+#include <memory>
+
+// Every event the player sees, also written to the run's log, then shown
+// by `inner` exactly as without a log; and a file's download as it is
+// decided: whole (from which byte) or built from the old copy.
+class LoggedConsole : public Console {
+public:
+    LoggedConsole(Console& inner, RunLog& log) : inner_(inner), log_(log) {}
+    void connecting() override;
+    void lockedSince(const std::string& lockText) override;
+    void noConnection() override;
+    void connected() override;
+    void checking() override;
+    void serverTrouble() override;
+    void refused(Refusal reason) override;
+    void olderServedStartingInstalled() override;
+    void noUpdates() override;
+    void updatesFound() override;
+    FileProgress* fileStarted(const std::string& path) override;
+    void fileDone() override;
+    void fileFailed() override;
+    void canceled() override;
+    void launching() override;
+    // Whether the run ended in a failure the console showed.
+    bool failed() const { return failed_; }
+
+private:
+    void note(const std::string& text) { log_.line(text); }
+
+    Console& inner_;
+    RunLog& log_;
+    std::unique_ptr<FileProgress> progress_;
+    std::string path_;
+    bool failed_ = false;
+};
