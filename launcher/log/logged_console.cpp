@@ -77,7 +77,6 @@ void LoggedConsole::lockedSince(const std::string& lockText)
 
 void LoggedConsole::noConnection()
 {
-    failed_ = true;
     note("failed: no connection to the update server");
     inner_.noConnection();
 }
@@ -96,14 +95,12 @@ void LoggedConsole::checking()
 
 void LoggedConsole::serverTrouble()
 {
-    failed_ = true;
     note("failed: the server's answers could not be used (see the requests above)");
     inner_.serverTrouble();
 }
 
 void LoggedConsole::refused(Refusal reason)
 {
-    failed_ = true;
     note(std::string("refused: ") + refusalName(reason));
     inner_.refused(reason);
 }
@@ -142,7 +139,6 @@ void LoggedConsole::fileDone()
 
 void LoggedConsole::fileFailed()
 {
-    failed_ = true;
     note(path_ + ": failed (see the requests above)");
     inner_.fileFailed();
 }

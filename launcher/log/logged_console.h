@@ -26,8 +26,6 @@ public:
     void fileFailed() override;
     void canceled() override;
     void launching() override;
-    // Whether the run ended in a failure the console showed.
-    bool failed() const { return failed_; }
 
 private:
     void note(const std::string& text) { log_.line(text); }
@@ -36,5 +34,4 @@ private:
     RunLog& log_;
     std::unique_ptr<FileProgress> progress_;
     std::string path_;
-    bool failed_ = false;
 };
