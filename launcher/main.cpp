@@ -36,5 +36,7 @@ int main(int argc, char** argv)
         return 1;
     }
     log.line("handing over to the game client");
+    useRunLog(nullptr);
+    log.close();
     patchAndLaunch(outcome.ownFiles);
 }

@@ -1045,6 +1045,14 @@ class ReleaseManagerCommands(SignedTestCase):
             self.assertEqual(result.returncode, 0, result.stderr)
             self.assertNotIn(b"hard links", result.stdout)
             self.assertEqual(self.file_lines(other), self.file_lines(beta))
+        # An object others may write is copied: a writer could change the channel's file after the check.
+        object_of_big = os.path.join(beta, "by-hash", hashlib.sha256(big).hexdigest())
+        os.chmod(object_of_big, 0o664)
+        result = self.run_publisher(*promote[:2], os.path.join(self.work, "web", "gamma"), *promote[3:], "--new-channel")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertNotEqual(os.stat(os.path.join(self.work, "web", "gamma", "big.pak")).st_ino,
+                            os.stat(object_of_big).st_ino)
+        os.chmod(object_of_big, 0o644)
         # What beta's release did not sign is never promoted, and latest stays as it was.
         with open(os.path.join(beta, "release"), "rb") as source:
             old_release = source.read()
@@ -1088,6 +1096,11 @@ class ReleaseManagerCommands(SignedTestCase):
         second_object = [line.split()[1] for line in releases[1][2] if line.endswith(" data.pak")][0]
         os.remove(self.channel_path("by-hash/" + second_object))
         before = snapshot(self.work)
+        mistyped = self.channel[:-1]  # "lates": nothing is made for it
+        result = self.run_publisher("rollback", mistyped, "--to", str(first_serial), "--sign", self.key)
+        self.assertEqual(result.returncode, 2, result.stderr)
+        self.assertIn(b"is no channel", result.stderr)
+        self.assertFalse(os.path.exists(mistyped))
         for serial, message in ((12345, b"is not among those whose objects"),
                                 (releases[1][0], b"no longer keeps whole the objects of 1 of its 7 files: data.pak")):
             with self.subTest(serial=serial):

@@ -41,6 +41,12 @@ void RunLog::line(const std::string& text)
     file_.flush();  // what a crash or a kill leaves is what support needs most
 }
 
+void RunLog::close()
+{
+    if (file_.is_open())
+        file_.close();
+}
+
 void useRunLog(RunLog* log)
 {
     activeLog = log;

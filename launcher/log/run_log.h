@@ -19,6 +19,8 @@ public:
     // written as the console shows it, on one line without control characters.
     // Past limitBytes, one last line says the log was cut.
     void line(const std::string& text);
+    // Ends the log: the game client must not inherit it open.
+    void close();
 
 private:
     std::ofstream file_;

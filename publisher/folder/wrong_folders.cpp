@@ -142,6 +142,19 @@ std::string wrongPromotion(const fs::path& from, const fs::path& to, bool newCha
     return wrongChannel(to, served, newChannel);
 }
 
+std::string notAChannel(const fs::path& channel)
+{
+    fs::path served;
+    std::string failure;
+    if (!resolvedPath(channel, served, failure))
+        return failure;
+    if (isChannel(served))
+        return std::string();
+    const std::string siblings = channelsIn(served.parent_path());
+    return channel.string() + " is no channel (it has no md5sums, release or update.lock)" +
+           (siblings.empty() ? std::string() : "; beside it are the channels " + siblings + ": a mistyped name?");
+}
+
 namespace {
 
 std::string wrongChannel(const fs::path& channel, const fs::path& served, bool newChannel)

@@ -15,3 +15,7 @@ std::string wrongFolders(const std::filesystem::path& source, const std::filesys
 // The same for promoting the channel `from` into the channel `to`: the two
 // the same, one inside the other, `from` no channel, or `to` mistyped.
 std::string wrongPromotion(const std::filesystem::path& from, const std::filesystem::path& to, bool newChannel);
+
+// Why `channel` cannot be rolled back: it is no channel (a mistyped name,
+// say); empty when it is one.
+std::string notAChannel(const std::filesystem::path& channel);

@@ -29,6 +29,10 @@ int promoteCommand(const Options& options)
 int rollbackCommand(const Options& options)
 {
     const auto start = std::chrono::steady_clock::now();
+    std::string failure;
+    // Nothing is made for a mistyped name: only a channel has releases to go back to.
+    if (!(failure = notAChannel(options.operands.front())).empty())
+        return refusePublish(failure, options.operands.front());
     const unsigned long long serial = options.rollbackSerial;
     const HeldTree keptRelease = [serial](const ChannelDirectory& channel, SourceTree& tree) {
         return keptReleaseFiles(channel, serial, tree);

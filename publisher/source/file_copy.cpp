@@ -135,9 +135,31 @@ FileVersion versionOf(const fs::path& file)
     return version;
 }
 
+// A signed release's file lies in a channel whose files may be planted: never
+// through a link in its last segment, never a FIFO that would hold the run
+// (with the lock up) or anything else but a regular file.
 int openSource(const SourceFile& file)
 {
-    return ::open(file.location.c_str(), O_RDONLY | O_CLOEXEC | (file.signedSha256.empty() ? 0 : O_NOFOLLOW));
+    if (file.signedSha256.empty())
+        return ::open(file.location.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(file.location.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    struct stat facts {};
+    if (fd >= 0 && (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode))) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
+// Whether the channel may share the file's bytes through a hard link: only
+// when no one but the account publishing can write them, or a writer could
+// change the channel's file after it was checked.
+bool mayShare(int fd)
+{
+    struct stat facts {};
+    return ::fstat(fd, &facts) == 0 && S_ISREG(facts.st_mode) && facts.st_uid == ::geteuid() &&
+           (facts.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 // A signed release's file must hold what was signed, whatever its channel holds now.
@@ -263,7 +285,8 @@ bool copyIntoChannel(const ChannelDirectory& channel, const SourceFile& file, bo
         failure = "cannot copy " + file.path + ": cannot read " + file.location.string() + ": " + std::strerror(errno);
         return false;
     }
-    if (!file.signedSha256.empty() && linkIntoChannel(channel, file, in.get(), temporary, digests, failure))
+    if (!file.signedSha256.empty() && mayShare(in.get()) &&
+        linkIntoChannel(channel, file, in.get(), temporary, digests, failure))
         return true;
     if (!failure.empty())
         return false;
