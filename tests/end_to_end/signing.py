@@ -230,7 +230,7 @@ class SignedReleases(SignedChannelCase):
             if release is first:
                 self.put("edited.cfg", b"the player's own settings")
                 self.put("mod.pak", b"never listed")
-        present = {path for path in self.game_snapshot() if not path.startswith("ORN_Launcher.")} - {"client.log"}
+        present = {path for path in self.game_snapshot() if not path.startswith("ORN_Launcher.")} - {"client.log", *OWN_LIBRARIES}
         self.assertEqual(present, {"ORN_Client.exe", "kept.pak", "new.pak", "edited.cfg", "mod.pak"})
         self.assertEqual(self.read("edited.cfg"), b"the player's own settings")
         # Rolled back on the server: an ordinary newer release to the launcher, which retires what the last added.
