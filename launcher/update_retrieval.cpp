@@ -1,7 +1,5 @@
 #include "launcher/update_retrieval.h"
 
-#include "channel/case_folding.h"
-#include "channel/channel_names.h"
 #include "channel/chunk_index.h"
 #include "channel/content_address.h"
 #include "channel/manifest_path.h"
@@ -66,8 +64,11 @@ void acceptRelease(const UpdateChannel& channel, const Release* release, const s
 {
     if (release == nullptr)
         return;
-    for (const std::string& path : removeRetiredFiles(channel.name, builtInKeys(), listedNow))
-        noteInRunLog(path + ": removed, retired by this release");
+    // The record is this very release on every start after the one that took it: nothing to retire, nothing to read.
+    if (highestAcceptedSerial(channel.name) != release->serial) {
+        for (const std::string& path : removeRetiredFiles(channel.name, builtInKeys(), listedNow))
+            noteInRunLog(path + ": removed, retired by this release");
+    }
     recordAcceptedRelease(acceptedRecord);
     recordAcceptedSerial(channel.name, release->serial);
     noteInRunLog("accepted release serial " + std::to_string(release->serial) + " of channel " + channel.name);
@@ -110,8 +111,8 @@ UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Transport& transport
     console.updatesFound();
     SelfFileFlags flags = 0;
     for (const std::string& path : changed) {
-        // The run's own log is written as it goes: never a file to fetch over it.
-        if (path == channel.lockFile || path == channel.manifestFile || foldedCase(path) == foldedCase(launcherLogName))
+        // The launcher's records are its own (its log is being written): never files to fetch over them.
+        if (path == channel.lockFile || path == channel.manifestFile || isLauncherRecord(path))
             continue;
         SelfFileFlags entryBit = 0;
         const std::string localName = localNameOf(path, &entryBit);

@@ -28,6 +28,8 @@ const char* const entryFailedText = " Failed.";
 const char* const canceledText = "Some updated files failed to be retrieved, canceling launch.";
 const char* const launchingText = "Updated files retrieved, patching and launching ORN...";
 
+}  // namespace
+
 const char* refusalText(Refusal reason)
 {
     switch (reason) {
@@ -48,8 +50,6 @@ const char* refusalText(Refusal reason)
     }
     return "";
 }
-
-}  // namespace
 
 void TerminalConsole::connecting()
 {

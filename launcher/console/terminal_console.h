@@ -8,6 +8,9 @@
 // The player's console: the texts the launcher has always shown, byte for
 // byte, a download's progress redrawn in place when standard output is a
 // console.
+// The line that tells the player why the update was refused.
+const char* refusalText(Refusal reason);
+
 class TerminalConsole : public Console {
 public:
     void connecting() override;

@@ -1,27 +1,8 @@
 #include "launcher/log/logged_console.h"
 
-namespace {
+#include "launcher/console/terminal_console.h"
 
-const char* refusalName(Refusal reason)
-{
-    switch (reason) {
-    case Refusal::releaseNotFetched:
-        return "the signed release could not be fetched";
-    case Refusal::badSignature:
-        return "the release's signature does not verify under the built-in keys";
-    case Refusal::otherChannel:
-        return "the release was signed for another channel";
-    case Refusal::olderSerial:
-        return "the release is older than one this game directory accepted";
-    case Refusal::expired:
-        return "the release has expired";
-    case Refusal::manifestMismatch:
-        return "md5sums is not the one the release signed";
-    case Refusal::unlistedEntry:
-        return "md5sums lists a file the release does not sign";
-    }
-    return "refused";
-}
+namespace {
 
 // The decisions about one file's download, noted as they are made.
 class LoggedProgress : public FileProgress {
@@ -101,7 +82,7 @@ void LoggedConsole::serverTrouble()
 
 void LoggedConsole::refused(Refusal reason)
 {
-    note(std::string("refused: ") + refusalName(reason));
+    note(std::string("refused: ") + refusalText(reason));
     inner_.refused(reason);
 }
 

@@ -20,10 +20,8 @@ bool isLaunchersOwn(const std::string& folded)
     for (const OwnFile& own : ownFiles)
         if (folded == foldedCase(own.name) || folded == foldedCase(own.newName) || folded == foldedCase(own.oldName))
             return true;
-    for (const char* record :
-         {launcherDigestCacheName, launcherAcceptedSerialsName, launcherAcceptedReleaseName, launcherLogName})
-        if (folded == foldedCase(record))
-            return true;
+    if (isLauncherRecord(folded))
+        return true;
     return hasSuffix(folded, launcherPartialSuffix) || hasSuffix(folded, launcherResumeSuffix);
 }
 

@@ -26,7 +26,7 @@ std::string treeOf(const ChannelDirectory& channel, const std::vector<ReleaseEnt
         if (!isSafeManifestPath(file.path))
             return "the release lists " + shownText(file.path) + ", which no launcher accepts";
         const std::string stored = fromObjects ? objectPathOf(file.sha256) : file.path;
-        tree.files.push_back({file.path, channel.path() / stored, file.sha256, file.size});
+        tree.files.push_back({file.path, channel.path() / stored, file.sha256, file.size, &channel, stored});
     }
     std::sort(tree.files.begin(), tree.files.end(),
               [](const SourceFile& one, const SourceFile& other) { return one.path < other.path; });

@@ -135,21 +135,12 @@ FileVersion versionOf(const fs::path& file)
     return version;
 }
 
-// A signed release's file lies in a channel whose files may be planted: never
-// through a link in its last segment, never a FIFO that would hold the run
-// (with the lock up) or anything else but a regular file.
+// A signed release's file lies in a channel whose files may be planted: it
+// is opened as that channel opens its own.
 int openSource(const SourceFile& file)
 {
-    if (file.signedSha256.empty())
-        return ::open(file.location.c_str(), O_RDONLY | O_CLOEXEC);
-    const int fd = ::open(file.location.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    struct stat facts {};
-    if (fd >= 0 && (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode))) {
-        ::close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    return fd;
+    return file.channel != nullptr ? file.channel->openForReading(file.stored)
+                                   : ::open(file.location.c_str(), O_RDONLY | O_CLOEXEC);
 }
 
 // Whether the channel may share the file's bytes through a hard link: only

@@ -20,8 +20,7 @@ std::string launcherNameProblem(const std::string& path)
     if (hasSuffix(folded, launcherPartialSuffix) || hasSuffix(folded, launcherResumeSuffix))
         return "a name that the launcher keeps for its unfinished downloads (" + std::string(launcherPartialSuffix) +
                ", " + launcherResumeSuffix + "), which it removes";
-    if (folded == foldedCase(launcherDigestCacheName) || folded == foldedCase(launcherAcceptedSerialsName) ||
-        folded == foldedCase(launcherAcceptedReleaseName) || folded == foldedCase(launcherLogName))
+    if (isLauncherRecord(path))
         return "the launcher keeps its own records under this name in the game directory; it cannot be a game file";
     for (const OwnFile& own : ownFiles) {
         if (folded == foldedCase(own.name) && path != own.name)

@@ -83,7 +83,7 @@ void addEntry(const fs::directory_entry& entry, const std::string& path, const K
         tree.problems.push_back(path + ": " + keyOwn);
         return;
     }
-    tree.files.push_back({path, entry.path(), "", 0});
+    tree.files.push_back({path, entry.path(), "", 0, nullptr, ""});
 }
 
 bool isRealDirectory(const fs::directory_entry& entry)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "publisher/folder/channel_directory.h"
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,11 +12,14 @@ struct SourceFile {
     std::string path;
     std::filesystem::path location;
     // A file of a signed release (a promote's, a rollback's): the SHA-256
-    // its bytes must have, else nothing of it is published. It is read
-    // without following a link in its last segment, and given its new name
-    // through a hard link where the file system allows: its bytes never change.
+    // its bytes must have, else nothing of it is published. It is read from
+    // the channel that holds it, as `stored` there (through no link, and
+    // only a regular file: the channel's files may be planted), and given its
+    // new name through a hard link where that is safe: its bytes never change.
     std::string signedSha256;
     unsigned long long signedSize = 0;
+    const ChannelDirectory* channel = nullptr;
+    std::string stored;
 };
 
 // What the deployer's tree holds, and why the launcher could not use it.

@@ -53,6 +53,8 @@ class SoundBehaviour(LauncherTestCase):
                   "readme.txt.", "aux.txt", "CON", "libs/lpt1", "what?.dat", "not-utf-8\xff.dat", "libs/" + "x" * 142]
         files = {path: b"evil" for path in unsafe}
         files["good.dat"] = b"good"
+        # The launcher's own records, in any letter case, are never fetched over: its log is open meanwhile.
+        files.update({"ORN_Launcher.log": b"forged", "orn_launcher.DIGESTS": b"forged"})
         # Windows drops the trailing dot: "readme.txt." would overwrite the player's file.
         self.put("readme.txt", b"the player's own")
         with update_server(files) as server:
@@ -68,6 +70,7 @@ class SoundBehaviour(LauncherTestCase):
         self.assertFalse(os.path.exists(os.path.join("/tmp", outside)))
         self.assertEqual(sorted(self.listing()), sorted(self.installed + ["good.dat", "readme.txt"]))
         self.assertEqual(self.read("readme.txt"), b"the player's own")
+        self.assertNotEqual(self.read("ORN_Launcher.log"), b"forged")
 
     def test_names_beyond_ascii_in_a_folder_beyond_ascii_started_from_elsewhere(self):
         # The game installed under "José Games/ORN édition", started by its full path from another folder.
