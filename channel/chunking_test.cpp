@@ -1,4 +1,5 @@
 // Built natively and for Windows (run under Wine).
+#include "channel/block_sums.h"
 #include "channel/chunk_index.h"
 #include "digest/sha256.h"
 
@@ -129,6 +130,38 @@ TEST(ChunkIndex, RoundTripsAndRefusesWhatItCannotHaveWritten)
           changed(24, 0x76) /* another size */, changed(64, 9) /* another count */, chunkIndexBytes(wider),
           chunkIndexBytes(shortChunk), std::string(), bytes.substr(0, 72)})
         EXPECT_FALSE(parseChunkIndex(bad, parsed)) << bad.size();
+}
+
+// The launcher rolls the weak sum over every offset of its old copy: rolled
+// or taken afresh, it must be the publisher's sum of the same bytes.
+TEST(BlockSums, RollAsTakenAfreshAndSumAlikeInAnyPieces)
+{
+    const std::string bytes = randomBytes(3 * blockSumsBlockBytes + 1000, 11);
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    RollingBlockSum rolling;
+    rolling.reset(data, blockSumsBlockBytes);
+    for (std::size_t at = 0;; ++at) {
+        ASSERT_EQ(rolling.value(), weakBlockSum(data + at, blockSumsBlockBytes)) << at;
+        if (at + blockSumsBlockBytes == bytes.size())
+            break;
+        rolling.roll(data[at], data[at + blockSumsBlockBytes]);
+    }
+    const std::string sha256 = sha256Hex(bytes);
+    BlockSummer whole;
+    whole.add(data, bytes.size());
+    const std::string sums = whole.finish(sha256);
+    for (const std::size_t piece : {std::size_t(1), std::size_t(4095), std::size_t(5000)}) {
+        BlockSummer pieces;
+        for (std::size_t at = 0; at < bytes.size(); at += piece)
+            pieces.add(data + at, std::min(piece, bytes.size() - at));
+        EXPECT_EQ(pieces.finish(sha256), sums) << piece;
+    }
+    ASSERT_EQ(sums.size(), blockSumsObjectBytes(bytes.size()));
+    EXPECT_TRUE(blockSumsHeaderFits(sums, bytes.size(), sha256));
+    EXPECT_FALSE(blockSumsHeaderFits(sums, bytes.size() + 1, sha256));
+    const std::vector<BlockSum> parsed = parseBlockSums(sums.substr(blockSumOffset(3)));
+    ASSERT_EQ(parsed.size(), 1u);
+    EXPECT_TRUE(parsed[0] == blockSumOf(data + 3 * blockSumsBlockBytes, 1000)) << "the last block is shorter";
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "launcher/update_retrieval.h"
 
+#include "channel/block_sums.h"
 #include "channel/chunk_index.h"
 #include "channel/content_address.h"
 #include "channel/manifest_path.h"
@@ -48,9 +49,14 @@ bool downloadEntry(const UpdateChannel& channel, Transport& transport, const Fil
         if (signedFiles.contentAddressed)
             uri = channel.directory + objectPathOf(signedEntry->sha256);
         const auto chunkIndex = signedFiles.entries.find(path + chunkIndexEntrySuffix);
+        const auto blockSums = signedFiles.entries.find(path + blockSumsEntrySuffix);
         if (chunkIndex != signedFiles.entries.end())
             delta = std::make_unique<DeltaSource>(
-                DeltaSource{channel.directory + objectPathOf(chunkIndex->second.sha256), chunkIndex->second, path});
+                DeltaSource{channel.directory + objectPathOf(chunkIndex->second.sha256), chunkIndex->second, path, "", {}});
+        if (delta != nullptr && blockSums != signedFiles.entries.end()) {
+            delta->blockSumsUri = channel.directory + objectPathOf(blockSums->second.sha256);
+            delta->blockSums = blockSums->second;
+        }
     }
     return downloadFile(transport, uri, path, index.remoteDigests.at(path), signedEntry, localName, delta.get(),
                         progress);

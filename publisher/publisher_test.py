@@ -93,7 +93,7 @@ class Publisher(PublisherTestCase):
         # what only a real tree shows: folders below, bytes that are not UTF-8, links, a FIFO, a key.
         bad_names = ["deep/x.dat", "libs/sub/y.dat", "CON", "update.lock", "md5sums", "libs/x.dll.orn-publish",
                      "not-utf-8\udcff.dat", "libs/" + "x" * 142, "orn_launcher.exe", "ORN_LA~1.EXE",
-                     "data.pak.orn-chunks"]
+                     "data.pak.orn-chunks", "data.pak.orn-blocks"]
         bad_trees = {name: {name: b"x"} for name in bad_names}
         bad_trees["Data.pak"] = {"Data.pak": b"x", "data.pak": b"y"}
         bad_trees["DONN\u00c9ES.pak"] = {"DONN\u00c9ES.pak": b"x", "donn\u00e9es.pak": b"y"}  # beyond ASCII
@@ -495,15 +495,27 @@ class SignedPublishing(SignedTestCase):
         self.assertEqual((size, sha, len(index)), (len(big), hashlib.sha256(big).digest(), 72 + 24 * count))
         self.assertEqual(sum(struct.unpack_from("<I", index, 72 + 24 * i)[0] for i in range(count)), len(big))
         files = [line for line in self.release_lines() if line.startswith("file ")]
-        self.assertEqual(files[-2], "file %s %d big.pak.orn-chunks" % (name, len(index)))  # before the marker
-        self.assertEqual([line for line in files if "orn-chunks" in line], files[-2:-1])
+        self.assertEqual(files[-3], "file %s %d big.pak.orn-chunks" % (name, len(index)))  # before the marker
+        self.assertEqual([line for line in files if "orn-chunks" in line], files[-3:-2])
+        # Its block sums follow it: a weak and a strong sum of each 4 KiB block, the last one shorter.
+        _, sums_name, sums_size, sums_path = files[-2].split()
+        sums = self.read("by-hash/" + sums_name)
+        self.assertEqual((sums_path, int(sums_size), hashlib.sha256(sums).hexdigest()),
+                         ("big.pak.orn-blocks", len(sums), sums_name))
+        self.assertEqual(sums[:56], struct.pack("<8s2IQ32s", b"ORNBLOCK", 1, 4096, len(big), hashlib.sha256(big).digest()))
+        self.assertEqual(len(sums), 56 + 12 * ((len(big) + 4095) // 4096))
+        for block in (0, (len(big) - 1) // 4096):
+            data = big[block * 4096:(block + 1) * 4096]
+            a = sum(data) & 0xffff
+            b = sum((len(data) - i) * byte for i, byte in enumerate(data)) & 0xffff
+            self.assertEqual(struct.unpack_from("<I", sums, 56 + 12 * block)[0], a | b << 16)
 
         # Status and a re-sign check the index where it is kept, and keep its line.
         pristine = os.path.join(self.work, "pristine")
         shutil.copytree(self.channel, pristine)
         self.assertEqual(self.status("--key", self.key).returncode, 0)
         self.assertEqual(self.resign().returncode, 0)
-        self.assertIn(files[-2], self.release_lines())
+        self.assertEqual(files[-3:-1], [line for line in self.release_lines() if ".orn-" in line])
         self.write("by-hash/" + name, index[:-1] + bytes([index[-1] ^ 1]))
         self.assertIn(b"files match: no", self.status("--key", self.key).stdout)
         self.assertEqual(self.resign().returncode, 2)

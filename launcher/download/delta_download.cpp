@@ -2,6 +2,7 @@
 
 #include "channel/chunk_index.h"
 #include "digest/sha256.h"
+#include "launcher/download/block_refinement.h"
 #include "launcher/download/chunk_writer.h"
 #include "launcher/download/delta_plan.h"
 #include "launcher/download/file_chunks.h"
@@ -38,6 +39,7 @@ private:
     bool stepDone(const DeltaStep& step);
     AnswerSink* armRange(const DeltaStep& step);
     bool copyChunks(const DeltaStep& step);
+    bool copyPiece(platform::FileReader& old, const DeltaStep& step);
     bool takeHead(const AnswerHead& answer) override;
     bool takeBody(const char* data, std::size_t size) override;
 
@@ -63,8 +65,10 @@ DeltaResult DeltaFetch::run()
         return DeltaResult::fallBack;
     // A gap that one round trip would carry anyway is fetched rather than copied: fewer requests.
     const unsigned long long mergeGap = std::max(deltaMergeGapBytes, transport_.bytesPerRoundTrip());
-    const std::vector<DeltaStep> steps = planDelta(index_.chunks, heldAt_, writer_.nextChunk(), writer_.written(),
-                                                   index_.chunks.size(), std::min(mergeGap, pieceBytes_), pieceBytes_);
+    const std::vector<DeltaStep> steps = refineByBlocks(
+        transport_, source_, index_, heldAt_,
+        planDelta(index_.chunks, heldAt_, writer_.nextChunk(), writer_.written(), index_.chunks.size(),
+                  std::min(mergeGap, pieceBytes_), pieceBytes_));
     showPlan(steps);
     if (!takeSteps(steps))
         return DeltaResult::fallBack;  // the verified chunks stay for the whole download to resume from
@@ -161,12 +165,30 @@ bool DeltaFetch::takeSteps(const std::vector<DeltaStep>& steps)
     return rangeDone() && allTaken && copyUpTo(steps.size());
 }
 
+// A piece's bytes go through the chunks' check: the sums that found them are only hints.
+bool DeltaFetch::copyPiece(platform::FileReader& old, const DeltaStep& step)
+{
+    if (step.firstPiece)
+        writer_.startRange();
+    std::vector<char> bytes(static_cast<std::size_t>(std::min<unsigned long long>(step.bytes, 1u << 16)));
+    for (unsigned long long done = 0; done < step.bytes;) {
+        const std::size_t size = static_cast<std::size_t>(std::min<unsigned long long>(bytes.size(), step.bytes - done));
+        if (!old.readAt(step.oldByte + done, bytes.data(), size) ||
+            !writer_.receive(bytes.data(), size, step.firstChunk + step.chunks))
+            return false;
+        done += size;
+    }
+    return true;
+}
+
 AnswerSink* DeltaFetch::armRange(const DeltaStep& step)
 {
     step_ = &step;
     headTaken_ = false;
     wrongBytes_ = false;
-    writer_.startRange();
+    // A piece continues the chunks of the pieces before it (asked again, it had given nothing yet).
+    if (!step.piece || step.firstPiece)
+        writer_.startRange();
     return this;
 }
 
@@ -174,10 +196,13 @@ AnswerSink* DeltaFetch::armRange(const DeltaStep& step)
 bool DeltaFetch::stepDone(const DeltaStep& step)
 {
     if (step.fetched) {
-        if (!headTaken_ || wrongBytes_ || writer_.nextChunk() != step.firstChunk + step.chunks)
+        if (!headTaken_ || wrongBytes_)
             return false;
         fetchedBytes_ += step.bytes;
     }
+    const bool endsChunks = step.piece ? step.lastPiece : step.fetched;
+    if (endsChunks && writer_.nextChunk() != step.firstChunk + step.chunks)
+        return false;
     if (!writer_.flush())
         return false;
     if (progress_ != nullptr)
@@ -190,6 +215,8 @@ bool DeltaFetch::copyChunks(const DeltaStep& step)
     platform::FileReader old;
     if (!old.open(source_.oldCopy))
         return false;  // the old copy went away since it was read
+    if (step.piece)
+        return copyPiece(old, step);
     std::vector<char> bytes;
     for (std::size_t i = step.firstChunk; i < step.firstChunk + step.chunks; ++i) {
         bytes.resize(index_.chunks[i].length);

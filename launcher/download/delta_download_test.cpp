@@ -2,6 +2,7 @@
 // file's ranges: what is asked for, and what is left in the game directory.
 #include "launcher/download/delta_download.h"
 
+#include "channel/block_sums.h"
 #include "channel/chunk_index.h"
 #include "digest/md5.h"
 #include "digest/sha256.h"
@@ -27,13 +28,13 @@ std::string randomBytes(std::size_t size, unsigned seed)
     return bytes;
 }
 
-std::string indexOf(const std::string& file)
+std::string indexOf(const std::string& file, const ChunkParameters& parameters = smallChunks)
 {
     ChunkIndex index;
-    index.parameters = smallChunks;
+    index.parameters = parameters;
     index.fileSize = file.size();
     index.fileSha256 = sha256Hex(file);
-    ChunkCutter cutter(smallChunks, true);
+    ChunkCutter cutter(parameters, true);
     cutter.add(reinterpret_cast<const unsigned char*>(file.data()), file.size(), index.chunks);
     cutter.finish(index.chunks);
     return chunkIndexBytes(index);
@@ -96,7 +97,7 @@ TEST_F(DeltaDownload, FetchesWhatTheOldCopyLacksAndKeepsOnlyCheckedChunks)
     const std::string index = indexOf(changed);
     const ReleaseEntry signedFile{sha256Hex(changed), changed.size(), "data.pak"};
     const FetchedEntry entry{"/c/data.pak", "data.pak", md5Hex(changed), &signedFile, "data.pak"};
-    const DeltaSource source{"/c/index", {sha256Hex(index), index.size(), "data.pak.orn-chunks"}, "data.pak"};
+    const DeltaSource source{"/c/index", {sha256Hex(index), index.size(), "data.pak.orn-chunks"}, "data.pak", "", {}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         discardPartial("data.pak");
@@ -127,7 +128,7 @@ TEST_F(DeltaDownload, GapsOneRoundTripCarriesAreFetchedWithTheChangesAroundThem)
     const std::string index = indexOf(changed);
     const ReleaseEntry signedFile{sha256Hex(changed), changed.size(), "data.pak"};
     const FetchedEntry entry{"/c/data.pak", "data.pak", md5Hex(changed), &signedFile, "data.pak"};
-    const DeltaSource source{"/c/index", {sha256Hex(index), index.size(), "data.pak.orn-chunks"}, "data.pak"};
+    const DeltaSource source{"/c/index", {sha256Hex(index), index.size(), "data.pak.orn-chunks"}, "data.pak", "", {}};
     for (const unsigned long long roundTripBytes : {0ULL, 2ULL << 20}) {
         SCOPED_TRACE(roundTripBytes);
         write("data.pak", old);
@@ -138,6 +139,64 @@ TEST_F(DeltaDownload, GapsOneRoundTripCarriesAreFetchedWithTheChangesAroundThem)
         ASSERT_EQ(downloadByDelta(server, entry, source, 16 << 20, nullptr), DeltaResult::placed);
         EXPECT_EQ(std::count(server.requests.begin(), server.requests.end(), "/c/data.pak"),
                   roundTripBytes == 0 ? 2 : 1);
+    }
+}
+
+// A few small edits each change a whole chunk, but only a block or two of
+// it: with the block sums, only those blocks are fetched. The sums are hints:
+// wrong ones cost the delta, never a wrong byte.
+TEST_F(DeltaDownload, ChangedChunksAreRebuiltFromTheBlocksTheOldCopyStillHolds)
+{
+    const std::string old = randomBytes(2 << 20, 6);
+    std::string changed = old;
+    changed.replace(300 << 10, 100, randomBytes(100, 7));
+    changed.insert(std::size_t(1000) << 10, randomBytes(1000, 8));
+    changed.replace(std::size_t(1700) << 10, 5000, randomBytes(5000, 9));
+    const std::string index = indexOf(changed, standardChunkParameters);
+    const auto sumsOf = [](const std::string& file, const std::string& sha256) {
+        BlockSummer summer;
+        summer.add(reinterpret_cast<const unsigned char*>(file.data()), file.size());
+        return summer.finish(sha256);
+    };
+    const std::string sums = sumsOf(changed, sha256Hex(changed));
+    std::string otherFormat = sums;
+    otherFormat[8] = 2;
+    // The old blocks' sums as if they were the new ones'.
+    std::string forged = sums.substr(0, blockSumsHeaderBytes) + sumsOf(old, "").substr(blockSumsHeaderBytes);
+    forged.resize(sums.size(), '\0');
+    struct Case {
+        const char* name;
+        std::string served;
+        bool pipelining;
+        DeltaResult result;
+        unsigned long long leastFetched, mostFetched;  // of the file's bytes
+    };
+    const Case cases[] = {
+        {"the sums", sums, true, DeltaResult::placed, 100 + 1000 + 5000, 8 * 4096},
+        {"a transport that asks one at a time", sums, false, DeltaResult::placed, 100 << 10, 2 << 20},
+        {"sums of a format to come", otherFormat, true, DeltaResult::placed, 100 << 10, 2 << 20},
+        {"forged sums", forged, true, DeltaResult::fallBack, 0, 2 << 20},
+    };
+    const ReleaseEntry signedFile{sha256Hex(changed), changed.size(), "data.pak"};
+    const FetchedEntry entry{"/c/data.pak", "data.pak", md5Hex(changed), &signedFile, "data.pak"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        discardPartial("data.pak");
+        write("data.pak", old);
+        const DeltaSource source{"/c/index", {sha256Hex(index), index.size(), "data.pak.orn-chunks"}, "data.pak",
+                                 "/c/blocks", {sha256Hex(c.served), c.served.size(), "data.pak.orn-blocks"}};
+        ScriptedTransport server;
+        server.pipelining = c.pipelining;
+        server.serveFile("/c/data.pak", changed);
+        server.serveFile("/c/index", index);
+        server.serveFile("/c/blocks", c.served);
+        RecordedProgress progress;
+        EXPECT_EQ(downloadByDelta(server, entry, source, 16 << 20, &progress), c.result);
+        EXPECT_GE(server.bytesServed["/c/data.pak"], c.leastFetched);
+        EXPECT_LE(server.bytesServed["/c/data.pak"], c.mostFetched);
+        EXPECT_LE(server.bytesServed["/c/blocks"], c.pipelining ? 4096u : 0u) << "only the changed chunks' sums";
+        EXPECT_TRUE(read("data.pak") == (c.result == DeltaResult::placed ? changed : old));
+        expectLeftBehind(c.result, progress, read(partialNameFor("data.pak")), changed, 0);
     }
 }
 

@@ -16,6 +16,14 @@ struct DeltaStep {
     std::size_t chunks = 0;
     unsigned long long firstByte = 0;  // in the new file
     unsigned long long bytes = 0;
+    // One of the pieces that chunks the old copy lacks are rebuilt from:
+    // its bytes, fetched or copied from `oldByte` of the old copy, are
+    // checked with the rest of those chunks (firstChunk and chunks give them
+    // all) as each one is whole.
+    bool piece = false;
+    bool firstPiece = false;
+    bool lastPiece = false;
+    unsigned long long oldByte = 0;
 };
 
 // The steps from chunk `fromChunk` (byte `fromByte`) up to `toChunk`, given where

@@ -24,6 +24,7 @@ bool scanOldCopy(platform::FileReader& old, unsigned long long oldSize, const Ch
         bool isNext = false;
         lookup.forEachEqual(found, [&](std::size_t i) { isNext = isNext || i == writer.nextChunk(); });
         if (streaming && isNext) {
+            heldAt[writer.nextChunk()] = at;  // where the chunks after it may be found
             if (!writer.append(bytes))
                 return false;
         } else {

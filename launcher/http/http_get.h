@@ -87,6 +87,8 @@ public:
     unsigned connectionsOpened() const { return connectionsOpened_; }
     // What one round trip of the path carries at the rate seen so far; 0 before anything was timed.
     unsigned long long bytesPerRoundTrip() const;
+    // Whether getInOrder would pipeline now: on a connection kept open, with a server that never broke a pipeline.
+    bool pipelines() const { return pipelining_ && connection_ != nullptr; }
 
     static constexpr std::size_t pipelineDepth = 16;
 

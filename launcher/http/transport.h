@@ -33,6 +33,9 @@ public:
 
     // What one round trip carries at the rate seen so far in this run; 0 when unknown.
     virtual unsigned long long bytesPerRoundTrip() const { return 0; }
+    // Whether askInOrder's next requests go ahead of their answers, so that
+    // many small ones cost no round trip each.
+    virtual bool pipelines() const { return false; }
 };
 
 // HTTP/1.1 to one server (some servers ignore a Range field in HTTP/1.0),
@@ -44,6 +47,7 @@ public:
     // Pipelined on the kept connection (see HttpClient::getInOrder).
     void askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends) override;
     unsigned long long bytesPerRoundTrip() const override { return client_.bytesPerRoundTrip(); }
+    bool pipelines() const override { return client_.pipelines(); }
 
 private:
     HttpClient client_;

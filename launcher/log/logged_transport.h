@@ -11,6 +11,7 @@ public:
     AnswerEnd get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink) override;
     void askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends) override;
     unsigned long long bytesPerRoundTrip() const override { return inner_.bytesPerRoundTrip(); }
+    bool pipelines() const override { return inner_.pipelines(); }
 
 private:
     Transport& inner_;

@@ -171,6 +171,9 @@ bool publishFiles(const SourceTree& tree, const ChannelDirectory& channel, bool 
         indexEntries.emplace_back();
         if (!storeChunkIndex(channel, file.path, digests.chunkIndex, indexEntries.back(), failure))
             return false;
+        indexEntries.emplace_back();
+        if (!storeBlockSums(channel, file.path, digests.blockSums, indexEntries.back(), failure))
+            return false;
     }
     signedEntries.insert(signedEntries.end(), indexEntries.begin(), indexEntries.end());
     return true;

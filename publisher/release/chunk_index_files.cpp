@@ -1,5 +1,6 @@
 #include "publisher/release/chunk_index_files.h"
 
+#include "channel/block_sums.h"
 #include "channel/channel_names.h"
 #include "channel/chunk_index.h"
 #include "channel/content_address.h"
@@ -11,6 +12,12 @@
 bool isChunkIndexEntry(const ReleaseEntry& entry, const std::set<std::string>& manifestPaths)
 {
     return manifestPaths.count(entry.path) == 0 && hasSuffix(entry.path, chunkIndexEntrySuffix);
+}
+
+bool isDeltaEntry(const ReleaseEntry& entry, const std::set<std::string>& manifestPaths)
+{
+    return isChunkIndexEntry(entry, manifestPaths) ||
+           (manifestPaths.count(entry.path) == 0 && hasSuffix(entry.path, blockSumsEntrySuffix));
 }
 
 std::size_t chunkIndexEntries(const Release& release)
@@ -26,7 +33,7 @@ std::vector<ReleaseEntry> gameFileEntries(const Release& release)
     const std::set<std::string> noFiles;
     std::vector<ReleaseEntry> files;
     for (const ReleaseEntry& entry : release.files)
-        if (!isChunkIndexEntry(entry, noFiles) && !isContentAddressMarker(entry, release))
+        if (!isDeltaEntry(entry, noFiles) && !isContentAddressMarker(entry, release))
             files.push_back(entry);
     return files;
 }
@@ -35,5 +42,12 @@ bool storeChunkIndex(const ChannelDirectory& channel, const std::string& path, c
                      ReleaseEntry& entry, std::string& failure)
 {
     entry = {sha256Hex(bytes), bytes.size(), path + chunkIndexEntrySuffix};
+    return storeBytesObject(channel, bytes, entry.sha256, failure);
+}
+
+bool storeBlockSums(const ChannelDirectory& channel, const std::string& path, const std::string& bytes,
+                    ReleaseEntry& entry, std::string& failure)
+{
+    entry = {sha256Hex(bytes), bytes.size(), path + blockSumsEntrySuffix};
     return storeBytesObject(channel, bytes, entry.sha256, failure);
 }

@@ -99,16 +99,16 @@ bool channelMatchesRelease(const ChannelDirectory& channel, const Release& relea
     const bool addressed = isContentAddressed(release);
     std::size_t files = 0;
     for (const ReleaseEntry& entry : release.files)
-        files += isChunkIndexEntry(entry, listedPaths) || (addressed && isContentAddressMarker(entry, release)) ? 0 : 1;
+        files += isDeltaEntry(entry, listedPaths) || (addressed && isContentAddressMarker(entry, release)) ? 0 : 1;
     if (files != listed.digests.size()) {
         mismatch = "the release and " + std::string(channelManifestName) + " do not list the same files";
         return false;
     }
     CheckedFiles checked;
     for (const ReleaseEntry& entry : release.files) {
-        // A chunk index (and md5sums' object) is checked where it is kept, under
+        // A chunk index, block sums (and md5sums' object) is checked where it is kept, under
         // the SHA-256 that the parser took as 64 hex digits.
-        if (isChunkIndexEntry(entry, listedPaths) || (addressed && isContentAddressMarker(entry, release))) {
+        if (isDeltaEntry(entry, listedPaths) || (addressed && isContentAddressMarker(entry, release))) {
             if (!fileMatches(channel, objectPathOf(entry.sha256), entry, nullptr, checked, mismatch))
                 return false;
             continue;

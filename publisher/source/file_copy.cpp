@@ -1,5 +1,6 @@
 #include "publisher/source/file_copy.h"
 
+#include "channel/block_sums.h"
 #include "channel/chunk_index.h"
 #include "digest/streaming_digests.h"
 #include "publisher/folder/channel_files.h"
@@ -61,6 +62,7 @@ public:
         }
         cutter_->start(reinterpret_cast<const unsigned char*>(data), size);
         sha256_.update(data, size);
+        blocks_.add(reinterpret_cast<const unsigned char*>(data), size);
         bytes_ += size;
         cutter_->wait();
     }
@@ -85,14 +87,16 @@ public:
             index.fileSha256 = digests.sha256;
             index.chunks = cutter_->finish();
             digests.chunkIndex = chunkIndexBytes(index);
+            digests.blockSums = blocks_.finish(digests.sha256);
         }
         return digests;
     }
 
 private:
     StreamingDigests streaming_;  // without a cutter
-    std::optional<BackgroundCutter> cutter_;  // with one: the MD5 there, the SHA-256 here
+    std::optional<BackgroundCutter> cutter_;  // with one: the MD5 there, the SHA-256 and block sums here
     Sha256 sha256_;
+    BlockSummer blocks_;
     unsigned long long bytes_ = 0;
 };
 

@@ -17,14 +17,15 @@ using HashedFiles = std::map<std::pair<unsigned long long, unsigned long long>, 
 // signed release list: every digest is taken from the bytes read once.
 
 // What one read of a file gives: its MD5, its SHA-256 when asked for, and its
-// size; for a signed release, the chunk index of a file of at least
-// chunkIndexFromBytes (launchers fetch only the chunks they lack).
+// size; for a signed release, the chunk index and block sums of a file of
+// at least chunkIndexFromBytes (launchers fetch only what they lack).
 struct FileDigests {
     bool read = false;
     std::string md5;
     std::string sha256;
     unsigned long long size = 0;
     std::string chunkIndex;  // its bytes; empty when none was made
+    std::string blockSums;   // made with the chunk index
     // The channel's copy that holds these bytes, when known (0 otherwise):
     // a name given to that very file holds them too.
     unsigned long long device = 0;

@@ -1,5 +1,6 @@
 #include "publisher/source/published_names.h"
 
+#include "channel/block_sums.h"
 #include "channel/case_folding.h"
 #include "channel/channel_names.h"
 #include "channel/chunk_index.h"
@@ -77,9 +78,9 @@ std::string nameProblem(const std::string& path)
                "file there, the launcher's own included";
     if (path.find(publisherTemporarySuffix) != std::string::npos)
         return "a name that orn-publish keeps for its own temporary files";
-    // The signed release gives each chunk index as "<path>.orn-chunks".
-    if (hasSuffix(foldedCase(path), chunkIndexEntrySuffix))
-        return std::string("a name that signed releases keep for the chunk indexes of files (") +
-               chunkIndexEntrySuffix + ")";
+    // The signed release gives each chunk index as "<path>.orn-chunks", its block sums as "<path>.orn-blocks".
+    if (hasSuffix(foldedCase(path), chunkIndexEntrySuffix) || hasSuffix(foldedCase(path), blockSumsEntrySuffix))
+        return std::string("a name that signed releases keep for the chunk indexes and block sums of files (") +
+               chunkIndexEntrySuffix + ", " + blockSumsEntrySuffix + ")";
     return launcherNameProblem(path);
 }

@@ -117,7 +117,7 @@ void describeRelease(const ChannelDirectory& directory, unsigned warnDays, long 
     report.serial = serialText(directory.path(), release, lockUp, report.publishing, older, report.warnings);
     report.expiry = expiryText(release, now) +
                     (expiresSoon ? ", within " + std::to_string(warnDays) + " days: sign it anew" : "");
-    report.files = std::to_string(release.files.size() - report.chunkIndexes - (isContentAddressed(release) ? 1 : 0));
+    report.files = std::to_string(gameFileEntries(release).size());
     report.filesMatch = matches ? "yes" : "no: " + mismatch;
     report.keptReleases = keptReleasesText(directory, release, keptWhole);
     report.healthy = matches && keptWhole && !expiresSoon && !older && report.lock.empty();

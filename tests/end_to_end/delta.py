@@ -76,7 +76,8 @@ class Delta(SignedChannelCase):
         channel = self.publish({"data.pak": new}, LATEST.strip("/"))
         os.chmod(self.web, 0o755)  # Apache's workers, run as root, read as nobody
         servers = {  # each, and the fewest connections the run needs on it
-            "nginx": (lambda: NginxServer(free_port(), self.web, keepalive="keepalive_requests 1000;"), 1),
+            "nginx": (lambda: NginxServer(free_port(), self.web, log_transfers=True,
+                                          keepalive="keepalive_requests 1000;"), 1),
             "nginx closing after four answers": (
                 lambda: NginxServer(free_port(), self.web, keepalive="keepalive_requests 4;"), 3),
             "Apache": (lambda: ApacheServer(free_port(), self.web, 1000), 1),
@@ -86,6 +87,10 @@ class Delta(SignedChannelCase):
                 self.put("data.pak", old)
                 with server() as web, TcpRelay(OPTIONS.port, web.port) as relay:
                     result = self.run_launcher()
+                    sent = {path: sum(t[2] for t in web.transfers() if t[0] == path)
+                            for path in (uri(self.object(channel, "data.pak")),
+                                         uri(self.object(channel, "data.pak.orn-blocks")))} \
+                        if getattr(web, "log_transfers", False) else {}
                 asked = [r for r in web.requests() if uri(self.object(channel, "data.pak")) + " " in r]
                 self.assert_updated(result, new)
                 self.assertGreaterEqual(len(asked), 7, asked)
@@ -93,6 +98,10 @@ class Delta(SignedChannelCase):
                 self.assertGreaterEqual(relay.connections, connections)
                 if connections == 1:
                     self.assertEqual(relay.connections, 1, "every request on one connection")
+                if sent:  # each edit is one 4 KiB block of a chunk the old copy otherwise holds
+                    data, sums = sent.values()
+                    self.assertLessEqual(data, 7 * 3 * 4096, "only the changed blocks are fetched")
+                    self.assertLess(sums, 8 * 4096, "only the changed chunks' block sums are fetched")
 
     def test_trouble_with_the_delta_ends_with_the_whole_file(self):
         old = os.urandom(3 << 20)

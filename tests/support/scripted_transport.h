@@ -68,8 +68,10 @@ public:
     }
 
     unsigned long long bytesPerRoundTrip() const override { return roundTripBytes; }
+    bool pipelines() const override { return pipelining; }
 
     unsigned long long roundTripBytes = 0;  // what the path is said to carry in a round trip
+    bool pipelining = false;            // what it says of askInOrder (which here asks one at a time)
     std::vector<std::string> requests;  // the uris, in order
     std::vector<std::string> asked;     // each request's range and conditions, in order
     std::map<std::string, unsigned long long> bytesServed;  // of each served file
