@@ -1,7 +1,7 @@
 #include "channel/block_sums.h"
 
+#include "channel/binary_fields.h"
 #include "channel/chunk_cutter.h"
-#include "digest/sha256.h"
 
 #include <algorithm>
 
@@ -10,28 +10,6 @@ namespace {
 const char magic[] = "ORNBLOCK";
 const std::size_t magicBytes = 8;
 const std::uint32_t formatVersion = 1;
-
-void putNumber(std::string& out, unsigned long long value, unsigned bytes)
-{
-    for (unsigned i = 0; i < bytes; ++i)
-        out += static_cast<char>((value >> (8 * i)) & 0xffu);
-}
-
-unsigned long long numberAt(const std::string& in, std::size_t at, unsigned bytes)
-{
-    unsigned long long value = 0;
-    for (unsigned i = 0; i < bytes; ++i)
-        value |= static_cast<unsigned long long>(static_cast<unsigned char>(in[at + i])) << (8 * i);
-    return value;
-}
-
-std::string rawSha256(const std::string& hex)
-{
-    unsigned char raw[crypto_hash_sha256_BYTES] = {};
-    if (!isSha256Hex(hex) || sodium_hex2bin(raw, sizeof raw, hex.data(), hex.size(), nullptr, nullptr, nullptr) != 0)
-        std::fill(raw, raw + sizeof raw, 0);
-    return std::string(reinterpret_cast<const char*>(raw), sizeof raw);
-}
 
 }  // namespace
 

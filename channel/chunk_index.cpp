@@ -1,5 +1,6 @@
 #include "channel/chunk_index.h"
 
+#include "channel/binary_fields.h"
 #include "digest/sha256.h"
 
 #include <algorithm>
@@ -13,20 +14,6 @@ const std::uint32_t formatVersion = 1;
 const std::size_t headerBytes = magicBytes + 4 * 4 + 8 + 32 + 8;
 const std::size_t chunkBytes = 4 + 8 + chunkHashBytes;
 
-void putNumber(std::string& out, unsigned long long value, unsigned bytes)
-{
-    for (unsigned i = 0; i < bytes; ++i)
-        out += static_cast<char>((value >> (8 * i)) & 0xffu);
-}
-
-unsigned long long numberAt(const std::string& in, std::size_t at, unsigned bytes)
-{
-    unsigned long long value = 0;
-    for (unsigned i = 0; i < bytes; ++i)
-        value |= static_cast<unsigned long long>(static_cast<unsigned char>(in[at + i])) << (8 * i);
-    return value;
-}
-
 }  // namespace
 
 std::string chunkIndexBytes(const ChunkIndex& index)
@@ -37,11 +24,7 @@ std::string chunkIndexBytes(const ChunkIndex& index)
     putNumber(out, index.parameters.normalBytes, 4);
     putNumber(out, index.parameters.maxBytes, 4);
     putNumber(out, index.fileSize, 8);
-    unsigned char raw[crypto_hash_sha256_BYTES] = {};
-    if (!isSha256Hex(index.fileSha256) ||
-        sodium_hex2bin(raw, sizeof raw, index.fileSha256.data(), index.fileSha256.size(), nullptr, nullptr, nullptr) != 0)
-        std::fill(raw, raw + sizeof raw, 0);
-    out.append(reinterpret_cast<const char*>(raw), sizeof raw);
+    out += rawSha256(index.fileSha256);
     putNumber(out, index.chunks.size(), 8);
     out.reserve(out.size() + index.chunks.size() * chunkBytes);
     for (const Chunk& chunk : index.chunks) {
