@@ -6,7 +6,8 @@ game directory without the file downloads it whole, in the same run. Each
 game directory is first installed by that launcher from a channel holding
 the old file, as a player's is, so that its record of digests knows the old
 copy. Bytes and requests are counted from nginx's log: data (the file, under
-its path or its content-addressed name) and index (its chunk index). Prints each side's figures and the goals, PASS or MISS;
+its path or its content-addressed name) and index (its chunk index and the
+block sums asked for). Prints each side's figures and the goals, PASS or MISS;
 then change (a) again on a link limited to 20 MiB/s, and the time of
 `orn-publish --sign` over a 1 GiB tree.
 
@@ -95,11 +96,11 @@ def write_new_file(case, old, new):
 
 
 def signed_names(web):
-    """The SHA-256 names of the file and of its chunk index, as the channel's release gives them."""
+    """The SHA-256 names of the file and of its chunk index and block sums, as the channel's release gives them."""
     with open(web + LATEST + "release") as release:
         lines = release.read().splitlines()
     sha = {line.split(" ")[3]: line.split(" ")[1] for line in lines if line.startswith("file ")}
-    return sha[NAME], sha[NAME + ".orn-chunks"]
+    return sha[NAME], {sha[NAME + ".orn-chunks"], sha[NAME + ".orn-blocks"]}
 
 
 def install_old(server, game):
@@ -131,9 +132,9 @@ def measure(server, work, game, digest, names):
                 game, "exited with %d" % status if status else "left a wrong file", out.read()))
     time.sleep(0.3)  # nginx logs a request once it has finished with it
     transfers = server.transfers()[before:]
-    file_sha, index_sha = names
+    file_sha, index_shas = names
     data = [t for t in transfers if t[0].endswith("/" + NAME) or t[0].endswith("/by-hash/" + file_sha)]
-    index = [t for t in transfers if t[0].endswith("/by-hash/" + index_sha)]
+    index = [t for t in transfers if t[0].rsplit("/by-hash/", 1)[-1] in index_shas]
     with open(peak) as figures:
         kib, user, system = figures.read().splitlines()[-1].split()
     return Run(seconds, float(user) + float(system), int(kib), sum(t[2] for t in data), sum(t[2] for t in index),

@@ -39,15 +39,21 @@ std::vector<unsigned long long> findBlocks(const std::vector<BlockSum>& sums, st
     }
     std::sort(byWeak.begin(), byWeak.end());
     std::size_t left = fullBlocks;
+    // Sums that a hostile server made to match the weak sum everywhere would
+    // otherwise take a strong sum at every offset: a few per block are plenty.
+    std::size_t strongLeft = 2 * (region.size() / block) + 64;
     RollingBlockSum rolling;
     rolling.reset(region.data(), block);
-    for (std::size_t at = 0; left > 0;) {
+    for (std::size_t at = 0; left > 0 && strongLeft > 0;) {
         const std::uint32_t weak = rolling.value();
         bool matched = false;
         if (filter.mayHold(weak)) {
             auto match = std::lower_bound(byWeak.begin(), byWeak.end(), std::make_pair(weak, std::size_t(0)));
-            const std::uint64_t strong =
-                match != byWeak.end() && match->first == weak ? chunkFingerprintOf(region.data() + at, block) : 0;
+            std::uint64_t strong = 0;
+            if (match != byWeak.end() && match->first == weak) {
+                strong = chunkFingerprintOf(region.data() + at, block);
+                --strongLeft;
+            }
             for (; match != byWeak.end() && match->first == weak; ++match) {
                 if (sums[match->second].strong != strong)
                     continue;
