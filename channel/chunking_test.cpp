@@ -159,7 +159,7 @@ TEST(BlockSums, RollAsTakenAfreshAndSumAlikeInAnyPieces)
     ASSERT_EQ(sums.size(), blockSumsObjectBytes(bytes.size()));
     EXPECT_TRUE(blockSumsHeaderFits(sums, bytes.size(), sha256));
     EXPECT_FALSE(blockSumsHeaderFits(sums, bytes.size() + 1, sha256));
-    const std::vector<BlockSum> parsed = parseBlockSums(sums.substr(blockSumOffset(3)));
+    const std::vector<BlockSum> parsed = parseBlockSums(sums.substr(static_cast<std::size_t>(blockSumOffset(3))));
     ASSERT_EQ(parsed.size(), 1u);
     EXPECT_TRUE(parsed[0] == blockSumOf(data + 3 * blockSumsBlockBytes, 1000)) << "the last block is shorter";
 }

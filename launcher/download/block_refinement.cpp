@@ -60,7 +60,7 @@ std::vector<DeltaStep> piecesOf(const DeltaStep& step, const Candidate& candidat
         const unsigned long long blockStart = block * blockBytes;
         const unsigned long long from = std::max(step.firstByte, blockStart);
         const unsigned long long to = std::min({step.firstByte + step.bytes, blockStart + blockBytes, fileSize});
-        const unsigned long long at = found[block - candidate.firstBlock];
+        const unsigned long long at = found[static_cast<std::size_t>(block - candidate.firstBlock)];
         DeltaStep piece = step;
         piece.piece = true;
         piece.fetched = at == notHeldLocally;

@@ -87,8 +87,9 @@ private:
         const std::size_t dash = range.find('-');
         if (range.empty() || dash == std::string::npos)
             return answer(200, bytes);
-        const std::size_t first = std::stoull(range.substr(0, dash));
-        const std::size_t last = std::min<std::size_t>(std::stoull(range.substr(dash + 1)), bytes.size() - 1);
+        const std::size_t first = static_cast<std::size_t>(std::stoull(range.substr(0, dash)));
+        const std::size_t last =
+            std::min<std::size_t>(static_cast<std::size_t>(std::stoull(range.substr(dash + 1))), bytes.size() - 1);
         ScriptedAnswer piece = answer(206, bytes.substr(first, last - first + 1));
         piece.contentRange = "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
                              std::to_string(bytes.size());
