@@ -3,7 +3,6 @@
 #include "channel/block_sums.h"
 #include "launcher/download/block_search.h"
 #include "launcher/download/range_answer.h"
-#include "launcher/platform/platform.h"
 
 #include <algorithm>
 
@@ -119,18 +118,17 @@ bool fetchRanges(Transport& transport, const std::vector<Transport::Range>& rang
 }  // namespace
 
 std::vector<DeltaStep> refineByBlocks(Transport& transport, const DeltaSource& source, const ChunkIndex& index,
-                                      const std::vector<unsigned long long>& heldAt, std::vector<DeltaStep> steps)
+                                      const std::vector<unsigned long long>& heldAt, platform::FileReader& old,
+                                      unsigned long long oldSize, std::vector<DeltaStep> steps)
 {
-    platform::FileFacts facts;
-    if (source.blockSums.size != blockSumsObjectBytes(index.fileSize) || !transport.pipelines() ||
-        !platform::fileFacts(source.oldCopy, facts))
+    if (source.blockSums.size != blockSumsObjectBytes(index.fileSize) || !transport.pipelines())
         return steps;
     std::vector<Candidate> candidates;
     unsigned long long sumsBytes = 0;
     for (std::size_t i = 0; i < steps.size(); ++i) {
         Candidate candidate;
         candidate.step = i;
-        if (!steps[i].fetched || !regionOf(steps[i], index, heldAt, facts.size, candidate))
+        if (!steps[i].fetched || !regionOf(steps[i], index, heldAt, oldSize, candidate))
             continue;
         sumsBytes += (candidate.endBlock - candidate.firstBlock) * blockSumBytes;
         if (sumsBytes > largestSumsBytes)
@@ -141,9 +139,8 @@ std::vector<DeltaStep> refineByBlocks(Transport& transport, const DeltaSource& s
         return steps;
     const std::vector<Transport::Range> ranges = sumsRanges(source.blockSumsUri, candidates);
     std::vector<std::string> bodies;
-    platform::FileReader old;
     if (!fetchRanges(transport, ranges, source.blockSums.size, bodies) ||
-        !blockSumsHeaderFits(bodies.front(), index.fileSize, index.fileSha256) || !old.open(source.oldCopy))
+        !blockSumsHeaderFits(bodies.front(), index.fileSize, index.fileSha256))
         return steps;
     const unsigned long long blockCount = blockCountOf(index.fileSize);
     std::vector<std::vector<DeltaStep>> refined(steps.size());

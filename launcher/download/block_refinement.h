@@ -4,6 +4,7 @@
 #include "launcher/download/delta_download.h"
 #include "launcher/download/delta_plan.h"
 #include "launcher/http/transport.h"
+#include "launcher/platform/platform.h"
 
 #include <vector>
 
@@ -14,6 +15,7 @@
 // together, by range, where the transport pipelines (on a path where each
 // request costs a round trip, a few more bytes are cheaper). On any trouble
 // with the sums the steps stay as they are: they are hints, and the chunks
-// built from them are checked as any others.
+// built from them are checked as any others. `old` is the old copy, of `oldSize` bytes.
 std::vector<DeltaStep> refineByBlocks(Transport& transport, const DeltaSource& source, const ChunkIndex& index,
-                                      const std::vector<unsigned long long>& heldAt, std::vector<DeltaStep> steps);
+                                      const std::vector<unsigned long long>& heldAt, platform::FileReader& old,
+                                      unsigned long long oldSize, std::vector<DeltaStep> steps);

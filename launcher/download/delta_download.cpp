@@ -12,6 +12,7 @@
 #include "launcher/platform/platform.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -39,7 +40,7 @@ private:
     bool stepDone(const DeltaStep& step);
     AnswerSink* armRange(const DeltaStep& step);
     bool copyChunks(const DeltaStep& step);
-    bool copyPiece(platform::FileReader& old, const DeltaStep& step);
+    bool copyPiece(const DeltaStep& step);
     bool takeHead(const AnswerHead& answer) override;
     bool takeBody(const char* data, std::size_t size) override;
 
@@ -50,6 +51,10 @@ private:
     FileProgress* progress_;
     ChunkIndex index_;
     ChunkWriter writer_;
+    // Open from the scan until the new file is built, closed before the
+    // rename: Windows cannot replace a file that is open.
+    std::optional<platform::FileReader> old_;
+    unsigned long long oldSize_ = 0;
     std::vector<unsigned long long> heldAt_;
     unsigned long long fetchedBytes_ = 0;
 
@@ -66,11 +71,13 @@ DeltaResult DeltaFetch::run()
     // A gap that one round trip would carry anyway is fetched rather than copied: fewer requests.
     const unsigned long long mergeGap = std::max(deltaMergeGapBytes, transport_.bytesPerRoundTrip());
     const std::vector<DeltaStep> steps = refineByBlocks(
-        transport_, source_, index_, heldAt_,
+        transport_, source_, index_, heldAt_, *old_, oldSize_,
         planDelta(index_.chunks, heldAt_, writer_.nextChunk(), writer_.written(), index_.chunks.size(),
                   std::min(mergeGap, pieceBytes_), pieceBytes_));
     showPlan(steps);
-    if (!takeSteps(steps))
+    const bool built = takeSteps(steps);
+    old_.reset();
+    if (!built)
         return DeltaResult::fallBack;  // the verified chunks stay for the whole download to resume from
     if (steps.empty() && progress_ != nullptr)
         progress_->advance(writer_.written(), index_.fileSize);  // built whole while the old copy was read
@@ -83,19 +90,18 @@ DeltaResult DeltaFetch::run()
 }
 
 // The index, the verified prefix of a partial file, and the old copy cut
-// (and, while it is read, the new file built as far as it goes). The old
-// copy is closed on return, before the rename: Windows cannot replace a
-// file that is open.
+// (and, while it is read, the new file built as far as it goes).
 bool DeltaFetch::readOldCopy()
 {
     platform::FileFacts facts;
-    platform::FileReader old;
+    old_.emplace();
     // Without an old copy nothing is reused: the whole download asks for the
     // same bytes without the index, and resumes a partial file on its own.
-    if (!platform::fileFacts(source_.oldCopy, facts) || entry_.signedEntry == nullptr || !old.open(source_.oldCopy) ||
-        !fetchIndex() || !mayShareChunks(old, facts.size, index_))
+    if (!platform::fileFacts(source_.oldCopy, facts) || entry_.signedEntry == nullptr || !old_->open(source_.oldCopy) ||
+        !fetchIndex() || !mayShareChunks(*old_, facts.size, index_))
         return false;
-    return writer_.open() && scanOldCopy(old, facts.size, index_, writer_, heldAt_, progress_);
+    oldSize_ = facts.size;
+    return writer_.open() && scanOldCopy(*old_, facts.size, index_, writer_, heldAt_, progress_);
 }
 
 bool DeltaFetch::fetchIndex()
@@ -166,14 +172,14 @@ bool DeltaFetch::takeSteps(const std::vector<DeltaStep>& steps)
 }
 
 // A piece's bytes go through the chunks' check: the sums that found them are only hints.
-bool DeltaFetch::copyPiece(platform::FileReader& old, const DeltaStep& step)
+bool DeltaFetch::copyPiece(const DeltaStep& step)
 {
     if (step.firstPiece)
         writer_.startRange();
     std::vector<char> bytes(static_cast<std::size_t>(std::min<unsigned long long>(step.bytes, 1u << 16)));
     for (unsigned long long done = 0; done < step.bytes;) {
         const std::size_t size = static_cast<std::size_t>(std::min<unsigned long long>(bytes.size(), step.bytes - done));
-        if (!old.readAt(step.oldByte + done, bytes.data(), size) ||
+        if (!old_->readAt(step.oldByte + done, bytes.data(), size) ||
             !writer_.receive(bytes.data(), size, step.firstChunk + step.chunks))
             return false;
         done += size;
@@ -212,15 +218,12 @@ bool DeltaFetch::stepDone(const DeltaStep& step)
 
 bool DeltaFetch::copyChunks(const DeltaStep& step)
 {
-    platform::FileReader old;
-    if (!old.open(source_.oldCopy))
-        return false;  // the old copy went away since it was read
     if (step.piece)
-        return copyPiece(old, step);
+        return copyPiece(step);
     std::vector<char> bytes;
     for (std::size_t i = step.firstChunk; i < step.firstChunk + step.chunks; ++i) {
         bytes.resize(index_.chunks[i].length);
-        if (!old.readAt(heldAt_[i], bytes.data(), bytes.size()) || !writer_.append(bytes.data(), bytes.size()))
+        if (!old_->readAt(heldAt_[i], bytes.data(), bytes.size()) || !writer_.append(bytes.data(), bytes.size()))
             return false;
     }
     return true;
