@@ -2,7 +2,7 @@
 
 #include "launcher/http/http_fields.h"
 
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
 
 #include <SFML/Network/IpAddress.hpp>
 #include <SFML/Network/SocketSelector.hpp>
