@@ -1,6 +1,7 @@
 #include "channel/channel_names.h"
 #include "launcher/console/terminal_console.h"
 #include "launcher/game_directory.h"
+#include "launcher/http/http_transport.h"
 #include "launcher/log/logged_console.h"
 #include "launcher/log/logged_transport.h"
 #include "launcher/log/run_log.h"

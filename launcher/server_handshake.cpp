@@ -2,6 +2,7 @@
 
 #include "channel/channel_names.h"
 #include "launcher/build_constants.h"
+#include "launcher/http/text_answer.h"
 #include "launcher/platform/platform.h"
 
 namespace {
