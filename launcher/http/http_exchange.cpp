@@ -87,8 +87,7 @@ Exchange receiveAnswer(HttpConnection& connection, AnswerSink& sink)
     for (int heads = 0; answer.status < 200; ++heads) {
         std::string head;
         answer = AnswerHead();
-        if (heads == maxInterimAnswers || !readHead(connection, head) ||
-            !parseHead(head, answer, framing, keepsOpen) || answer.status < 100) {
+        if (heads == maxInterimAnswers || !readHead(connection, head) || !parseHead(head, answer, framing, keepsOpen)) {
             result.closedUnanswered = nothingBuffered && connection.arrived == 0 && !connection.timedOut;
             return result;
         }

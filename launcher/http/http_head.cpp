@@ -24,7 +24,10 @@ bool parseStatusLine(const std::string& statusLine, AnswerHead& answer, bool& ke
         !std::isdigit(static_cast<unsigned char>(statusLine[10])) ||
         !std::isdigit(static_cast<unsigned char>(statusLine[11])) || (statusLine.size() > 12 && statusLine[12] != ' '))
         return false;
-    answer.status = std::stoi(statusLine.substr(9, 3));
+    const int status = std::stoi(statusLine.substr(9, 3));
+    if (status < 100)  // no class of answers starts with 0
+        return false;
+    answer.status = status;
     keepsOpen = statusLine[7] == '1';  // HTTP/1.0 closes unless asked otherwise, and we never ask
     return true;
 }

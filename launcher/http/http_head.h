@@ -16,7 +16,7 @@ std::string trimmed(const std::string& text);
 // Where the body ends: after Content-Length bytes, after the last chunk, or at the connection's close.
 enum class Framing { length, chunked, toClose };
 
-// "HTTP/1.x NNN reason": the status, and whether the version keeps the connection.
+// "HTTP/1.x NNN reason": the status (100 to 999), and whether the version keeps the connection.
 bool parseStatusLine(const std::string& statusLine, AnswerHead& answer, bool& keepsOpen);
 
 // One "Name: value" field, as far as the launcher needs it; false when the

@@ -56,7 +56,8 @@ TEST(HttpHead, ParsesOnlyHeadsThatFrameOneBody)
 
     const char* const refused[] = {
         "HTTP/1.1  200 OK\r\n", " HTTP/1.1 200 OK\r\n", "HTTP/1.1 20 OK\r\n", "HTTP/1.1 2000 OK\r\n",
-        "HTTP/1.1 2x0 OK\r\n", "HTTP/1.1 -20 OK\r\n", "HTTP/2 200 OK\r\n", "http/1.1 200 OK\r\n", "",
+        "HTTP/1.1 2x0 OK\r\n", "HTTP/1.1 -20 OK\r\n", "HTTP/1.1 099 OK\r\n", "HTTP/2 200 OK\r\n",
+        "http/1.1 200 OK\r\n", "",
         "HTTP/1.1 200 OK\r\nno colon\r\n",
         // Two lengths frame two bodies.
         "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n",

@@ -37,7 +37,7 @@ void checkHead(const std::string& head)
     // The status is the three digits after the version, and only HTTP/1.1 keeps the connection.
     FUZZ_CHECK(head.compare(0, 7, "HTTP/1.") == 0 && head.size() >= 12);
     FUZZ_CHECK(isDigit(head[9]) && isDigit(head[10]) && isDigit(head[11]));
-    FUZZ_CHECK(answer.status == std::stoi(head.substr(9, 3)) && answer.status >= 0 && answer.status <= 999);
+    FUZZ_CHECK(answer.status == std::stoi(head.substr(9, 3)) && answer.status >= 100 && answer.status <= 999);
     FUZZ_CHECK(!keepsOpen || head[7] == '1');
     // One framing, and a length only where it frames the body.
     FUZZ_CHECK(framing != Framing::chunked || answer.contentLength.empty());
