@@ -1,13 +1,8 @@
 #include "launcher/http/http_head.h"
 
-#include <cctype>
+#include "channel/case_folding.h"
 
-std::string lowerCase(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
+#include <cctype>
 
 std::string trimmed(const std::string& text)
 {

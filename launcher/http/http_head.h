@@ -7,9 +7,6 @@
 // An answer's head and chunk-size lines, as the server sent them: anything
 // that could be read two ways is refused, so that no body is framed wrongly.
 
-// ASCII letters in lower case; every other byte as it is.
-std::string lowerCase(std::string text);
-
 // Without the blanks (spaces, tabs) at either end.
 std::string trimmed(const std::string& text);
 

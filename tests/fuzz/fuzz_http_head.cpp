@@ -1,4 +1,5 @@
 // An answer's head and a chunk-size line, as a server may send them.
+#include "channel/case_folding.h"
 #include "launcher/http/http_head.h"
 #include "tests/fuzz/fuzz_check.h"
 
