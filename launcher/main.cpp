@@ -2,6 +2,7 @@
 #include "launcher/build_constants.h"
 #include "launcher/console/terminal_console.h"
 #include "index/game_directory.h"
+#include "launcher/http/http_transport.h"
 #include "launcher/log/logged_console.h"
 #include "launcher/log/logged_transport.h"
 #include "launcher/log/run_log.h"

@@ -1,6 +1,7 @@
 #include "launcher/server_handshake.h"
 
 #include "channel/channel_names.h"
+#include "launcher/http/text_answer.h"
 #include "platform/platform.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "launcher/http/http_get.h"
+#include "launcher/http/answer.h"
 
 #include <string>
 
