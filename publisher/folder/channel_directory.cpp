@@ -1,6 +1,6 @@
 #include "publisher/folder/channel_directory.h"
 
-#include "publisher/folder/shown_text.h"
+#include "publisher/console/shown_text.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -7,7 +7,7 @@
 #include "digest/sha256.h"
 #include "publisher/release/chunk_index_files.h"
 #include "publisher/source/file_copy.h"
-#include "publisher/folder/shown_text.h"
+#include "publisher/console/shown_text.h"
 
 #include <sys/stat.h>
 

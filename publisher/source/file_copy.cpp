@@ -4,7 +4,7 @@
 #include "channel/chunk_index.h"
 #include "digest/streaming_digests.h"
 #include "publisher/folder/channel_files.h"
-#include "publisher/folder/interruption.h"
+#include "publisher/signals/interruption.h"
 #include "publisher/source/background_cutter.h"
 #include "publisher/source/copy_progress.h"
 

@@ -5,7 +5,7 @@
 #include "channel/content_address.h"
 #include "channel/utc_time.h"
 #include "publisher/folder/exclusive_publish.h"
-#include "publisher/folder/shown_text.h"
+#include "publisher/console/shown_text.h"
 #include "publisher/release/chunk_index_files.h"
 #include "publisher/release/object_check.h"
 #include "publisher/release/release_retention.h"
