@@ -4,6 +4,7 @@
 #include "channel/chunk_index.h"
 #include "digest/streaming_digests.h"
 #include "publisher/folder/channel_files.h"
+#include "publisher/folder/hard_links.h"
 #include "publisher/signals/interruption.h"
 #include "publisher/source/background_cutter.h"
 #include "publisher/source/copy_progress.h"
@@ -141,10 +142,10 @@ FileVersion versionOf(const fs::path& file)
 
 // A signed release's file lies in a channel whose files may be planted: it
 // is opened as that channel opens its own.
-int openSource(const SourceFile& file)
+ScopedDescriptor openSource(const SourceFile& file)
 {
     return file.channel != nullptr ? file.channel->openForReading(file.stored)
-                                   : ::open(file.location.c_str(), O_RDONLY | O_CLOEXEC);
+                                   : ScopedDescriptor(::open(file.location.c_str(), O_RDONLY | O_CLOEXEC));
 }
 
 // Whether the channel may share the file's bytes through a hard link: only
@@ -188,7 +189,7 @@ bool linkIntoChannel(const ChannelDirectory& channel, const SourceFile& file, in
 {
     std::string ignored;
     channel.removeFile(temporary, ignored);
-    if (!channel.linkDescriptor(in, temporary, ignored))
+    if (!linkOpenFile(channel, in, temporary, ignored))
         return false;
     struct stat linked {};
     digests = readWhole(in, true, file.signedSize);
@@ -243,7 +244,7 @@ bool digestsIfAlreadyPublished(const ChannelDirectory& channel, const SourceFile
         publishedSize != source.size)
         return true;
     {
-        const ScopedDescriptor in(openSource(file));
+        const ScopedDescriptor in = openSource(file);
         digests = readWhole(in.get(), signs, source.size);
     }
     if (!digests.read) {
@@ -275,7 +276,7 @@ bool copyIntoChannel(const ChannelDirectory& channel, const SourceFile& file, bo
         return false;
     const std::string temporary = file.path + publisherTemporarySuffix;
     const FileVersion before = versionOf(file.location);
-    const ScopedDescriptor in(openSource(file));
+    const ScopedDescriptor in = openSource(file);
     if (in.get() < 0) {
         failure = "cannot copy " + file.path + ": cannot read " + file.location.string() + ": " + std::strerror(errno);
         return false;
@@ -285,16 +286,16 @@ bool copyIntoChannel(const ChannelDirectory& channel, const SourceFile& file, bo
         return true;
     if (!failure.empty())
         return false;
-    const int out = channel.createFresh(temporary, failure);
-    if (out < 0)
+    ScopedDescriptor out = channel.createFresh(temporary, failure);
+    if (out.get() < 0)
         return false;
     CopyProgress progress(file.path, before.size);
     OneRead reading(signs, before.size);
-    const bool copied = copyAndHash(in.get(), out, reading, &progress);
+    const bool copied = copyAndHash(in.get(), out.get(), reading, &progress);
     int cause = errno;
     struct stat written {};
-    ::fstat(out, &written);
-    const bool closed = ::close(out) == 0;
+    ::fstat(out.get(), &written);
+    const bool closed = out.close();
     if (copied && !closed)
         cause = errno;
     std::string ignored;
