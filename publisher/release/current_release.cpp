@@ -8,7 +8,7 @@
 #include "publisher/console/shown_text.h"
 #include "publisher/folder/channel_files.h"
 #include "publisher/release/chunk_index_files.h"
-#include "publisher/source/file_copy.h"
+#include "publisher/source/one_read.h"
 
 #include <sys/stat.h>
 
