@@ -4,6 +4,7 @@
 #include "channel/utf8.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace {
 
@@ -32,4 +33,11 @@ std::string foldedCase(const std::string& utf8)
         i += length;
     }
     return out;
+}
+
+std::string lowerCase(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
 }

@@ -1,8 +1,8 @@
 #include "index/digest_cache.h"
 
 #include "digest/md5.h"
-#include "launcher/platform/platform.h"
-#include "launcher/platform/text_file.h"
+#include "platform/platform.h"
+#include "index/text_file.h"
 
 #include <fstream>
 #include <sstream>

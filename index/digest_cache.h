@@ -1,6 +1,6 @@
 #pragma once
 
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
 
 #include <string>
 #include <unordered_map>

@@ -1,7 +1,7 @@
 #include "index/local_scan.h"
 
 
-#include <cctype>
+#include "channel/case_folding.h"
 
 void scanLocalFiles(FileIndex& index, const std::vector<std::string>& folders, DigestCache* cache)
 {
@@ -36,8 +36,5 @@ void recordDownloadedFile(DigestCache& cache, const std::string& path, const std
     if (!platform::fileFacts(path, facts))
         return;
     // As the scan spells digests, so that the comparison with the manifest stays what it was.
-    std::string lowerCase = digest;
-    for (char& c : lowerCase)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    cache.record(path, facts, lowerCase, platform::nowNanoseconds());
+    cache.record(path, facts, lowerCase(digest), platform::nowNanoseconds());
 }

@@ -1,6 +1,7 @@
 #include "digest/streaming_digests.h"
 #include "digest/md5.h"
 #include "index/file_index.h"
+#include "index/game_directory.h"
 
 #include <physfs.h>
 
@@ -50,14 +51,9 @@ std::string digestOfEntry(const std::string& path, std::vector<unsigned char>& p
 
 void FileIndex::scanDirectory(const std::string& prefix, const KnownDigest& knownDigest)
 {
-    const std::string listingPath = "/" + prefix;
-    char** names = PHYSFS_enumerateFiles(listingPath.c_str());
-    if (names == nullptr)
-        return;
-
     std::vector<unsigned char> piece;
-    for (char** name = names; *name != nullptr; ++name) {
-        const std::string path = prefix + *name;
+    for (const std::string& name : gameDirectoryEntries(prefix)) {
+        const std::string path = prefix + name;
         if (remoteDigests.find(path) == remoteDigests.end())
             continue;
         std::string known;
@@ -69,5 +65,4 @@ void FileIndex::scanDirectory(const std::string& prefix, const KnownDigest& know
             piece.resize(readPieceSize);
         localDigests[path] = digestOfEntry(path, piece);
     }
-    PHYSFS_freeList(names);
 }

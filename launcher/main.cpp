@@ -1,22 +1,25 @@
 #include "channel/channel_names.h"
+#include "launcher/build_constants.h"
 #include "launcher/console/terminal_console.h"
-#include "launcher/game_directory.h"
+#include "index/game_directory.h"
+#include "launcher/http/http_transport.h"
 #include "launcher/log/logged_console.h"
 #include "launcher/log/logged_transport.h"
 #include "launcher/log/run_log.h"
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
 #include "launcher/self_update/leftover_cleanup.h"
 #include "launcher/self_update/self_replacement.h"
 #include "launcher/update.h"
 
-#include <iostream>
 
 int main(int argc, char** argv)
 {
     platform::returnLargeBuffersPromptly();
     platform::showUtf8OnConsole();
     openGameDirectory(argc > 0 ? argv[0] : nullptr);
-    const UpdateChannel channel = updateChannelFrom(argc, argv);
+    const RequestFloor floor{buildRequestWindowMilliseconds, requestFloor.minimumBytes};
+    const UpdateChannel channel = updateChannelFrom(argc, argv, {buildServerHost, buildServerPort, floor});
+    const LaunchSettings settings{buildReleaseKeys, buildLockPollMilliseconds, buildDigestCache};
     removeLeftovers();
 
     RunLog log;
@@ -28,15 +31,16 @@ int main(int argc, char** argv)
     LoggedTransport transport(http, log);
     TerminalConsole terminal;
     LoggedConsole console(terminal, log);
-    const UpdateOutcome outcome = update(channel, transport, console);
+    const UpdateOutcome outcome = update(channel, settings, transport, console);
     if (!outcome.retrieved) {
-        // The console's texts stay as they were; a player at one learns where the details are.
-        if (logged && platform::standardOutputIsConsole())
-            std::cout << "Details for support are in " << launcherLogName << std::endl;
+        if (logged)
+            console.detailsInLog(launcherLogName);
         return 1;
     }
-    log.line("handing over to the game client");
-    useRunLog(nullptr);
-    log.close();
-    patchAndLaunch(outcome.ownFiles);
+    // The swap's failures reach the log too: it is closed only as the client starts.
+    patchAndLaunch(outcome.ownFiles, console, [&log] {
+        log.line("handing over to the game client");
+        useRunLog(nullptr);
+        log.close();
+    });
 }

@@ -1,8 +1,8 @@
 #include "launcher/server_handshake.h"
 
 #include "channel/channel_names.h"
-#include "launcher/build_constants.h"
-#include "launcher/platform/platform.h"
+#include "launcher/http/text_answer.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -13,7 +13,8 @@ const std::size_t lockTextLimitBytes = 4 * 1024;
 
 }  // namespace
 
-bool waitWhileLocked(const UpdateChannel& channel, Transport& transport, Console& console)
+bool waitWhileLocked(const UpdateChannel& channel, unsigned int pollMilliseconds, Transport& transport,
+                     Console& console)
 {
     bool firstLock = true;
     for (;;) {
@@ -29,7 +30,7 @@ bool waitWhileLocked(const UpdateChannel& channel, Transport& transport, Console
         if (firstLock)
             console.lockedSince(lock.body);
         firstLock = false;
-        platform::pauseMilliseconds(buildLockPollMilliseconds);
+        platform::pauseMilliseconds(pollMilliseconds);
     }
     return true;
 }

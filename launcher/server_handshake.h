@@ -7,9 +7,11 @@
 #include <cstddef>
 #include <string>
 
-// Waits while the server's lock file says an update is being published.
-// False when the run must give up; the reason is already on the console.
-bool waitWhileLocked(const UpdateChannel& channel, Transport& transport, Console& console);
+// Waits while the server's lock file says an update is being published,
+// asking again every `pollMilliseconds`. False when the run must give up;
+// the reason is already on the console.
+bool waitWhileLocked(const UpdateChannel& channel, unsigned int pollMilliseconds, Transport& transport,
+                     Console& console);
 
 // Fetches the manifest from `uri` (the channel's manifest file, or its
 // content-addressed copy), then tells the console the server answered.

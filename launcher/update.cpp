@@ -2,55 +2,58 @@
 
 #include "channel/channel_names.h"
 #include "launcher/release/accepted_release.h"
-#include "launcher/build_constants.h"
-#include "launcher/remote_paths.h"
-#include "launcher/server_handshake.h"
+#include "launcher/release/release_trust.h"
 #include "launcher/release/signed_release.h"
+#include "launcher/server_handshake.h"
 
+#include <ctime>
 #include <new>
 #include <string>
 #include <utility>
 
 namespace {
 
-UpdateOutcome updateFromTheLock(const UpdateChannel& channel, Transport& transport, Console& console)
+UpdateOutcome unsignedUpdate(const UpdateChannel& channel, const LaunchSettings& settings, Transport& transport,
+                             Console& console)
 {
-    if (!waitWhileLocked(channel, transport, console))
-        return {};
-    const bool keys = releaseKeysBuiltIn();
-    const FetchedRelease release = keys ? fetchRelease(channel, transport) : FetchedRelease();
-    if (keys && isOlderThanAccepted(channel, release))
-        return {startAcceptedInstead(channel, console), 0};
-    const std::string manifestUri = keys ? manifestUriFor(channel, release) : channel.directory + channel.manifestFile;
     std::string manifestText;
-    const std::size_t manifestLimit = keys ? manifestLimitFor(release) : channelTextLimitBytes;
-    if (!fetchManifest(transport, console, manifestUri, manifestLimit, manifestText))
+    if (!fetchManifest(transport, console, channel.directory + channel.manifestFile, channelTextLimitBytes,
+                       manifestText))
+        return {};
+    return retrieveUpdates(channel, settings.digestCache, transport, console, parseManifest(manifestText), nullptr);
+}
+
+UpdateOutcome signedUpdate(const UpdateChannel& channel, const LaunchSettings& settings, const ReleaseTrust& trust,
+                           Transport& transport, Console& console)
+{
+    const FetchedRelease release = fetchRelease(trust, channel.directory, transport);
+    if (isOlderThanAccepted(trust, release))
+        return {startAcceptedInstead(trust, settings.digestCache, console), 0};
+    const std::string manifestUri = manifestUriFor(channel.directory, channel.directory + channel.manifestFile, release);
+    std::string manifestText;
+    if (!fetchManifest(transport, console, manifestUri, manifestLimitFor(release), manifestText))
         return {};
     Manifest manifest = parseManifest(manifestText);
-    if (keys && !checkSignedRelease(channel, release, manifestText, manifest, console))
+    if (!checkSignedRelease(trust, release, manifestText, manifest, console))
         return {};
-    const std::string accepted = keys ? acceptedReleaseText(release.text, manifestText) : std::string();
-    return retrieveUpdates(channel, transport, console, std::move(manifest), keys ? &release.release : nullptr,
-                           accepted);
+    const SignedOffer offer{trust, release.release, acceptedReleaseText(release.text, manifestText)};
+    return retrieveUpdates(channel, settings.digestCache, transport, console, std::move(manifest), &offer);
 }
 
 }  // namespace
 
-UpdateChannel updateChannelFrom(int argc, char** argv)
-{
-    if (argc == 2) {
-        channelName = argv[1];
-        remoteDir = basePath + channelName + "/";
-    }
-    const RequestFloor floor{buildRequestWindowMilliseconds, requestFloor.minimumBytes};
-    return {{serverHost, buildServerPort, floor}, channelName, remoteDir, lockFileName, manifestFileName};
-}
-
-UpdateOutcome update(const UpdateChannel& channel, Transport& transport, Console& console)
+UpdateOutcome update(const UpdateChannel& channel, const LaunchSettings& settings, Transport& transport,
+                     Console& console)
 {
     console.connecting();
     try {
-        return updateFromTheLock(channel, transport, console);
+        if (!waitWhileLocked(channel, settings.lockPollMilliseconds, transport, console))
+            return {};
+        // The clock is read once, when the server is free: every check of this run is against that moment.
+        const ReleaseTrust trust(settings.releaseKeys, channel.name, static_cast<long long>(std::time(nullptr)));
+        if (!trust.signedReleasesRequired())
+            return unsignedUpdate(channel, settings, transport, console);
+        return signedUpdate(channel, settings, trust, transport, console);
     } catch (const std::bad_alloc&) {
         // A manifest or release too large for this computer's memory ends the run, not the process.
         console.serverTrouble();

@@ -5,12 +5,19 @@
 #include "launcher/update_channel.h"
 #include "launcher/update_retrieval.h"
 
-// The channel this run asks for. A channel named as the one argument sets
-// the process-wide channelName and remoteDir, which are read only here.
-UpdateChannel updateChannelFrom(int argc, char** argv);
+#include <string>
+
+// What the build gives a run beside its channel.
+struct LaunchSettings {
+    // Ed25519 public keys "KEYID:BASE64" separated by ';'; empty: releases are not signed.
+    std::string releaseKeys;
+    unsigned int lockPollMilliseconds = 15000;  // pause between two lock requests
+    bool digestCache = true;  // unchanged files take their recorded digest unread
+};
 
 // The whole run up to the hand-over: from "Connecting to server..." through
 // the lock, the signed release, the manifest and the downloads to every file
 // in place, or the reason the run gives up, told on `console`. Every request
 // goes through `transport`.
-UpdateOutcome update(const UpdateChannel& channel, Transport& transport, Console& console);
+UpdateOutcome update(const UpdateChannel& channel, const LaunchSettings& settings, Transport& transport,
+                     Console& console);

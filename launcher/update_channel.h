@@ -1,11 +1,10 @@
 #pragma once
 
-#include "launcher/http/http_get.h"
+#include "launcher/http/answer.h"
 
 #include <string>
 
-// Where on the update server one run looks: formed in main from the
-// process-wide strings, and handed to every step below it.
+// Where on the update server one run looks, handed to every step below it.
 struct UpdateChannel {
     ServerAddress server;
     std::string name;          // the channel, as its signed release names it
@@ -13,3 +12,7 @@ struct UpdateChannel {
     std::string lockFile;      // under `directory`
     std::string manifestFile;  // under `directory`
 };
+
+// The channel a run asks for on `server`: "latest", or the one argument
+// given; with two or more arguments all are ignored.
+UpdateChannel updateChannelFrom(int argc, char** argv, const ServerAddress& server);

@@ -9,11 +9,9 @@
 #include "launcher/release/accepted_release.h"
 #include "launcher/release/accepted_serials.h"
 #include "launcher/release/retired_files.h"
-#include "launcher/release/signed_release.h"
-#include "launcher/build_constants.h"
 #include "launcher/download/download.h"
 #include "launcher/download/partial_download.h"
-#include "launcher/game_directory.h"
+#include "index/game_directory.h"
 #include "launcher/http/uri_escape.h"
 #include "launcher/log/run_log.h"
 
@@ -65,19 +63,20 @@ bool downloadEntry(const UpdateChannel& channel, Transport& transport, const Fil
 // Raised only once the whole update is in place: a failed run may be retried with the same release.
 // The record first: a serial raised without it would only refuse a stale edge, as before. What the
 // release accepted before listed and this one does not goes just before: that record tells it.
-void acceptRelease(const UpdateChannel& channel, const Release* release, const std::string& acceptedRecord,
-                   const std::unordered_map<std::string, std::string>& listedNow)
+void acceptRelease(const SignedOffer* offer, const std::unordered_map<std::string, std::string>& listedNow)
 {
-    if (release == nullptr)
+    if (offer == nullptr)
         return;
+    const ReleaseTrust& trust = offer->trust;
+    const unsigned long long serial = offer->release.serial;
     // The record is this very release on every start after the one that took it: nothing to retire, nothing to read.
-    if (highestAcceptedSerial(channel.name) != release->serial) {
-        for (const std::string& path : removeRetiredFiles(channel.name, builtInKeys(), listedNow))
+    if (trust.acceptedSerial() != serial) {
+        for (const std::string& path : removeRetiredFiles(trust.channel(), trust.keys(), listedNow))
             noteInRunLog(path + ": removed, retired by this release");
     }
-    recordAcceptedRelease(acceptedRecord);
-    recordAcceptedSerial(channel.name, release->serial);
-    noteInRunLog("accepted release serial " + std::to_string(release->serial) + " of channel " + channel.name);
+    recordAcceptedRelease(offer->acceptedRecord);
+    recordAcceptedSerial(trust.channel(), serial);
+    noteInRunLog("accepted release serial " + std::to_string(serial) + " of channel " + trust.channel());
 }
 
 SignedFiles signedFilesOf(const Release* release)
@@ -94,13 +93,13 @@ SignedFiles signedFilesOf(const Release* release)
 
 }  // namespace
 
-UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Transport& transport, Console& console,
-                              Manifest manifest, const Release* release, const std::string& acceptedRecord)
+UpdateOutcome retrieveUpdates(const UpdateChannel& channel, bool useDigestCache, Transport& transport,
+                              Console& console, Manifest manifest, const SignedOffer* offer)
 {
-    const SignedFiles signedFiles = signedFilesOf(release);
+    const SignedFiles signedFiles = signedFilesOf(offer != nullptr ? &offer->release : nullptr);
     FileIndex index(std::move(manifest));
     DigestCache cache;
-    DigestCache* const digestCache = buildDigestCache ? &cache : nullptr;
+    DigestCache* const digestCache = useDigestCache ? &cache : nullptr;
     scanLocalFiles(index, scannedFolderList(), digestCache);
     removeStalePartials(index.remoteDigests);
     const std::vector<std::string> changed = index.changedFiles();
@@ -109,7 +108,7 @@ UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Transport& transport
         console.noUpdates();
         if (digestCache != nullptr)
             digestCache->save(digestCacheFileName, index.remoteDigests);
-        acceptRelease(channel, release, acceptedRecord, index.remoteDigests);
+        acceptRelease(offer, index.remoteDigests);
         return {true, 0};
     }
 
@@ -141,6 +140,6 @@ UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Transport& transport
         return {false, 0};
     }
     console.launching();
-    acceptRelease(channel, release, acceptedRecord, index.remoteDigests);
+    acceptRelease(offer, index.remoteDigests);
     return {true, flags};
 }

@@ -6,6 +6,7 @@
 
 #include "launcher/console/console.h"
 #include "launcher/http/transport.h"
+#include "launcher/release/release_trust.h"
 #include "launcher/update_channel.h"
 
 #include <string>
@@ -16,10 +17,18 @@ struct UpdateOutcome {
     SelfFileFlags ownFiles = 0;  // the launcher's own files waiting as ".new" copies
 };
 
+// What a verified release adds to the retrieval.
+struct SignedOffer {
+    const ReleaseTrust& trust;
+    const Release& release;
+    std::string acceptedRecord;  // see accepted_release.h
+};
+
 // Works out which listed files are missing or differ and downloads them
 // beside the launcher (its own files as name + ".new"), each verified
-// against its manifest digest (and, under a signed `release`, its signed
+// against its manifest digest (and, under a signed `offer`, its signed
 // size and SHA-256). Once all is in place, a signed release is recorded as
-// accepted: its serial, and `acceptedRecord` (see accepted_release.h).
-UpdateOutcome retrieveUpdates(const UpdateChannel& channel, Transport& transport, Console& console,
-                              Manifest manifest, const Release* release, const std::string& acceptedRecord);
+// accepted: its serial, and its record. With `digestCache`, unchanged files
+// take their recorded digest unread.
+UpdateOutcome retrieveUpdates(const UpdateChannel& channel, bool digestCache, Transport& transport, Console& console,
+                              Manifest manifest, const SignedOffer* offer);

@@ -5,9 +5,10 @@
 
 #include "channel/manifest.h"
 #include "channel/own_files.h"
+#include "channel/release_key.h"
 #include "digest/md5.h"
 #include "digest/sha256.h"
-#include "launcher/game_directory.h"
+#include "index/game_directory.h"
 #include "tests/support/game_directory.h"
 #include "tests/support/recording_console.h"
 #include "tests/support/scripted_transport.h"
@@ -70,11 +71,13 @@ protected:
         server.route(folder + "md5sums", {answer(200, manifest)});
     }
 
-    UpdateOutcome run(ScriptedTransport& server)
+    UpdateOutcome run(ScriptedTransport& server, const LaunchSettings& settings = signedSettings())
     {
         console.events.clear();
-        return update(channel, server, console);
+        return update(channel, settings, server, console);
     }
+
+    static LaunchSettings signedSettings() { return {releaseKeyText(unitTestReleaseKey().publicPart), 1, true}; }
 
     static bool fetchedAnyFile(const ScriptedTransport& server)
     {
@@ -188,6 +191,29 @@ TEST_F(UpdateRun, AnOlderReleaseIsNoUpdate)
     EXPECT_EQ(console.events, after(checked, {refusedEvent(Refusal::olderSerial)}));
     EXPECT_FALSE(fetchedAnyFile(stale));
     EXPECT_EQ(read("data.pak"), "changed by hand");
+}
+
+// A launcher built without keys: the manifest alone decides, whatever the
+// channel's release says or lacks, and no release is asked for or recorded.
+TEST_F(UpdateRun, WithoutKeysTheManifestAloneDecides)
+{
+    const std::function<void(ScriptedTransport&)> releases[] = {
+        [](ScriptedTransport& server) { server.route(folder + "release", {answer(404)}); },
+        [](ScriptedTransport& server) { server.route(folder + "release", {answer(200, "forged")}); },
+    };
+    for (const auto& release : releases) {
+        install(release1);
+        ScriptedTransport server;
+        serve(server, release2, 1);
+        release(server);
+        EXPECT_TRUE(run(server, {"", 1, true}).retrieved);
+        EXPECT_EQ(console.events,
+                  after(checked, {"updates found", "* libs/engine.dll", "done", "* data.pak", "done", "launching"}));
+        EXPECT_EQ(read("data.pak"), "data 2");
+        EXPECT_EQ(std::count(server.requests.begin(), server.requests.end(), folder + "release"), 0);
+        EXPECT_FALSE(std::filesystem::exists("ORN_Launcher.accepted"));
+        EXPECT_FALSE(std::filesystem::exists("ORN_Launcher.releases"));
+    }
 }
 
 }  // namespace

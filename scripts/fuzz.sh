@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs each libFuzzer target (manifest parser, Content-Length/Content-Range
-# parsing, request-path escaping, signed release parser, chunk index parser) under AddressSanitizer and
+# parsing, answer head and chunk-size parsing, request-path escaping, signed
+# release parser, chunk index parser) under AddressSanitizer and
 # UndefinedBehaviorSanitizer for SECONDS (default 60), starting from the seed
 # corpus in tests/fuzz/corpus/. A crash or a failed property fails the run
 # and leaves the input in build-fuzz/artifacts/.
@@ -11,10 +12,11 @@ seconds=${1:-60}
 bash scripts/install-deps.sh --fuzz
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLAUNCHER_FUZZ=ON \
       -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build build-fuzz -j2 --target fuzz_manifest fuzz_http_fields fuzz_uri_escape fuzz_release fuzz_chunk_index
+cmake --build build-fuzz -j2 --target fuzz_manifest fuzz_http_fields fuzz_http_head fuzz_uri_escape fuzz_release \
+      fuzz_chunk_index
 mkdir -p build-fuzz/artifacts
 failed=()
-for target in manifest http_fields uri_escape release chunk_index; do
+for target in manifest http_fields http_head uri_escape release chunk_index; do
   corpus=build-fuzz/corpus/$target
   mkdir -p "$corpus"
   echo "== fuzz_$target for ${seconds} s"

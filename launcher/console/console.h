@@ -52,4 +52,9 @@ public:
     virtual void fileFailed() = 0;
     virtual void canceled() = 0;
     virtual void launching() = 0;
+    // The swap of the launcher's own files could not make one move: `failure`
+    // names it, `cause` is the system's reason (an errno value).
+    virtual void ownFileMoveFailed(const char* failure, int cause) = 0;
+    // The run gave up; what support needs is in the log file `logName`.
+    virtual void detailsInLog(const std::string& logName) = 0;
 };

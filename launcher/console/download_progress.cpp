@@ -1,6 +1,6 @@
 #include "launcher/console/download_progress.h"
 
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,8 +1,10 @@
 #include "launcher/console/terminal_console.h"
 
 #include "launcher/console/console_text.h"
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <iostream>
 
 namespace {
@@ -141,4 +143,18 @@ void TerminalConsole::canceled()
 void TerminalConsole::launching()
 {
     std::cout << launchingText << std::endl << std::endl;
+}
+
+void TerminalConsole::ownFileMoveFailed(const char* failure, int cause)
+{
+    // On standard error with the system's own words for the reason, as the C runtime gives them.
+    errno = cause;
+    std::perror(failure);
+}
+
+void TerminalConsole::detailsInLog(const std::string& logName)
+{
+    // Piped output stays the same lines as ever; a player at a console learns where the details are.
+    if (platform::standardOutputIsConsole())
+        std::cout << "Details for support are in " << logName << std::endl;
 }

@@ -3,6 +3,7 @@
 #include "channel/block_sums.h"
 #include "launcher/download/block_search.h"
 #include "launcher/download/range_answer.h"
+#include "launcher/http/text_answer.h"
 
 #include <algorithm>
 

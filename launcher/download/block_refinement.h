@@ -4,7 +4,7 @@
 #include "launcher/download/delta_download.h"
 #include "launcher/download/delta_plan.h"
 #include "launcher/http/transport.h"
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
 
 #include <vector>
 

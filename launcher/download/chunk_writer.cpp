@@ -1,6 +1,6 @@
 #include "launcher/download/chunk_writer.h"
 
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
 
 #include <algorithm>
 #include <cstring>

@@ -9,7 +9,8 @@
 #include "launcher/download/old_copy_scan.h"
 #include "launcher/download/partial_download.h"
 #include "launcher/download/range_answer.h"
-#include "launcher/platform/platform.h"
+#include "launcher/http/text_answer.h"
+#include "platform/platform.h"
 
 #include <algorithm>
 #include <optional>

@@ -1,9 +1,9 @@
 #include "launcher/download/download.h"
 
 #include "launcher/download/file_fetch.h"
-#include "launcher/platform/parent_directories.h"
+#include "platform/parent_directories.h"
 #include "launcher/download/partial_download.h"
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
 
 bool downloadFile(Transport& transport, const std::string& uri, const std::string& path,
                   const std::string& expectedDigest, const ReleaseEntry* signedEntry, const std::string& localName,

@@ -3,7 +3,6 @@
 #include "channel/release.h"
 #include "launcher/download/delta_download.h"
 #include "launcher/console/console.h"
-#include "launcher/http/http_get.h"
 #include "launcher/http/transport.h"
 
 #include <string>

@@ -1,7 +1,7 @@
 #include "launcher/download/fetched_entry.h"
 
 #include "digest/md5.h"
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
 
 bool describes(const ResumeRecord& record, const FetchedEntry& entry)
 {

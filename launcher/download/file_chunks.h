@@ -1,7 +1,7 @@
 #pragma once
 
 #include "channel/chunk_index.h"
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -3,7 +3,7 @@
 #include "launcher/download/range_answer.h"
 #include "launcher/http/http_fields.h"
 #include "launcher/download/partial_download.h"
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
 
 #include <limits>
 

@@ -3,7 +3,7 @@
 #include "channel/chunk_index.h"
 #include "launcher/console/console.h"
 #include "launcher/download/chunk_writer.h"
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
 
 #include <cstddef>
 #include <vector>

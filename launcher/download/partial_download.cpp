@@ -2,8 +2,8 @@
 
 #include "channel/channel_names.h"
 
-#include "launcher/platform/platform.h"
-#include "launcher/platform/text_file.h"
+#include "platform/platform.h"
+#include "index/text_file.h"
 
 #include <cctype>
 #include <fstream>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "launcher/http/http_get.h"
+#include "launcher/http/answer.h"
 
 // Whether `head` is a 206 for exactly bytes first..last of a file of
 // `total` bytes, its Content-Length (when given) agreeing: any other range

@@ -1,19 +1,16 @@
-#include "launcher/game_directory.h"
+#include "launcher/download/partial_download.h"
+
+#include "index/game_directory.h"
 #include "digest/md5.h"
 #include "launcher/download/fetched_entry.h"
-
-#include <physfs.h>
 
 #include <cstring>
 
 void removeStalePartials(const std::unordered_map<std::string, std::string>& manifestDigests)
 {
     for (const std::string& prefix : scannedFolders) {
-        char** names = PHYSFS_enumerateFiles(("/" + prefix).c_str());
-        if (names == nullptr)
-            continue;
-        for (char** name = names; *name != nullptr; ++name) {
-            const std::string entry = prefix + *name;
+        for (const std::string& name : gameDirectoryEntries(prefix)) {
+            const std::string entry = prefix + name;
             std::string localName;
             if (hasSuffix(entry, launcherPartialSuffix))
                 localName = entry.substr(0, entry.size() - std::strlen(launcherPartialSuffix));
@@ -30,6 +27,5 @@ void removeStalePartials(const std::unordered_map<std::string, std::string>& man
             if (!current)
                 discardPartial(localName);
         }
-        PHYSFS_freeList(names);
     }
 }

@@ -1,13 +1,11 @@
 #include "launcher/http/transport.h"
 
-namespace {
+#include "launcher/http/text_answer.h"
 
 HeaderFields rangeField(unsigned long long first, unsigned long long last)
 {
     return {{"Range", "bytes=" + std::to_string(first) + "-" + std::to_string(last)}};
 }
-
-}  // namespace
 
 AnswerEnd Transport::ask(const std::string& uri, unsigned long long first, unsigned long long last,
                          const HeaderFields& conditions, AnswerSink& sink)
@@ -26,19 +24,6 @@ void Transport::askInOrder(const std::vector<Range>& ranges, const SinkFor& sink
             return;
         ends[i] = ask(ranges[i].uri, ranges[i].first, ranges[i].last, {}, *sink);
     }
-}
-
-void HttpTransport::askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends)
-{
-    std::vector<HttpClient::Request> requests;
-    for (const Range& range : ranges)
-        requests.push_back({range.uri, rangeField(range.first, range.last)});
-    client_.getInOrder(requests, sinkFor, ends);
-}
-
-AnswerEnd HttpTransport::get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink)
-{
-    return client_.get(uri, fields, sink);
 }
 
 bool fetchWholeText(Transport& transport, const std::string& uri, std::size_t limit, std::string& text)

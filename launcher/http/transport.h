@@ -1,6 +1,6 @@
 #pragma once
 
-#include "launcher/http/http_get.h"
+#include "launcher/http/answer.h"
 
 #include <cstddef>
 #include <functional>
@@ -38,20 +38,8 @@ public:
     virtual bool pipelines() const { return false; }
 };
 
-// HTTP/1.1 to one server (some servers ignore a Range field in HTTP/1.0),
-// over one connection for the whole run while the server keeps it open.
-class HttpTransport : public Transport {
-public:
-    explicit HttpTransport(const ServerAddress& server) : client_(server) {}
-    AnswerEnd get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink) override;
-    // Pipelined on the kept connection (see HttpClient::getInOrder).
-    void askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends) override;
-    unsigned long long bytesPerRoundTrip() const override { return client_.bytesPerRoundTrip(); }
-    bool pipelines() const override { return client_.pipelines(); }
-
-private:
-    HttpClient client_;
-};
+// The Range field that asks for bytes first..last, as every transport sends it.
+HeaderFields rangeField(unsigned long long first, unsigned long long last);
 
 // Fetches a small file whole: true only for a 200 whose body ended where its
 // framing says, within `limit` bytes.

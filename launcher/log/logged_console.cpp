@@ -2,6 +2,8 @@
 
 #include "launcher/console/terminal_console.h"
 
+#include <cstring>
+
 namespace {
 
 // The decisions about one file's download, noted as they are made.
@@ -134,4 +136,15 @@ void LoggedConsole::launching()
 {
     note("every file in place: patching and launching");
     inner_.launching();
+}
+
+void LoggedConsole::ownFileMoveFailed(const char* failure, int cause)
+{
+    note(std::string(failure) + ": " + std::strerror(cause));
+    inner_.ownFileMoveFailed(failure, cause);
+}
+
+void LoggedConsole::detailsInLog(const std::string& logName)
+{
+    inner_.detailsInLog(logName);
 }

@@ -26,6 +26,8 @@ public:
     void fileFailed() override;
     void canceled() override;
     void launching() override;
+    void ownFileMoveFailed(const char* failure, int cause) override;
+    void detailsInLog(const std::string& logName) override;
 
 private:
     void note(const std::string& text) { log_.line(text); }

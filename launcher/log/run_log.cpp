@@ -1,7 +1,7 @@
 #include "launcher/log/run_log.h"
 
 #include "launcher/console/console_text.h"
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
 
 #include <cstdio>
 

@@ -5,10 +5,9 @@
 #include "digest/sha256.h"
 #include "index/file_index.h"
 #include "index/local_scan.h"
-#include "launcher/build_constants.h"
-#include "launcher/game_directory.h"
-#include "launcher/platform/platform.h"
-#include "launcher/platform/text_file.h"
+#include "index/game_directory.h"
+#include "platform/platform.h"
+#include "index/text_file.h"
 
 #include <fstream>
 #include <iterator>
@@ -60,7 +59,7 @@ bool recordAcceptedRelease(const std::string& text)
 }
 
 bool installedIsAcceptedRelease(const std::string& channel, unsigned long long serial,
-                                const std::vector<ReleaseKey>& keys, long long now)
+                                const std::vector<ReleaseKey>& keys, long long now, bool digestCache)
 {
     std::string manifestText;
     std::string releaseText;
@@ -74,7 +73,7 @@ bool installedIsAcceptedRelease(const std::string& channel, unsigned long long s
         return false;
     FileIndex index(std::move(manifest));
     DigestCache cache;
-    scanLocalFiles(index, scannedFolderList(), buildDigestCache ? &cache : nullptr);  // the record read, never written
+    scanLocalFiles(index, scannedFolderList(), digestCache ? &cache : nullptr);  // the record read, never written
     for (const std::string& path : index.changedFiles()) {
         if (path != channelLockName && path != channelManifestName)
             return false;

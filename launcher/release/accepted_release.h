@@ -21,9 +21,9 @@ bool recordAcceptedRelease(const std::string& text);
 
 // True when the record verifies under `keys` as the release accepted for
 // `channel` (its serial, not expired), and the installed files are those
-// its manifest lists; unchanged files cost no reading (the digest record).
+// its manifest lists; with `digestCache`, unchanged files cost no reading (the digest record).
 bool installedIsAcceptedRelease(const std::string& channel, unsigned long long serial,
-                                const std::vector<ReleaseKey>& keys, long long now);
+                                const std::vector<ReleaseKey>& keys, long long now, bool digestCache);
 
 // The manifest of the release this directory last accepted for `channel`,
 // when the record verifies under `keys` and binds it (its expiry aside:

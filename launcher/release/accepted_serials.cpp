@@ -1,7 +1,7 @@
 #include "launcher/release/accepted_serials.h"
 
-#include "launcher/platform/platform.h"
-#include "launcher/platform/text_file.h"
+#include "platform/platform.h"
+#include "index/text_file.h"
 
 #include <fstream>
 #include <map>

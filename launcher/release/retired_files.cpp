@@ -7,8 +7,8 @@
 #include "channel/own_files.h"
 #include "index/file_index.h"
 #include "index/local_scan.h"
-#include "launcher/game_directory.h"
-#include "launcher/platform/platform.h"
+#include "index/game_directory.h"
+#include "platform/platform.h"
 #include "launcher/release/accepted_release.h"
 
 #include <unordered_set>

@@ -4,10 +4,6 @@
 #include "channel/content_address.h"
 #include "channel/release_check.h"
 #include "launcher/release/accepted_release.h"
-#include "launcher/release/accepted_serials.h"
-#include "launcher/build_constants.h"
-
-#include <ctime>
 
 namespace {
 
@@ -33,34 +29,19 @@ Refusal refusalOf(ReleaseVerdict verdict)
 
 }  // namespace
 
-// CMake refuses malformed keys; should one slip through, no release verifies.
-std::vector<ReleaseKey> builtInKeys()
-{
-    std::vector<ReleaseKey> keys;
-    if (!parseReleaseKeyList(buildReleaseKeys, keys))
-        keys.clear();
-    return keys;
-}
-
-bool releaseKeysBuiltIn()
-{
-    return buildReleaseKeys[0] != '\0';
-}
-
-FetchedRelease fetchRelease(const UpdateChannel& channel, Transport& transport)
+FetchedRelease fetchRelease(const ReleaseTrust& trust, const std::string& directory, Transport& transport)
 {
     FetchedRelease fetched;
-    fetched.fetched =
-        fetchWholeText(transport, channel.directory + channelReleaseName, channelTextLimitBytes, fetched.text);
-    fetched.verified = fetched.fetched && readSignedRelease(fetched.text, builtInKeys(), fetched.release);
+    fetched.fetched = fetchWholeText(transport, directory + channelReleaseName, channelTextLimitBytes, fetched.text);
+    fetched.verified = fetched.fetched && readSignedRelease(fetched.text, trust.keys(), fetched.release);
     return fetched;
 }
 
-std::string manifestUriFor(const UpdateChannel& channel, const FetchedRelease& fetched)
+std::string manifestUriFor(const std::string& directory, const std::string& manifestUri, const FetchedRelease& fetched)
 {
     if (fetched.verified && isContentAddressed(fetched.release))
-        return channel.directory + objectPathOf(fetched.release.manifestSha256);
-    return channel.directory + channel.manifestFile;
+        return directory + objectPathOf(fetched.release.manifestSha256);
+    return manifestUri;
 }
 
 std::size_t manifestLimitFor(const FetchedRelease& fetched)
@@ -71,20 +52,18 @@ std::size_t manifestLimitFor(const FetchedRelease& fetched)
     return channelTextLimitBytes;
 }
 
-bool isOlderThanAccepted(const UpdateChannel& channel, const FetchedRelease& fetched)
+bool isOlderThanAccepted(const ReleaseTrust& trust, const FetchedRelease& fetched)
 {
-    return fetched.verified &&
-           checkSignedStatement(fetched.release, channel.name, highestAcceptedSerial(channel.name),
-                                static_cast<long long>(std::time(nullptr)), std::string(), {}) ==
-               ReleaseVerdict::olderSerial;
+    return fetched.verified && checkSignedStatement(fetched.release, trust.channel(), trust.acceptedSerial(),
+                                                    trust.now(), std::string(), {}) == ReleaseVerdict::olderSerial;
 }
 
-bool startAcceptedInstead(const UpdateChannel& channel, Console& console)
+bool startAcceptedInstead(const ReleaseTrust& trust, bool digestCache, Console& console)
 {
     console.connected();
     console.checking();
-    if (!installedIsAcceptedRelease(channel.name, highestAcceptedSerial(channel.name), builtInKeys(),
-                                    static_cast<long long>(std::time(nullptr)))) {
+    if (!installedIsAcceptedRelease(trust.channel(), trust.acceptedSerial(), trust.keys(), trust.now(),
+                                    digestCache)) {
         console.refused(Refusal::olderSerial);
         return false;
     }
@@ -92,7 +71,7 @@ bool startAcceptedInstead(const UpdateChannel& channel, Console& console)
     return true;
 }
 
-bool checkSignedRelease(const UpdateChannel& channel, const FetchedRelease& fetched, const std::string& manifestText,
+bool checkSignedRelease(const ReleaseTrust& trust, const FetchedRelease& fetched, const std::string& manifestText,
                         const Manifest& manifest, Console& console)
 {
     if (!fetched.fetched) {
@@ -100,9 +79,8 @@ bool checkSignedRelease(const UpdateChannel& channel, const FetchedRelease& fetc
         return false;
     }
     const ReleaseVerdict verdict =
-        fetched.verified ? checkSignedStatement(fetched.release, channel.name, highestAcceptedSerial(channel.name),
-                                                static_cast<long long>(std::time(nullptr)), manifestText,
-                                                manifest.digests)
+        fetched.verified ? checkSignedStatement(fetched.release, trust.channel(), trust.acceptedSerial(), trust.now(),
+                                                manifestText, manifest.digests)
                          : ReleaseVerdict::badSignature;
     if (verdict != ReleaseVerdict::accepted) {
         console.refused(refusalOf(verdict));

@@ -1,23 +1,18 @@
 #include "launcher/self_update/leftover_cleanup.h"
 
 #include "channel/own_files.h"
-#include "launcher/platform/platform.h"
+#include "index/game_directory.h"
+#include "platform/platform.h"
 
-#include <physfs.h>
-
-#include <cstring>
+#include <string>
 
 void removeLeftovers()
 {
-    char** names = PHYSFS_enumerateFiles("/");
-    if (names == nullptr)
-        return;
     // Exact names only: a player's "readme.older" or "save.old.dat" is not ours to delete.
-    for (char** name = names; *name != nullptr; ++name) {
+    for (const std::string& name : gameDirectoryEntries("")) {
         for (const OwnFile& file : ownFiles) {
-            if (std::strcmp(*name, file.oldName) == 0)
+            if (name == file.oldName)
                 platform::removeFile(file.oldName);
         }
     }
-    PHYSFS_freeList(names);
 }

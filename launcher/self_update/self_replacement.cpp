@@ -1,12 +1,11 @@
 #include "launcher/self_update/self_replacement.h"
 
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 
-void swapInOwnFiles(SelfFileFlags flags)
+void swapInOwnFiles(SelfFileFlags flags, Console& console)
 {
     // After a power cut a filesystem may keep a rename but not the data:
     // the new copies reach the disk before any of them is swapped in.
@@ -20,23 +19,22 @@ void swapInOwnFiles(SelfFileFlags flags)
         platform::copyAccessMode(file.name, file.newName);
         const bool movedAside = platform::moveFileNoReplace(file.name, file.oldName);
         if (!movedAside)
-            std::perror(file.createOldFailure);
+            console.ownFileMoveFailed(file.createOldFailure, errno);
         if (!platform::moveFileNoReplace(file.newName, file.name)) {
-            std::perror(file.renameNewFailure);
+            console.ownFileMoveFailed(file.renameNewFailure, errno);
             // Never leave the launcher or a library missing: put the old one back.
-            if (movedAside) {
-                const int cause = errno;
+            if (movedAside)
                 platform::moveFileNoReplace(file.oldName, file.name);
-                errno = cause;
-            }
         }
     }
     if (flags != 0)
         platform::flushCurrentDirectoryToDisk();
 }
 
-void patchAndLaunch(SelfFileFlags flags)
+void patchAndLaunch(SelfFileFlags flags, Console& console, const std::function<void()>& beforeClient)
 {
-    swapInOwnFiles(flags);
+    swapInOwnFiles(flags, console);
+    if (beforeClient)
+        beforeClient();
     std::exit(platform::runClient());
 }

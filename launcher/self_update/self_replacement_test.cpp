@@ -2,12 +2,18 @@
 // hold for both implementations of the platform layer.
 #include "launcher/self_update/self_replacement.h"
 
-#include "launcher/platform/platform.h"
+#include "launcher/console/terminal_console.h"
+#include "platform/disk.h"
+#include "platform/platform.h"
+#include "tests/support/recording_console.h"
 #include "tests/support/game_directory.h"
 
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -15,12 +21,13 @@ namespace {
 
 TEST_F(InGameDirectory, SwapsInTheFlaggedFilesOnly)
 {
+    TerminalConsole console;  // the player's: failed moves on standard error
     for (const char* name : {"ORN_Launcher.exe", "physfs.dll", "sfml-network-2.dll", "sfml-system-2.dll"}) {
         write(name, std::string("old ") + name);
         write(std::string(name) + ".new", std::string("new ") + name);
     }
     testing::internal::CaptureStderr();
-    swapInOwnFiles(9);
+    swapInOwnFiles(9, console);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
     EXPECT_EQ(read("ORN_Launcher.exe"), "new ORN_Launcher.exe");
@@ -35,7 +42,7 @@ TEST_F(InGameDirectory, SwapsInTheFlaggedFilesOnly)
 #ifndef _WIN32
     fs::permissions("sfml-system-2.dll", fs::perms::owner_all);
 #endif
-    swapInOwnFiles(6);
+    swapInOwnFiles(6, console);
     EXPECT_EQ(read("sfml-network-2.dll"), "new sfml-network-2.dll");
     EXPECT_EQ(read("sfml-system-2.dll"), "new sfml-system-2.dll");
 #ifndef _WIN32
@@ -46,11 +53,12 @@ TEST_F(InGameDirectory, SwapsInTheFlaggedFilesOnly)
 
 TEST_F(InGameDirectory, LeftoverOldFileBlocksBothMovesAndKeepsTheFileInUse)
 {
+    TerminalConsole console;  // the player's: failed moves on standard error
     write("sfml-network-2.dll", "in use");
     write("sfml-network-2.dll.old", "undeleted leftover");
     write("sfml-network-2.dll.new", "new");
     testing::internal::CaptureStderr();
-    swapInOwnFiles(2);
+    swapInOwnFiles(2, console);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Failed to create sfml-network-2.dll.old: File exists\n"
               "Failed to rename sfml-network-2.dll.new: File exists\n");
@@ -61,13 +69,61 @@ TEST_F(InGameDirectory, LeftoverOldFileBlocksBothMovesAndKeepsTheFileInUse)
 
 TEST_F(InGameDirectory, FailedSecondMoveRestoresTheOldFile)
 {
+    TerminalConsole console;  // the player's: failed moves on standard error
     write("ORN_Launcher.exe", "running launcher");
     testing::internal::CaptureStderr();
-    swapInOwnFiles(1);  // no ORN_Launcher.exe.new to move into place
+    swapInOwnFiles(1, console);  // no ORN_Launcher.exe.new to move into place
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Failed to rename ORN_Launcher.exe.new: No such file or directory\n");
     EXPECT_EQ(read("ORN_Launcher.exe"), "running launcher");
     EXPECT_FALSE(fs::exists("ORN_Launcher.exe.old"));
+}
+
+// A file held by another process (the running launcher, an antivirus scan):
+// Windows refuses its rename with a sharing violation, which the fake disk
+// plays as EACCES. Nothing is lost and the launcher is never left missing.
+class HeldFileDisk : public platform::SystemDiskCalls {
+public:
+    explicit HeldFileDisk(std::string held) : held_(std::move(held)) {}
+    bool moveFileNoReplace(const char* existingName, const char* newName) override
+    {
+        if (held_ == existingName) {
+            errno = EACCES;
+            return false;
+        }
+        return SystemDiskCalls::moveFileNoReplace(existingName, newName);
+    }
+
+private:
+    std::string held_;
+};
+
+TEST_F(InGameDirectory, AHeldFileIsToldAndTheLauncherStaysInPlace)
+{
+    struct Case {
+        const char* held;
+        std::vector<std::string> told;
+        const char* left;
+    };
+    const Case cases[] = {
+        {"ORN_Launcher.exe", {"Failed to create ORN_Launcher.exe.old: 13", "Failed to rename ORN_Launcher.exe.new: 17"},
+         "running"},
+        {"ORN_Launcher.exe.new", {"Failed to rename ORN_Launcher.exe.new: 13"}, "running"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.held);
+        write("ORN_Launcher.exe", "running");
+        write("ORN_Launcher.exe.new", "new");
+        fs::remove("ORN_Launcher.exe.old");
+        HeldFileDisk disk(c.held);
+        const platform::ScopedDisk held(disk);
+        RecordingConsole console;
+        swapInOwnFiles(1, console);
+        EXPECT_EQ(console.events, c.told);
+        EXPECT_EQ(read("ORN_Launcher.exe"), c.left);
+        EXPECT_EQ(read("ORN_Launcher.exe.new"), "new");
+        EXPECT_FALSE(fs::exists("ORN_Launcher.exe.old"));
+    }
 }
 
 TEST_F(InGameDirectory, PlatformMoveNeverReplacesAndRemoveNeverTakesDirectories)

@@ -5,7 +5,7 @@ import os
 
 from scripted_server import Reply, ScriptedServer
 
-from .fixture import (CANCELED, HEADER, LATEST, LAUNCHING, LOCK, MANIFEST, OPTIONS, OWN_LIBRARIES,
+from .fixture import (CANCELED, HEADER, LATEST, LAUNCHING, LOCK, MANIFEST, OPTIONS, OWN_LIBRARIES, RUN_LOG,
                        LauncherTestCase, manifest, u8, update_server, uri)
 
 
@@ -68,6 +68,20 @@ class Retrieval(LauncherTestCase):
         self.assertEqual(self.read("ORN_Launcher.exe"), self.launcher_bytes)
         self.assertEqual(self.read("ORN_Launcher.exe.new"), b"new launcher")
         self.assertFalse(os.path.exists(self.path("sfml-system-2.dll.new")))
+
+    def test_a_failed_swap_is_told_on_standard_error_and_in_the_log_and_the_client_still_runs(self):
+        # A directory where the replaced library would go: neither move can be made.
+        os.mkdir(self.path("sfml-system-2.dll.old"))
+        self.put("sfml-system-2.dll", b"old system")
+        with update_server({"sfml-system-2.dll": b"new system"}):
+            result = self.run_launcher()
+        self.assertTrue(result.stderr.startswith(b"Failed to create sfml-system-2.dll.old: "), result.stderr)
+        self.assertIn(b"Failed to rename sfml-system-2.dll.new: ", result.stderr)
+        self.assertEqual(result.returncode, 3)
+        self.assertEqual(self.read("sfml-system-2.dll"), b"old system")
+        log = self.read(RUN_LOG)
+        self.assertIn(b"Failed to create sfml-system-2.dll.old: ", log)
+        self.assertLess(log.index(b"Failed to rename sfml-system-2.dll.new: "), log.index(b"handing over to the game client"))
 
     def test_only_lock_and_manifest_listed_means_nothing_to_fetch(self):
         listed = {"update.lock": b"x", "md5sums": b"y"}

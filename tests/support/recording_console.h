@@ -28,6 +28,11 @@ public:
     void fileFailed() override { events.push_back("failed"); }
     void canceled() override { events.push_back("canceled"); }
     void launching() override { events.push_back("launching"); }
+    void ownFileMoveFailed(const char* failure, int cause) override
+    {
+        events.push_back(std::string(failure) + ": " + std::to_string(cause));
+    }
+    void detailsInLog(const std::string& logName) override { events.push_back("details in " + logName); }
 
     std::vector<std::string> events;
 };

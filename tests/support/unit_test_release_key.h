@@ -2,6 +2,6 @@
 
 #include "publisher/keys/secret_key.h"
 
-// The key that the unit tests' build constants trust, made for this process:
+// A key made for this process, which the runs that unit tests drive trust:
 // tests sign with it what the run under test must accept.
 const SecretKey& unitTestReleaseKey();

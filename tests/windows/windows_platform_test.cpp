@@ -2,7 +2,8 @@
 // DLL aside, and the client found through the command interpreter. The
 // portable expectations of the platform layer are in
 // launcher/self_replacement_test.cpp, linked into this executable.
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
+#include "launcher/console/terminal_console.h"
 #include "launcher/self_update/self_replacement.h"
 
 #include "tests/support/game_directory.h"
@@ -74,12 +75,15 @@ int runChildMode(const std::string& mode)
         HMODULE library = LoadLibraryA("physfs.dll");
         if (library == nullptr)
             return 10;
-        swapInOwnFiles(1 | 8);
+        TerminalConsole console;
+        swapInOwnFiles(1 | 8, console);
         const bool stillLoaded = GetProcAddress(library, "platformTestLibraryValue") != nullptr;
         return stillLoaded ? 0 : 11;
     }
-    if (mode == "--patch-and-launch")
-        patchAndLaunch(0);
+    if (mode == "--patch-and-launch") {
+        TerminalConsole console;
+        patchAndLaunch(0, console, nullptr);
+    }
     return 12;
 }
 

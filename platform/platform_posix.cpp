@@ -1,4 +1,6 @@
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
+
+#include "platform/disk.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -35,7 +37,7 @@ void returnLargeBuffersPromptly()
 #endif
 }
 
-bool moveFileNoReplace(const char* existingName, const char* newName)
+bool os::moveFileNoReplace(const char* existingName, const char* newName)
 {
 #ifdef RENAME_NOREPLACE
     if (renameat2(AT_FDCWD, existingName, AT_FDCWD, newName, RENAME_NOREPLACE) == 0)
@@ -55,12 +57,12 @@ bool moveFileNoReplace(const char* existingName, const char* newName)
     return true;
 }
 
-bool replaceFile(const char* existingName, const char* newName)
+bool os::replaceFile(const char* existingName, const char* newName)
 {
     return std::rename(existingName, newName) == 0;
 }
 
-bool removeFile(const char* name)
+bool os::removeFile(const char* name)
 {
     return unlink(name) == 0;
 }
@@ -77,7 +79,7 @@ bool changeDirectory(const char* path)
     return chdir(path) == 0;
 }
 
-bool makeDirectory(const char* name)
+bool os::makeDirectory(const char* name)
 {
     if (mkdir(name, 0777) == 0)
         return true;
@@ -105,7 +107,7 @@ long long nowNanoseconds()
     return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
-void openForWriting(std::ofstream& file, const std::string& name)
+void os::openForWriting(std::ofstream& file, const std::string& name)
 {
     file.open(name, std::ios::out | std::ios::binary | std::ios::trunc);
 }
@@ -115,12 +117,12 @@ void openForReading(std::ifstream& file, const std::string& name)
     file.open(name, std::ios::in | std::ios::binary);
 }
 
-void openForAppending(std::ofstream& file, const std::string& name)
+void os::openForAppending(std::ofstream& file, const std::string& name)
 {
     file.open(name, std::ios::out | std::ios::binary | std::ios::app);
 }
 
-bool freeDiskSpace(const char* directory, unsigned long long& bytes)
+bool os::freeDiskSpace(const char* directory, unsigned long long& bytes)
 {
     struct statvfs volume;
     if (::statvfs(directory, &volume) != 0)
@@ -135,12 +137,12 @@ void keepSocketAlive(unsigned long long socketHandle)
     ::setsockopt(static_cast<int>(socketHandle), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
 }
 
-bool truncateFile(const std::string& name, unsigned long long size)
+bool os::truncateFile(const std::string& name, unsigned long long size)
 {
     return ::truncate(name.c_str(), static_cast<off_t>(size)) == 0;
 }
 
-bool flushFileToDisk(const std::string& name)
+bool os::flushFileToDisk(const std::string& name)
 {
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)

@@ -1,7 +1,7 @@
-#include "launcher/game_directory.h"
+#include "index/game_directory.h"
 
 #include "channel/manifest_path.h"
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
 
 #include <physfs.h>
 
@@ -36,6 +36,18 @@ void mountGameDirectory(const std::string& folder)
     if (PHYSFS_stat(libraryDirectoryName, &libs) != 0 && libs.filetype == PHYSFS_FILETYPE_SYMLINK)
         PHYSFS_mount((folder + libraryFolder).c_str(), libraryDirectoryName, 1);
     PHYSFS_setWriteDir(folder.c_str());
+}
+
+std::vector<std::string> gameDirectoryEntries(const std::string& prefix)
+{
+    std::vector<std::string> entries;
+    char** names = PHYSFS_enumerateFiles(("/" + prefix).c_str());
+    if (names == nullptr)
+        return entries;
+    for (char** name = names; *name != nullptr; ++name)
+        entries.emplace_back(*name);
+    PHYSFS_freeList(names);
+    return entries;
 }
 
 std::string localNameOf(const std::string& path, SelfFileFlags* ownBit)

@@ -1,6 +1,6 @@
-#include "launcher/platform/parent_directories.h"
+#include "platform/parent_directories.h"
 
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
 
 bool createParentDirectories(const std::string& path)
 {

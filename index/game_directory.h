@@ -26,6 +26,10 @@ void openGameDirectory(const char* argv0);
 // The same over `folder` (ending in a separator), PhysFS already started.
 void mountGameDirectory(const std::string& folder);
 
+// The names directly inside one scanned folder ("libs/" or "" for the top
+// level), as PhysFS lists them; empty when the folder is not there.
+std::vector<std::string> gameDirectoryEntries(const std::string& prefix);
+
 // Where a manifest path is written: its own name, or an own file's ".new"
 // copy; `ownBit` gets the own file's bit (0 for a game file).
 std::string localNameOf(const std::string& path, SelfFileFlags* ownBit = nullptr);

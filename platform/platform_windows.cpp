@@ -1,4 +1,6 @@
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
+
+#include "platform/disk.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -70,7 +72,7 @@ void pauseMilliseconds(unsigned int milliseconds)
 // The Windows heap already gives blocks this large back to the system.
 void returnLargeBuffersPromptly() {}
 
-bool moveFileNoReplace(const char* existingName, const char* newName)
+bool os::moveFileNoReplace(const char* existingName, const char* newName)
 {
     // MoveFileW never replaces an existing file, and renames files in use,
     // such as the running executable and its loaded libraries.
@@ -84,7 +86,7 @@ bool moveFileNoReplace(const char* existingName, const char* newName)
     return false;
 }
 
-bool replaceFile(const char* existingName, const char* newName)
+bool os::replaceFile(const char* existingName, const char* newName)
 {
     const std::wstring from = wide(existingName);
     const std::wstring to = wide(newName);
@@ -96,7 +98,7 @@ bool replaceFile(const char* existingName, const char* newName)
     return false;
 }
 
-bool removeFile(const char* name)
+bool os::removeFile(const char* name)
 {
     const std::wstring file = wide(name);
     if (file.empty())
@@ -115,7 +117,7 @@ bool changeDirectory(const char* path)
     return !directory.empty() && SetCurrentDirectoryW(directory.c_str()) != 0;
 }
 
-bool makeDirectory(const char* name)
+bool os::makeDirectory(const char* name)
 {
     const std::wstring directory = wide(name);
     if (directory.empty())
@@ -172,7 +174,7 @@ long long nowNanoseconds()
     return unixNanoseconds(time);
 }
 
-void openForWriting(std::ofstream& file, const std::string& name)
+void os::openForWriting(std::ofstream& file, const std::string& name)
 {
     file.open(std::filesystem::u8path(name), std::ios::out | std::ios::binary | std::ios::trunc);
 }
@@ -182,12 +184,12 @@ void openForReading(std::ifstream& file, const std::string& name)
     file.open(std::filesystem::u8path(name), std::ios::in | std::ios::binary);
 }
 
-void openForAppending(std::ofstream& file, const std::string& name)
+void os::openForAppending(std::ofstream& file, const std::string& name)
 {
     file.open(std::filesystem::u8path(name), std::ios::out | std::ios::binary | std::ios::app);
 }
 
-bool freeDiskSpace(const char* directory, unsigned long long& bytes)
+bool os::freeDiskSpace(const char* directory, unsigned long long& bytes)
 {
     const std::wstring name = wide(directory);
     ULARGE_INTEGER available;
@@ -204,14 +206,14 @@ void keepSocketAlive(unsigned long long socketHandle)
                  sizeof on);
 }
 
-bool truncateFile(const std::string& name, unsigned long long size)
+bool os::truncateFile(const std::string& name, unsigned long long size)
 {
     std::error_code error;
     std::filesystem::resize_file(std::filesystem::u8path(name), size, error);
     return !error;
 }
 
-bool flushFileToDisk(const std::string& name)
+bool os::flushFileToDisk(const std::string& name)
 {
     const std::wstring file = wide(name.c_str());
     if (file.empty())

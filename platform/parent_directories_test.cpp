@@ -1,5 +1,5 @@
 // Built natively and for Windows (run under Wine).
-#include "launcher/platform/parent_directories.h"
+#include "platform/parent_directories.h"
 
 #include "tests/support/game_directory.h"
 

@@ -1,7 +1,7 @@
-#include "launcher/platform/text_file.h"
+#include "index/text_file.h"
 
 #include "channel/channel_names.h"
-#include "launcher/platform/platform.h"
+#include "platform/platform.h"
 
 #include <fstream>
 

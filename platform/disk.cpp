@@ -1,0 +1,124 @@
+#include "platform/disk.h"
+
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+
+Disk* currentDisk = nullptr;
+
+Disk& disk()
+{
+    return currentDisk != nullptr ? *currentDisk : systemDisk();
+}
+
+}  // namespace
+
+bool SystemDiskCalls::moveFileNoReplace(const char* existingName, const char* newName)
+{
+    return os::moveFileNoReplace(existingName, newName);
+}
+
+bool SystemDiskCalls::replaceFile(const char* existingName, const char* newName)
+{
+    return os::replaceFile(existingName, newName);
+}
+
+bool SystemDiskCalls::removeFile(const char* name)
+{
+    return os::removeFile(name);
+}
+
+bool SystemDiskCalls::makeDirectory(const char* name)
+{
+    return os::makeDirectory(name);
+}
+
+void SystemDiskCalls::openForWriting(std::ofstream& file, const std::string& name)
+{
+    os::openForWriting(file, name);
+}
+
+void SystemDiskCalls::openForAppending(std::ofstream& file, const std::string& name)
+{
+    os::openForAppending(file, name);
+}
+
+bool SystemDiskCalls::truncateFile(const std::string& name, unsigned long long size)
+{
+    return os::truncateFile(name, size);
+}
+
+bool SystemDiskCalls::flushFileToDisk(const std::string& name)
+{
+    return os::flushFileToDisk(name);
+}
+
+bool SystemDiskCalls::freeDiskSpace(const char* directory, unsigned long long& bytes)
+{
+    return os::freeDiskSpace(directory, bytes);
+}
+
+Disk& systemDisk()
+{
+    static SystemDiskCalls system;
+    return system;
+}
+
+ScopedDisk::ScopedDisk(Disk& replacement) : previous_(currentDisk)
+{
+    currentDisk = &replacement;
+}
+
+ScopedDisk::~ScopedDisk()
+{
+    currentDisk = previous_;
+}
+
+bool moveFileNoReplace(const char* existingName, const char* newName)
+{
+    return disk().moveFileNoReplace(existingName, newName);
+}
+
+bool replaceFile(const char* existingName, const char* newName)
+{
+    return disk().replaceFile(existingName, newName);
+}
+
+bool removeFile(const char* name)
+{
+    return disk().removeFile(name);
+}
+
+bool makeDirectory(const char* name)
+{
+    return disk().makeDirectory(name);
+}
+
+void openForWriting(std::ofstream& file, const std::string& name)
+{
+    disk().openForWriting(file, name);
+}
+
+void openForAppending(std::ofstream& file, const std::string& name)
+{
+    disk().openForAppending(file, name);
+}
+
+bool truncateFile(const std::string& name, unsigned long long size)
+{
+    return disk().truncateFile(name, size);
+}
+
+bool flushFileToDisk(const std::string& name)
+{
+    return disk().flushFileToDisk(name);
+}
+
+bool freeDiskSpace(const char* directory, unsigned long long& bytes)
+{
+    return disk().freeDiskSpace(directory, bytes);
+}
+
+}  // namespace platform
