@@ -31,6 +31,7 @@ inline void storeLittleEndian(unsigned char* bytes, std::uint32_t value)
 // chain through b; the auxiliary functions are in forms whose terms that do
 // not involve b can start early. G's two terms never share a bit, so adding
 // them separately equals OR-ing them.
+// clang-format off
 #define STEP_F(a, b, c, d, word, constant, shift)                                  \
     a += (word) + (constant);                                                     \
     a += (d) ^ ((b) & ((c) ^ (d)));                                               \
@@ -48,6 +49,7 @@ inline void storeLittleEndian(unsigned char* bytes, std::uint32_t value)
     a += (word) + (constant);                                                     \
     a += (c) ^ ((b) | ~(d));                                                      \
     a = rotateLeft(a, shift) + (b)
+// clang-format on
 
 }  // namespace
 
@@ -146,6 +148,8 @@ void Md5::transform(const unsigned char* blocks, std::uint32_t count)
 
         std::uint32_t a = stateA, b = stateB, c = stateC, d = stateD;
 
+        // The rounds line up as RFC 1321 tables them.
+        // clang-format off
         // Round 1
         STEP_F(a, b, c, d, x[ 0], 0xd76aa478u,  7);
         STEP_F(d, a, b, c, x[ 1], 0xe8c7b756u, 12);
@@ -214,6 +218,7 @@ void Md5::transform(const unsigned char* blocks, std::uint32_t count)
         STEP_I(d, a, b, c, x[11], 0xbd3af235u, 10);
         STEP_I(c, d, a, b, x[ 2], 0x2ad7d2bbu, 15);
         STEP_I(b, c, d, a, x[ 9], 0xeb86d391u, 21);
+        // clang-format on
 
         stateA += a;
         stateB += b;

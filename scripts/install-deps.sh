@@ -6,7 +6,7 @@
 #   scripts/install-deps.sh --delta-peers  also zsync, casync and zchunk, for the benchmark against them
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libphysfs-dev libsfml-dev libsodium-dev libgtest-dev googletest
+packages=(cmake make g++ pkg-config clang-format libphysfs-dev libsfml-dev libsodium-dev libgtest-dev googletest
           libbenchmark-dev libssl-dev python3 curl coreutils time nginx-light lighttpd apache2 varnish strace
           dpkg-dev)
 with_windows=false
