@@ -121,8 +121,7 @@ ChannelEntry ChannelDirectory::entry(const std::string& relative) const
 bool ChannelDirectory::statOf(const std::string& relative, struct stat& facts) const
 {
     const ChannelEntry at = entry(relative);
-    return at.directory.get() >= 0 &&
-           ::fstatat(at.directory.get(), at.name.c_str(), &facts, AT_SYMLINK_NOFOLLOW) == 0;
+    return at.directory.get() >= 0 && ::fstatat(at.directory.get(), at.name.c_str(), &facts, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 ChannelDirectory::Kind ChannelDirectory::kindOf(const std::string& relative, unsigned long long* size) const
@@ -159,8 +158,8 @@ bool ChannelDirectory::makeDirectories(const std::string& relative, std::string&
     const bool valid = split(relative, segments);
     const ScopedDescriptor made = valid ? walk(fd_.get(), segments, segments.size(), true) : ScopedDescriptor();
     if (made.get() < 0)
-        failure = "cannot create " + shown(relative) + ": " +
-                  (valid ? describeChannelErrno() : "not a path in the channel");
+        failure =
+            "cannot create " + shown(relative) + ": " + (valid ? describeChannelErrno() : "not a path in the channel");
     return made.get() >= 0;
 }
 
@@ -185,8 +184,7 @@ bool ChannelDirectory::removeFile(const std::string& relative, std::string& fail
 {
     const ChannelEntry at = entry(relative);
     struct stat facts {};
-    if (at.directory.get() < 0 ||
-        ::fstatat(at.directory.get(), at.name.c_str(), &facts, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (at.directory.get() < 0 || ::fstatat(at.directory.get(), at.name.c_str(), &facts, AT_SYMLINK_NOFOLLOW) != 0) {
         failure = "cannot remove " + shown(relative) + ": " + describeChannelErrno();
         return false;
     }

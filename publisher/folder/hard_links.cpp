@@ -8,8 +8,8 @@ bool linkInChannel(const ChannelDirectory& channel, const std::string& from, con
 {
     const ChannelEntry source = channel.entry(from);
     const ChannelEntry target = source.directory.get() < 0 ? ChannelEntry() : channel.entry(to);
-    if (target.directory.get() < 0 || ::linkat(source.directory.get(), source.name.c_str(), target.directory.get(),
-                                               target.name.c_str(), 0) != 0) {
+    if (target.directory.get() < 0 ||
+        ::linkat(source.directory.get(), source.name.c_str(), target.directory.get(), target.name.c_str(), 0) != 0) {
         failure = "cannot link " + channel.shown(to) + ": " + describeChannelErrno();
         return false;
     }

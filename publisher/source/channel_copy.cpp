@@ -74,9 +74,8 @@ bool writeTemporary(const ChannelDirectory& channel, const SourceFile& file, int
 // Copies the source through `temporary`, then puts it in place once the
 // bytes written are the whole source as it was before (and, for a signed
 // release's file, the bytes signed).
-bool copyThroughTemporary(const ChannelDirectory& channel, const SourceFile& file, int in,
-                          const std::string& temporary, const FileVersion& before, bool signs, FileDigests& digests,
-                          std::string& failure)
+bool copyThroughTemporary(const ChannelDirectory& channel, const SourceFile& file, int in, const std::string& temporary,
+                          const FileVersion& before, bool signs, FileDigests& digests, std::string& failure)
 {
     ScopedDescriptor out = channel.createFresh(temporary, failure);
     if (out.get() < 0)
@@ -141,8 +140,8 @@ bool copyIntoChannel(const ChannelDirectory& channel, const SourceFile& file, bo
     }
     const bool shared = !file.signedSha256.empty() && mayShare(in.get()) &&
                         linkIntoChannel(channel, file, in.get(), temporary, digests, failure);
-    if (shared || (failure.empty() && copyThroughTemporary(channel, file, in.get(), temporary, before, signs,
-                                                           digests, failure)))
+    if (shared ||
+        (failure.empty() && copyThroughTemporary(channel, file, in.get(), temporary, before, signs, digests, failure)))
         return true;
     // The one cleanup: whichever way failed, no temporary file stays.
     std::string ignored;

@@ -87,7 +87,7 @@ public:
     }
 
 private:
-    StreamingDigests streaming_;  // without a cutter
+    StreamingDigests streaming_;              // without a cutter
     std::optional<BackgroundCutter> cutter_;  // with one: the MD5 there, the SHA-256 and block sums here
     Sha256 sha256_;
     BlockSummer blocks_;
