@@ -9,8 +9,9 @@
 // The list of paths written since the last complete publish.
 inline constexpr const char* publisherJournalName = "md5sums.orn-publish-written";
 
-// Renames a finished temporary file over `target`, so that a client never
-// fetches a half-written file; removes the temporary file when it cannot.
+// Renames a finished temporary file over whatever stands at `target`, so
+// that a client never fetches a half-written file; removes the temporary
+// file when it cannot.
 bool putInPlace(const ChannelDirectory& channel, const std::string& temporary, const std::string& target,
                 std::string& failure);
 
@@ -19,6 +20,12 @@ bool putInPlace(const ChannelDirectory& channel, const std::string& temporary, c
 // temporary file behind on failure.
 bool writeAtomically(const ChannelDirectory& channel, const std::string& target, const std::string& text,
                      std::string& failure);
+
+// The whole regular file at `relative`, when it holds at most `limit` bytes
+// and no other name shares it (a hard link could be the secret key);
+// `missing` says whether nothing stands there.
+bool readWholeFile(const ChannelDirectory& channel, const std::string& relative, std::size_t limit,
+                   std::string& text, bool& missing, std::string& failure);
 
 // Writes all of `size` bytes to `fd`.
 bool writeAll(int fd, const char* data, std::size_t size);

@@ -3,6 +3,7 @@
 #include "channel/channel_names.h"
 #include "channel/manifest.h"
 #include "channel/manifest_path.h"
+#include "publisher/folder/channel_files.h"
 
 #include <iterator>
 #include <map>
@@ -53,7 +54,7 @@ std::set<std::string> previouslyListed(const ChannelDirectory& channel, std::vec
     std::string text;
     bool missing = false;
     std::string failure;
-    if (!channel.readFile(channelManifestName, channelTextLimitBytes, text, missing, failure)) {
+    if (!readWholeFile(channel, channelManifestName, channelTextLimitBytes, text, missing, failure)) {
         if (!missing)
             warnings.push_back(failure + ": the files it lists may be left in the channel");
         return {};

@@ -3,23 +3,42 @@
 #include "channel/channel_names.h"
 #include "publisher/folder/channel_files.h"
 
-#include <unistd.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
 #include <sstream>
 
-WrittenJournal::~WrittenJournal()
+namespace {
+
+// Opens the journal to append to, creating it; only a regular file that no
+// other name shares (a hard link would be written through).
+ScopedDescriptor openForAppending(const ChannelDirectory& channel, std::string& failure)
 {
-    close();
+    const ChannelEntry at = channel.entry(publisherJournalName);
+    const int flags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    ScopedDescriptor file(at.directory.get() < 0 ? -1
+                                                 : ::openat(at.directory.get(), at.name.c_str(),
+                                                            flags | O_CREAT | O_EXCL, channelFileMode));
+    if (file.get() >= 0 && ::fchmod(file.get(), channelFileMode) != 0) {
+        file = ScopedDescriptor();
+    } else if (file.get() < 0 && errno == EEXIST) {
+        file = ScopedDescriptor(::openat(at.directory.get(), at.name.c_str(), flags));
+        struct stat facts {};
+        if (file.get() >= 0 &&
+            (::fstat(file.get(), &facts) != 0 || !S_ISREG(facts.st_mode) || facts.st_nlink != 1)) {
+            failure = "cannot write " + channel.shown(publisherJournalName) +
+                      ": not a regular file of its own (a hard link?)";
+            return ScopedDescriptor();
+        }
+    }
+    if (file.get() < 0)
+        failure = "cannot write " + channel.shown(publisherJournalName) + ": " + describeChannelErrno();
+    return file;
 }
 
-void WrittenJournal::close()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-}
+}  // namespace
 
 std::vector<std::string> WrittenJournal::read(std::vector<std::string>& warnings) const
 {
@@ -27,7 +46,7 @@ std::vector<std::string> WrittenJournal::read(std::vector<std::string>& warnings
     bool missing = false;
     std::string failure;
     std::vector<std::string> paths;
-    if (!channel_.readFile(publisherJournalName, channelTextLimitBytes, text, missing, failure)) {
+    if (!readWholeFile(channel_, publisherJournalName, channelTextLimitBytes, text, missing, failure)) {
         if (!missing)
             warnings.push_back(failure + ": files a failed run copied may be left in the channel");
         return paths;
@@ -40,12 +59,12 @@ std::vector<std::string> WrittenJournal::read(std::vector<std::string>& warnings
 
 bool WrittenJournal::add(const std::string& path, std::string& failure)
 {
-    if (fd_ < 0)
-        fd_ = channel_.openForAppending(publisherJournalName, failure);
+    if (file_.get() < 0)
+        file_ = openForAppending(channel_, failure);
     const std::string line = path + '\n';
-    if (fd_ < 0)
+    if (file_.get() < 0)
         return false;
-    if (!writeAll(fd_, line.data(), line.size())) {
+    if (!writeAll(file_.get(), line.data(), line.size())) {
         failure = "cannot write " + channel_.shown(publisherJournalName) + ": " + std::strerror(errno);
         return false;
     }
@@ -54,7 +73,7 @@ bool WrittenJournal::add(const std::string& path, std::string& failure)
 
 bool WrittenJournal::clear(std::string& failure)
 {
-    close();
+    file_.close();
     return channel_.kindOf(publisherJournalName) == ChannelDirectory::Kind::missing ||
            channel_.removeFile(publisherJournalName, failure);
 }

@@ -13,7 +13,6 @@ public:
     explicit WrittenJournal(const ChannelDirectory& channel) : channel_(channel) {}
     WrittenJournal(const WrittenJournal&) = delete;
     WrittenJournal& operator=(const WrittenJournal&) = delete;
-    ~WrittenJournal();
 
     // The paths it lists; a journal that cannot be read gives a warning.
     std::vector<std::string> read(std::vector<std::string>& warnings) const;
@@ -21,8 +20,6 @@ public:
     bool clear(std::string& failure);
 
 private:
-    void close();
-
     const ChannelDirectory& channel_;
-    int fd_ = -1;
+    ScopedDescriptor file_;
 };

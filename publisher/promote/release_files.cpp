@@ -3,7 +3,7 @@
 #include "channel/channel_names.h"
 #include "channel/content_address.h"
 #include "channel/manifest_path.h"
-#include "publisher/folder/shown_text.h"
+#include "publisher/console/shown_text.h"
 #include "publisher/keys/secret_key_file.h"
 #include "publisher/release/chunk_index_files.h"
 #include "publisher/release/object_check.h"

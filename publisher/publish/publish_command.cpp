@@ -2,7 +2,7 @@
 
 #include "channel/channel_names.h"
 #include "publisher/folder/exclusive_publish.h"
-#include "publisher/folder/interruption.h"
+#include "publisher/signals/interruption.h"
 #include "publisher/folder/wrong_folders.h"
 #include "publisher/keys/key_exposure.h"
 #include "publisher/publish/publish_tree.h"

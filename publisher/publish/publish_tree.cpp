@@ -6,16 +6,16 @@
 #include "channel/manifest.h"
 #include "channel/manifest_path.h"
 #include "digest/sha256.h"
+#include "publisher/console/shown_text.h"
 #include "publisher/folder/channel_files.h"
+#include "publisher/folder/previous_manifest.h"
+#include "publisher/folder/written_journal.h"
 #include "publisher/release/channel_objects.h"
 #include "publisher/release/chunk_index_files.h"
-#include "publisher/source/file_copy.h"
-#include "publisher/folder/interruption.h"
 #include "publisher/release/object_check.h"
-#include "publisher/folder/previous_manifest.h"
 #include "publisher/release/release_retention.h"
-#include "publisher/folder/shown_text.h"
-#include "publisher/folder/written_journal.h"
+#include "publisher/signals/interruption.h"
+#include "publisher/source/channel_copy.h"
 
 #include <unistd.h>
 

@@ -5,6 +5,7 @@
 #include "channel/content_address.h"
 #include "digest/sha256.h"
 #include "publisher/folder/channel_files.h"
+#include "publisher/folder/hard_links.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,7 +42,7 @@ bool linkPublished(const ChannelDirectory& channel, const std::string& path, con
 {
     std::string ignored;
     struct stat facts {};
-    if (digests.inode == 0 || !channel.link(path, temporary, ignored))
+    if (digests.inode == 0 || !linkInChannel(channel, path, temporary, ignored))
         return false;
     if (channel.statOf(temporary, facts) && S_ISREG(facts.st_mode) && isFile(facts, digests))
         return true;
@@ -58,12 +59,12 @@ bool copyPublished(const ChannelDirectory& channel, const std::string& path, con
         failure = "cannot read " + channel.shown(path) + ": " + std::strerror(errno);
         return false;
     }
-    const int out = channel.createFresh(temporary, failure);
-    if (out < 0)
+    ScopedDescriptor out = channel.createFresh(temporary, failure);
+    if (out.get() < 0)
         return false;
-    const FileDigests copied = copyDescriptor(in.get(), out);
+    const FileDigests copied = copyDescriptor(in.get(), out.get());
     const int cause = errno;
-    if (::close(out) != 0 || !copied.read) {
+    if (!out.close() || !copied.read) {
         failure = "cannot copy " + channel.shown(path) + " to " + channel.shown(temporary) + ": " +
                   std::strerror(!copied.read ? cause : errno);
         return false;
@@ -105,9 +106,9 @@ bool storeBytesObject(const ChannelDirectory& channel, const std::string& bytes,
     bool missing = false;
     std::string ignored;
     unsigned long long size = 0;
-    // readFile refuses a file with other names: md5sums' object stays a copy of its own.
+    // readWholeFile refuses a file with other names: md5sums' object stays a copy of its own.
     if (channel.kindOf(object, &size) == ChannelDirectory::Kind::regular && size == bytes.size() &&
-        channel.readFile(object, bytes.size(), present, missing, ignored) && present == bytes)
+        readWholeFile(channel, object, bytes.size(), present, missing, ignored) && present == bytes)
         return true;
     return channel.makeDirectories(objectsDirectoryName, failure) &&
            writeAtomically(channel, object, bytes, failure);

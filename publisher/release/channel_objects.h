@@ -2,7 +2,7 @@
 
 #include "channel/release.h"
 #include "publisher/folder/channel_directory.h"
-#include "publisher/source/file_copy.h"
+#include "publisher/source/one_read.h"
 
 #include <set>
 #include <string>

@@ -5,9 +5,10 @@
 #include "channel/manifest.h"
 #include "channel/manifest_path.h"
 #include "digest/sha256.h"
+#include "publisher/console/shown_text.h"
+#include "publisher/folder/channel_files.h"
 #include "publisher/release/chunk_index_files.h"
-#include "publisher/source/file_copy.h"
-#include "publisher/folder/shown_text.h"
+#include "publisher/source/one_read.h"
 
 #include <sys/stat.h>
 
@@ -21,7 +22,7 @@ CurrentRelease readCurrentRelease(const ChannelDirectory& channel, const std::st
     CurrentRelease current;
     std::string text;
     bool missing = false;
-    if (!channel.readFile(channelReleaseName, channelTextLimitBytes, text, missing, current.problem)) {
+    if (!readWholeFile(channel, channelReleaseName, channelTextLimitBytes, text, missing, current.problem)) {
         current.state = missing ? CurrentRelease::State::missing : CurrentRelease::State::unverified;
         return current;
     }
@@ -86,7 +87,7 @@ bool channelMatchesRelease(const ChannelDirectory& channel, const Release& relea
 {
     std::string manifest;
     bool missing = false;
-    if (!channel.readFile(channelManifestName, channelTextLimitBytes, manifest, missing, mismatch))
+    if (!readWholeFile(channel, channelManifestName, channelTextLimitBytes, manifest, missing, mismatch))
         return false;
     if (sha256Hex(manifest) != release.manifestSha256) {
         mismatch = channel.shown(channelManifestName) + " is not the one the release signed";

@@ -2,7 +2,7 @@
 
 #include "channel/content_address.h"
 #include "publisher/release/channel_objects.h"
-#include "publisher/source/file_copy.h"
+#include "publisher/source/one_read.h"
 
 #include <sys/stat.h>
 

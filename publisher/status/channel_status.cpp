@@ -1,6 +1,6 @@
 #include "publisher/status/channel_status.h"
 
-#include "publisher/folder/shown_text.h"
+#include "publisher/console/shown_text.h"
 #include "publisher/keys/key_exposure.h"
 #include "publisher/keys/secret_key_file.h"
 #include "publisher/status/status_report.h"

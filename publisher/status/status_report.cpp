@@ -4,8 +4,9 @@
 #include "channel/chunk_index.h"
 #include "channel/content_address.h"
 #include "channel/utc_time.h"
+#include "publisher/console/shown_text.h"
+#include "publisher/folder/channel_files.h"
 #include "publisher/folder/exclusive_publish.h"
-#include "publisher/folder/shown_text.h"
 #include "publisher/release/chunk_index_files.h"
 #include "publisher/release/object_check.h"
 #include "publisher/release/release_retention.h"
@@ -41,7 +42,7 @@ std::string lockText(const ChannelDirectory& directory, const fs::path& channel,
     publishing = !probe.acquire(channel, heldByAnother, failure, false) && heldByAnother;
     if (directory.kindOf(channelLockName) == ChannelDirectory::Kind::missing)
         return publishing ? "down; a publish is running now" : "";
-    directory.readFile(channelLockName, lockTextLimit, since, missing, failure);
+    readWholeFile(directory, channelLockName, lockTextLimit, since, missing, failure);
     while (!since.empty() && (since.back() == '\n' || since.back() == '\r'))
         since.pop_back();
     return "up since " + (since.empty() ? std::string("an unknown time") : shownText(since)) +

@@ -1,4 +1,4 @@
-#include "publisher/folder/shown_text.h"
+#include "publisher/console/shown_text.h"
 
 #include "channel/utf8.h"
 

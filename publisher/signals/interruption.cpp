@@ -1,4 +1,4 @@
-#include "publisher/folder/interruption.h"
+#include "publisher/signals/interruption.h"
 
 #include <signal.h>
 
