@@ -54,11 +54,10 @@ public:
             streaming_.add(data, size);
             return;
         }
-        cutter_->start(reinterpret_cast<const unsigned char*>(data), size);
+        cutter_->add(data, size);
         sha256_.update(data, size);
         blocks_.add(reinterpret_cast<const unsigned char*>(data), size);
         bytes_ += size;
-        cutter_->wait();
     }
     unsigned long long bytes() const { return cutter_ ? bytes_ : streaming_.bytes(); }
 
