@@ -65,6 +65,27 @@ bool readKeptReleases(const ChannelDirectory& channel, std::vector<KeptRelease>&
            readKeptReleases(channelPath, channel.shown(""), releases, found, failure);
 }
 
+namespace {
+
+// Signed elsewhere, or before this record was kept: still the release that
+// players' caches hold. It goes where its serial puts it among the recorded
+// ones: an old release put back is no reason to drop a newer one.
+void placeByItsSerial(KeptRelease before, std::vector<KeptRelease>& releases)
+{
+    const auto same = std::find_if(releases.begin(), releases.end(),
+                                   [&before](const KeptRelease& release) { return namesOf(release) == namesOf(before); });
+    const bool recorded = same != releases.end();
+    // Recorded by an earlier version, without its files: a rollback can reach it from now on.
+    if (recorded && same->files.empty())
+        same->files = before.files;
+    const auto later = std::find_if(releases.begin(), releases.end(),
+                                    [&before](const KeptRelease& release) { return release.serial > before.serial; });
+    if (!recorded)
+        releases.insert(later, std::move(before));
+}
+
+}  // namespace
+
 void keepLastReleases(const ChannelDirectory& channel, const CurrentRelease& previous, const Release& written,
                       unsigned keep, HashedFiles& hashed, std::vector<std::string>& warnings)
 {
@@ -75,23 +96,8 @@ void keepLastReleases(const ChannelDirectory& channel, const CurrentRelease& pre
     const bool known = readKeptReleases(channel, releases, found, failure);
     if (!known)
         warnings.push_back(failure + keptAnyway);
-    // Signed elsewhere, or before this record was kept: still the release
-    // that players' caches hold. It goes where its serial puts it among the
-    // recorded ones: an old release put back is no reason to drop a newer one.
-    if (previous.state == CurrentRelease::State::verified) {
-        KeptRelease before = keptReleaseOf(previous.release);
-        const auto same = std::find_if(releases.begin(), releases.end(), [&before](const KeptRelease& release) {
-            return namesOf(release) == namesOf(before);
-        });
-        const bool recorded = same != releases.end();
-        // Recorded by an earlier version, without its files: a rollback can reach it from now on.
-        if (recorded && same->files.empty())
-            same->files = before.files;
-        const auto later = std::find_if(releases.begin(), releases.end(),
-                                        [&before](const KeptRelease& release) { return release.serial > before.serial; });
-        if (!recorded)
-            releases.insert(later, std::move(before));
-    }
+    if (previous.state == CurrentRelease::State::verified)
+        placeByItsSerial(keptReleaseOf(previous.release), releases);
     // Otherwise in the order they were published, whatever their serials (a
     // lost state folder, a serial given by hand); the release just written
     // last, always kept: one signed anew with the same files (a new expiry,
