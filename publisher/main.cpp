@@ -2,6 +2,7 @@
 // update server, behind the lock that launchers honour, optionally signed.
 #include "publisher/command/command_line.h"
 #include "publisher/command/keygen_command.h"
+#include "publisher/console/deployer_output.h"
 #include "publisher/promote/promote_command.h"
 #include "publisher/publish/publish_command.h"
 #include "publisher/status/channel_status.h"
@@ -14,7 +15,7 @@ int main(int argc, char** argv)
     Options options;
     std::string failure;
     if (!parseOptions(argc, argv, options, failure)) {
-        std::cerr << "orn-publish: " << failure << " (see orn-publish --help)" << std::endl;
+        diagnosticLine(failure + " (see orn-publish --help)");
         return 2;
     }
     switch (options.command) {
@@ -22,7 +23,7 @@ int main(int argc, char** argv)
         std::cout << usageText();
         return 0;
     case Options::Command::version:
-        std::cout << "orn-publish " << ORN_VERSION << std::endl;
+        reportLine("orn-publish " ORN_VERSION);
         return 0;
     case Options::Command::keygen:
         return keygenCommand(options.operands.front());

@@ -1,6 +1,7 @@
 #include "publisher/publish/publish_command.h"
 
 #include "channel/channel_names.h"
+#include "publisher/console/deployer_output.h"
 #include "publisher/folder/exclusive_publish.h"
 #include "publisher/signals/interruption.h"
 #include "publisher/folder/wrong_folders.h"
@@ -13,7 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <iomanip>
-#include <iostream>
+#include <sstream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -33,17 +34,16 @@ int refusePublish(const std::string& reason, const std::string& channel)
 {
     std::error_code error;
     const bool lockUp = fs::exists(fs::symlink_status(fs::path(channel) / channelLockName, error));
-    std::cerr << "orn-publish: " << reason << std::endl
-              << "orn-publish: nothing in " << channel << " was changed"
-              << (lockUp ? "; its lock was up already, left by a publish that did not finish, and stays up"
-                         : " and no lock was raised")
-              << std::endl;
+    diagnosticLine(reason);
+    diagnosticLine("nothing in " + channel + " was changed" +
+                   (lockUp ? "; its lock was up already, left by a publish that did not finish, and stays up"
+                           : " and no lock was raised"));
     return refused;
 }
 
 int heldElsewhere(const std::string& failure)
 {
-    std::cerr << "orn-publish: " << failure << "; nothing was touched: try again when it has finished" << std::endl;
+    diagnosticLine(failure + "; nothing was touched: try again when it has finished");
     return 1;
 }
 
@@ -55,12 +55,12 @@ bool readCheckedTree(const Options& options, const std::string& channel, SourceT
     const std::string& source = options.operands.front();
     tree = readSourceTree(source, options.signing.secretKeyFile);
     for (const std::string& warning : tree.warnings)
-        std::cerr << "orn-publish: warning: " << warning << std::endl;
+        warningLine(warning);
     if (tree.problems.empty())
         return true;
     for (const std::string& problem : tree.problems)
-        std::cerr << "orn-publish: " << problem << std::endl;
-    std::cerr << "orn-publish: " << source << " refused; nothing in " << channel << " was touched" << std::endl;
+        diagnosticLine(problem);
+    diagnosticLine(source + " refused; nothing in " + channel + " was touched");
     return false;
 }
 
@@ -70,21 +70,19 @@ int stopInterrupted(const ChannelDirectory& directory, const ReleaseSigning* sig
     const int signal = interruptingSignal();
     const std::string channel = directory.shown("");
     std::string failure;
-    std::cerr << "orn-publish: interrupted by " << signalName(signal) << "; its temporary files are removed"
-              << std::endl;
+    diagnosticLine(std::string("interrupted by ") + signalName(signal) + "; its temporary files are removed");
     // Only a channel that was whole when the run began is whole again without it.
     if (!changed && !lockWasUp &&
         (signing == nullptr || restoreSerialRecord(directory.path(), signing->recordBefore, failure)) &&
         lowerUnchangedLock(directory, failure)) {
-        std::cerr << "orn-publish: no file of " << channel
-                  << " had changed yet: the lock is down again and the channel is as it was" << std::endl;
+        diagnosticLine("no file of " + channel +
+                       " had changed yet: the lock is down again and the channel is as it was");
         return 128 + signal;
     }
-    std::cerr << "orn-publish: "
-              << (changed     ? "files of " + channel + " had already changed"
-                  : lockWasUp ? "the lock was already up when it began: an earlier publish had not finished"
-                              : "the lock cannot be taken down: " + failure)
-              << "; the lock stays up, so launchers wait: run the same command again to finish the job" << std::endl;
+    diagnosticLine((changed     ? "files of " + channel + " had already changed"
+                    : lockWasUp ? "the lock was already up when it began: an earlier publish had not finished"
+                                : "the lock cannot be taken down: " + failure) +
+                   "; the lock stays up, so launchers wait: run the same command again to finish the job");
     return 128 + signal;
 }
 
@@ -103,28 +101,27 @@ int publishTree(const SourceTree& tree, const ChannelDirectory& directory, const
     if (!expiryWarningText.empty())
         warnings.push_back(expiryWarningText);
     for (const std::string& warning : warnings)
-        std::cerr << "orn-publish: warning: " << warning << std::endl;
+        warningLine(warning);
     if (!published && interruptingSignal() != 0)
         return stopInterrupted(directory, signing, summary.channelChanged, lockWasUp);
     if (!published) {
-        std::cerr << "orn-publish: " << failure << std::endl
-                  << "orn-publish: the lock stays up, so launchers wait instead of fetching a half-published "
-                     "channel; run the same command again to finish the job"
-                  << std::endl;
+        diagnosticLine(failure);
+        diagnosticLine("the lock stays up, so launchers wait instead of fetching a half-published channel; run the "
+                       "same command again to finish the job");
         return 1;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::cout << "Published " << counted(summary.files, "file") << ": " << summary.copied << " copied, "
-              << (summary.linked == 0 ? "" : "of them " + std::to_string(summary.linked) + " as hard links, ")
-              << summary.removed << " removed, " << counted(summary.bytesCopied, "byte") << " copied, " << std::fixed
-              << std::setprecision(2)
-              << seconds << " s";
+    std::ostringstream line;
+    line << "Published " << counted(summary.files, "file") << ": " << summary.copied << " copied, "
+         << (summary.linked == 0 ? "" : "of them " + std::to_string(summary.linked) + " as hard links, ")
+         << summary.removed << " removed, " << counted(summary.bytesCopied, "byte") << " copied, " << std::fixed
+         << std::setprecision(2) << seconds << " s";
     if (signing != nullptr)
-        std::cout << "; release serial " << signing->serial << " signed with key " << signing->key.publicPart.id;
-    std::cout << std::endl;
+        line << "; release serial " << signing->serial << " signed with key " << signing->key.publicPart.id;
+    reportLine(line.str());
     if (signalWhileFinishing() != 0)
-        std::cerr << "orn-publish: " << signalName(signalWhileFinishing())
-                  << " came once files of the channel were being replaced: the publish was finished first" << std::endl;
+        diagnosticLine(std::string(signalName(signalWhileFinishing())) +
+                       " came once files of the channel were being replaced: the publish was finished first");
     return 0;
 }
 
@@ -139,9 +136,9 @@ int signAnew(const ChannelDirectory& directory, ReleaseSigning& signing, const s
         const int status = refusePublish(failure, channel);
         return interruptingSignal() != 0 ? 128 + interruptingSignal() : status;
     }
-    std::cout << "Signed " << channel << " anew: serial " << signing.serial << std::endl;
+    reportLine("Signed " + channel + " anew: serial " + std::to_string(signing.serial));
     if (!expiryWarningText.empty())
-        std::cerr << "orn-publish: warning: " << expiryWarningText << std::endl;
+        warningLine(expiryWarningText);
     return 0;
 }
 
@@ -160,14 +157,14 @@ int holdChannel(const Options& options, const std::string& channel, SourceTree& 
         return refusePublish(failure, channel);
     const std::vector<std::string> problems = channelProblems(exclusive.directory(), tree.files);
     for (const std::string& problem : problems)
-        std::cerr << "orn-publish: " << problem << std::endl;
+        diagnosticLine(problem);
     if (!problems.empty())
         return refusePublish(channel + " refused", channel);
     const ChannelDirectory& directory = exclusive.directory();
     const bool signs = !options.signing.secretKeyFile.empty();
-    if (signs && (!prepareSigning(directory, options.signing, signing, failure) ||
-                  !(failure = exposedKeyProblem(directory, options.signing.secretKeyFile, signing.key.publicPart))
-                       .empty()))
+    if (signs &&
+        (!prepareSigning(directory, options.signing, signing, failure) ||
+         !(failure = exposedKeyProblem(directory, options.signing.secretKeyFile, signing.key.publicPart)).empty()))
         return refusePublish(failure, channel);
     // Its release would no longer match: every launcher that checks it would refuse the channel.
     if (!signs && refusesUnsignedPublish(directory, failure))

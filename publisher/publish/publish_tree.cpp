@@ -6,6 +6,7 @@
 #include "channel/manifest.h"
 #include "channel/manifest_path.h"
 #include "digest/sha256.h"
+#include "publisher/console/deployer_output.h"
 #include "publisher/console/shown_text.h"
 #include "publisher/folder/channel_files.h"
 #include "publisher/folder/previous_manifest.h"
@@ -23,7 +24,6 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <iostream>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -81,7 +81,7 @@ bool raiseLock(const ChannelDirectory& channel, bool& wasUp, std::string& failur
     const std::string startedAt = utcNow();
     if (!writeAtomically(channel, channelLockName, startedAt, failure))
         return false;
-    std::cout << "Lock raised: update started at " << startedAt << std::endl;
+    reportLine("Lock raised: update started at " + startedAt);
     return true;
 }
 
@@ -139,7 +139,7 @@ bool removeUnlisted(const ChannelDirectory& channel, const std::set<std::string>
         hashIfShared(channel, path, hashed);
         if (!channel.removeFile(path, failure))
             return false;
-        std::cout << "- " << shownText(path) << " removed" << std::endl;  // the server's manifest named it
+        reportLine("- " + shownText(path) + " removed");  // the server's manifest named it
         ++summary.removed;
     }
     return true;
@@ -214,7 +214,7 @@ bool publishChannel(const SourceTree& tree, const ChannelDirectory& channel, uns
                     std::string& failure)
 {
     if (holdLockSeconds > 0) {
-        std::cout << "Holding the lock for " << holdLockSeconds << " s" << std::endl;
+        reportLine("Holding the lock for " + std::to_string(holdLockSeconds) + " s");
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(holdLockSeconds);
         while (std::chrono::steady_clock::now() < until && !interrupted(failure))
             std::this_thread::sleep_for(std::chrono::milliseconds(50));

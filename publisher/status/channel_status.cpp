@@ -1,12 +1,12 @@
 #include "publisher/status/channel_status.h"
 
+#include "publisher/console/deployer_output.h"
 #include "publisher/console/shown_text.h"
 #include "publisher/keys/key_exposure.h"
 #include "publisher/keys/secret_key_file.h"
 #include "publisher/status/status_report.h"
 
 #include <ctime>
-#include <iostream>
 
 namespace fs = std::filesystem;
 
@@ -14,36 +14,38 @@ namespace {
 
 int refusedKey(const std::string& failure)
 {
-    std::cerr << "orn-publish: " << failure << std::endl;
+    diagnosticLine(failure);
     return 2;
 }
 
 int printStatus(const StatusReport& report, const std::string& name, bool haveKeys)
 {
-    std::cout << "channel: " << name << std::endl << (report.lock.empty() ? "" : "lock: " + report.lock + "\n");
+    reportLine("channel: " + name);
+    if (!report.lock.empty())
+        reportLineUnflushed("lock: " + report.lock);
     if (report.current.state == CurrentRelease::State::missing) {
-        std::cout << "release: none" << std::endl;
+        reportLine("release: none");
         return 1;
     }
     if (report.current.state != CurrentRelease::State::verified) {
-        std::cout << "key: " << shownText(report.current.keyId) << std::endl
-                  << "signature: "
-                  << (haveKeys ? "does not verify: " + report.current.problem : "not checked (give --key or --trust)")
-                  << std::endl
-                  << "files match: not checked (the release is not verified)" << std::endl;
+        reportLine("key: " + shownText(report.current.keyId));
+        reportLine("signature: " +
+                   (haveKeys ? "does not verify: " + report.current.problem : "not checked (give --key or --trust)"));
+        reportLine("files match: not checked (the release is not verified)");
         return 1;
     }
-    std::cout << std::flush;
+    flushReport();
     for (const std::string& warning : report.warnings)  // those of the serial record
-        std::cerr << "orn-publish: warning: " << warning << std::endl;
-    std::cout << "serial: " << report.serial << std::endl
-              << "expires: " << report.expiry << std::endl
-              << "key: " << shownText(report.current.keyId) << std::endl
-              << "files: " << report.files << std::endl
-              << (report.chunkIndexes == 0 ? "" : "chunk indexes: " + std::to_string(report.chunkIndexes) + "\n")
-              << "signature: verifies" << std::endl
-              << "files match: " << report.filesMatch << std::endl
-              << "kept releases: " << report.keptReleases << std::endl;
+        warningLine(warning);
+    reportLine("serial: " + report.serial);
+    reportLine("expires: " + report.expiry);
+    reportLine("key: " + shownText(report.current.keyId));
+    reportLine("files: " + report.files);
+    if (report.chunkIndexes != 0)
+        reportLineUnflushed("chunk indexes: " + std::to_string(report.chunkIndexes));
+    reportLine("signature: verifies");
+    reportLine("files match: " + report.filesMatch);
+    reportLine("kept releases: " + report.keptReleases);
     return report.healthy ? 0 : 1;
 }
 
@@ -64,11 +66,12 @@ int statusCommand(const fs::path& channel, const SigningRequest& request, unsign
         return refusedKey(failure);
     ChannelDirectory directory;
     if (!directory.open(channel, failure)) {
-        std::cerr << "orn-publish: " << failure << std::endl;
+        diagnosticLine(failure);
         return 1;
     }
-    const std::string exposed =
-        request.secretKeyFile.empty() ? std::string() : exposedKeyProblem(directory, request.secretKeyFile, key.publicPart);
+    const std::string exposed = request.secretKeyFile.empty()
+                                    ? std::string()
+                                    : exposedKeyProblem(directory, request.secretKeyFile, key.publicPart);
     if (!exposed.empty())
         return refusedKey(exposed);
     const StatusReport report =
