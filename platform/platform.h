@@ -18,7 +18,7 @@ void pauseMilliseconds(unsigned int milliseconds);
 void returnLargeBuffersPromptly();
 
 // Renames a file; fails when newName already exists. On failure errno
-// describes the cause, so that perror can report it.
+// describes the cause, so that the console can give the system's reason.
 bool moveFileNoReplace(const char* existingName, const char* newName);
 
 // Renames a file over `newName`, replacing a file (or a symbolic link,

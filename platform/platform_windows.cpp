@@ -13,7 +13,7 @@ namespace platform {
 
 namespace {
 
-// The Windows calls report through GetLastError; perror reads errno.
+// The Windows calls report through GetLastError; the callers read errno.
 void setErrnoFromLastError()
 {
     switch (GetLastError()) {
