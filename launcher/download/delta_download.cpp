@@ -127,7 +127,7 @@ void DeltaFetch::showPlan(const std::vector<DeltaStep>& steps)
         return;
     unsigned long long fetching = fetchedBytes_;
     for (const DeltaStep& step : steps)
-        fetching += step.fetched ? step.bytes : 0;
+        fetching += step.fetched() ? step.bytes : 0;
     progress_->startDelta(writer_.written(), index_.fileSize, index_.fileSize - fetching, fetching);
 }
 
@@ -139,7 +139,7 @@ bool DeltaFetch::takeSteps(const std::vector<DeltaStep>& steps)
     std::vector<Transport::Range> ranges;
     std::vector<std::size_t> stepOf;  // of each range
     for (std::size_t i = 0; i < steps.size(); ++i) {
-        if (!steps[i].fetched)
+        if (!steps[i].fetched())
             continue;
         ranges.push_back({entry_.uri, steps[i].firstByte, steps[i].firstByte + steps[i].bytes - 1});
         stepOf.push_back(i);
@@ -175,7 +175,7 @@ bool DeltaFetch::takeSteps(const std::vector<DeltaStep>& steps)
 // A piece's bytes go through the chunks' check: the sums that found them are only hints.
 bool DeltaFetch::copyPiece(const DeltaStep& step)
 {
-    if (step.firstPiece)
+    if (startsChunks(step.part))
         writer_.startRange();
     std::vector<char> bytes(static_cast<std::size_t>(std::min<unsigned long long>(step.bytes, 1u << 16)));
     for (unsigned long long done = 0; done < step.bytes;) {
@@ -194,7 +194,7 @@ AnswerSink* DeltaFetch::armRange(const DeltaStep& step)
     headTaken_ = false;
     wrongBytes_ = false;
     // A piece continues the chunks of the pieces before it (asked again, it had given nothing yet).
-    if (!step.piece || step.firstPiece)
+    if (startsChunks(step.part))
         writer_.startRange();
     return this;
 }
@@ -202,13 +202,12 @@ AnswerSink* DeltaFetch::armRange(const DeltaStep& step)
 // A step's chunks are all written and reach the file before the next is taken.
 bool DeltaFetch::stepDone(const DeltaStep& step)
 {
-    if (step.fetched) {
+    if (step.fetched()) {
         if (!headTaken_ || wrongBytes_)
             return false;
         fetchedBytes_ += step.bytes;
     }
-    const bool endsChunks = step.piece ? step.lastPiece : step.fetched;
-    if (endsChunks && writer_.nextChunk() != step.firstChunk + step.chunks)
+    if (endsChunks(step.part) && writer_.nextChunk() != step.firstChunk + step.chunks)
         return false;
     if (!writer_.flush())
         return false;
@@ -219,7 +218,7 @@ bool DeltaFetch::stepDone(const DeltaStep& step)
 
 bool DeltaFetch::copyChunks(const DeltaStep& step)
 {
-    if (step.piece)
+    if (step.source == StepSource::oldBytes)
         return copyPiece(step);
     std::vector<char> bytes;
     for (std::size_t i = step.firstChunk; i < step.firstChunk + step.chunks; ++i) {
