@@ -123,8 +123,7 @@ bool fetchRanges(Transport& transport, const std::vector<Transport::Range>& rang
 }  // namespace
 
 std::vector<DeltaStep> refineByBlocks(Transport& transport, const DeltaSource& source, const ChunkIndex& index,
-                                      const std::vector<unsigned long long>& heldAt, platform::FileReader& old,
-                                      unsigned long long oldSize, std::vector<DeltaStep> steps)
+                                      OldCopy& old, std::vector<DeltaStep> steps)
 {
     if (source.blockSums.size != blockSumsObjectBytes(index.fileSize) || !transport.pipelines())
         return steps;
@@ -133,7 +132,7 @@ std::vector<DeltaStep> refineByBlocks(Transport& transport, const DeltaSource& s
     for (std::size_t i = 0; i < steps.size(); ++i) {
         Candidate candidate;
         candidate.step = i;
-        if (!steps[i].fetched() || !regionOf(steps[i], index, heldAt, oldSize, candidate))
+        if (!steps[i].fetched() || !regionOf(steps[i], index, old.heldAt, old.size, candidate))
             continue;
         sumsBytes += (candidate.endBlock - candidate.firstBlock) * blockSumBytes;
         if (sumsBytes > largestSumsBytes)
@@ -152,7 +151,7 @@ std::vector<DeltaStep> refineByBlocks(Transport& transport, const DeltaSource& s
     std::vector<unsigned char> region;
     for (const Candidate& candidate : candidates) {
         region.resize(static_cast<std::size_t>(candidate.regionEnd - candidate.regionStart));
-        if (!old.readAt(candidate.regionStart, reinterpret_cast<char*>(region.data()), region.size()))
+        if (!old.reader.readAt(candidate.regionStart, reinterpret_cast<char*>(region.data()), region.size()))
             return steps;
         const std::size_t from = static_cast<std::size_t>(blockSumOffset(candidate.firstBlock) - ranges[candidate.range].first);
         const std::size_t count = static_cast<std::size_t>(candidate.endBlock - candidate.firstBlock);
