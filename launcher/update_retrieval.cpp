@@ -56,8 +56,8 @@ bool downloadEntry(const UpdateChannel& channel, Transport& transport, const Fil
             delta->blockSums = blockSums->second;
         }
     }
-    return downloadFile(transport, uri, path, index.remoteDigests.at(path), signedEntry, localName, delta.get(),
-                        progress);
+    const FetchedEntry entry{uri, path, index.remoteDigests.at(path), signedEntry, localName};
+    return downloadFile(transport, entry, delta.get(), progress);
 }
 
 // Raised only once the whole update is in place: a failed run may be retried with the same release.

@@ -62,19 +62,23 @@ std::vector<DeltaStep> piecesOf(const DeltaStep& step, const Candidate& candidat
         const unsigned long long to = std::min({step.firstByte + step.bytes, blockStart + blockBytes, fileSize});
         const unsigned long long at = found[static_cast<std::size_t>(block - candidate.firstBlock)];
         DeltaStep piece = step;
-        piece.piece = true;
-        piece.fetched = at == notHeldLocally;
+        piece.part = StepPart::middlePiece;
+        piece.source = at == notHeldLocally ? StepSource::server : StepSource::oldBytes;
         piece.firstByte = from;
         piece.bytes = to - from;
-        piece.oldByte = piece.fetched ? 0 : at + (from - blockStart);
-        if (!pieces.empty() && pieces.back().fetched == piece.fetched &&
-            (piece.fetched || pieces.back().oldByte + pieces.back().bytes == piece.oldByte))
+        piece.oldByte = piece.fetched() ? 0 : at + (from - blockStart);
+        if (!pieces.empty() && pieces.back().source == piece.source &&
+            (piece.fetched() || pieces.back().oldByte + pieces.back().bytes == piece.oldByte))
             pieces.back().bytes += piece.bytes;
         else
             pieces.push_back(piece);
     }
-    pieces.front().firstPiece = true;
-    pieces.back().lastPiece = true;
+    if (pieces.size() == 1) {
+        pieces.front().part = StepPart::onlyPiece;
+    } else {
+        pieces.front().part = StepPart::firstPiece;
+        pieces.back().part = StepPart::lastPiece;
+    }
     return pieces;
 }
 
@@ -119,8 +123,7 @@ bool fetchRanges(Transport& transport, const std::vector<Transport::Range>& rang
 }  // namespace
 
 std::vector<DeltaStep> refineByBlocks(Transport& transport, const DeltaSource& source, const ChunkIndex& index,
-                                      const std::vector<unsigned long long>& heldAt, platform::FileReader& old,
-                                      unsigned long long oldSize, std::vector<DeltaStep> steps)
+                                      OldCopy& old, std::vector<DeltaStep> steps)
 {
     if (source.blockSums.size != blockSumsObjectBytes(index.fileSize) || !transport.pipelines())
         return steps;
@@ -129,7 +132,7 @@ std::vector<DeltaStep> refineByBlocks(Transport& transport, const DeltaSource& s
     for (std::size_t i = 0; i < steps.size(); ++i) {
         Candidate candidate;
         candidate.step = i;
-        if (!steps[i].fetched || !regionOf(steps[i], index, heldAt, oldSize, candidate))
+        if (!steps[i].fetched() || !regionOf(steps[i], index, old.heldAt, old.size, candidate))
             continue;
         sumsBytes += (candidate.endBlock - candidate.firstBlock) * blockSumBytes;
         if (sumsBytes > largestSumsBytes)
@@ -148,7 +151,7 @@ std::vector<DeltaStep> refineByBlocks(Transport& transport, const DeltaSource& s
     std::vector<unsigned char> region;
     for (const Candidate& candidate : candidates) {
         region.resize(static_cast<std::size_t>(candidate.regionEnd - candidate.regionStart));
-        if (!old.readAt(candidate.regionStart, reinterpret_cast<char*>(region.data()), region.size()))
+        if (!old.reader.readAt(candidate.regionStart, reinterpret_cast<char*>(region.data()), region.size()))
             return steps;
         const std::size_t from = static_cast<std::size_t>(blockSumOffset(candidate.firstBlock) - ranges[candidate.range].first);
         const std::size_t count = static_cast<std::size_t>(candidate.endBlock - candidate.firstBlock);

@@ -3,8 +3,8 @@
 #include "channel/chunk_index.h"
 #include "launcher/download/delta_download.h"
 #include "launcher/download/delta_plan.h"
+#include "launcher/download/old_copy.h"
 #include "launcher/http/transport.h"
-#include "platform/platform.h"
 
 #include <vector>
 
@@ -15,7 +15,6 @@
 // together, by range, where the transport pipelines (on a path where each
 // request costs a round trip, a few more bytes are cheaper). On any trouble
 // with the sums the steps stay as they are: they are hints, and the chunks
-// built from them are checked as any others. `old` is the old copy, of `oldSize` bytes.
+// built from them are checked as any others.
 std::vector<DeltaStep> refineByBlocks(Transport& transport, const DeltaSource& source, const ChunkIndex& index,
-                                      const std::vector<unsigned long long>& heldAt, platform::FileReader& old,
-                                      unsigned long long oldSize, std::vector<DeltaStep> steps);
+                                      OldCopy& old, std::vector<DeltaStep> steps);

@@ -21,49 +21,76 @@ private:
     std::vector<std::uint64_t> bits_ = std::vector<std::uint64_t>(1024, 0);
 };
 
+// One search for the first `fullBlocks` blocks of `sums` in a region of
+// `regionSize` bytes: their weak sums in order, where each was found, and
+// how many strong sums it may still take. Sums that a hostile server made to
+// match the weak sum everywhere would otherwise take a strong sum at every
+// offset: a few per block of the region are plenty.
+class BlockSearch {
+public:
+    BlockSearch(const std::vector<BlockSum>& sums, std::size_t fullBlocks, std::size_t regionSize)
+        : sums_(sums), heldAt_(sums.size(), notHeldLocally), left_(fullBlocks),
+          strongLeft_(2 * (regionSize / blockSumsBlockBytes) + 64)
+    {
+        for (std::size_t i = 0; i < fullBlocks; ++i) {
+            byWeak_.emplace_back(sums[i].weak, i);
+            filter_.add(sums[i].weak);
+        }
+        std::sort(byWeak_.begin(), byWeak_.end());
+    }
+
+    bool done() const { return left_ == 0 || strongLeft_ == 0; }
+
+    // Notes `offset` for each block still missing whose sums are those of the
+    // block of `bytes`, whose weak sum is `weak`; true when any block's are.
+    bool matchAt(const unsigned char* bytes, std::uint32_t weak, unsigned long long offset)
+    {
+        if (!filter_.mayHold(weak))
+            return false;
+        auto match = std::lower_bound(byWeak_.begin(), byWeak_.end(), std::make_pair(weak, std::size_t(0)));
+        std::uint64_t strong = 0;
+        if (match != byWeak_.end() && match->first == weak) {
+            strong = chunkFingerprintOf(bytes, blockSumsBlockBytes);
+            --strongLeft_;
+        }
+        bool matched = false;
+        for (; match != byWeak_.end() && match->first == weak; ++match) {
+            if (sums_[match->second].strong != strong)
+                continue;
+            matched = true;
+            if (heldAt_[match->second] == notHeldLocally) {
+                heldAt_[match->second] = offset;
+                --left_;
+            }
+        }
+        return matched;
+    }
+
+    std::vector<unsigned long long> takeHeldAt() { return std::move(heldAt_); }
+
+private:
+    const std::vector<BlockSum>& sums_;
+    std::vector<std::pair<std::uint32_t, std::size_t>> byWeak_;
+    WeakFilter filter_;
+    std::vector<unsigned long long> heldAt_;
+    std::size_t left_;
+    std::size_t strongLeft_;
+};
+
 }  // namespace
 
 std::vector<unsigned long long> findBlocks(const std::vector<BlockSum>& sums, std::size_t fullBlocks,
                                            const std::vector<unsigned char>& region, unsigned long long regionStart)
 {
     const std::size_t block = blockSumsBlockBytes;
-    std::vector<unsigned long long> heldAt(sums.size(), notHeldLocally);
     fullBlocks = std::min(fullBlocks, sums.size());
     if (region.size() < block || fullBlocks == 0)
-        return heldAt;
-    std::vector<std::pair<std::uint32_t, std::size_t>> byWeak;
-    WeakFilter filter;
-    for (std::size_t i = 0; i < fullBlocks; ++i) {
-        byWeak.emplace_back(sums[i].weak, i);
-        filter.add(sums[i].weak);
-    }
-    std::sort(byWeak.begin(), byWeak.end());
-    std::size_t left = fullBlocks;
-    // Sums that a hostile server made to match the weak sum everywhere would
-    // otherwise take a strong sum at every offset: a few per block are plenty.
-    std::size_t strongLeft = 2 * (region.size() / block) + 64;
+        return std::vector<unsigned long long>(sums.size(), notHeldLocally);
+    BlockSearch search(sums, fullBlocks, region.size());
     RollingBlockSum rolling;
     rolling.reset(region.data(), block);
-    for (std::size_t at = 0; left > 0 && strongLeft > 0;) {
-        const std::uint32_t weak = rolling.value();
-        bool matched = false;
-        if (filter.mayHold(weak)) {
-            auto match = std::lower_bound(byWeak.begin(), byWeak.end(), std::make_pair(weak, std::size_t(0)));
-            std::uint64_t strong = 0;
-            if (match != byWeak.end() && match->first == weak) {
-                strong = chunkFingerprintOf(region.data() + at, block);
-                --strongLeft;
-            }
-            for (; match != byWeak.end() && match->first == weak; ++match) {
-                if (sums[match->second].strong != strong)
-                    continue;
-                matched = true;
-                if (heldAt[match->second] == notHeldLocally) {
-                    heldAt[match->second] = regionStart + at;
-                    --left;
-                }
-            }
-        }
+    for (std::size_t at = 0; !search.done();) {
+        const bool matched = search.matchAt(region.data() + at, rolling.value(), regionStart + at);
         // After a match the next block most likely follows it: start afresh there.
         if (matched && at + 2 * block <= region.size()) {
             at += block;
@@ -75,5 +102,5 @@ std::vector<unsigned long long> findBlocks(const std::vector<BlockSum>& sums, st
             break;
         }
     }
-    return heldAt;
+    return search.takeHeldAt();
 }

@@ -2,7 +2,7 @@
 
 #include "channel/release.h"
 #include "launcher/console/console.h"
-#include "launcher/download/file_fetch.h"
+#include "launcher/download/fetched_entry.h"
 #include "launcher/http/transport.h"
 
 #include <string>

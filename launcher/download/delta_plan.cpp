@@ -9,9 +9,9 @@ std::vector<DeltaStep> runsOf(const std::vector<Chunk>& chunks, const std::vecto
     std::vector<DeltaStep> runs;
     unsigned long long byte = fromByte;
     for (std::size_t i = fromChunk; i < toChunk; ++i) {
-        const bool fetched = heldAt[i] == notHeldLocally;
-        if (runs.empty() || runs.back().fetched != fetched)
-            runs.push_back({fetched, i, 0, byte, 0});
+        const StepSource source = heldAt[i] == notHeldLocally ? StepSource::server : StepSource::heldChunks;
+        if (runs.empty() || runs.back().source != source)
+            runs.push_back({source, i, 0, byte, 0});
         ++runs.back().chunks;
         runs.back().bytes += chunks[i].length;
         byte += chunks[i].length;
@@ -28,12 +28,12 @@ std::vector<DeltaStep> planDelta(const std::vector<Chunk>& chunks, const std::ve
     std::vector<DeltaStep> runs = runsOf(chunks, heldAt, fromChunk, fromByte, toChunk);
     // A short copied run between two fetched ones joins them.
     for (std::size_t i = 1; i + 1 < runs.size(); ++i) {
-        if (!runs[i].fetched && runs[i].bytes <= mergeGapBytes)
-            runs[i].fetched = true;
+        if (!runs[i].fetched() && runs[i].bytes <= mergeGapBytes)
+            runs[i].source = StepSource::server;
     }
     std::vector<DeltaStep> steps;
     for (const DeltaStep& run : runs) {
-        if (!steps.empty() && steps.back().fetched && run.fetched) {
+        if (!steps.empty() && steps.back().fetched() && run.fetched()) {
             steps.back().chunks += run.chunks;
             steps.back().bytes += run.bytes;
         } else {
@@ -43,15 +43,15 @@ std::vector<DeltaStep> planDelta(const std::vector<Chunk>& chunks, const std::ve
     // Requests split at chunk boundaries, so that each holds whole chunks to check.
     std::vector<DeltaStep> split;
     for (const DeltaStep& step : steps) {
-        if (!step.fetched) {
+        if (!step.fetched()) {
             split.push_back(step);
             continue;
         }
-        DeltaStep part{true, step.firstChunk, 0, step.firstByte, 0};
+        DeltaStep part{StepSource::server, step.firstChunk, 0, step.firstByte, 0};
         for (std::size_t i = step.firstChunk; i < step.firstChunk + step.chunks; ++i) {
             if (part.chunks > 0 && part.bytes + chunks[i].length > largestRequestBytes) {
                 split.push_back(part);
-                part = {true, i, 0, part.firstByte + part.bytes, 0};
+                part = {StepSource::server, i, 0, part.firstByte + part.bytes, 0};
             }
             ++part.chunks;
             part.bytes += chunks[i].length;

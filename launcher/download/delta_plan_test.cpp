@@ -36,7 +36,7 @@ std::string planned(const std::string& held, std::size_t fromChunk, unsigned lon
     for (const DeltaStep& step : planDelta(chunks, heldAt, fromChunk, fromByte, toChunk, gap, largest)) {
         EXPECT_EQ(step.firstByte, expectedByte) << "steps follow each other without a gap";
         expectedByte += step.bytes;
-        text += (step.fetched ? "fetch " : "copy ") + std::to_string(step.firstByte) + "+" +
+        text += (step.fetched() ? "fetch " : "copy ") + std::to_string(step.firstByte) + "+" +
                 std::to_string(step.bytes) + " ";
     }
     EXPECT_EQ(expectedByte, std::max(untilByte, fromByte)) << "steps end where they were asked to";

@@ -5,11 +5,8 @@
 #include "launcher/download/partial_download.h"
 #include "platform/platform.h"
 
-bool downloadFile(Transport& transport, const std::string& uri, const std::string& path,
-                  const std::string& expectedDigest, const ReleaseEntry* signedEntry, const std::string& localName,
-                  const DeltaSource* delta, FileProgress* progress)
+bool downloadFile(Transport& transport, const FetchedEntry& entry, const DeltaSource* delta, FileProgress* progress)
 {
-    const FetchedEntry entry{uri, path, expectedDigest, signedEntry, localName};
     if (delta != nullptr) {
         const DeltaResult result = downloadByDelta(transport, entry, *delta, downloadPieceBytes, progress);
         if (result != DeltaResult::fallBack)

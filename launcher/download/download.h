@@ -1,30 +1,25 @@
 #pragma once
 
-#include "channel/release.h"
 #include "launcher/download/delta_download.h"
+#include "launcher/download/fetched_entry.h"
 #include "launcher/console/console.h"
 #include "launcher/http/transport.h"
 
-#include <string>
-
-// Fetches `uri` (the manifest entry `path`) in pieces of downloadPieceBytes
-// through range requests (or whole from a server that ignores ranges) into
-// a partial file beside `localName`, streaming each answer into it, and puts
-// it in place only when every byte arrived and their MD5 equals
-// `expectedDigest` (hex, letter case ignored). With a signed entry, it also
-// never asks past the signed size, reads no answer longer than that, and
-// requires the signed size and SHA-256. A transfer that breaks off keeps its
-// whole pieces for the next start to resume; anything untrustworthy is
-// discarded. On failure the file under `localName` stays as it was.
+// Fetches the entry's uri in pieces of downloadPieceBytes through range
+// requests (or whole from a server that ignores ranges) into a partial file
+// beside its local name, streaming each answer into it, and puts it in place
+// only when every byte arrived and their MD5 equals its expected digest (hex,
+// letter case ignored). With a signed entry, it also never asks past the
+// signed size, reads no answer longer than that, and requires the signed
+// size and SHA-256. A transfer that breaks off keeps its whole pieces for the
+// next start to resume; anything untrustworthy is discarded. On failure the
+// file under its local name stays as it was.
 // With `delta`, the file is first built from the chunks its old copy
 // holds; any trouble there falls back to the whole download in this call.
 // `progress`, when given, is shown.
-bool downloadFile(Transport& transport, const std::string& uri, const std::string& path,
-                  const std::string& expectedDigest, const ReleaseEntry* signedEntry, const std::string& localName,
-                  const DeltaSource* delta, FileProgress* progress);
+bool downloadFile(Transport& transport, const FetchedEntry& entry, const DeltaSource* delta, FileProgress* progress);
 
-struct FetchedEntry;
-// The same through any transport, in pieces of `pieceBytes`.
+// The same without a delta, through any transport, in pieces of `pieceBytes`.
 bool downloadThrough(Transport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
                      FileProgress* progress);
 

@@ -17,7 +17,7 @@ const unsigned long long pieceBytes = 8;
 
 using Answer = ScriptedAnswer;
 
-Answer piece(unsigned long long first, unsigned long long last, const std::string& of = content)
+Answer piece(std::size_t first, std::size_t last, const std::string& of = content)
 {
     return {206, "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(of.size()),
             of.substr(first, last - first + 1), "\"v1\""};

@@ -9,18 +9,18 @@ const unsigned long long endOfFile = ~0ULL;
 
 }  // namespace
 
-bool scanOldCopy(platform::FileReader& old, unsigned long long oldSize, const ChunkIndex& index,
-                 ChunkWriter& writer, std::vector<unsigned long long>& heldAt, FileProgress* progress)
+bool scanOldCopy(OldCopy& old, const ChunkIndex& index, ChunkWriter& writer, FileProgress* progress)
 {
     const std::vector<Chunk>& chunks = index.chunks;
+    std::vector<unsigned long long>& heldAt = old.heldAt;
     heldAt.assign(chunks.size(), notHeldLocally);
     const ChunkLookup lookup(chunks, writer.nextChunk());
     bool streaming = true;  // until the first chunk the old copy lacks
-    cutFile(old, 0, endOfFile, index.parameters, [&](const Chunk& found, unsigned long long at, const ChunkBytes& bytes) {
+    const auto take = [&](const Chunk& found, unsigned long long at, const ChunkBytes& bytes) {
         if (writer.nextChunk() == chunks.size())
             return false;  // the new file is whole: the rest of the old copy is not needed
         if (progress != nullptr)
-            progress->scanning(at + found.length, oldSize);
+            progress->scanning(at + found.length, old.size);
         bool isNext = false;
         lookup.forEachEqual(found, [&](std::size_t i) { isNext = isNext || i == writer.nextChunk(); });
         if (streaming && isNext) {
@@ -35,6 +35,7 @@ bool scanOldCopy(platform::FileReader& old, unsigned long long oldSize, const Ch
                 heldAt[i] = at;
         });
         return true;
-    });
+    };
+    cutFile(old.reader, 0, endOfFile, index.parameters, take);
     return writer.good();
 }

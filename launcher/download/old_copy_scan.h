@@ -3,18 +3,14 @@
 #include "channel/chunk_index.h"
 #include "launcher/console/console.h"
 #include "launcher/download/chunk_writer.h"
-#include "platform/platform.h"
-
-#include <cstddef>
-#include <vector>
+#include "launcher/download/old_copy.h"
 
 // Cuts the old copy with the index's parameters. While its chunks are the
 // new file's next ones they go straight to `writer` (a file changed at its
 // end, or not at all, is built as the old copy is read); from the first
-// chunk it lacks on, `heldAt` notes where it holds each chunk still missing
-// (notHeldLocally for the others), for the rest to be built after the scan
-// with every missing range asked for together, rather than one round trip
-// each as the scan meets them. The scan's progress goes to `progress`, when
-// given. False when a write fails.
-bool scanOldCopy(platform::FileReader& old, unsigned long long oldSize, const ChunkIndex& index,
-                 ChunkWriter& writer, std::vector<unsigned long long>& heldAt, FileProgress* progress);
+// chunk it lacks on, its `heldAt` notes where it holds each chunk still
+// missing (notHeldLocally for the others), for the rest to be built after
+// the scan with every missing range asked for together, rather than one
+// round trip each as the scan meets them. The scan's progress goes to
+// `progress`, when given. False when a write fails.
+bool scanOldCopy(OldCopy& old, const ChunkIndex& index, ChunkWriter& writer, FileProgress* progress);
