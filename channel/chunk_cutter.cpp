@@ -67,8 +67,9 @@ std::uint64_t topBits(unsigned bits)
 bool chunkParametersSupported(const ChunkParameters& p)
 {
     const bool powerOfTwo = p.normalBytes != 0 && (p.normalBytes & (p.normalBytes - 1)) == 0;
-    return powerOfTwo && p.normalBytes >= 256 && p.normalBytes <= (256u << 10) && p.maxBytes <= (1u << 20) && p.minBytes >= 64 &&
-           p.minBytes <= p.normalBytes && p.normalBytes <= p.maxBytes && p.minBytes < p.maxBytes && p.maxBytes / 4 <= p.normalBytes;
+    return powerOfTwo && p.normalBytes >= 256 && p.normalBytes <= (256u << 10) && p.maxBytes <= (1u << 20) &&
+           p.minBytes >= 64 && p.minBytes <= p.normalBytes && p.normalBytes <= p.maxBytes && p.minBytes < p.maxBytes &&
+           p.maxBytes / 4 <= p.normalBytes;
 }
 
 ChunkHash chunkHashOf(const unsigned char* data, std::size_t size)
@@ -85,7 +86,7 @@ std::uint64_t chunkFingerprintOf(const unsigned char* data, std::size_t size)
 {
     // Fixed for good, as the gear table: both sides must take the same fingerprints.
     static const unsigned char key[crypto_shorthash_KEYBYTES] = {'o', 'r', 'n', '-', 'c', 'h', 'u', 'n',
-                                                                  'k', '-', 'f', 'i', 'n', 'g', 'e', 'r'};
+                                                                 'k', '-', 'f', 'i', 'n', 'g', 'e', 'r'};
     unsigned char out[crypto_shorthash_BYTES];
     crypto_shorthash(out, data, size, key);
     std::uint64_t fingerprint = 0;

@@ -46,7 +46,8 @@ bool parseChunkIndex(const std::string& bytes, ChunkIndex& index)
     index.parameters.maxBytes = static_cast<std::uint32_t>(numberAt(bytes, 20, 4));
     index.fileSize = numberAt(bytes, 24, 8);
     char hex[crypto_hash_sha256_BYTES * 2 + 1];
-    sodium_bin2hex(hex, sizeof hex, reinterpret_cast<const unsigned char*>(bytes.data()) + 32, crypto_hash_sha256_BYTES);
+    sodium_bin2hex(hex, sizeof hex, reinterpret_cast<const unsigned char*>(bytes.data()) + 32,
+                   crypto_hash_sha256_BYTES);
     index.fileSha256 = hex;
     const unsigned long long count = numberAt(bytes, 64, 8);
     if (!chunkParametersSupported(index.parameters) || count != (bytes.size() - headerBytes) / chunkBytes ||

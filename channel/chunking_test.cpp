@@ -20,7 +20,8 @@ std::vector<Chunk> cut(const std::string& bytes, const ChunkParameters& paramete
     ChunkCutter cutter(parameters, withHashes);
     std::vector<Chunk> chunks;
     for (std::size_t at = 0; at < bytes.size(); at += piece)
-        cutter.add(reinterpret_cast<const unsigned char*>(bytes.data()) + at, std::min(piece, bytes.size() - at), chunks);
+        cutter.add(reinterpret_cast<const unsigned char*>(bytes.data()) + at, std::min(piece, bytes.size() - at),
+                   chunks);
     cutter.finish(chunks);
     return chunks;
 }
@@ -55,7 +56,8 @@ TEST(ChunkCutter, CutsAlikeInAnyPiecesAndOnlyAroundAChange)
         total += whole[i].length;
     }
     EXPECT_EQ(total, original.size());
-    EXPECT_NEAR(static_cast<double>(original.size()) / static_cast<double>(whole.size()), small.normalBytes, small.normalBytes / 4.0);
+    EXPECT_NEAR(static_cast<double>(original.size()) / static_cast<double>(whole.size()), small.normalBytes,
+                small.normalBytes / 4.0);
     for (const std::size_t piece : {1u, 7u, 4096u, 100000u}) {
         const std::vector<Chunk> pieces = cut(original, small, piece);
         EXPECT_TRUE(hashesOf(pieces) == hashesOf(whole) && pieces.size() == whole.size()) << piece;
@@ -94,8 +96,8 @@ TEST(ChunkCutter, RunsOfOneByteAreCutAtTheMaximum)
 {
     for (const ChunkParameters& parameters : {small, standardChunkParameters}) {
         for (const int value : {0, 0x20, 0xff}) {
-            const std::vector<Chunk> chunks = cut(std::string(parameters.maxBytes * 3 + 5, static_cast<char>(value)),
-                                                  parameters, 65536);
+            const std::vector<Chunk> chunks =
+                cut(std::string(parameters.maxBytes * 3 + 5, static_cast<char>(value)), parameters, 65536);
             ASSERT_EQ(chunks.size(), 4u) << value;
             EXPECT_EQ(chunks[0].length, parameters.maxBytes);
             EXPECT_EQ(chunks[3].length, 5u);

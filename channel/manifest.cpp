@@ -19,12 +19,12 @@ std::size_t lineFeedsIn(const char* begin, const char* end)
 Manifest parseManifest(const std::string& text)
 {
     Manifest manifest;
-    const Manifest counts = walkManifest(text, [&manifest](std::string_view md5, std::string_view path,
-                                                           std::size_t lineNumber, std::size_t lines) {
-        ManifestEntry entry{std::string(md5), std::string(path), lineNumber, lines};
-        manifest.digests[entry.path] = entry.md5;
-        manifest.entries.push_back(std::move(entry));
-    });
+    const Manifest counts = walkManifest(
+        text, [&manifest](std::string_view md5, std::string_view path, std::size_t lineNumber, std::size_t lines) {
+            ManifestEntry entry{std::string(md5), std::string(path), lineNumber, lines};
+            manifest.digests[entry.path] = entry.md5;
+            manifest.entries.push_back(std::move(entry));
+        });
     manifest.refusedFrom = counts.refusedFrom;
     manifest.lineCount = counts.lineCount;
     return manifest;

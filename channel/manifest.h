@@ -20,7 +20,7 @@ struct ManifestEntry {
 };
 
 struct Manifest {
-    std::vector<ManifestEntry> entries;  // in manifest order, a path listed twice included
+    std::vector<ManifestEntry> entries;                    // in manifest order, a path listed twice included
     std::unordered_map<std::string, std::string> digests;  // path -> digest; a later line for a path wins
     // Reading stops at the first line that does not fit: it and every line
     // after it, up to lineCount, are not taken. 0 when every line was taken.

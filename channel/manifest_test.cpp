@@ -17,8 +17,9 @@ std::string line(const std::string& digest, const std::string& path, char mode =
 
 TEST(ManifestParser, ReadsBothMd5sumModesAndKeepsPathsWhole)
 {
-    const Manifest manifest = parseManifest(line(digestA, "ORN_Client.exe") + line(digestB, "libs/data file.pak ", '*') +
-                                            digestA + "  no line feed at the end");
+    const Manifest manifest =
+        parseManifest(line(digestA, "ORN_Client.exe") + line(digestB, "libs/data file.pak ", '*') + digestA +
+                      "  no line feed at the end");
     ASSERT_EQ(manifest.digests.size(), 3u);
     EXPECT_EQ(manifest.digests.at("ORN_Client.exe"), digestA);
     EXPECT_EQ(manifest.digests.at("libs/data file.pak "), digestB);
@@ -48,12 +49,12 @@ TEST(ManifestParser, StopsSilentlyAtTheFirstLineThatDoesNotFit)
     const std::string good = line(digestA, "good");
     const std::string after = line(digestB, "after");
     const std::string malformed[] = {
-        "\n",                                         // empty line
-        " " + line(digestA, "leading-blank"),         // starts with a blank
-        digestA + "\t x\n",                           // tab instead of the space
-        digestA.substr(1) + "  short\n",              // 31-character digest
-        digestA + "0  long\n",                        // 33-character digest
-        "\xEF\xBB\xBF" + line(digestA, "bom"),        // byte-order mark
+        "\n",                                   // empty line
+        " " + line(digestA, "leading-blank"),   // starts with a blank
+        digestA + "\t x\n",                     // tab instead of the space
+        digestA.substr(1) + "  short\n",        // 31-character digest
+        digestA + "0  long\n",                  // 33-character digest
+        "\xEF\xBB\xBF" + line(digestA, "bom"),  // byte-order mark
     };
     for (const std::string& bad : malformed) {
         const Manifest manifest = parseManifest(good + bad + after);
@@ -119,7 +120,8 @@ TEST(ManifestParser, NumbersEntriesAndTheLinesNotTaken)
 
 TEST(ManifestParser, ReadsBackWhatTheLineWriterWrites)
 {
-    const Manifest manifest = parseManifest(manifestLine(digestA, "ORN_Client.exe") + manifestLine(digestB, "libs/x y.dll"));
+    const Manifest manifest =
+        parseManifest(manifestLine(digestA, "ORN_Client.exe") + manifestLine(digestB, "libs/x y.dll"));
     ASSERT_EQ(manifest.entries.size(), 2u);
     EXPECT_EQ(manifest.entries[1].path, "libs/x y.dll");
     EXPECT_EQ(manifest.entries[1].md5, digestB);

@@ -4,14 +4,14 @@
 #include "channel/channel_names.h"
 
 const OwnFile ownFiles[4] = {
-    {"ORN_Launcher.exe", 1, "ORN_Launcher.exe.new", "ORN_Launcher.exe.old",
-     "Failed to create ORN_Launcher.exe.old", "Failed to rename ORN_Launcher.exe.new"},
+    {"ORN_Launcher.exe", 1, "ORN_Launcher.exe.new", "ORN_Launcher.exe.old", "Failed to create ORN_Launcher.exe.old",
+     "Failed to rename ORN_Launcher.exe.new"},
     {"physfs.dll", 8, "physfs.dll.new", "physfs.dll.old", "Failed to create physfs.dll.old",
      "Failed to rename physfs.dll.new"},
     {"sfml-network-2.dll", 2, "sfml-network-2.dll.new", "sfml-network-2.dll.old",
      "Failed to create sfml-network-2.dll.old", "Failed to rename sfml-network-2.dll.new"},
-    {"sfml-system-2.dll", 4, "sfml-system-2.dll.new", "sfml-system-2.dll.old",
-     "Failed to create sfml-system-2.dll.old", "Failed to rename sfml-system-2.dll.new"},
+    {"sfml-system-2.dll", 4, "sfml-system-2.dll.new", "sfml-system-2.dll.old", "Failed to create sfml-system-2.dll.old",
+     "Failed to rename sfml-system-2.dll.new"},
 };
 
 bool isLauncherRecord(const std::string& path)

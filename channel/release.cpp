@@ -112,8 +112,8 @@ bool parseReleaseBody(const std::string& body, Release& release)
             release.files.push_back(entry);
             continue;
         }
-        const bool known = keyword == "channel" || keyword == "serial" || keyword == "expires" ||
-                           keyword == "md5sums-sha256";
+        const bool known =
+            keyword == "channel" || keyword == "serial" || keyword == "expires" || keyword == "md5sums-sha256";
         if (!known)
             continue;  // a later kind of line: signed, so only the key holder wrote it
         if (!seen.insert(keyword).second)

@@ -39,16 +39,27 @@ TEST(Release, BodyRoundTripsAndRefusesAnythingElse)
         return changed;
     };
     const std::string hex = sha256Hex("data");
-    for (const std::string& bad :
-         {body.substr(0, body.size() - 1), replaced("orn-release 1", "orn-release 2"), replaced("serial 7", "serial 07"),
-          replaced("serial 7", "serial -7"), replaced("serial 7", "serial 99999999999999999999"),
-          replaced("serial 7", "serial " + std::to_string(largestReleaseSerial + 1)),
-          replaced("channel latest", "channel "), replaced("2026-12-01T12:00:00Z", "2026-02-30T12:00:00Z"),
-          replaced("2026-12-01T12:00:00Z", "2026-12-01 12:00:00Z"), replaced(hex, std::string(64, 'A')),
-          replaced(" 4 data.pak", " 4"), replaced(" 4 data.pak", " 4x data.pak"),
-          std::string("channel latest\n"), replaced("orn-release 1", "orn-release 1.x"),
-          replaced("orn-release 1", "orn-release 10"), body + "serial 8\n", body + "expires 2027-01-01T00:00:00Z\n",
-          body + "file " + hex + " 4 data.pak\n", body + "Later-Kind x\n", body + "\n", replaced("channel ", "channel\n")})
+    for (const std::string& bad : {body.substr(0, body.size() - 1),
+                                   replaced("orn-release 1", "orn-release 2"),
+                                   replaced("serial 7", "serial 07"),
+                                   replaced("serial 7", "serial -7"),
+                                   replaced("serial 7", "serial 99999999999999999999"),
+                                   replaced("serial 7", "serial " + std::to_string(largestReleaseSerial + 1)),
+                                   replaced("channel latest", "channel "),
+                                   replaced("2026-12-01T12:00:00Z", "2026-02-30T12:00:00Z"),
+                                   replaced("2026-12-01T12:00:00Z", "2026-12-01 12:00:00Z"),
+                                   replaced(hex, std::string(64, 'A')),
+                                   replaced(" 4 data.pak", " 4"),
+                                   replaced(" 4 data.pak", " 4x data.pak"),
+                                   std::string("channel latest\n"),
+                                   replaced("orn-release 1", "orn-release 1.x"),
+                                   replaced("orn-release 1", "orn-release 10"),
+                                   body + "serial 8\n",
+                                   body + "expires 2027-01-01T00:00:00Z\n",
+                                   body + "file " + hex + " 4 data.pak\n",
+                                   body + "Later-Kind x\n",
+                                   body + "\n",
+                                   replaced("channel ", "channel\n")})
         EXPECT_FALSE(parseReleaseBody(bad, *std::make_unique<Release>())) << bad;
     // A later publisher may add kinds of lines and a minor format: signed, so taken, and ignored.
     for (const std::string& later :
@@ -58,7 +69,8 @@ TEST(Release, BodyRoundTripsAndRefusesAnythingElse)
         ASSERT_TRUE(parseReleaseBody(later, parsed)) << later;
         EXPECT_EQ(parsed.serial, 7u);
         ASSERT_EQ(parsed.files.size(), 2u) << later;
-        EXPECT_EQ(parsed.files.back().path, later.find("later-file") != std::string::npos ? "data.pak" : "libs/a b.dll");
+        EXPECT_EQ(parsed.files.back().path,
+                  later.find("later-file") != std::string::npos ? "data.pak" : "libs/a b.dll");
     }
     // Launchers already in players' hands read serials up to 2^62: so do we, and no further.
     Release largest;

@@ -34,9 +34,8 @@ bool shaExtensionsAvailable()
 
 // Sixteen groups of four rounds; the message schedule lives in four
 // registers, each group's words computed three groups ahead.
-__attribute__((target("sha,ssse3,sse4.1"))) void sha256BlocksWithShaExtensions(std::uint32_t state[8],
-                                                                               const unsigned char* blocks,
-                                                                               std::size_t count)
+__attribute__((target("sha,ssse3,sse4.1"))) void
+sha256BlocksWithShaExtensions(std::uint32_t state[8], const unsigned char* blocks, std::size_t count)
 {
     const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
     __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[0]));
@@ -54,10 +53,10 @@ __attribute__((target("sha,ssse3,sse4.1"))) void sha256BlocksWithShaExtensions(s
         for (int group = 0; group < 16; ++group) {
             __m128i& current = words[group % 4];
             if (group < 4)
-                current = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * group)),
-                                           byteSwap);
-            __m128i message = _mm_add_epi32(
-                current, _mm_load_si128(reinterpret_cast<const __m128i*>(&roundConstants[4 * group])));
+                current =
+                    _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * group)), byteSwap);
+            __m128i message =
+                _mm_add_epi32(current, _mm_load_si128(reinterpret_cast<const __m128i*>(&roundConstants[4 * group])));
             cdgh = _mm_sha256rnds2_epu32(cdgh, abef, message);
             if (group >= 3 && group <= 14) {
                 __m128i& next = words[(group + 1) % 4];

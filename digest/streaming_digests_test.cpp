@@ -57,8 +57,9 @@ TEST(StreamingDigests, FedFromAStreamToItsEndOrALimit)
         std::size_t hashed;
     };
     const Case cases[] = {
-        {toStreamEnd, true, bytes.size()}, {bytes.size(), true, bytes.size()}, {(1u << 20) + 1, true, (1u << 20) + 1},
-        {0, true, 0},                      {bytes.size() + 1, false, bytes.size()},
+        {toStreamEnd, true, bytes.size()},       {bytes.size(), true, bytes.size()},
+        {(1u << 20) + 1, true, (1u << 20) + 1},  {0, true, 0},
+        {bytes.size() + 1, false, bytes.size()},
     };
     for (const Case& c : cases) {
         std::istringstream in(bytes);

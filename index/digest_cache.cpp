@@ -26,7 +26,8 @@ void DigestCache::load(const std::string& fileName)
     if (text.size() < 34 || text.back() != '\n')
         return;
     const std::string::size_type checksumStart = text.rfind('\n', text.size() - 2) + 1;
-    if (checksumStart == 0 || md5Hex(text.substr(0, checksumStart)) != text.substr(checksumStart, text.size() - 1 - checksumStart))
+    if (checksumStart == 0 ||
+        md5Hex(text.substr(0, checksumStart)) != text.substr(checksumStart, text.size() - 1 - checksumStart))
         return;
     std::istringstream lines(text.substr(0, checksumStart));
     std::string line;

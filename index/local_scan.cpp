@@ -1,6 +1,5 @@
 #include "index/local_scan.h"
 
-
 #include "channel/case_folding.h"
 
 void scanLocalFiles(FileIndex& index, const std::vector<std::string>& folders, DigestCache* cache)

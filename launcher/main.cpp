@@ -11,7 +11,6 @@
 #include "launcher/self_update/self_replacement.h"
 #include "launcher/update.h"
 
-
 int main(int argc, char** argv)
 {
     platform::returnLargeBuffersPromptly();

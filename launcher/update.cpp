@@ -29,7 +29,8 @@ UpdateOutcome signedUpdate(const UpdateChannel& channel, const LaunchSettings& s
     const FetchedRelease release = fetchRelease(trust, channel.directory, transport);
     if (isOlderThanAccepted(trust, release))
         return {startAcceptedInstead(trust, settings.digestCache, console), 0};
-    const std::string manifestUri = manifestUriFor(channel.directory, channel.directory + channel.manifestFile, release);
+    const std::string manifestUri =
+        manifestUriFor(channel.directory, channel.directory + channel.manifestFile, release);
     std::string manifestText;
     if (!fetchManifest(transport, console, manifestUri, manifestLimitFor(release), manifestText))
         return {};

@@ -12,7 +12,7 @@ struct LaunchSettings {
     // Ed25519 public keys "KEYID:BASE64" separated by ';'; empty: releases are not signed.
     std::string releaseKeys;
     unsigned int lockPollMilliseconds = 15000;  // pause between two lock requests
-    bool digestCache = true;  // unchanged files take their recorded digest unread
+    bool digestCache = true;                    // unchanged files take their recorded digest unread
 };
 
 // The whole run up to the hand-over: from "Connecting to server..." through

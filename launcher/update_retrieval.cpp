@@ -49,8 +49,8 @@ bool downloadEntry(const UpdateChannel& channel, Transport& transport, const Fil
         const auto chunkIndex = signedFiles.entries.find(path + chunkIndexEntrySuffix);
         const auto blockSums = signedFiles.entries.find(path + blockSumsEntrySuffix);
         if (chunkIndex != signedFiles.entries.end())
-            delta = std::make_unique<DeltaSource>(
-                DeltaSource{channel.directory + objectPathOf(chunkIndex->second.sha256), chunkIndex->second, path, "", {}});
+            delta = std::make_unique<DeltaSource>(DeltaSource{
+                channel.directory + objectPathOf(chunkIndex->second.sha256), chunkIndex->second, path, "", {}});
         if (delta != nullptr && blockSums != signedFiles.entries.end()) {
             delta->blockSumsUri = channel.directory + objectPathOf(blockSums->second.sha256);
             delta->blockSums = blockSums->second;
@@ -93,8 +93,8 @@ SignedFiles signedFilesOf(const Release* release)
 
 }  // namespace
 
-UpdateOutcome retrieveUpdates(const UpdateChannel& channel, bool useDigestCache, Transport& transport,
-                              Console& console, Manifest manifest, const SignedOffer* offer)
+UpdateOutcome retrieveUpdates(const UpdateChannel& channel, bool useDigestCache, Transport& transport, Console& console,
+                              Manifest manifest, const SignedOffer* offer)
 {
     const SignedFiles signedFiles = signedFilesOf(offer != nullptr ? &offer->release : nullptr);
     FileIndex index(std::move(manifest));

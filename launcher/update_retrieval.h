@@ -13,7 +13,7 @@
 
 // What the update step leaves for the hand-over to the client.
 struct UpdateOutcome {
-    bool retrieved = false;  // false: a download failed, and the run gives up
+    bool retrieved = false;      // false: a download failed, and the run gives up
     SelfFileFlags ownFiles = 0;  // the launcher's own files waiting as ".new" copies
 };
 

@@ -32,6 +32,8 @@ SKIPPED_FOLDERS = ("tests/",)
 # (file, name): why it stays long.
 ALLOWED = {
     ("digest/md5.cpp", "Md5::transform"): "MD5's 64 rounds, written out as the algorithm gives them",
+    ("publisher/folder/channel_directory.h", "ChannelDirectory"):
+        "the one way into a channel whose files may be planted: every access that must not follow a link, in one place",
 }
 
 Definition = namedtuple("Definition", "path line end kind name")

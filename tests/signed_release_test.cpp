@@ -88,7 +88,13 @@ TEST(ReleaseCheck, EachCheckRefusesWhatItDefendsAgainst)
         {"older than one seen", good, "latest", 8, signedAt, manifest, digests, ReleaseVerdict::olderSerial},
         {"expired", good, "latest", 0, 1796126400 + 86401, manifest, digests, ReleaseVerdict::expired},
         {"manifest changed", good, "latest", 0, signedAt, manifest + "\n", digests, ReleaseVerdict::manifestMismatch},
-        {"entry not covered", good, "latest", 0, signedAt, manifest, {{"data.pak", "x"}, {"evil.exe", "y"}},
+        {"entry not covered",
+         good,
+         "latest",
+         0,
+         signedAt,
+         manifest,
+         {{"data.pak", "x"}, {"evil.exe", "y"}},
          ReleaseVerdict::unlistedEntry},
     };
     for (const Case& c : cases) {

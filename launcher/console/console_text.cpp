@@ -54,8 +54,8 @@ std::string printableOnOneLine(const std::string& text)
             ++at;
             continue;
         }
-        const bool lineBreak = codePoint == '\n' || codePoint == '\r' || codePoint == '\t' || codePoint == 0x2028 ||
-                               codePoint == 0x2029;
+        const bool lineBreak =
+            codePoint == '\n' || codePoint == '\r' || codePoint == '\t' || codePoint == 0x2028 || codePoint == 0x2029;
         if (lineBreak)
             shown += ' ';
         else if (codePoint >= 0x20 && !(codePoint >= 0x7f && codePoint <= 0x9f) && !isDirectionMark(codePoint))

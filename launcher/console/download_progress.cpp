@@ -79,7 +79,8 @@ void DownloadProgress::advance(unsigned long long done, unsigned long long total
     const double seconds = std::chrono::duration<double>(lastDrawn_ - started_).count();
     const double rate = seconds > 0 && done > startedAt_ ? static_cast<double>(done - startedAt_) / seconds : 0.0;
     const std::string left =
-        rate > 0 ? ", " + duration(static_cast<unsigned long long>(static_cast<double>(total - done) / rate)) + " left" : "";
+        rate > 0 ? ", " + duration(static_cast<unsigned long long>(static_cast<double>(total - done) / rate)) + " left"
+                 : "";
     char text[200];
     std::snprintf(text, sizeof text, "%s %3u%% %s of %s, %.1f MB/s%s", startText_.c_str(),
                   static_cast<unsigned>(done * 100 / total), megabytes(done).c_str(), megabytes(total).c_str(),

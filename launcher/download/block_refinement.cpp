@@ -106,10 +106,13 @@ bool fetchRanges(Transport& transport, const std::vector<Transport::Range>& rang
     for (const Transport::Range& range : ranges)
         answers.emplace_back(static_cast<std::size_t>(range.last - range.first + 1));
     std::vector<AnswerEnd> ends;
-    transport.askInOrder(ranges, [&](std::size_t i) -> AnswerSink* {
-        answers[i] = TextAnswer(static_cast<std::size_t>(ranges[i].last - ranges[i].first + 1));
-        return &answers[i];
-    }, ends);
+    transport.askInOrder(
+        ranges,
+        [&](std::size_t i) -> AnswerSink* {
+            answers[i] = TextAnswer(static_cast<std::size_t>(ranges[i].last - ranges[i].first + 1));
+            return &answers[i];
+        },
+        ends);
     for (std::size_t i = 0; i < ranges.size(); ++i) {
         if (ends[i] != AnswerEnd::complete || answers[i].overflowed ||
             answers[i].body.size() != ranges[i].last - ranges[i].first + 1 ||
@@ -153,7 +156,8 @@ std::vector<DeltaStep> refineByBlocks(Transport& transport, const DeltaSource& s
         region.resize(static_cast<std::size_t>(candidate.regionEnd - candidate.regionStart));
         if (!old.reader.readAt(candidate.regionStart, reinterpret_cast<char*>(region.data()), region.size()))
             return steps;
-        const std::size_t from = static_cast<std::size_t>(blockSumOffset(candidate.firstBlock) - ranges[candidate.range].first);
+        const std::size_t from =
+            static_cast<std::size_t>(blockSumOffset(candidate.firstBlock) - ranges[candidate.range].first);
         const std::size_t count = static_cast<std::size_t>(candidate.endBlock - candidate.firstBlock);
         const std::vector<BlockSum> sums = parseBlockSums(bodies[candidate.range].substr(from, count * blockSumBytes));
         const bool shortLast = candidate.endBlock == blockCount && index.fileSize % blockBytes != 0;

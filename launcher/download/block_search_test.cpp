@@ -46,9 +46,14 @@ TEST(BlockSearch, FindsBlocksAtAnyOffsetAndOnlyThoseWholeInTheRegion)
     };
     const Case cases[] = {
         {"shifted, one changed", shifted, 4, {11000, held, 11000 + 2 * block, held, held}},
-        {"in place, the short block not searched", whole, 4, {10000, 10000 + block, 10000 + 2 * block, 10000 + 3 * block, held}},
+        {"in place, the short block not searched",
+         whole,
+         4,
+         {10000, 10000 + block, 10000 + 2 * block, 10000 + 3 * block, held}},
         {"fewer searched", whole, 2, {10000, 10000 + block, held, held, held}},
-        {"a region shorter than a block", std::vector<unsigned char>(wanted.begin(), wanted.begin() + block - 1), 4,
+        {"a region shorter than a block",
+         std::vector<unsigned char>(wanted.begin(), wanted.begin() + block - 1),
+         4,
          {held, held, held, held, held}},
     };
     for (const Case& c : cases) {

@@ -9,8 +9,7 @@ const int partialContent = 206;
 
 }  // namespace
 
-bool fetchChunkIndex(Transport& transport, const DeltaSource& source, const ReleaseEntry& signedFile,
-                     ChunkIndex& index)
+bool fetchChunkIndex(Transport& transport, const DeltaSource& source, const ReleaseEntry& signedFile, ChunkIndex& index)
 {
     const ReleaseEntry& signedIndex = source.index;
     if (signedIndex.size == 0 || signedIndex.size > largestChunkIndexBytes)

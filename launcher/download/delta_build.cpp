@@ -18,7 +18,7 @@ bool DeltaBuild::take(const std::vector<DeltaStep>& steps)
         stepOf.push_back(i);
     }
     std::vector<AnswerEnd> ends;
-    std::size_t next = 0;          // the first step not yet taken
+    std::size_t next = 0;               // the first step not yet taken
     std::size_t armed = ranges.size();  // the range being received, when one is
     bool troubled = false;
     const auto copyUpTo = [&](std::size_t end) {
@@ -27,19 +27,22 @@ bool DeltaBuild::take(const std::vector<DeltaStep>& steps)
         return !troubled;
     };
     const auto rangeDone = [&]() {
-        troubled = troubled || (armed < ranges.size() &&
-                                (ends[armed] != AnswerEnd::complete || !stepDone(steps[stepOf[armed]])));
+        troubled = troubled ||
+                   (armed < ranges.size() && (ends[armed] != AnswerEnd::complete || !stepDone(steps[stepOf[armed]])));
         return !troubled;
     };
-    transport_.askInOrder(ranges, [&](std::size_t range) -> AnswerSink* {
-        if (range == armed)
-            return answer_.arm(steps[stepOf[range]]);  // asked again after a connection closed unanswered
-        if (!rangeDone() || !copyUpTo(stepOf[range]))
-            return nullptr;
-        armed = range;
-        next = stepOf[range] + 1;
-        return answer_.arm(steps[stepOf[range]]);
-    }, ends);
+    transport_.askInOrder(
+        ranges,
+        [&](std::size_t range) -> AnswerSink* {
+            if (range == armed)
+                return answer_.arm(steps[stepOf[range]]);  // asked again after a connection closed unanswered
+            if (!rangeDone() || !copyUpTo(stepOf[range]))
+                return nullptr;
+            armed = range;
+            next = stepOf[range] + 1;
+            return answer_.arm(steps[stepOf[range]]);
+        },
+        ends);
     // Every range asked for was taken: a transport that gave up early leaves chunks missing.
     const bool allTaken = ranges.empty() || armed == ranges.size() - 1;
     return rangeDone() && allTaken && copyUpTo(steps.size());

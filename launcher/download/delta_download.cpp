@@ -52,10 +52,10 @@ DeltaResult DeltaFetch::run()
         return DeltaResult::fallBack;
     // A gap that one round trip would carry anyway is fetched rather than copied: fewer requests.
     const unsigned long long mergeGap = std::max(deltaMergeGapBytes, transport_.bytesPerRoundTrip());
-    const std::vector<DeltaStep> steps = refineByBlocks(
-        transport_, source_, index_, *old_,
-        planDelta(index_.chunks, old_->heldAt, writer_.nextChunk(), writer_.written(), index_.chunks.size(),
-                  std::min(mergeGap, pieceBytes_), pieceBytes_));
+    const std::vector<DeltaStep> steps =
+        refineByBlocks(transport_, source_, index_, *old_,
+                       planDelta(index_.chunks, old_->heldAt, writer_.nextChunk(), writer_.written(),
+                                 index_.chunks.size(), std::min(mergeGap, pieceBytes_), pieceBytes_));
     showPlan(steps);
     const bool built = DeltaBuild(transport_, entry_, index_, *old_, writer_, progress_).take(steps);
     old_.reset();

@@ -9,11 +9,11 @@
 
 // What lets a changed file be built from the copy the player already has.
 struct DeltaSource {
-    std::string indexUri;          // the file's chunk index on the server
-    ReleaseEntry index;            // its signed SHA-256 and size
-    std::string oldCopy;           // the file of the same path in the game directory, only ever read
-    std::string blockSumsUri;      // the file's block sums, when the release gives them
-    ReleaseEntry blockSums;        // their signed size (the SHA-256 covers them whole, never fetched whole)
+    std::string indexUri;      // the file's chunk index on the server
+    ReleaseEntry index;        // its signed SHA-256 and size
+    std::string oldCopy;       // the file of the same path in the game directory, only ever read
+    std::string blockSumsUri;  // the file's block sums, when the release gives them
+    ReleaseEntry blockSums;    // their signed size (the SHA-256 covers them whole, never fetched whole)
 };
 
 enum class DeltaResult {

@@ -70,15 +70,16 @@ void expectLeftBehind(DeltaResult result, const RecordedProgress& progress, cons
 
 TEST_F(DeltaDownload, FetchesWhatTheOldCopyLacksAndKeepsOnlyCheckedChunks)
 {
-    const std::string before = randomBytes(24 << 10, 1), inserted = randomBytes(3000, 2), after = randomBytes(24 << 10, 3);
+    const std::string before = randomBytes(24 << 10, 1), inserted = randomBytes(3000, 2),
+                      after = randomBytes(24 << 10, 3);
     const std::string changed = before + inserted + after;
     std::string forged = changed;
     forged[before.size() + 100] ^= 1;
     struct Case {
         const char* name;
         std::string old;
-        std::string served;      // what the server holds under the file's name
-        std::string partial;     // left by a broken delta, with its record
+        std::string served;   // what the server holds under the file's name
+        std::string partial;  // left by a broken delta, with its record
         bool indexForged;
         DeltaResult result;
         unsigned long long mostFetched;  // of the file's bytes
@@ -89,7 +90,8 @@ TEST_F(DeltaDownload, FetchesWhatTheOldCopyLacksAndKeepsOnlyCheckedChunks)
         {"the new file held at the old copy's start", changed + after, changed, "", false, DeltaResult::placed, 0},
         {"resumed after the checked chunks", before + after, changed, changed.substr(0, 30000), false,
          DeltaResult::placed, 3000 + 4 * 1024},
-        {"a copy that shares nothing", randomBytes(48 << 10, 4), changed, "", false, DeltaResult::placed, changed.size()},
+        {"a copy that shares nothing", randomBytes(48 << 10, 4), changed, "", false, DeltaResult::placed,
+         changed.size()},
         {"a forged chunk", before + after, forged, "", false, DeltaResult::fallBack, 3000 + 4 * 1024,
          before.size() - 2048},
         {"a forged index", before + after, changed, "", true, DeltaResult::fallBack, 0},
@@ -185,8 +187,11 @@ TEST_F(DeltaDownload, ChangedChunksAreRebuiltFromTheBlocksTheOldCopyStillHolds)
         SCOPED_TRACE(c.name);
         discardPartial("data.pak");
         write("data.pak", old);
-        const DeltaSource source{"/c/index", {sha256Hex(index), index.size(), "data.pak.orn-chunks"}, "data.pak",
-                                 "/c/blocks", {sha256Hex(c.served), c.served.size(), "data.pak.orn-blocks"}};
+        const DeltaSource source{"/c/index",
+                                 {sha256Hex(index), index.size(), "data.pak.orn-chunks"},
+                                 "data.pak",
+                                 "/c/blocks",
+                                 {sha256Hex(c.served), c.served.size(), "data.pak.orn-blocks"}};
         ScriptedTransport server;
         server.pipelining = c.pipelining;
         server.serveFile("/c/data.pak", changed);

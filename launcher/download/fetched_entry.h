@@ -9,10 +9,10 @@
 // What one file being fetched needs to know of itself.
 struct FetchedEntry {
     std::string uri;
-    std::string path;                          // the manifest path
-    std::string expectedDigest;                // its manifest digest
+    std::string path;                           // the manifest path
+    std::string expectedDigest;                 // its manifest digest
     const ReleaseEntry* signedEntry = nullptr;  // its signed size and SHA-256, under a signed release
-    std::string localName;                     // where it goes in the game directory
+    std::string localName;                      // where it goes in the game directory
 };
 
 // Whether a broken download's record is of this very entry: its path, its

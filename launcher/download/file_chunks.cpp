@@ -23,7 +23,8 @@ void cutFile(platform::FileReader& file, unsigned long long from, unsigned long 
     unsigned long long chunkAt = from;
     for (bool ended = false; !ended;) {
         const unsigned long long wanted = std::min<unsigned long long>(buffer.size(), until - readTo);
-        const long long count = wanted == 0 ? 0 : file.readSomeAt(readTo, buffer.data(), static_cast<std::size_t>(wanted));
+        const long long count =
+            wanted == 0 ? 0 : file.readSomeAt(readTo, buffer.data(), static_cast<std::size_t>(wanted));
         ended = count <= 0;
         const std::size_t size = ended ? 0 : static_cast<std::size_t>(count);
         if (ended)

@@ -14,8 +14,7 @@
 // wanted at all.
 class FileFetch : private AnswerSink {
 public:
-    FileFetch(Transport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
-              FileProgress* progress);
+    FileFetch(Transport& transport, const FetchedEntry& entry, unsigned long long pieceBytes, FileProgress* progress);
 
     // Continues a partial file left by a broken download, when its record
     // still describes this entry: keeps its whole pieces and hashes them again.

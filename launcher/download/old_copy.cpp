@@ -21,7 +21,8 @@ bool copyPiece(const DeltaStep& step, OldCopy& old, ChunkWriter& writer)
         writer.startRange();
     std::vector<char> bytes(static_cast<std::size_t>(std::min<unsigned long long>(step.bytes, 1u << 16)));
     for (unsigned long long done = 0; done < step.bytes;) {
-        const std::size_t size = static_cast<std::size_t>(std::min<unsigned long long>(bytes.size(), step.bytes - done));
+        const std::size_t size =
+            static_cast<std::size_t>(std::min<unsigned long long>(bytes.size(), step.bytes - done));
         if (!old.reader.readAt(step.oldByte + done, bytes.data(), size) ||
             !writer.receive(bytes.data(), size, step.firstChunk + step.chunks))
             return false;

@@ -47,8 +47,8 @@ bool writeResumeRecord(const std::string& localName, const ResumeRecord& record)
     if (written.validator.find_first_of("\r\n") != std::string::npos)
         written.validatorField.clear(), written.validator.clear();
     return replaceWithText(recordNameFor(localName), std::string(formatLine) + "\n" + written.path + "\n" +
-                                                      written.digest + "\n" + std::to_string(written.total) + "\n" +
-                                                      written.validatorField + "\n" + written.validator + "\n");
+                                                         written.digest + "\n" + std::to_string(written.total) + "\n" +
+                                                         written.validatorField + "\n" + written.validator + "\n");
 }
 
 void discardPartial(const std::string& localName)

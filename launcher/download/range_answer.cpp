@@ -8,8 +8,7 @@ const int partialContent = 206;
 
 }  // namespace
 
-bool isRangeAnswer(const AnswerHead& head, unsigned long long first, unsigned long long last,
-                   unsigned long long total)
+bool isRangeAnswer(const AnswerHead& head, unsigned long long first, unsigned long long last, unsigned long long total)
 {
     ContentRange range;
     unsigned long long declared = 0;

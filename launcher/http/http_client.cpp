@@ -50,8 +50,7 @@ AnswerEnd HttpClient::get(const std::string& uri, const HeaderFields& fields, An
     }
 }
 
-void HttpClient::getInOrder(const std::vector<Request>& requests, const SinkFor& sinkFor,
-                            std::vector<AnswerEnd>& ends)
+void HttpClient::getInOrder(const std::vector<Request>& requests, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends)
 {
     ends.assign(requests.size(), AnswerEnd::failed);
     std::size_t answered = 0;

@@ -37,7 +37,7 @@ public:
     bool readLine(std::string& line, std::size_t limit);
 
     bool brokenOff = false;
-    bool timedOut = false;          // no bytes in a window: a stalled server, not a closed connection
+    bool timedOut = false;           // no bytes in a window: a stalled server, not a closed connection
     unsigned long long arrived = 0;  // since the answer was awaited
 
 private:

@@ -105,7 +105,7 @@ Exchange receiveAnswer(HttpConnection& connection, AnswerSink& sink)
         break;
     case Framing::length:
         result.end = parseContentLength(answer.contentLength, length) ? passBody(connection, length, false, sink)
-                                                                       : AnswerEnd::failed;
+                                                                      : AnswerEnd::failed;
         break;
     case Framing::toClose:
         result.end = passBody(connection, 0, true, sink);
@@ -130,4 +130,3 @@ Exchange sendAndReceive(HttpConnection& connection, const std::string& request, 
     result.reusable = result.reusable && connection.available() == 0;
     return result;
 }
-

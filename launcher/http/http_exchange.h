@@ -9,7 +9,7 @@ class HttpConnection;
 // One request on an open connection, and its answer handed to `sink`.
 struct Exchange {
     AnswerEnd end = AnswerEnd::failed;
-    bool reusable = false;  // the answer ended where its framing says, and the server keeps the connection
+    bool reusable = false;          // the answer ended where its framing says, and the server keeps the connection
     bool closedUnanswered = false;  // the connection ended before a byte of the answer: the server closed it
     // How long the head took to come (a round trip, when the request was just sent) and the body after it.
     double headSeconds = 0;

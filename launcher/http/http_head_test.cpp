@@ -49,15 +49,23 @@ TEST(HttpHead, ParsesOnlyHeadsThatFrameOneBody)
     Framing framing = Framing::toClose;
     bool keepsOpen = false;
     ASSERT_TRUE(parseHead("HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-4/10 \r\nETag:  \"x\"\r\n"
-                          "Last-Modified: Mon\r\n", answer, framing, keepsOpen));
+                          "Last-Modified: Mon\r\n",
+                          answer, framing, keepsOpen));
     EXPECT_EQ(answer.contentRange, "bytes 0-4/10");
     EXPECT_EQ(answer.etag, "\"x\"");
     EXPECT_EQ(answer.lastModified, "Mon");
 
     const char* const refused[] = {
-        "HTTP/1.1  200 OK\r\n", " HTTP/1.1 200 OK\r\n", "HTTP/1.1 20 OK\r\n", "HTTP/1.1 2000 OK\r\n",
-        "HTTP/1.1 2x0 OK\r\n", "HTTP/1.1 -20 OK\r\n", "HTTP/1.1 099 OK\r\n", "HTTP/2 200 OK\r\n",
-        "http/1.1 200 OK\r\n", "",
+        "HTTP/1.1  200 OK\r\n",
+        " HTTP/1.1 200 OK\r\n",
+        "HTTP/1.1 20 OK\r\n",
+        "HTTP/1.1 2000 OK\r\n",
+        "HTTP/1.1 2x0 OK\r\n",
+        "HTTP/1.1 -20 OK\r\n",
+        "HTTP/1.1 099 OK\r\n",
+        "HTTP/2 200 OK\r\n",
+        "http/1.1 200 OK\r\n",
+        "",
         "HTTP/1.1 200 OK\r\nno colon\r\n",
         // Two lengths frame two bodies.
         "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n",
@@ -75,7 +83,12 @@ TEST(HttpHead, ParsesOnlyHeadsThatFrameOneBody)
 TEST(HttpHead, ChunkSizeIsHexBeforeAnyExtension)
 {
     const std::pair<const char*, unsigned long long> sizes[] = {
-        {"0", 0}, {"a", 10}, {"FF", 255}, {"1f;name=value", 31}, {" 10\t", 16}, {"10;", 16},
+        {"0", 0},
+        {"a", 10},
+        {"FF", 255},
+        {"1f;name=value", 31},
+        {" 10\t", 16},
+        {"10;", 16},
         {"fffffffffffffff", 0xfffffffffffffffULL},
     };
     for (const auto& c : sizes) {

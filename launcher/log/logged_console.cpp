@@ -9,9 +9,7 @@ namespace {
 // The decisions about one file's download, noted as they are made.
 class LoggedProgress : public FileProgress {
 public:
-    LoggedProgress(FileProgress* inner, RunLog& log, const std::string& path) : inner_(inner), log_(log), path_(path)
-    {
-    }
+    LoggedProgress(FileProgress* inner, RunLog& log, const std::string& path) : inner_(inner), log_(log), path_(path) {}
     void start(unsigned long long from, bool resumed) override
     {
         log_.line(path_ + ": downloaded whole" +

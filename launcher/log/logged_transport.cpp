@@ -61,13 +61,16 @@ void LoggedTransport::askInOrder(const std::vector<Range>& ranges, const SinkFor
 {
     std::vector<std::unique_ptr<CountingSink>> counting(ranges.size());
     const auto start = std::chrono::steady_clock::now();
-    inner_.askInOrder(ranges, [&](std::size_t i) -> AnswerSink* {
-        AnswerSink* const sink = sinkFor(i);
-        if (sink == nullptr)
-            return nullptr;
-        counting[i] = std::make_unique<CountingSink>(*sink);  // asked again after a close: counted anew
-        return counting[i].get();
-    }, ends);
+    inner_.askInOrder(
+        ranges,
+        [&](std::size_t i) -> AnswerSink* {
+            AnswerSink* const sink = sinkFor(i);
+            if (sink == nullptr)
+                return nullptr;
+            counting[i] = std::make_unique<CountingSink>(*sink);  // asked again after a close: counted anew
+            return counting[i].get();
+        },
+        ends);
     log_.line(std::to_string(ranges.size()) + " ranges asked in order, " + milliseconds(start) + ":");
     for (std::size_t i = 0; i < ranges.size(); ++i)
         log_.line("  GET " + ranges[i].uri + rangeText(ranges[i].first, ranges[i].last) + ": " +

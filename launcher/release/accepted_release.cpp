@@ -68,8 +68,7 @@ bool installedIsAcceptedRelease(const std::string& channel, unsigned long long s
         release.serial != serial)
         return false;
     Manifest manifest = parseManifest(manifestText);
-    if (checkSignedStatement(release, channel, serial, now, manifestText, manifest.digests) !=
-        ReleaseVerdict::accepted)
+    if (checkSignedStatement(release, channel, serial, now, manifestText, manifest.digests) != ReleaseVerdict::accepted)
         return false;
     FileIndex index(std::move(manifest));
     DigestCache cache;

@@ -27,8 +27,9 @@ bool isLaunchersOwn(const std::string& folded)
 
 }  // namespace
 
-std::unordered_map<std::string, std::string> retiredCandidates(
-    const std::unordered_map<std::string, std::string>& before, const std::unordered_map<std::string, std::string>& now)
+std::unordered_map<std::string, std::string>
+retiredCandidates(const std::unordered_map<std::string, std::string>& before,
+                  const std::unordered_map<std::string, std::string>& now)
 {
     std::unordered_set<std::string> keptFolded;
     for (const auto& listed : now)

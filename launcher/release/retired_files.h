@@ -19,5 +19,6 @@ std::vector<std::string> removeRetiredFiles(const std::string& channel, const st
 // The paths of `before` (path to digest) that `now` no longer lists and the
 // launcher may remove: a path `now` lists in another case is the same file
 // on Windows, and its own files and records are never retired.
-std::unordered_map<std::string, std::string> retiredCandidates(
-    const std::unordered_map<std::string, std::string>& before, const std::unordered_map<std::string, std::string>& now);
+std::unordered_map<std::string, std::string>
+retiredCandidates(const std::unordered_map<std::string, std::string>& before,
+                  const std::unordered_map<std::string, std::string>& now);

@@ -62,8 +62,7 @@ bool startAcceptedInstead(const ReleaseTrust& trust, bool digestCache, Console& 
 {
     console.connected();
     console.checking();
-    if (!installedIsAcceptedRelease(trust.channel(), trust.acceptedSerial(), trust.keys(), trust.now(),
-                                    digestCache)) {
+    if (!installedIsAcceptedRelease(trust.channel(), trust.acceptedSerial(), trust.keys(), trust.now(), digestCache)) {
         console.refused(Refusal::olderSerial);
         return false;
     }
@@ -78,10 +77,10 @@ bool checkSignedRelease(const ReleaseTrust& trust, const FetchedRelease& fetched
         console.refused(Refusal::releaseNotFetched);
         return false;
     }
-    const ReleaseVerdict verdict =
-        fetched.verified ? checkSignedStatement(fetched.release, trust.channel(), trust.acceptedSerial(), trust.now(),
-                                                manifestText, manifest.digests)
-                         : ReleaseVerdict::badSignature;
+    const ReleaseVerdict verdict = fetched.verified
+                                       ? checkSignedStatement(fetched.release, trust.channel(), trust.acceptedSerial(),
+                                                              trust.now(), manifestText, manifest.digests)
+                                       : ReleaseVerdict::badSignature;
     if (verdict != ReleaseVerdict::accepted) {
         console.refused(refusalOf(verdict));
         return false;

@@ -59,9 +59,8 @@ TEST_F(InGameDirectory, LeftoverOldFileBlocksBothMovesAndKeepsTheFileInUse)
     write("sfml-network-2.dll.new", "new");
     testing::internal::CaptureStderr();
     swapInOwnFiles(2, console);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Failed to create sfml-network-2.dll.old: File exists\n"
-              "Failed to rename sfml-network-2.dll.new: File exists\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Failed to create sfml-network-2.dll.old: File exists\n"
+                                                      "Failed to rename sfml-network-2.dll.new: File exists\n");
     EXPECT_EQ(read("sfml-network-2.dll"), "in use");
     EXPECT_EQ(read("sfml-network-2.dll.old"), "undeleted leftover");
     EXPECT_EQ(read("sfml-network-2.dll.new"), "new");
@@ -106,7 +105,8 @@ TEST_F(InGameDirectory, AHeldFileIsToldAndTheLauncherStaysInPlace)
         const char* left;
     };
     const Case cases[] = {
-        {"ORN_Launcher.exe", {"Failed to create ORN_Launcher.exe.old: 13", "Failed to rename ORN_Launcher.exe.new: 17"},
+        {"ORN_Launcher.exe",
+         {"Failed to create ORN_Launcher.exe.old: 13", "Failed to rename ORN_Launcher.exe.new: 17"},
          "running"},
         {"ORN_Launcher.exe.new", {"Failed to rename ORN_Launcher.exe.new: 13"}, "running"},
     };

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <set>
 
+// The help text lines up as a terminal shows it.
+// clang-format off
 std::string usageText()
 {
     return std::string(
@@ -48,6 +50,7 @@ std::string usageText()
         "             or another publish holds the channel; 2 refused, nothing changed; 128+N stopped by\n"
         "             signal N (SIGINT, SIGTERM, SIGHUP): what was done, and what to do, is said\n";
 }
+// clang-format on
 
 namespace {
 
@@ -68,12 +71,9 @@ struct NumberRule {
 };
 
 const NumberRule numberRules[] = {
-    {"--hold-lock", "SECONDS", 0, 86400},
-    {"--expires", "DAYS", 1, 36500},
-    {"--serial", "N", 1, largestReleaseSerial},
-    {"--warn-days", "N", 0, 36500},
-    {"--keep-releases", "N", 1, mostKeptReleases},
-    {"--to", "SERIAL", 1, largestReleaseSerial},
+    {"--hold-lock", "SECONDS", 0, 86400},          {"--expires", "DAYS", 1, 36500},
+    {"--serial", "N", 1, largestReleaseSerial},    {"--warn-days", "N", 0, 36500},
+    {"--keep-releases", "N", 1, mostKeptReleases}, {"--to", "SERIAL", 1, largestReleaseSerial},
 };
 
 // One option's value; false, with the reason, when it is not one that option takes.
@@ -140,8 +140,8 @@ bool checkCommand(const Options& options, std::string& failure)
     case Options::Command::rollback: {
         const bool promotes = options.command == Options::Command::promote;
         const std::string word = promotes ? "promote" : "rollback";
-        failure = !signs ? word + " publishes a signed release: give --sign SECRET_KEY_FILE"
-                  : promotes ? "promote takes FROM_CHANNEL_DIR and TO_CHANNEL_DIR"
+        failure = !signs                        ? word + " publishes a signed release: give --sign SECRET_KEY_FILE"
+                  : promotes                    ? "promote takes FROM_CHANNEL_DIR and TO_CHANNEL_DIR"
                   : options.rollbackSerial == 0 ? "rollback needs --to SERIAL, the earlier release to publish again"
                                                 : "rollback takes one CHANNEL_DIR";
         return signs && operands == (promotes ? 2u : 1u) && (promotes || options.rollbackSerial != 0);

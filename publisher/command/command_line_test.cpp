@@ -101,8 +101,8 @@ TEST(CommandLine, GivesEachValueItsPlace)
 
 TEST(CommandLine, TheUsageGivesTheDefaultsInForce)
 {
-    for (const std::string& said : {"(default " + std::to_string(expiryWarningDays) + ")",
-                                    "(default " + std::to_string(defaultExpiryDays) + ";",
-                                    "(default " + std::to_string(defaultKeptReleases) + ","})
+    for (const std::string& said :
+         {"(default " + std::to_string(expiryWarningDays) + ")", "(default " + std::to_string(defaultExpiryDays) + ";",
+          "(default " + std::to_string(defaultKeptReleases) + ","})
         EXPECT_NE(usageText().find(said), std::string::npos) << said;
 }

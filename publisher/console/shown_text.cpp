@@ -22,8 +22,8 @@ std::string shownText(const std::string& text)
         char32_t codePoint = 0;
         const std::size_t length = decodeUtf8(text, at, codePoint);
         // A lone byte of 0x80 or more is a C1 control (0x9b opens an escape sequence) to an 8-bit terminal.
-        const bool hidden = length == 0 || codePoint < 0x20 || (codePoint >= 0x7f && codePoint <= 0x9f) ||
-                            isDirectionMark(codePoint);
+        const bool hidden =
+            length == 0 || codePoint < 0x20 || (codePoint >= 0x7f && codePoint <= 0x9f) || isDirectionMark(codePoint);
         const std::size_t end = at + (length == 0 ? 1 : length);
         for (; at < end; ++at) {
             if (hidden)

@@ -45,8 +45,8 @@ bool putInPlace(const ChannelDirectory& channel, const std::string& temporary, c
     return false;
 }
 
-bool readWholeFile(const ChannelDirectory& channel, const std::string& relative, std::size_t limit,
-                   std::string& text, bool& missing, std::string& failure)
+bool readWholeFile(const ChannelDirectory& channel, const std::string& relative, std::size_t limit, std::string& text,
+                   bool& missing, std::string& failure)
 {
     text.clear();
     const ScopedDescriptor file = channel.openForReading(relative);

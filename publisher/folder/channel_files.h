@@ -24,8 +24,8 @@ bool writeAtomically(const ChannelDirectory& channel, const std::string& target,
 // The whole regular file at `relative`, when it holds at most `limit` bytes
 // and no other name shares it (a hard link could be the secret key);
 // `missing` says whether nothing stands there.
-bool readWholeFile(const ChannelDirectory& channel, const std::string& relative, std::size_t limit,
-                   std::string& text, bool& missing, std::string& failure);
+bool readWholeFile(const ChannelDirectory& channel, const std::string& relative, std::size_t limit, std::string& text,
+                   bool& missing, std::string& failure);
 
 // Writes all of `size` bytes to `fd`.
 bool writeAll(int fd, const char* data, std::size_t size);

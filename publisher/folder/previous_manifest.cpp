@@ -66,8 +66,8 @@ std::set<std::string> previouslyListed(const ChannelDirectory& channel, std::vec
     const auto file = [&channel](const std::string& path) {
         return isSafeManifestPath(path) && channel.kindOf(path) == ChannelDirectory::Kind::regular;
     };
-    const Manifest counts = walkManifest(
-        text, [&](std::string_view md5, std::string_view listed, std::size_t number, std::size_t lines) {
+    const Manifest counts =
+        walkManifest(text, [&](std::string_view md5, std::string_view listed, std::size_t number, std::size_t lines) {
             const std::string path = withoutCarriageReturn(listed);
             // An entry run on over several lines is no line we wrote.
             if (lines != 1 || !isSafeManifestPath(path))

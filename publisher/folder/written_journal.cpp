@@ -26,8 +26,7 @@ ScopedDescriptor openForAppending(const ChannelDirectory& channel, std::string& 
     } else if (file.get() < 0 && errno == EEXIST) {
         file = ScopedDescriptor(::openat(at.directory.get(), at.name.c_str(), flags));
         struct stat facts {};
-        if (file.get() >= 0 &&
-            (::fstat(file.get(), &facts) != 0 || !S_ISREG(facts.st_mode) || facts.st_nlink != 1)) {
+        if (file.get() >= 0 && (::fstat(file.get(), &facts) != 0 || !S_ISREG(facts.st_mode) || facts.st_nlink != 1)) {
             failure = "cannot write " + channel.shown(publisherJournalName) +
                       ": not a regular file of its own (a hard link?)";
             return ScopedDescriptor();

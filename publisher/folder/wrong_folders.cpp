@@ -18,7 +18,7 @@ const std::size_t examinedEntries = 10000;
 const std::size_t namedChannels = 5;
 
 const std::initializer_list<const char*> channelTopNames = {channelManifestName, channelReleaseName, channelLockName,
-                                                           objectsDirectoryName};
+                                                            objectsDirectoryName};
 
 // Which of `names`, written at a channel's top level, `folder` holds.
 std::vector<std::string> channelFilesIn(const fs::path& folder,
@@ -131,14 +131,15 @@ std::string wrongPromotion(const fs::path& from, const fs::path& to, bool newCha
     if (!resolvedPath(from, source, failure) || !resolvedPath(to, served, failure))
         return failure;
     if (source == served)
-        return from.string() + " and " + to.string() + " are the same channel: give the channel to promote from, "
+        return from.string() + " and " + to.string() +
+               " are the same channel: give the channel to promote from, "
                "then the one to promote into";
     if (within(served, source) || within(source, served))
         return "the channel " + to.string() + (within(served, source) ? " lies inside " : " holds ") + from.string() +
                ": their publishes would write and remove each other's files";
     if (!isChannel(source))
         return from.string() + " is no channel (it has no md5sums, release or update.lock): promote takes the "
-               "channel to promote from first";
+                               "channel to promote from first";
     return wrongChannel(to, served, newChannel);
 }
 

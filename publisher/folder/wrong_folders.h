@@ -9,8 +9,7 @@
 // before anything is written; empty when it does not. `newChannel`: the
 // deployer said that `channel` is to become a channel, though it is not
 // empty or other channels sit beside it.
-std::string wrongFolders(const std::filesystem::path& source, const std::filesystem::path& channel,
-                         bool newChannel);
+std::string wrongFolders(const std::filesystem::path& source, const std::filesystem::path& channel, bool newChannel);
 
 // The same for promoting the channel `from` into the channel `to`: the two
 // the same, one inside the other, `from` no channel, or `to` mistyped.

@@ -76,8 +76,7 @@ bool parseSecretKeyFile(const std::string& text, SecretKey& key)
     // Read in place: no copy of the secret's text is left behind.
     const char* const line = text.data() + headerLength;
     const std::size_t length = text.size() - headerLength - 1;
-    if (length <= keyIdLength || line[keyIdLength] != ':' ||
-        std::memchr(line, ':', keyIdLength) != nullptr ||
+    if (length <= keyIdLength || line[keyIdLength] != ':' || std::memchr(line, ':', keyIdLength) != nullptr ||
         !decodeBase64(line + keyIdLength + 1, length - keyIdLength - 1, key.bytes(), SecretKey::size))
         return false;
     unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];

@@ -70,8 +70,8 @@ std::string keyFileProblem(const fs::path& file, const struct stat& facts, const
     if (!S_ISREG(facts.st_mode))
         return "the secret key " + file.string() + " is not a regular file";
     if (facts.st_uid != ::geteuid())
-        return "the secret key " + file.string() + " is owned by another user (uid " +
-               std::to_string(facts.st_uid) + "), perhaps the web server's; only the deployer's own key file is used";
+        return "the secret key " + file.string() + " is owned by another user (uid " + std::to_string(facts.st_uid) +
+               "), perhaps the web server's; only the deployer's own key file is used";
     if ((facts.st_mode & 077) != 0)
         return "the secret key " + file.string() + ": permissions too open (" + modeText(facts.st_mode) +
                "); only its owner may read it: chmod 600 " + file.string();
@@ -98,8 +98,7 @@ bool makeKeyPair(const fs::path& file, std::string& publicKeyLine, std::string& 
     }
     // Whatever the umask, only the owner may read a secret key.
     const bool written = ::fchmod(fd, 0600) == 0 &&
-                         ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-                         ::fsync(fd) == 0;
+                         ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
     const int cause = errno;
     sodium_memzero(&text[0], text.size());
     if (::close(fd) != 0 || !written) {

@@ -53,11 +53,13 @@ std::string verifiedReleaseFiles(const ChannelDirectory& channel, const SigningR
     if (current.state != CurrentRelease::State::verified)
         return "only a signed release is promoted, and " + shown +
                (current.state == CurrentRelease::State::missing ? " has none"
-                                                                 : "'s release cannot be trusted: " + current.problem);
+                                                                : "'s release cannot be trusted: " + current.problem);
     const Release& release = current.release;
     if (record.found && release.serial < record.serial)
-        return shown + "'s release serial " + std::to_string(release.serial) + " is older than the last one signed "
-               "here for it, " + std::to_string(record.serial) + " (recorded in " + record.file +
+        return shown + "'s release serial " + std::to_string(release.serial) +
+               " is older than the last one signed "
+               "here for it, " +
+               std::to_string(record.serial) + " (recorded in " + record.file +
                "): an old release may have been put back; publish it anew from its release tree first";
     std::string mismatch;
     if (!channelMatchesRelease(channel, release, mismatch))
@@ -80,11 +82,12 @@ std::string keptReleaseFiles(const ChannelDirectory& channel, unsigned long long
     for (const KeptRelease& release : releases)
         serials += (serials.empty() ? "" : ", ") + std::to_string(release.serial);
     if (kept == releases.end())
-        return "release serial " + std::to_string(serial) + " is not among those whose objects " + shown +
-               " keeps (" + (serials.empty() ? "none is recorded on this machine" : serials) +
+        return "release serial " + std::to_string(serial) + " is not among those whose objects " + shown + " keeps (" +
+               (serials.empty() ? "none is recorded on this machine" : serials) +
                "); publish that release's tree instead";
     if (kept->files.empty())
-        return "release serial " + std::to_string(serial) + " was recorded by an earlier orn-publish, which kept no "
+        return "release serial " + std::to_string(serial) +
+               " was recorded by an earlier orn-publish, which kept no "
                "list of its files; publish that release's tree instead";
     HashedFiles hashed;
     std::vector<std::string> lost;

@@ -110,8 +110,7 @@ bool storeBytesObject(const ChannelDirectory& channel, const std::string& bytes,
     if (channel.kindOf(object, &size) == ChannelDirectory::Kind::regular && size == bytes.size() &&
         readWholeFile(channel, object, bytes.size(), present, missing, ignored) && present == bytes)
         return true;
-    return channel.makeDirectories(objectsDirectoryName, failure) &&
-           writeAtomically(channel, object, bytes, failure);
+    return channel.makeDirectories(objectsDirectoryName, failure) && writeAtomically(channel, object, bytes, failure);
 }
 
 std::set<std::string> objectsNamed(const Release& release)
@@ -132,8 +131,8 @@ void removeUnkeptObjects(const ChannelDirectory& channel, const std::set<std::st
     for (const std::string& name : names) {
         const std::string path = objectPathOf(name);
         std::string failure;
-        if (isObjectName(name) && kept.count(name) == 0 &&
-            channel.kindOf(path) == ChannelDirectory::Kind::regular && !channel.removeFile(path, failure))
+        if (isObjectName(name) && kept.count(name) == 0 && channel.kindOf(path) == ChannelDirectory::Kind::regular &&
+            !channel.removeFile(path, failure))
             warnings.push_back(failure + ": an object that no kept release names is left in the channel");
     }
 }

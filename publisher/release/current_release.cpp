@@ -76,8 +76,8 @@ bool fileMatches(const ChannelDirectory& channel, const std::string& path, const
         checked[identity] = entry.sha256;
         return true;
     }
-    mismatch = channel.shown(path) + (opened && (!sized || digests.read) ? ": not the file the release signed"
-                                                                         : ": cannot be read");
+    mismatch = channel.shown(path) +
+               (opened && (!sized || digests.read) ? ": not the file the release signed" : ": cannot be read");
     return false;
 }
 

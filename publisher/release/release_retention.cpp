@@ -72,8 +72,9 @@ namespace {
 // ones: an old release put back is no reason to drop a newer one.
 void placeByItsSerial(KeptRelease before, std::vector<KeptRelease>& releases)
 {
-    const auto same = std::find_if(releases.begin(), releases.end(),
-                                   [&before](const KeptRelease& release) { return namesOf(release) == namesOf(before); });
+    const auto same = std::find_if(releases.begin(), releases.end(), [&before](const KeptRelease& release) {
+        return namesOf(release) == namesOf(before);
+    });
     const bool recorded = same != releases.end();
     // Recorded by an earlier version, without its files: a rollback can reach it from now on.
     if (recorded && same->files.empty())
@@ -103,9 +104,10 @@ void keepLastReleases(const ChannelDirectory& channel, const CurrentRelease& pre
     // last, always kept: one signed anew with the same files (a new expiry,
     // say) takes its earlier place.
     const KeptRelease latest = keptReleaseOf(written);
-    releases.erase(std::remove_if(releases.begin(), releases.end(),
-                                  [&latest](const KeptRelease& release) { return namesOf(release) == namesOf(latest); }),
-                   releases.end());
+    releases.erase(
+        std::remove_if(releases.begin(), releases.end(),
+                       [&latest](const KeptRelease& release) { return namesOf(release) == namesOf(latest); }),
+        releases.end());
     if (releases.size() + 1 > keep)
         releases.erase(releases.begin(), releases.end() - static_cast<std::ptrdiff_t>(keep - 1));
     releases.push_back(latest);

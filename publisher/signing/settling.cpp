@@ -16,17 +16,17 @@ bool settleSerial(const SigningRequest& request, bool lockUp, long long now, Rel
     const CurrentRelease& current = signing.current;
     const bool verified = current.state == CurrentRelease::State::verified;
     const unsigned long long highest = std::max(verified ? current.release.serial : 0, signing.record.serial);
-    const std::string recorded = signing.record.found ? " (serial " + std::to_string(signing.record.serial) +
-                                                            " was signed for it, recorded in " + signing.record.file + ")"
-                                                      : "";
+    const std::string recorded = signing.record.found
+                                     ? " (serial " + std::to_string(signing.record.serial) +
+                                           " was signed for it, recorded in " + signing.record.file + ")"
+                                     : "";
     if (request.serial == 0 && current.state == CurrentRelease::State::unverified) {
         failure = "the channel's release cannot be trusted: " + current.problem + recorded +
                   "; give --trust KEYID:BASE64 for the key that signed it, or --serial N above the highest serial "
                   "ever signed for this channel";
         return false;
     }
-    if (request.serial == 0 && current.state == CurrentRelease::State::missing && signing.record.found &&
-        !lockUp) {
+    if (request.serial == 0 && current.state == CurrentRelease::State::missing && signing.record.found && !lockUp) {
         failure = "the channel's release is missing" + recorded + "; give --serial N above " +
                   std::to_string(signing.record.serial) + " to sign it anew";
         return false;

@@ -115,6 +115,8 @@ std::string expiryWarning(const ReleaseSigning& signing, const std::string& chan
     if (!signing.expires || !isWithinDays(signing.expiresAt, now, expiryWarningDays))
         return "";
     return "the release expires in " + std::to_string(daysUntil(signing.expiresAt, now)) + " days (" +
-           utcTimeText(signing.expiresAt) + "); launchers refuse it after that: sign it anew before then with "
-           "orn-publish --sign KEY --resign " + channel;
+           utcTimeText(signing.expiresAt) +
+           "); launchers refuse it after that: sign it anew before then with "
+           "orn-publish --sign KEY --resign " +
+           channel;
 }

@@ -34,9 +34,9 @@ struct ReleaseSigning {
     unsigned long long serial = 0;
     bool expires = false;
     long long expiresAt = 0;
-    CurrentRelease current;  // the channel's release before this run
-    SerialRecord record;     // saved, with the new serial, before any served file changes
-    SerialRecord recordBefore;  // as this run found it: put back when it changed nothing
+    CurrentRelease current;                       // the channel's release before this run
+    SerialRecord record;                          // saved, with the new serial, before any served file changes
+    SerialRecord recordBefore;                    // as this run found it: put back when it changed nothing
     unsigned keepReleases = defaultKeptReleases;  // whose objects stay in by-hash/
 };
 

@@ -53,8 +53,7 @@ void refuseEverythingBelow(const fs::path& directory, const std::string& shownAs
     }
 }
 
-void addEntry(const fs::directory_entry& entry, const std::string& path, const KeyFileIdentity& key,
-              SourceTree& tree)
+void addEntry(const fs::directory_entry& entry, const std::string& path, const KeyFileIdentity& key, SourceTree& tree)
 {
     const std::string named = nameProblem(path);
     if (!named.empty()) {

@@ -94,8 +94,7 @@ bool readKeptReleases(const std::string& channelPath, const std::string& shownCh
     return true;
 }
 
-bool writeKeptReleases(const std::string& channelPath, const std::vector<KeptRelease>& releases,
-                       std::string& failure)
+bool writeKeptReleases(const std::string& channelPath, const std::vector<KeptRelease>& releases, std::string& failure)
 {
     std::string file;
     return writeStateFile(channelPath, recordSuffix, keptReleasesText(releases, channelPath), file, failure);

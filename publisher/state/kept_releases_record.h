@@ -29,5 +29,4 @@ bool parseKeptReleases(const std::string& text, const std::string& channelPath, 
 // channel as `shownChannel`), when it cannot be read.
 bool readKeptReleases(const std::string& channelPath, const std::string& shownChannel,
                       std::vector<KeptRelease>& releases, bool& found, std::string& failure);
-bool writeKeptReleases(const std::string& channelPath, const std::vector<KeptRelease>& releases,
-                       std::string& failure);
+bool writeKeptReleases(const std::string& channelPath, const std::vector<KeptRelease>& releases, std::string& failure);

@@ -26,8 +26,8 @@ TEST(StateRecords, SerialRecordsRoundTripAndRefuseWhatTheyDidNotWrite)
     const std::string text = serialRecordText({true, 12, 90, "", ""}, channel);
     const std::vector<std::string> refused = {
         "",
-        text.substr(0, text.size() - 1),                          // cut short
-        text + "extra\n",                                         //
+        text.substr(0, text.size() - 1),                         // cut short
+        text + "extra\n",                                        //
         serialRecordText({true, 12, 90, "", ""}, "/srv/other"),  // another channel's, copied
         serialRecordText({true, 0, 90, "", ""}, channel),        // serial 0 is never signed
         serialRecordText({true, (1ULL << 62) + 1, 90, "", ""}, channel),
@@ -43,9 +43,10 @@ TEST(StateRecords, SerialRecordsRoundTripAndRefuseWhatTheyDidNotWrite)
 
 TEST(StateRecords, KeptReleasesRoundTripAndReadTheEarlierVersion)
 {
-    const std::vector<KeptRelease> written = {{7, {{objectA, 10}, {objectB, unknownObjectSize}}, {{objectA, 10, "libs/a b.dll"}}},
-                                              {9, {}, {}},
-                                              {12, {{objectB, 0}}, {{objectB, 0, "ORN_Client.exe"}, {objectB, 0, "x"}}}};
+    const std::vector<KeptRelease> written = {
+        {7, {{objectA, 10}, {objectB, unknownObjectSize}}, {{objectA, 10, "libs/a b.dll"}}},
+        {9, {}, {}},
+        {12, {{objectB, 0}}, {{objectB, 0, "ORN_Client.exe"}, {objectB, 0, "x"}}}};
     std::vector<KeptRelease> read;
     ASSERT_TRUE(parseKeptReleases(keptReleasesText(written, channel), channel, read));
     ASSERT_EQ(read.size(), written.size());
@@ -63,12 +64,12 @@ TEST(StateRecords, KeptReleasesRoundTripAndReadTheEarlierVersion)
     EXPECT_EQ(read.at(0).objects.at(objectA), unknownObjectSize);
 
     const std::string header = "orn-publish kept releases 2\nchannel " + channel + "\n";
-    for (const std::string& bad : std::vector<std::string>{header + objectA + " 1\n",  // an object before any release
-                                   header + "release 3\nnot-an-object 1\n", header + "release x\n",
-                                   header + "release 3\n" + objectA + " 12x\n", header + "release 3",
-                                   header + "file " + objectA + " 1 a\n", header + "release 3\nfile " + objectA + " 1\n",
-                                   header + "release 3\nfile x 1 a\n", header + "release 3\nfile " + objectA + " 1x a\n",
-                                   "orn-publish kept releases 2\nchannel /srv/other\n"}) {
+    for (const std::string& bad : std::vector<std::string>{
+             header + objectA + " 1\n",  // an object before any release
+             header + "release 3\nnot-an-object 1\n", header + "release x\n",
+             header + "release 3\n" + objectA + " 12x\n", header + "release 3", header + "file " + objectA + " 1 a\n",
+             header + "release 3\nfile " + objectA + " 1\n", header + "release 3\nfile x 1 a\n",
+             header + "release 3\nfile " + objectA + " 1x a\n", "orn-publish kept releases 2\nchannel /srv/other\n"}) {
         EXPECT_FALSE(parseKeptReleases(bad, channel, read)) << bad;
     }
 }

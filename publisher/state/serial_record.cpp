@@ -90,7 +90,7 @@ bool saveSerialRecord(const fs::path& channel, SerialRecord& record, std::string
     record.found = writeStateFile(channelPath, "", serialRecordText(record, channelPath), record.file, failure);
     std::string ignored;
     if (record.found && !record.origin.empty())  // only status reads it: losing it loses nothing else
-        writeStateFile(channelPath, originSuffix, "serial " + std::to_string(record.serial) + "\n" + record.origin + "\n",
-                       ignored, ignored);
+        writeStateFile(channelPath, originSuffix,
+                       "serial " + std::to_string(record.serial) + "\n" + record.origin + "\n", ignored, ignored);
     return record.found;
 }

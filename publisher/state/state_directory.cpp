@@ -52,9 +52,9 @@ int openStateDirectory(bool create, bool& missing, std::string& failure)
         ((facts.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0)) {
         if (!missing)
             failure = "the state directory " + directory.string() +
-                      (fd >= 0 && facts.st_uid != ::geteuid() ? " belongs to another user"
-                                                              : ": " + describeErrno() +
-                                                                    (errno == ELOOP ? " (a symbolic link)" : ""));
+                      (fd >= 0 && facts.st_uid != ::geteuid()
+                           ? " belongs to another user"
+                           : ": " + describeErrno() + (errno == ELOOP ? " (a symbolic link)" : ""));
         if (fd >= 0)
             ::close(fd);
         return -1;

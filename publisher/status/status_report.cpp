@@ -65,10 +65,10 @@ std::string serialText(const fs::path& channel, const Release& release, bool loc
     const bool originKnown = record.found && record.serial == release.serial && !record.origin.empty();
     const std::string last = std::to_string(record.serial);
     return std::to_string(release.serial) +
-           (!older   ? ""
+           (!older       ? ""
             : publishing ? "; serial " + last + " is being published now"
             : lockUp     ? "; serial " + last + " was being published when that publish stopped"
-                     : ", older than the last one signed here, " + last +
+                         : ", older than the last one signed here, " + last +
                            ": an old release put back? publish from a release tree") +
            (originKnown ? " (" + record.origin + ")" : " (where it came from is not recorded here)");
 }
@@ -116,8 +116,8 @@ void describeRelease(const ChannelDirectory& directory, unsigned warnDays, long 
     const bool lockUp = directory.kindOf(channelLockName) != ChannelDirectory::Kind::missing;
     // The folder as opened, as a publish names its records: not the path as typed.
     report.serial = serialText(directory.path(), release, lockUp, report.publishing, older, report.warnings);
-    report.expiry = expiryText(release, now) +
-                    (expiresSoon ? ", within " + std::to_string(warnDays) + " days: sign it anew" : "");
+    report.expiry =
+        expiryText(release, now) + (expiresSoon ? ", within " + std::to_string(warnDays) + " days: sign it anew" : "");
     report.files = std::to_string(gameFileEntries(release).size());
     report.filesMatch = matches ? "yes" : "no: " + mismatch;
     report.keptReleases = keptReleasesText(directory, release, keptWhole);

@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string digits = withoutBlanks(field);
         FUZZ_CHECK(!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos);
         FUZZ_CHECK(digits.substr(digits.find_first_not_of('0') == std::string::npos
-                                     ? digits.size() - 1 : digits.find_first_not_of('0')) == std::to_string(length));
+                                     ? digits.size() - 1
+                                     : digits.find_first_not_of('0')) == std::to_string(length));
     }
 
     ContentRange range;
@@ -50,9 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(!range.satisfied || (range.first <= range.last && range.last < range.total));
         FUZZ_CHECK(range.satisfied || (range.first == 0 && range.last == 0));
         // The canonical spelling of what was read reads back the same.
-        const std::string canonical = range.satisfied ? "bytes " + std::to_string(range.first) + "-" +
-                                                            std::to_string(range.last) + "/" + std::to_string(range.total)
-                                                      : "bytes */" + std::to_string(range.total);
+        const std::string canonical = range.satisfied
+                                          ? "bytes " + std::to_string(range.first) + "-" + std::to_string(range.last) +
+                                                "/" + std::to_string(range.total)
+                                          : "bytes */" + std::to_string(range.total);
         ContentRange again;
         FUZZ_CHECK(parseContentRange(canonical, again));
         FUZZ_CHECK(again.satisfied == range.satisfied && again.first == range.first && again.last == range.last &&

@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string& digest = entry.second;
         FUZZ_CHECK(digest.size() == 32 && digest.find(' ') == std::string::npos);
         // A path runs to its line feed or to the end of the text.
-        const bool endsTheText = text.size() >= path.size() && text.compare(text.size() - path.size(), path.size(), path) == 0;
+        const bool endsTheText =
+            text.size() >= path.size() && text.compare(text.size() - path.size(), path.size(), path) == 0;
         FUZZ_CHECK(text.find(path + "\n") != std::string::npos || endsTheText);
         FUZZ_CHECK(text.find(digest) != std::string::npos);
     }
@@ -27,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(manifest.digests.count(entry.path) == 1);
         previousLine = entry.lineNumber;
     }
-    FUZZ_CHECK(manifest.refusedFrom == 0 || (manifest.refusedFrom > previousLine && manifest.refusedFrom <= manifest.lineCount));
+    FUZZ_CHECK(manifest.refusedFrom == 0 ||
+               (manifest.refusedFrom > previousLine && manifest.refusedFrom <= manifest.lineCount));
     const Manifest again = parseManifest(text);
     FUZZ_CHECK(again.digests == manifest.digests);
     return 0;

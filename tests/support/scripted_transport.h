@@ -71,9 +71,9 @@ public:
     bool pipelines() const override { return pipelining; }
 
     unsigned long long roundTripBytes = 0;  // what the path is said to carry in a round trip
-    bool pipelining = false;            // what it says of askInOrder (which here asks one at a time)
-    std::vector<std::string> requests;  // the uris, in order
-    std::vector<std::string> asked;     // each request's range and conditions, in order
+    bool pipelining = false;                // what it says of askInOrder (which here asks one at a time)
+    std::vector<std::string> requests;      // the uris, in order
+    std::vector<std::string> asked;         // each request's range and conditions, in order
     std::map<std::string, unsigned long long> bytesServed;  // of each served file
 
 private:
@@ -91,8 +91,8 @@ private:
         const std::size_t last =
             std::min<std::size_t>(static_cast<std::size_t>(std::stoull(range.substr(dash + 1))), bytes.size() - 1);
         ScriptedAnswer piece = answer(206, bytes.substr(first, last - first + 1));
-        piece.contentRange = "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
-                             std::to_string(bytes.size());
+        piece.contentRange =
+            "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(bytes.size());
         return piece;
     }
 

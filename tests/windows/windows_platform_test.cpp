@@ -19,7 +19,6 @@
 
 namespace fs = std::filesystem;
 
-
 namespace {
 
 fs::path ownExecutable()
@@ -108,7 +107,8 @@ TEST_F(LargeFile, IsReadAtOffsetsPastFourGibibytes)
     const unsigned long long markerAt = (4ULL << 30) + 3;
     ASSERT_TRUE(std::ofstream("big.pak").good());
     ASSERT_TRUE(platform::truncateFile("big.pak", size));  // sparse: no 5 GiB are written
-    const HANDLE file = CreateFileW(L"big.pak", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileW(L"big.pak", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(markerAt & 0xffffffffu);
