@@ -93,6 +93,7 @@ void BackgroundWork::stopWorker()
     }
     shared_->changed.notify_all();
     worker_.join();
+    shared_->ending = false;
 }
 
 void BackgroundWork::handOver()

@@ -12,7 +12,8 @@
 class ReleaseTrust {
 public:
     // `keyText`: "KEYID:BASE64" keys separated by ';', as built in; empty: this
-    // launcher runs unsigned channels. Reads the accepted serials once.
+    // launcher runs unsigned channels. Reads the accepted serials once, and
+    // only then: an unsigned run keeps no serials.
     ReleaseTrust(const std::string& keyText, std::string channel, long long now);
 
     // True when the launcher was built with keys: it then runs only what a

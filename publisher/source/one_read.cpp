@@ -136,9 +136,16 @@ FileDigests copyDescriptor(int in, int out)
 bool copyWhole(int in, int out, bool signs, unsigned long long expectedSize, CopyProgress& progress,
                FileDigests& digests)
 {
-    OneRead reading(signs, expectedSize);
-    if (!copyAndHash(in, out, reading, &progress))
-        return false;
-    digests = reading.finish();
-    return true;
+    int cause = 0;
+    {
+        OneRead reading(signs, expectedSize);
+        if (copyAndHash(in, out, reading, &progress)) {
+            digests = reading.finish();
+            return true;
+        }
+        cause = errno;
+    }
+    // The read's or the write's reason, not what stopping the pipeline's threads may leave.
+    errno = cause;
+    return false;
 }
