@@ -29,6 +29,8 @@ inline constexpr const char* launcherAcceptedSerialsName = "ORN_Launcher.release
 inline constexpr const char* launcherAcceptedReleaseName = "ORN_Launcher.accepted";
 // What the last run did, for support; replaced by each run.
 inline constexpr const char* launcherLogName = "ORN_Launcher.log";
+// The file whose lock keeps a second launcher out of the game directory while one runs.
+inline constexpr const char* launcherLockName = "ORN_Launcher.lock";
 // Suffixes of the launcher's unfinished downloads and their resume records
 // ("<name>.orn-partial", "<name>.orn-resume"), which it removes when stale:
 // never game files either.

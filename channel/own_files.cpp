@@ -17,8 +17,8 @@ const OwnFile ownFiles[4] = {
 bool isLauncherRecord(const std::string& path)
 {
     const std::string folded = foldedCase(path);
-    for (const char* record :
-         {launcherDigestCacheName, launcherAcceptedSerialsName, launcherAcceptedReleaseName, launcherLogName})
+    for (const char* record : {launcherDigestCacheName, launcherAcceptedSerialsName, launcherAcceptedReleaseName,
+                               launcherLogName, launcherLockName})
         if (folded == foldedCase(record))
             return true;
     return false;

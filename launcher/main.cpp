@@ -1,7 +1,9 @@
 #include "channel/channel_names.h"
 #include "launcher/build_constants.h"
+#include "launcher/console/machine_trouble_text.h"
 #include "launcher/console/terminal_console.h"
 #include "index/game_directory.h"
+#include "launcher/game_directory_lock.h"
 #include "launcher/http/http_transport.h"
 #include "launcher/log/logged_console.h"
 #include "launcher/log/logged_transport.h"
@@ -19,16 +21,27 @@ int main(int argc, char** argv)
     const RequestFloor floor{buildRequestWindowMilliseconds, requestFloor.minimumBytes};
     const UpdateChannel channel = updateChannelFrom(argc, argv, {buildServerHost, buildServerPort, floor});
     const LaunchSettings settings{buildReleaseKeys, buildLockPollMilliseconds, buildDigestCache};
+    TerminalConsole terminal;
+    // Before anything touches the directory: its leftovers, its partial downloads and its log are the running
+    // launcher's while another one waits.
+    platform::FileLock directoryLock;
+    const GameDirectoryTurn turn = takeGameDirectory(directoryLock, terminal);
+    if (!turn.ours)
+        return 1;
     removeLeftovers();
 
     RunLog log;
     const bool logged = log.open(launcherLogName);
     useRunLog(&log);
+    if (turn.waitedMilliseconds > 0)
+        log.line(std::string(otherLauncherRunningText) + " (waited " + std::to_string(turn.waitedMilliseconds) +
+                 " ms)");
+    if (!turn.locked)
+        log.line(std::string(launcherLockName) + " could not be opened: running without keeping other launchers out");
     log.line("channel " + channel.name + " at " + channel.server.host + ":" +
              std::to_string(channel.server.port == 0 ? 80 : channel.server.port));
     HttpTransport http(channel.server);
     LoggedTransport transport(http, log);
-    TerminalConsole terminal;
     LoggedConsole console(terminal, log);
     const UpdateOutcome outcome = update(channel, settings, transport, console);
     if (!outcome.retrieved) {
@@ -37,9 +50,10 @@ int main(int argc, char** argv)
         return 1;
     }
     // The swap's failures reach the log too: it is closed only as the client starts.
-    patchAndLaunch(outcome.ownFiles, console, [&log] {
+    patchAndLaunch(outcome.ownFiles, console, [&log, &directoryLock] {
         log.line("handing over to the game client");
         useRunLog(nullptr);
         log.close();
+        directoryLock.release();
     });
 }

@@ -20,7 +20,8 @@ UpdateOutcome unsignedUpdate(const UpdateChannel& channel, const LaunchSettings&
     if (!fetchManifest(transport, console, channel.directory + channel.manifestFile, channelTextLimitBytes,
                        manifestText))
         return {};
-    return retrieveUpdates(channel, settings.digestCache, transport, console, parseManifest(manifestText), nullptr);
+    return retrieveUpdates(channel, settings.digestCache, settings.heldFileWaitMilliseconds, transport, console,
+                           parseManifest(manifestText), nullptr);
 }
 
 UpdateOutcome signedUpdate(const UpdateChannel& channel, const LaunchSettings& settings, const ReleaseTrust& trust,
@@ -38,7 +39,8 @@ UpdateOutcome signedUpdate(const UpdateChannel& channel, const LaunchSettings& s
     if (!checkSignedRelease(trust, release, manifestText, manifest, console))
         return {};
     const SignedOffer offer{trust, release.release, acceptedReleaseText(release.text, manifestText)};
-    return retrieveUpdates(channel, settings.digestCache, transport, console, std::move(manifest), &offer);
+    return retrieveUpdates(channel, settings.digestCache, settings.heldFileWaitMilliseconds, transport, console,
+                           std::move(manifest), &offer);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "launcher/http/transport.h"
 #include "launcher/update_channel.h"
 #include "launcher/update_retrieval.h"
+#include "platform/held_file_retry.h"
 
 #include <string>
 
@@ -13,6 +14,8 @@ struct LaunchSettings {
     std::string releaseKeys;
     unsigned int lockPollMilliseconds = 15000;  // pause between two lock requests
     bool digestCache = true;                    // unchanged files take their recorded digest unread
+    // How long a downloaded file that another program holds is tried again.
+    unsigned int heldFileWaitMilliseconds = platform::heldFileWaitMilliseconds;
 };
 
 // The whole run up to the hand-over: from "Connecting to server..." through

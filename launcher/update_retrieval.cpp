@@ -14,7 +14,12 @@
 #include "index/game_directory.h"
 #include "launcher/http/uri_escape.h"
 #include "launcher/log/run_log.h"
+#include "launcher/update_preflight.h"
+#include "platform/held_file_retry.h"
+#include "platform/platform.h"
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <unordered_map>
 #include <utility>
@@ -29,20 +34,29 @@ struct SignedFiles {
     bool contentAddressed = false;
 };
 
-// True when the file arrived whole and verified and is in place under its local name.
-bool downloadEntry(const UpdateChannel& channel, Transport& transport, const FileIndex& index,
-                   const SignedFiles& signedFiles, const std::string& path, const std::string& localName,
-                   FileProgress* progress)
+// A verified file that another program held: put in place once it lets go, within the wait.
+Downloaded placeOnceLetGo(const std::string& localName, unsigned int heldWaitMilliseconds, Console& console)
+{
+    console.fileHeld(localName, heldWaitMilliseconds / 1000);
+    const bool placed =
+        platform::retryWhileHeld([&] { return putPartialInPlace(localName); }, nullptr, heldWaitMilliseconds);
+    return placed ? Downloaded::placed : Downloaded::held;
+}
+
+// How the file ended: placed when it arrived whole and verified and is in place under its local name.
+Downloaded downloadEntry(const UpdateChannel& channel, Transport& transport, const FileIndex& index,
+                         const SignedFiles& signedFiles, const std::string& path, const std::string& localName,
+                         FileProgress* progress)
 {
     if (!isSafeManifestPath(path))
-        return false;
+        return Downloaded::failed;
     const ReleaseEntry* signedEntry = nullptr;
     std::unique_ptr<DeltaSource> delta;
     std::string uri = channel.directory + escapeUriPath(path);
     if (signedFiles.release != nullptr) {
         const auto found = signedFiles.entries.find(path);
         if (found == signedFiles.entries.end())
-            return false;
+            return Downloaded::failed;
         signedEntry = &found->second;
         if (signedFiles.contentAddressed)
             uri = channel.directory + objectPathOf(signedEntry->sha256);
@@ -91,10 +105,46 @@ SignedFiles signedFilesOf(const Release* release)
     return signedFiles;
 }
 
+// The files to fetch, in list order, once the folders take them and the volume has room for them.
+bool planDownloads(const UpdateChannel& channel, const std::vector<std::string>& changed,
+                   const SignedFiles& signedFiles, Console& console, std::vector<PlannedDownload>& plan)
+{
+    for (const std::string& path : changed) {
+        // The launcher's records are its own (its log is being written): never files to fetch over them.
+        if (path == channel.lockFile || path == channel.manifestFile || isLauncherRecord(path))
+            continue;
+        plan.push_back({path, localNameOf(path)});
+    }
+    std::vector<PlannedDownload> safePlan;
+    std::copy_if(plan.begin(), plan.end(), std::back_inserter(safePlan),
+                 [](const PlannedDownload& file) { return isSafeManifestPath(file.path); });
+    return foldersTakeNewFiles(safePlan, console) && volumeHoldsUpdate(safePlan, signedFiles.entries, console);
+}
+
+// Tells how a file's download ended, beyond done or failed: what held it, or the full disk.
+void tellWhyFailed(Downloaded downloaded, const std::string& localName, Console& console)
+{
+    if (downloaded == Downloaded::held)
+        console.fileStillHeld(localName);
+    if (downloaded == Downloaded::diskFull) {
+        platform::FileFacts kept;
+        console.diskFull(localName, platform::fileFacts(partialNameFor(localName), kept));
+    }
+}
+
+UpdateOutcome gameIsWhole(const FileIndex& index, DigestCache* digestCache, const SignedOffer* offer, Console& console)
+{
+    console.noUpdates();
+    if (digestCache != nullptr)
+        digestCache->save(digestCacheFileName, index.remoteDigests);
+    acceptRelease(offer, index.remoteDigests);
+    return {true, 0};
+}
+
 }  // namespace
 
-UpdateOutcome retrieveUpdates(const UpdateChannel& channel, bool useDigestCache, Transport& transport, Console& console,
-                              Manifest manifest, const SignedOffer* offer)
+UpdateOutcome retrieveUpdates(const UpdateChannel& channel, bool useDigestCache, unsigned int heldWaitMilliseconds,
+                              Transport& transport, Console& console, Manifest manifest, const SignedOffer* offer)
 {
     const SignedFiles signedFiles = signedFilesOf(offer != nullptr ? &offer->release : nullptr);
     FileIndex index(std::move(manifest));
@@ -103,34 +153,34 @@ UpdateOutcome retrieveUpdates(const UpdateChannel& channel, bool useDigestCache,
     scanLocalFiles(index, scannedFolderList(), digestCache);
     removeStalePartials(index.remoteDigests);
     const std::vector<std::string> changed = index.changedFiles();
-
-    if (changed.empty()) {
-        console.noUpdates();
-        if (digestCache != nullptr)
-            digestCache->save(digestCacheFileName, index.remoteDigests);
-        acceptRelease(offer, index.remoteDigests);
-        return {true, 0};
-    }
-
-    bool failed = false;
+    if (changed.empty())
+        return gameIsWhole(index, digestCache, offer, console);
     console.updatesFound();
+    std::vector<PlannedDownload> plan;
+    if (!planDownloads(channel, changed, signedFiles, console, plan))
+        return {false, 0};
+    bool failed = false;
     SelfFileFlags flags = 0;
-    for (const std::string& path : changed) {
-        // The launcher's records are its own (its log is being written): never files to fetch over them.
-        if (path == channel.lockFile || path == channel.manifestFile || isLauncherRecord(path))
-            continue;
+    for (const PlannedDownload& file : plan) {
+        const std::string& path = file.path;
         SelfFileFlags entryBit = 0;
         const std::string localName = localNameOf(path, &entryBit);
         FileProgress* const progress = console.fileStarted(path);
-        if (downloadEntry(channel, transport, index, signedFiles, path, localName, progress)) {
+        Downloaded downloaded = downloadEntry(channel, transport, index, signedFiles, path, localName, progress);
+        if (downloaded == Downloaded::held)
+            downloaded = placeOnceLetGo(localName, heldWaitMilliseconds, console);
+        if (downloaded == Downloaded::placed) {
             flags = static_cast<SelfFileFlags>(flags | entryBit);
             if (digestCache != nullptr && entryBit == 0)
                 recordDownloadedFile(*digestCache, path, index.remoteDigests.at(path));
             console.fileDone();
-        } else {
-            failed = true;
-            console.fileFailed();
+            continue;
         }
+        failed = true;
+        console.fileFailed();
+        tellWhyFailed(downloaded, localName, console);
+        if (downloaded == Downloaded::diskFull)
+            break;  // every later file would fill it again: no byte more is fetched to be thrown away
     }
 
     if (digestCache != nullptr)

@@ -29,6 +29,9 @@ struct SignedOffer {
 // against its manifest digest (and, under a signed `offer`, its signed
 // size and SHA-256). Once all is in place, a signed release is recorded as
 // accepted: its serial, and its record. With `digestCache`, unchanged files
-// take their recorded digest unread.
-UpdateOutcome retrieveUpdates(const UpdateChannel& channel, bool digestCache, Transport& transport, Console& console,
-                              Manifest manifest, const SignedOffer* offer);
+// take their recorded digest unread. Before the first download, the folders
+// must take new files and, under a signed release, the volume must have
+// room; a downloaded file that another program holds is put in place once
+// it lets go, for up to `heldWaitMilliseconds`.
+UpdateOutcome retrieveUpdates(const UpdateChannel& channel, bool digestCache, unsigned int heldWaitMilliseconds,
+                              Transport& transport, Console& console, Manifest manifest, const SignedOffer* offer);

@@ -9,6 +9,9 @@
 #include "digest/md5.h"
 #include "digest/sha256.h"
 #include "index/game_directory.h"
+#include "launcher/game_directory_lock.h"
+#include "platform/disk.h"
+#include "platform/platform.h"
 #include "tests/support/game_directory.h"
 #include "tests/support/recording_console.h"
 #include "tests/support/scripted_transport.h"
@@ -17,6 +20,7 @@
 #include <physfs.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <map>
 #include <string>
@@ -227,6 +231,106 @@ TEST_F(UpdateRun, WithoutKeysTheManifestAloneDecides)
         EXPECT_FALSE(std::filesystem::exists("ORN_Launcher.accepted"));
         EXPECT_FALSE(std::filesystem::exists("ORN_Launcher.releases"));
     }
+}
+
+// The player's machine in the way: a file another program holds, a folder
+// that takes no file, a volume without room for the signed sizes. Each is played by a disk that
+// refuses as Windows and a full volume do; each run tells why, and loses nothing.
+class TroubledDisk : public platform::SystemDiskCalls {
+public:
+    std::string held;  // a name that replaceFile may not be put over, `refusals` times
+    int refusals = 0;
+    bool readOnly = false;
+    unsigned long long freeBytes = ~0ULL;
+
+    bool replaceFile(const char* existingName, const char* newName) override
+    {
+        if (held == newName && refusals > 0) {
+            --refusals;
+            errno = EBUSY;
+            return false;
+        }
+        return SystemDiskCalls::replaceFile(existingName, newName);
+    }
+    void openForWriting(std::ofstream& file, const std::string& name) override
+    {
+        if (readOnly) {
+            file.setstate(std::ios::failbit);
+            errno = EACCES;
+            return;
+        }
+        SystemDiskCalls::openForWriting(file, name);
+    }
+    bool freeDiskSpace(const char*, unsigned long long& bytes) override
+    {
+        bytes = freeBytes;
+        return true;
+    }
+};
+
+TEST_F(UpdateRun, TellsWhatOnThePlayersMachineStandsInTheWay)
+{
+    struct Case {
+        const char* name;
+        std::function<void(TroubledDisk&)> trouble;
+        Events told;
+        const char* left;  // data.pak's bytes after the run
+        int fetchedNext;   // how often the next start asks for data.pak
+    };
+    const std::string readOnly = platform::fullFolderName("") + " not writable: " + std::to_string(EACCES);
+    const Case cases[] = {
+        {"held for a moment", [](TroubledDisk& disk) { disk.held = "data.pak", disk.refusals = 2; },
+         after(checked,
+               {"updates found", "* libs/engine.dll", "done", "* data.pak", "data.pak held", "done", "launching"}),
+         "data 2", 0},
+        {"held for good", [](TroubledDisk& disk) { disk.held = "data.pak", disk.refusals = 1000; },
+         after(checked, {"updates found", "* libs/engine.dll", "done", "* data.pak", "data.pak held", "failed",
+                         "data.pak still held", "canceled"}),
+         "data 1", 0},
+        {"a read-only folder", [](TroubledDisk& disk) { disk.readOnly = true; },
+         after(checked, {"updates found", readOnly}), "data 1", 1},
+        {"no room, told by the signed sizes", [](TroubledDisk& disk) { disk.freeBytes = 100; },
+         after(checked, {"updates found", "not enough space: 4096 needed, 100 free"}), "data 1", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        install(release1);
+        std::filesystem::remove("ORN_Launcher.digests");
+        ScriptedTransport server;
+        serve(server, release2, 1);
+        TroubledDisk disk;
+        c.trouble(disk);
+        LaunchSettings settings = signedSettings();
+        settings.heldFileWaitMilliseconds = 300;
+        {
+            const platform::ScopedDisk troubled(disk);
+            EXPECT_EQ(run(server, settings).retrieved, c.told.back() == "launching");
+        }
+        EXPECT_EQ(console.events, c.told);
+        EXPECT_EQ(read("data.pak"), c.left);
+        if (std::find(c.told.begin(), c.told.end(), "done") == c.told.end()) {
+            EXPECT_FALSE(fetchedAnyFile(server)) << "told before the first byte";
+        }
+        // Once the trouble is gone the next start completes; a held file's copy is placed without a download.
+        ScriptedTransport next;
+        serve(next, release2, 1);
+        EXPECT_TRUE(run(next, settings).retrieved);
+        EXPECT_EQ(read("data.pak"), "data 2");
+        EXPECT_EQ(std::count(next.requests.begin(), next.requests.end(), folder + "data.pak"), c.fetchedNext);
+    }
+}
+
+TEST_F(UpdateRun, ASecondLauncherWaitsForTheFirstAndGivesUpInTime)
+{
+    platform::FileLock first;
+    ASSERT_EQ(first.tryTake(launcherLockName), platform::FileLock::Outcome::taken);
+    platform::FileLock second;
+    EXPECT_FALSE(takeGameDirectory(second, console, 300, 50).ours);
+    EXPECT_EQ(console.events, (Events{"other launcher running", "other launcher still running after 0"}));
+    first.release();
+    console.events.clear();
+    EXPECT_TRUE(takeGameDirectory(second, console, 300, 50).locked);
+    EXPECT_TRUE(console.events.empty());
 }
 
 }  // namespace

@@ -30,6 +30,11 @@ bool SystemDiskCalls::removeFile(const char* name)
     return os::removeFile(name);
 }
 
+bool SystemDiskCalls::keepOldCopy(const char* name, const char* oldName)
+{
+    return os::keepOldCopy(name, oldName);
+}
+
 bool SystemDiskCalls::makeDirectory(const char* name)
 {
     return os::makeDirectory(name);
@@ -89,6 +94,11 @@ bool replaceFile(const char* existingName, const char* newName)
 bool removeFile(const char* name)
 {
     return disk().removeFile(name);
+}
+
+bool keepOldCopy(const char* name, const char* oldName)
+{
+    return disk().keepOldCopy(name, oldName);
 }
 
 bool makeDirectory(const char* name)

@@ -16,6 +16,7 @@ public:
     virtual bool moveFileNoReplace(const char* existingName, const char* newName) = 0;
     virtual bool replaceFile(const char* existingName, const char* newName) = 0;
     virtual bool removeFile(const char* name) = 0;
+    virtual bool keepOldCopy(const char* name, const char* oldName) = 0;
     virtual bool makeDirectory(const char* name) = 0;
     virtual void openForWriting(std::ofstream& file, const std::string& name) = 0;
     virtual void openForAppending(std::ofstream& file, const std::string& name) = 0;
@@ -33,6 +34,7 @@ public:
     bool moveFileNoReplace(const char* existingName, const char* newName) override;
     bool replaceFile(const char* existingName, const char* newName) override;
     bool removeFile(const char* name) override;
+    bool keepOldCopy(const char* name, const char* oldName) override;
     bool makeDirectory(const char* name) override;
     void openForWriting(std::ofstream& file, const std::string& name) override;
     void openForAppending(std::ofstream& file, const std::string& name) override;
@@ -60,6 +62,7 @@ namespace os {
 bool moveFileNoReplace(const char* existingName, const char* newName);
 bool replaceFile(const char* existingName, const char* newName);
 bool removeFile(const char* name);
+bool keepOldCopy(const char* name, const char* oldName);
 bool makeDirectory(const char* name);
 void openForWriting(std::ofstream& file, const std::string& name);
 void openForAppending(std::ofstream& file, const std::string& name);

@@ -28,12 +28,28 @@ bool replaceFile(const char* existingName, const char* newName);
 // Deletes a file; never a directory.
 bool removeFile(const char* name);
 
+// Keeps `name`'s bytes under `oldName` too, which must not exist yet. On
+// POSIX a second link, so that `name` is never missing while a new copy is
+// renamed over it; on Windows, where a running executable or a loaded
+// library cannot be replaced, only renamed, a rename. Falls back to a rename
+// where the volume has no links.
+bool keepOldCopy(const char* name, const char* oldName);
+
+// Whether a failed rename or deletion's errno says that another process
+// holds the file (Windows: a sharing or lock violation, or access denied,
+// as an antivirus scan or the running game causes): worth trying again.
+bool isHeldFileFailure(int errorNumber);
+
 // Gives `to` the access mode of `from` (on POSIX, so that a swapped-in
 // executable stays executable); Windows has no such mode to carry.
 void copyAccessMode(const char* from, const char* to);
 
 // Makes `path` the process's current directory; false when it cannot.
 bool changeDirectory(const char* path);
+
+// The full name of `folder` (relative to the current directory, "" for
+// itself, '/' between its parts) as the player's system spells it.
+std::string fullFolderName(const std::string& folder);
 
 // Creates one directory; true when it exists afterwards.
 bool makeDirectory(const char* name);

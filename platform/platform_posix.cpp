@@ -67,6 +67,22 @@ bool os::removeFile(const char* name)
     return unlink(name) == 0;
 }
 
+bool os::keepOldCopy(const char* name, const char* oldName)
+{
+    if (link(name, oldName) == 0)
+        return true;
+    // A volume without links (FAT, some network shares): the rename leaves a moment without `name`.
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EXDEV && errno != EMLINK)
+        return false;
+    return os::moveFileNoReplace(name, oldName);
+}
+
+// POSIX renames and deletes files that others hold open: only a busy mount point refuses.
+bool isHeldFileFailure(int errorNumber)
+{
+    return errorNumber == EBUSY || errorNumber == ETXTBSY;
+}
+
 void copyAccessMode(const char* from, const char* to)
 {
     struct stat status;
@@ -77,6 +93,15 @@ void copyAccessMode(const char* from, const char* to)
 bool changeDirectory(const char* path)
 {
     return chdir(path) == 0;
+}
+
+std::string fullFolderName(const std::string& folder)
+{
+    std::string name(4096, '\0');
+    if (getcwd(&name[0], name.size()) == nullptr)
+        return folder.empty() ? "." : folder;
+    name.resize(name.find('\0'));
+    return folder.empty() ? name : name + (name.back() == '/' ? "" : "/") + folder;
 }
 
 bool os::makeDirectory(const char* name)

@@ -26,14 +26,17 @@ void setErrnoFromLastError()
         errno = EEXIST;
         break;
     case ERROR_ACCESS_DENIED:
+        errno = EACCES;
+        break;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-        errno = EACCES;
+        errno = EBUSY;  // another process holds the file
         break;
     case ERROR_NOT_SAME_DEVICE:
         errno = EXDEV;
         break;
     case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
         errno = ENOSPC;
         break;
     default:
@@ -109,7 +112,38 @@ bool os::removeFile(const char* name)
     return false;
 }
 
+// A running executable and its loaded libraries can be renamed, never replaced.
+bool os::keepOldCopy(const char* name, const char* oldName)
+{
+    return os::moveFileNoReplace(name, oldName);
+}
+
+// Access denied too: a file being scanned or mapped by another process, or
+// deleted while still open, refuses so, and lets go again.
+bool isHeldFileFailure(int errorNumber)
+{
+    return errorNumber == EBUSY || errorNumber == EACCES;
+}
+
 void copyAccessMode(const char*, const char*) {}
+
+std::string fullFolderName(const std::string& folder)
+{
+    std::wstring current(32768, L'\0');
+    const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(current.size()), &current[0]);
+    if (length == 0 || length >= current.size())
+        return folder.empty() ? "." : folder;
+    current.resize(length);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, current.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string name(bytes > 0 ? static_cast<std::size_t>(bytes) : 0, '\0');
+    if (bytes <= 0 || WideCharToMultiByte(CP_UTF8, 0, current.c_str(), -1, &name[0], bytes, nullptr, nullptr) != bytes)
+        return folder.empty() ? "." : folder;
+    name.resize(static_cast<std::size_t>(bytes - 1));
+    std::string inside = folder;
+    for (char& c : inside)
+        c = c == '/' ? '\\' : c;
+    return inside.empty() ? name : name + (name.back() == '\\' ? "" : "\\") + inside;
+}
 
 bool changeDirectory(const char* path)
 {

@@ -21,6 +21,7 @@ from end_to_end.delta import Delta  # noqa: E402,F401
 from end_to_end.downloads import Downloads  # noqa: E402,F401
 from end_to_end.fast_start import FastStart  # noqa: E402,F401
 from end_to_end.handshake import Handshake  # noqa: E402,F401
+from end_to_end.players_machine import PlayersMachine  # noqa: E402,F401
 from end_to_end.published_with_nginx import PublishedWithNginx  # noqa: E402,F401
 from end_to_end.resume import Resume  # noqa: E402,F401
 from end_to_end.retrieval import Retrieval  # noqa: E402,F401
@@ -34,6 +35,7 @@ if __name__ == "__main__":
     parser.add_argument("--sanitized", action="store_true", help="the launcher is built with the sanitizers")
     parser.add_argument("--wine", help="Wine's loader, to run a Windows build of the launcher")
     parser.add_argument("--client", help="the Windows stand-in client (with --wine)")
+    parser.add_argument("--holder", help="a Windows program that holds a file open (with --wine)")
     parser.add_argument("--timeout", type=float, default=120, help="seconds one launcher run may take")
     parser.add_argument("--publisher", help="orn-publish, for the scenarios against a real web server")
     parser.add_argument("--signed-launcher", help="the launcher built to trust the test key")

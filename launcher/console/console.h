@@ -57,4 +57,21 @@ public:
     virtual void ownFileMoveFailed(const char* failure, int cause) = 0;
     // The run gave up; what support needs is in the log file `logName`.
     virtual void detailsInLog(const std::string& logName) = 0;
+
+    // Another launcher is updating this game directory: this one waits for it to end.
+    virtual void otherLauncherRunning() = 0;
+    // It still was after `minutes`: the run ends.
+    virtual void otherLauncherStillRunning(unsigned int minutes) = 0;
+    // The file `name` (a local name) cannot be put in place while another
+    // program holds it: tried again for up to `seconds`.
+    virtual void fileHeld(const std::string& name, unsigned int seconds) = 0;
+    // ... and it was still held when the time was up.
+    virtual void fileStillHeld(const std::string& name) = 0;
+    // Files must be fetched, and `folder` (a full path) takes no new file: `cause` is the errno.
+    virtual void folderNotWritable(const std::string& folder, int cause) = 0;
+    // The update needs `needed` bytes more than the game's volume has (`available`).
+    virtual void notEnoughSpace(unsigned long long needed, unsigned long long available) = 0;
+    // A write into the file `name` (a local name) found the disk full; `partKept`: its whole pieces stay for the
+    // next start to resume from.
+    virtual void diskFull(const std::string& name, bool partKept) = 0;
 };

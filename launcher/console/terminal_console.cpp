@@ -1,6 +1,7 @@
 #include "launcher/console/terminal_console.h"
 
 #include "launcher/console/console_text.h"
+#include "launcher/console/machine_trouble_text.h"
 #include "platform/platform.h"
 
 #include <cerrno>
@@ -112,6 +113,7 @@ FileProgress* TerminalConsole::fileStarted(const std::string& path)
     const std::string entryLine = entryPrefix + printableOnOneLine(path) + entrySuffix;
     std::cout << entryLine;
     std::cout.flush();
+    fileLineOpen_ = true;
     if (platform::standardOutputIsConsole())
         progress_ = std::make_unique<DownloadProgress>(entryLine);
     return progress_.get();
@@ -122,6 +124,7 @@ void TerminalConsole::endFile(const char* outcome)
     if (progress_)
         progress_->finish();
     progress_.reset();
+    fileLineOpen_ = false;
     std::cout << outcome << std::endl;
 }
 
@@ -157,4 +160,20 @@ void TerminalConsole::detailsInLog(const std::string& logName)
     // Piped output stays the same lines as ever; a player at a console learns where the details are.
     if (platform::standardOutputIsConsole())
         std::cout << "Details for support are in " << logName << std::endl;
+}
+
+void TerminalConsole::fileHeld(const std::string& name, unsigned int seconds)
+{
+    if (progress_)
+        progress_->finish();
+    progress_.reset();  // nothing more arrives: the outcome follows on this line
+    std::cout << heldFileText(name, seconds, fileLineOpen_);
+    if (!fileLineOpen_)
+        std::cout << std::endl;
+    std::cout.flush();
+}
+
+void TerminalConsole::showLine(const std::string& text)
+{
+    std::cout << text << std::endl;
 }

@@ -2,6 +2,7 @@
 
 #include "launcher/console/console.h"
 #include "launcher/console/download_progress.h"
+#include "launcher/console/machine_trouble_text.h"
 
 #include <memory>
 
@@ -30,9 +31,24 @@ public:
     void launching() override;
     void ownFileMoveFailed(const char* failure, int cause) override;
     void detailsInLog(const std::string& logName) override;
+    void otherLauncherRunning() override { showLine(otherLauncherRunningText); }
+    void otherLauncherStillRunning(unsigned int minutes) override { showLine(otherLauncherStillRunningText(minutes)); }
+    void fileHeld(const std::string& name, unsigned int seconds) override;
+    void fileStillHeld(const std::string& name) override { showLine(fileStillHeldText(name)); }
+    void folderNotWritable(const std::string& folder, int cause) override
+    {
+        showLine(folderNotWritableText(folder, cause));
+    }
+    void notEnoughSpace(unsigned long long needed, unsigned long long available) override
+    {
+        showLine(notEnoughSpaceText(needed, available));
+    }
+    void diskFull(const std::string& name, bool partKept) override { showLine(diskFullText(name, partKept)); }
 
 private:
     void endFile(const char* outcome);
+    static void showLine(const std::string& text);
 
     std::unique_ptr<DownloadProgress> progress_;
+    bool fileLineOpen_ = false;  // "* path..." shown, its outcome not yet
 };

@@ -68,7 +68,15 @@ DeltaResult DeltaFetch::run()
         discardPartial(entry_.localName);
         return DeltaResult::fallBack;
     }
-    return putPartialInPlace(entry_) ? DeltaResult::placed : DeltaResult::failed;
+    switch (placeVerifiedPartial(entry_)) {
+    case Placed::inPlace:
+        return DeltaResult::placed;
+    case Placed::held:
+        return DeltaResult::held;
+    case Placed::failed:
+        break;
+    }
+    return DeltaResult::failed;
 }
 
 // The index, the verified prefix of a partial file, and the old copy cut

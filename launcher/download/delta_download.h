@@ -20,6 +20,7 @@ enum class DeltaResult {
     placed,    // the file is whole, verified and in place
     fallBack,  // fetch it whole: the partial file holds only verified bytes, with a record to resume from
     failed,    // verified, but it could not be put in place
+    held,      // verified, but another program holds the file: kept for the next start
 };
 
 // Fetches the signed chunk index, finds which chunks of the new file the old

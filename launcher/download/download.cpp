@@ -5,39 +5,53 @@
 #include "launcher/download/partial_download.h"
 #include "platform/platform.h"
 
-bool downloadFile(Transport& transport, const FetchedEntry& entry, const DeltaSource* delta, FileProgress* progress)
+#include <cerrno>
+
+Downloaded downloadFile(Transport& transport, const FetchedEntry& entry, const DeltaSource* delta,
+                        FileProgress* progress)
 {
     if (delta != nullptr) {
-        const DeltaResult result = downloadByDelta(transport, entry, *delta, downloadPieceBytes, progress);
-        if (result != DeltaResult::fallBack)
-            return result == DeltaResult::placed;
+        switch (downloadByDelta(transport, entry, *delta, downloadPieceBytes, progress)) {
+        case DeltaResult::placed:
+            return Downloaded::placed;
+        case DeltaResult::failed:
+            return Downloaded::failed;
+        case DeltaResult::held:
+            return Downloaded::held;
+        case DeltaResult::fallBack:
+            break;
+        }
     }
     return downloadThrough(transport, entry, downloadPieceBytes, progress);
 }
 
-bool downloadThrough(Transport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
-                     FileProgress* progress)
+Downloaded downloadThrough(Transport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
+                           FileProgress* progress)
 {
     const std::string& localName = entry.localName;
     if (!createParentDirectories(localName))
-        return false;
+        return Downloaded::failed;
     FileFetch fetch(transport, entry, pieceBytes, progress);
     if (!fetch.resume() && !fetch.startFromZero())
-        return false;
+        return errno == ENOSPC ? Downloaded::diskFull : Downloaded::failed;
     Fetched fetched = fetch.fetch();
     bool verified = fetched == Fetched::whole && fetch.verified();
     // A resumed file that changed on the server, or whose kept bytes do not
     // give the digest, is fetched once more from zero in the same run.
     if (fetch.resumed() && !verified && (fetched == Fetched::restart || fetched == Fetched::whole)) {
         if (!fetch.startFromZero())
-            return false;
+            return Downloaded::failed;
         fetched = fetch.fetch();
         verified = fetched == Fetched::whole && fetch.verified();
     }
-    if (verified && putPartialInPlace(entry))
-        return true;
+    if (verified) {
+        const Placed placed = placeVerifiedPartial(entry);
+        if (placed != Placed::failed)
+            return placed == Placed::inPlace ? Downloaded::placed : Downloaded::held;
+    }
     fetch.close();
-    if (fetched != Fetched::broken)
+    const bool resumable = fetched == Fetched::broken || (fetched == Fetched::diskFull && fetch.keptBytes() > 0);
+    if (!resumable)
         discardPartial(localName);
-    return false;
+    return fetched == Fetched::diskFull ? Downloaded::diskFull : Downloaded::failed;
 }

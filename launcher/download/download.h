@@ -17,11 +17,15 @@
 // With `delta`, the file is first built from the chunks its old copy
 // holds; any trouble there falls back to the whole download in this call.
 // `progress`, when given, is shown.
-bool downloadFile(Transport& transport, const FetchedEntry& entry, const DeltaSource* delta, FileProgress* progress);
+// A verified file that another program holds is kept for the next start
+// (Downloaded::held); a full volume keeps the whole pieces (diskFull).
+enum class Downloaded { placed, failed, held, diskFull };
+Downloaded downloadFile(Transport& transport, const FetchedEntry& entry, const DeltaSource* delta,
+                        FileProgress* progress);
 
 // The same without a delta, through any transport, in pieces of `pieceBytes`.
-bool downloadThrough(Transport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
-                     FileProgress* progress);
+Downloaded downloadThrough(Transport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
+                           FileProgress* progress);
 
 // The size of one range request: what a broken transfer loses at most.
 constexpr unsigned long long downloadPieceBytes = 16ULL << 20;

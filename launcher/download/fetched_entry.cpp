@@ -3,6 +3,8 @@
 #include "digest/md5.h"
 #include "platform/platform.h"
 
+#include <cerrno>
+
 bool describes(const ResumeRecord& record, const FetchedEntry& entry)
 {
     return record.path == entry.path && sameHexDigest(record.digest, entry.expectedDigest) &&
@@ -23,8 +25,28 @@ bool holdsEntry(StreamingDigests& digests, const FetchedEntry& entry)
 
 bool putPartialInPlace(const FetchedEntry& entry)
 {
-    if (!platform::replaceFile(partialNameFor(entry.localName).c_str(), entry.localName.c_str()))
+    return putPartialInPlace(entry.localName);
+}
+
+bool putPartialInPlace(const std::string& localName)
+{
+    if (!platform::replaceFile(partialNameFor(localName).c_str(), localName.c_str()))
         return false;
-    discardPartial(entry.localName);
+    discardPartial(localName);
     return true;
+}
+
+Placed placeVerifiedPartial(const FetchedEntry& entry)
+{
+    if (putPartialInPlace(entry))
+        return Placed::inPlace;
+    if (!platform::isHeldFileFailure(errno))
+        return Placed::failed;
+    // A record of the whole file: the next start hashes it once more and puts it in place without a download.
+    platform::FileFacts facts;
+    const int cause = errno;
+    if (platform::fileFacts(partialNameFor(entry.localName), facts))
+        writeResumeRecord(entry.localName, {entry.path, entry.expectedDigest, facts.size, "", ""});
+    errno = cause;
+    return Placed::held;
 }

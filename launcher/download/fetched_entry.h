@@ -32,3 +32,13 @@ bool holdsEntry(StreamingDigests& digests, const FetchedEntry& entry);
 // Puts the verified partial file in place under the entry's local name and
 // forgets its record; false (the partial file kept) when it cannot.
 bool putPartialInPlace(const FetchedEntry& entry);
+bool putPartialInPlace(const std::string& localName);
+
+enum class Placed {
+    inPlace,
+    held,  // another program holds the file: the verified copy stays, recorded for the next start to put in place
+    failed,
+};
+
+// putPartialInPlace, telling a file held by another program from other failures.
+Placed placeVerifiedPartial(const FetchedEntry& entry);

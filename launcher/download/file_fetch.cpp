@@ -1,5 +1,7 @@
 #include "launcher/download/file_fetch.h"
 
+#include <cerrno>
+
 FileFetch::FileFetch(Transport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
                      FileProgress* progress)
     : transport_(transport), entry_(entry), pieceBytes_(pieceBytes), progress_(progress), partial_(entry_)
@@ -43,7 +45,7 @@ Fetched FileFetch::fetchPiece()
         conditions.push_back(partial_.condition());
     head_ = HeadVerdict();
     received_ = 0;
-    writeFailed_ = false;
+    writeFailed_ = diskFull_ = false;
     const AnswerEnd end = transport_.ask(entry_.uri, partial_.offset(), pieceLast_, conditions, *this);
     answeredSinceResume_ = true;
     return pieceEnded(end);
@@ -58,6 +60,8 @@ Fetched FileFetch::pieceEnded(AnswerEnd end)
     case HeadVerdict::Body::wholeFile:
         // Whole or nothing: a whole-file answer that breaks off has no record to resume from.
         wholeFile_ = true;
+        if (diskFull_)
+            return Fetched::diskFull;
         return end == AnswerEnd::complete && !writeFailed_ &&
                        (head_.bodyBytes == unknownLength || received_ == head_.bodyBytes)
                    ? Fetched::whole
@@ -65,13 +69,19 @@ Fetched FileFetch::pieceEnded(AnswerEnd end)
     case HeadVerdict::Body::piece:
         break;
     }
-    if (writeFailed_)
+    if (!writeFailed_ && end == AnswerEnd::complete && received_ == head_.bodyBytes && !partial_.keepPiece(received_))
+        noteWriteFailure();
+    if (writeFailed_ && !diskFull_)
         return Fetched::untrusted;
+    if (diskFull_) {
+        partial_.cutBack();  // the pieces before this one are whole: a later start resumes after them
+        return Fetched::diskFull;
+    }
     if (end != AnswerEnd::complete || received_ != head_.bodyBytes) {
         partial_.cutBack();
         return brokenOrUntrusted(partial_.offset());
     }
-    return partial_.keepPiece(received_) ? Fetched::whole : Fetched::untrusted;
+    return Fetched::whole;
 }
 
 bool FileFetch::takeHead(const AnswerHead& answer)
@@ -89,7 +99,7 @@ bool FileFetch::takeBody(const char* data, std::size_t size)
     const bool written = partial_.write(data, size);
     received_ += size;
     if (!written) {
-        writeFailed_ = true;
+        noteWriteFailure();
         return false;
     }
     // Per buffer, not per piece: on a slow line a piece takes many seconds.
@@ -97,4 +107,10 @@ bool FileFetch::takeBody(const char* data, std::size_t size)
     if (progress_ != nullptr && total != unknownLength)
         progress_->advance(partial_.offset() + received_, total);
     return true;
+}
+
+void FileFetch::noteWriteFailure()
+{
+    writeFailed_ = true;
+    diskFull_ = errno == ENOSPC;
 }

@@ -22,6 +22,8 @@ public:
     // Starts with an empty partial file; false when it cannot be written.
     bool startFromZero();
     bool resumed() const { return partial_.resumed(); }
+    // The bytes of whole pieces in the partial file, which a later start resumes from.
+    unsigned long long keptBytes() const { return partial_.offset(); }
 
     // Asks for the pieces still missing.
     Fetched fetch();
@@ -33,6 +35,7 @@ public:
 private:
     Fetched fetchPiece();
     Fetched pieceEnded(AnswerEnd end);
+    void noteWriteFailure();
     bool takeHead(const AnswerHead& answer) override;
     bool takeBody(const char* data, std::size_t size) override;
 
@@ -50,4 +53,5 @@ private:
     HeadVerdict head_;
     unsigned long long received_ = 0;
     bool writeFailed_ = false;
+    bool diskFull_ = false;  // the failed write found the volume full
 };

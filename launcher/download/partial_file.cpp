@@ -64,8 +64,10 @@ bool PartialFile::write(const char* data, std::size_t size)
 bool PartialFile::keepPiece(unsigned long long bytes)
 {
     file_.flush();
+    if (!file_)
+        return false;  // the offset stays at the last whole piece
     offset_ += bytes;
-    return static_cast<bool>(file_);
+    return true;
 }
 
 void PartialFile::cutBack()

@@ -11,6 +11,7 @@ enum class Fetched {
     broken,     // the transfer broke off: the whole pieces written may be resumed
     untrusted,  // an answer that cannot be trusted: nothing kept
     restart,    // the resumed file changed on the server: start from zero
+    diskFull,   // a write found the volume full: the whole pieces written are kept
 };
 
 // A failure once whole pieces are kept is a break, which a later start

@@ -1,5 +1,6 @@
 #include "launcher/log/logged_console.h"
 
+#include "launcher/console/machine_trouble_text.h"
 #include "launcher/console/terminal_console.h"
 
 #include <cstring>
@@ -145,4 +146,17 @@ void LoggedConsole::ownFileMoveFailed(const char* failure, int cause)
 void LoggedConsole::detailsInLog(const std::string& logName)
 {
     inner_.detailsInLog(logName);
+}
+
+void LoggedConsole::fileHeld(const std::string& name, unsigned int seconds)
+{
+    note(heldFileText(name, seconds, false));
+    inner_.fileHeld(name, seconds);
+}
+
+void LoggedConsole::notEnoughSpace(unsigned long long needed, unsigned long long available)
+{
+    note(notEnoughSpaceText(needed, available) + " (" + std::to_string(needed) + " bytes needed, " +
+         std::to_string(available) + " free)");
+    inner_.notEnoughSpace(needed, available);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "launcher/console/console.h"
+#include "launcher/console/machine_trouble_text.h"
 #include "launcher/log/run_log.h"
 
 #include <memory>
@@ -28,9 +29,31 @@ public:
     void launching() override;
     void ownFileMoveFailed(const char* failure, int cause) override;
     void detailsInLog(const std::string& logName) override;
+    // What the player's machine stands in the way with: the player's words, word for word.
+    void otherLauncherRunning() override { noted(otherLauncherRunningText).otherLauncherRunning(); }
+    void otherLauncherStillRunning(unsigned int minutes) override
+    {
+        noted(otherLauncherStillRunningText(minutes)).otherLauncherStillRunning(minutes);
+    }
+    void fileHeld(const std::string& name, unsigned int seconds) override;
+    void fileStillHeld(const std::string& name) override { noted(fileStillHeldText(name)).fileStillHeld(name); }
+    void folderNotWritable(const std::string& folder, int cause) override
+    {
+        noted(folderNotWritableText(folder, cause)).folderNotWritable(folder, cause);
+    }
+    void notEnoughSpace(unsigned long long needed, unsigned long long available) override;
+    void diskFull(const std::string& name, bool partKept) override
+    {
+        noted(diskFullText(name, partKept)).diskFull(name, partKept);
+    }
 
 private:
     void note(const std::string& text) { log_.line(text); }
+    Console& noted(const std::string& text)
+    {
+        note(text);
+        return inner_;
+    }
 
     Console& inner_;
     RunLog& log_;

@@ -5,7 +5,19 @@
 #include <cerrno>
 #include <cstdlib>
 
-void swapInOwnFiles(SelfFileFlags flags, Console& console)
+namespace {
+
+// One move of the swap, tried again while another program (an antivirus
+// scan of the new copy, the game holding a library) holds the file.
+bool moveWhileHeld(const std::function<bool()>& move, const char* name, Console& console, unsigned int heldWait)
+{
+    return platform::retryWhileHeld(
+        move, [&] { console.fileHeld(name, heldWait / 1000); }, heldWait);
+}
+
+}  // namespace
+
+void swapInOwnFiles(SelfFileFlags flags, Console& console, unsigned int heldWaitMilliseconds)
 {
     // After a power cut a filesystem may keep a rename but not the data:
     // the new copies reach the disk before any of them is swapped in.
@@ -17,15 +29,29 @@ void swapInOwnFiles(SelfFileFlags flags, Console& console)
         if ((flags & file.bit) == 0)
             continue;
         platform::copyAccessMode(file.name, file.newName);
-        const bool movedAside = platform::moveFileNoReplace(file.name, file.oldName);
-        if (!movedAside)
+        // Where the platform allows it the old copy is a second link and the new one replaces the name at
+        // once; on Windows the name is free from the first move to the second, with nothing in between.
+        const bool keptOld = moveWhileHeld([&] { return platform::keepOldCopy(file.name, file.oldName); }, file.name,
+                                           console, heldWaitMilliseconds);
+        if (!keptOld)
             console.ownFileMoveFailed(file.createOldFailure, errno);
-        if (!platform::moveFileNoReplace(file.newName, file.name)) {
-            console.ownFileMoveFailed(file.renameNewFailure, errno);
-            // Never leave the launcher or a library missing: put the old one back.
-            if (movedAside)
-                platform::moveFileNoReplace(file.oldName, file.name);
-        }
+        const bool placed = moveWhileHeld(
+            [&] {
+                return keptOld ? platform::replaceFile(file.newName, file.name)
+                               : platform::moveFileNoReplace(file.newName, file.name);
+            },
+            file.newName, console, heldWaitMilliseconds);
+        if (placed)
+            continue;
+        console.ownFileMoveFailed(file.renameNewFailure, errno);
+        if (!keptOld)
+            continue;
+        // Never leave the launcher or a library missing: the old one back, or its second link gone.
+        platform::FileFacts facts;
+        if (platform::fileFacts(file.name, facts))
+            platform::removeFile(file.oldName);
+        else
+            platform::moveFileNoReplace(file.oldName, file.name);
     }
     if (flags != 0)
         platform::flushCurrentDirectoryToDisk();

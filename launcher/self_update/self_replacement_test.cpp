@@ -2,6 +2,10 @@
 // hold for both implementations of the platform layer.
 #include "launcher/self_update/self_replacement.h"
 
+#include "launcher/self_update/leftover_cleanup.h"
+
+#include "index/game_directory.h"
+
 #include "launcher/console/terminal_console.h"
 #include "platform/disk.h"
 #include "platform/platform.h"
@@ -9,6 +13,7 @@
 #include "tests/support/game_directory.h"
 
 #include <cerrno>
+#include <physfs.h>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -78,51 +83,99 @@ TEST_F(InGameDirectory, FailedSecondMoveRestoresTheOldFile)
     EXPECT_FALSE(fs::exists("ORN_Launcher.exe.old"));
 }
 
-// A file held by another process (the running launcher, an antivirus scan):
-// Windows refuses its rename with a sharing violation, which the fake disk
-// plays as EACCES. Nothing is lost and the launcher is never left missing.
+// A file held by another process (an antivirus scan of the new copy, the
+// game holding a library): Windows refuses its rename with a sharing
+// violation, which the fake disk plays as EBUSY for its first `refusals`.
 class HeldFileDisk : public platform::SystemDiskCalls {
 public:
-    explicit HeldFileDisk(std::string held) : held_(std::move(held)) {}
-    bool moveFileNoReplace(const char* existingName, const char* newName) override
+    HeldFileDisk(std::string held, int refusals) : held_(std::move(held)), refusals_(refusals) {}
+    bool keepOldCopy(const char* name, const char* oldName) override
     {
-        if (held_ == existingName) {
-            errno = EACCES;
-            return false;
-        }
-        return SystemDiskCalls::moveFileNoReplace(existingName, newName);
+        return !refused(name) && SystemDiskCalls::keepOldCopy(name, oldName);
+    }
+    bool replaceFile(const char* existingName, const char* newName) override
+    {
+        return !refused(existingName) && SystemDiskCalls::replaceFile(existingName, newName);
     }
 
 private:
+    bool refused(const char* name)
+    {
+        if (held_ != name || refusals_ == 0)
+            return false;
+        --refusals_;
+        errno = EBUSY;
+        return true;
+    }
+
     std::string held_;
+    int refusals_;
 };
 
-TEST_F(InGameDirectory, AHeldFileIsToldAndTheLauncherStaysInPlace)
+TEST_F(InGameDirectory, AHeldFileIsTriedAgainAndTheLauncherIsNeverLeftMissing)
 {
     struct Case {
         const char* held;
+        int refusals;
         std::vector<std::string> told;
         const char* left;
     };
+    const std::string busy = std::to_string(EBUSY);
     const Case cases[] = {
+        {"ORN_Launcher.exe", 2, {"ORN_Launcher.exe held"}, "new"},
+        {"ORN_Launcher.exe.new", 3, {"ORN_Launcher.exe.new held"}, "new"},
         {"ORN_Launcher.exe",
-         {"Failed to create ORN_Launcher.exe.old: 13", "Failed to rename ORN_Launcher.exe.new: 17"},
+         1000,
+         {"ORN_Launcher.exe held", "Failed to create ORN_Launcher.exe.old: " + busy,
+          "Failed to rename ORN_Launcher.exe.new: " + std::to_string(EEXIST)},
          "running"},
-        {"ORN_Launcher.exe.new", {"Failed to rename ORN_Launcher.exe.new: 13"}, "running"},
+        {"ORN_Launcher.exe.new",
+         1000,
+         {"ORN_Launcher.exe.new held", "Failed to rename ORN_Launcher.exe.new: " + busy},
+         "running"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.held);
+        SCOPED_TRACE(std::string(c.held) + " refused " + std::to_string(c.refusals));
         write("ORN_Launcher.exe", "running");
         write("ORN_Launcher.exe.new", "new");
         fs::remove("ORN_Launcher.exe.old");
-        HeldFileDisk disk(c.held);
+        HeldFileDisk disk(c.held, c.refusals);
         const platform::ScopedDisk held(disk);
         RecordingConsole console;
-        swapInOwnFiles(1, console);
+        swapInOwnFiles(1, console, 400);
         EXPECT_EQ(console.events, c.told);
         EXPECT_EQ(read("ORN_Launcher.exe"), c.left);
-        EXPECT_EQ(read("ORN_Launcher.exe.new"), "new");
-        EXPECT_FALSE(fs::exists("ORN_Launcher.exe.old"));
+        const bool swapped = std::string(c.left) == "new";
+        EXPECT_EQ(fs::exists("ORN_Launcher.exe.new"), !swapped);
+        EXPECT_EQ(fs::exists("ORN_Launcher.exe.old"), swapped) << "the old copy is kept only by a swap made";
+    }
+}
+
+TEST_F(InGameDirectory, AStartAfterASwapCutShortPutsEveryOwnFileBack)
+{
+    struct Case {
+        std::vector<const char*> present;  // each holds its own name
+        const char* expected;              // what physfs.dll then holds
+    };
+    const Case cases[] = {
+        {{"physfs.dll.old", "physfs.dll.new"}, "physfs.dll.new"},
+        {{"physfs.dll.old"}, "physfs.dll.old"},
+        {{"physfs.dll", "physfs.dll.old"}, "physfs.dll"},
+        {{"physfs.dll", "physfs.dll.new"}, "physfs.dll"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.present.size() == 1 ? c.present[0] : std::string(c.present[0]) + " and " + c.present[1]);
+        for (const char* name : {"physfs.dll", "physfs.dll.old", "physfs.dll.new"})
+            fs::remove(name);
+        for (const char* name : c.present)
+            write(name, name);
+        ASSERT_NE(PHYSFS_init(nullptr), 0);
+        mountGameDirectory((root / "").string());
+        removeLeftovers();
+        PHYSFS_deinit();
+        EXPECT_EQ(read("physfs.dll"), c.expected);
+        EXPECT_FALSE(fs::exists("physfs.dll.old"));
+        EXPECT_FALSE(fs::exists("ORN_Launcher.exe")) << "nothing is made of what was never there";
     }
 }
 

@@ -22,6 +22,7 @@ OPTIONS = types.SimpleNamespace(
     publisher=None,
     signed_launcher=None,  # a build of the launcher that trusts the test key
     release_key=None,  # the test key's secret half
+    holder=None,  # under Wine: a program that holds a file open
 )
 _scratch = []  # kept until the process ends, which removes it
 
@@ -31,6 +32,7 @@ MANIFEST = LATEST + "md5sums"
 RELEASE = LATEST + "release"
 DIGEST_CACHE = "ORN_Launcher.digests"
 RUN_LOG = "ORN_Launcher.log"  # written by every run
+GAME_LOCK = "ORN_Launcher.lock"  # locked by every run, kept
 OWN_LIBRARIES = ("physfs.dll", "sfml-network-2.dll", "sfml-system-2.dll")
 CLIENT_SCRIPT = b"#!/bin/sh\necho \"client ran\" >> client.log\nexit 3\n"
 
@@ -139,16 +141,17 @@ class LauncherTestCase(unittest.TestCase):
         with open(self.path(name), "rb") as source:
             return source.read()
 
-    def run_launcher(self, *args, executable=None, cwd=None, **options):
-        result = subprocess.run(OPTIONS.target.command(executable or self.path("ORN_Launcher.exe"), *args),
+    def run_launcher(self, *args, executable=None, cwd=None, wrapper=(), **options):
+        """`wrapper`: a command that runs the launcher, as setpriv runs it as another user."""
+        result = subprocess.run([*wrapper, *OPTIONS.target.command(executable or self.path("ORN_Launcher.exe"), *args)],
                                 cwd=cwd or self.game, capture_output=True, timeout=OPTIONS.target.timeout, **options)
         result.stdout = OPTIONS.target.console(result.stdout, "standard output")
         result.stderr = OPTIONS.target.console(result.stderr, "standard error")
         return result
 
     def listing(self):
-        """The game directory's names, but for the launcher's own record of digests it has seen and its log."""
-        return [name for name in os.listdir(self.game) if name not in (DIGEST_CACHE, RUN_LOG)]
+        """The game directory's names, but for the launcher's own record of digests it has seen, its log and its lock."""
+        return [name for name in os.listdir(self.game) if name not in (DIGEST_CACHE, RUN_LOG, GAME_LOCK)]
 
     def client_ran(self):
         return os.path.exists(self.path("client.log"))
@@ -207,6 +210,7 @@ def ranges_asked(server, path):
 def configure(options):
     """Takes the entry point's parsed command line."""
     OPTIONS.port, OPTIONS.sanitized = options.port, options.sanitized
+    OPTIONS.holder = options.holder and os.path.abspath(options.holder)
     OPTIONS.publisher = options.publisher and os.path.abspath(options.publisher)
     OPTIONS.signed_launcher = options.signed_launcher and os.path.abspath(options.signed_launcher)
     # orn-publish refuses a secret key that others may read, as a checkout leaves the test key, and keeps

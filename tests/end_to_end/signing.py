@@ -10,7 +10,7 @@ import time
 import release_signing
 from scripted_server import Reply, ScriptedServer
 
-from .fixture import (write_tree, CANCELED, CONNECTED, HEADER, LAUNCHING, LOCK, MANIFEST, OPTIONS, OWN_LIBRARIES, PIECE,
+from .fixture import (write_tree, CANCELED, GAME_LOCK, CONNECTED, HEADER, LAUNCHING, LOCK, MANIFEST, OPTIONS, OWN_LIBRARIES, PIECE,
                        RELEASE, RUN_LOG, LauncherTestCase, address_space_limit, md5, object_path, piece, ranges_asked,
                        sparse_file, uri)
 
@@ -76,7 +76,7 @@ class SignedReleases(SignedChannelCase):
 
     def game_snapshot(self):
         return {os.path.relpath(os.path.join(root, name), self.game): self.read(os.path.join(root, name))
-                for root, _, names in os.walk(self.game) for name in names if name != RUN_LOG}
+                for root, _, names in os.walk(self.game) for name in names if name not in (RUN_LOG, GAME_LOCK)}
 
     def test_signed_self_update_of_launcher_and_libraries(self):
         files = {"ORN_Launcher.exe": self.launcher_bytes + b"\n#version 2\n", "ORN_Client.exe": OPTIONS.target.client,

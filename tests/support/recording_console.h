@@ -33,6 +33,26 @@ public:
         events.push_back(std::string(failure) + ": " + std::to_string(cause));
     }
     void detailsInLog(const std::string& logName) override { events.push_back("details in " + logName); }
+    void otherLauncherRunning() override { events.push_back("other launcher running"); }
+    void otherLauncherStillRunning(unsigned int minutes) override
+    {
+        events.push_back("other launcher still running after " + std::to_string(minutes));
+    }
+    void fileHeld(const std::string& name, unsigned int) override { events.push_back(name + " held"); }
+    void fileStillHeld(const std::string& name) override { events.push_back(name + " still held"); }
+    void folderNotWritable(const std::string& folder, int cause) override
+    {
+        events.push_back(folder + " not writable: " + std::to_string(cause));
+    }
+    void notEnoughSpace(unsigned long long needed, unsigned long long available) override
+    {
+        events.push_back("not enough space: " + std::to_string(needed) + " needed, " + std::to_string(available) +
+                         " free");
+    }
+    void diskFull(const std::string& name, bool partKept) override
+    {
+        events.push_back("disk full writing " + name + (partKept ? ", part kept" : ""));
+    }
 
     std::vector<std::string> events;
 };
