@@ -10,8 +10,8 @@
 constexpr unsigned int otherLauncherWaitMinutes = 10;
 
 struct GameDirectoryTurn {
-    bool ours = false;                // this launcher may go on
-    bool locked = false;              // ... holding the lock, which it could take
+    bool ours = false;    // this launcher may go on
+    bool locked = false;  // ... holding the lock, which it could take
     unsigned int waitedMilliseconds = 0;
 };
 

@@ -78,7 +78,8 @@ unsigned long long peakBytesNeeded(const std::vector<SpaceStep>& steps)
     long long used = 0;  // beyond what the volume holds now
     long long peak = 0;
     for (const SpaceStep& step : steps) {
-        const long long written = static_cast<long long>(onDisk(step.size) - std::min(onDisk(step.kept), onDisk(step.size)));
+        const long long written =
+            static_cast<long long>(onDisk(step.size) - std::min(onDisk(step.kept), onDisk(step.size)));
         used += written;
         peak = std::max(peak, used);
         used -= static_cast<long long>(onDisk(step.replaced));

@@ -10,6 +10,7 @@
 #include "digest/sha256.h"
 #include "index/game_directory.h"
 #include "launcher/game_directory_lock.h"
+#include "launcher/self_update/leftover_cleanup.h"
 #include "platform/disk.h"
 #include "platform/platform.h"
 #include "tests/support/game_directory.h"
@@ -331,6 +332,32 @@ TEST_F(UpdateRun, ASecondLauncherWaitsForTheFirstAndGivesUpInTime)
     console.events.clear();
     EXPECT_TRUE(takeGameDirectory(second, console, 300, 50).locked);
     EXPECT_TRUE(console.events.empty());
+}
+
+// A kill between the two moves of a swap: the next start mends it before anything else.
+TEST_F(UpdateRun, AStartAfterASwapCutShortPutsEveryOwnFileBack)
+{
+    struct Case {
+        std::vector<const char*> present;  // each holds its own name
+        const char* expected;              // what physfs.dll then holds
+    };
+    const Case cases[] = {
+        {{"physfs.dll.old", "physfs.dll.new"}, "physfs.dll.new"},
+        {{"physfs.dll.old"}, "physfs.dll.old"},
+        {{"physfs.dll", "physfs.dll.old"}, "physfs.dll"},
+        {{"physfs.dll", "physfs.dll.new"}, "physfs.dll"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.present.size() == 1 ? c.present[0] : std::string(c.present[0]) + " and " + c.present[1]);
+        for (const char* name : {"physfs.dll", "physfs.dll.old", "physfs.dll.new"})
+            std::filesystem::remove(name);
+        for (const char* name : c.present)
+            write(name, name);
+        removeLeftovers();
+        EXPECT_EQ(read("physfs.dll"), c.expected);
+        EXPECT_FALSE(std::filesystem::exists("physfs.dll.old"));
+        EXPECT_FALSE(std::filesystem::exists("ORN_Launcher.exe")) << "nothing is made of what was never there";
+    }
 }
 
 }  // namespace

@@ -40,11 +40,14 @@ Placed placeVerifiedPartial(const FetchedEntry& entry)
 {
     if (putPartialInPlace(entry))
         return Placed::inPlace;
-    if (!platform::isHeldFileFailure(errno))
-        return Placed::failed;
-    // A record of the whole file: the next start hashes it once more and puts it in place without a download.
-    platform::FileFacts facts;
     const int cause = errno;
+    platform::FileFacts facts;
+    // Windows refuses a directory in the way as it refuses a held file: only a file is held.
+    if (!platform::isHeldFileFailure(cause) || !platform::fileFacts(entry.localName, facts)) {
+        errno = cause;
+        return Placed::failed;
+    }
+    // A record of the whole file: the next start hashes it once more and puts it in place without a download.
     if (platform::fileFacts(partialNameFor(entry.localName), facts))
         writeResumeRecord(entry.localName, {entry.path, entry.expectedDigest, facts.size, "", ""});
     errno = cause;

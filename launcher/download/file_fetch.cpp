@@ -1,6 +1,25 @@
 #include "launcher/download/file_fetch.h"
 
+#include "platform/platform.h"
+
 #include <cerrno>
+#include <string>
+
+namespace {
+
+// Less free space than this after a failed write: the write failed because the volume is full.
+const unsigned long long fullVolumeBytes = 1ULL << 20;
+
+// Not every C runtime says ENOSPC (a short write first, then another code): the volume itself tells.
+bool volumeIsFull(const std::string& name)
+{
+    const std::string::size_type slash = name.find_last_of('/');
+    unsigned long long available = 0;
+    return platform::freeDiskSpace(slash == std::string::npos ? "." : name.substr(0, slash + 1).c_str(), available) &&
+           available < fullVolumeBytes;
+}
+
+}  // namespace
 
 FileFetch::FileFetch(Transport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
                      FileProgress* progress)
@@ -112,5 +131,5 @@ bool FileFetch::takeBody(const char* data, std::size_t size)
 void FileFetch::noteWriteFailure()
 {
     writeFailed_ = true;
-    diskFull_ = errno == ENOSPC;
+    diskFull_ = errno == ENOSPC || volumeIsFull(partial_.name());
 }

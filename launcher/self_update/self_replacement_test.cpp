@@ -2,10 +2,6 @@
 // hold for both implementations of the platform layer.
 #include "launcher/self_update/self_replacement.h"
 
-#include "launcher/self_update/leftover_cleanup.h"
-
-#include "index/game_directory.h"
-
 #include "launcher/console/terminal_console.h"
 #include "platform/disk.h"
 #include "platform/platform.h"
@@ -13,7 +9,6 @@
 #include "tests/support/game_directory.h"
 
 #include <cerrno>
-#include <physfs.h>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -148,34 +143,6 @@ TEST_F(InGameDirectory, AHeldFileIsTriedAgainAndTheLauncherIsNeverLeftMissing)
         const bool swapped = std::string(c.left) == "new";
         EXPECT_EQ(fs::exists("ORN_Launcher.exe.new"), !swapped);
         EXPECT_EQ(fs::exists("ORN_Launcher.exe.old"), swapped) << "the old copy is kept only by a swap made";
-    }
-}
-
-TEST_F(InGameDirectory, AStartAfterASwapCutShortPutsEveryOwnFileBack)
-{
-    struct Case {
-        std::vector<const char*> present;  // each holds its own name
-        const char* expected;              // what physfs.dll then holds
-    };
-    const Case cases[] = {
-        {{"physfs.dll.old", "physfs.dll.new"}, "physfs.dll.new"},
-        {{"physfs.dll.old"}, "physfs.dll.old"},
-        {{"physfs.dll", "physfs.dll.old"}, "physfs.dll"},
-        {{"physfs.dll", "physfs.dll.new"}, "physfs.dll"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.present.size() == 1 ? c.present[0] : std::string(c.present[0]) + " and " + c.present[1]);
-        for (const char* name : {"physfs.dll", "physfs.dll.old", "physfs.dll.new"})
-            fs::remove(name);
-        for (const char* name : c.present)
-            write(name, name);
-        ASSERT_NE(PHYSFS_init(nullptr), 0);
-        mountGameDirectory((root / "").string());
-        removeLeftovers();
-        PHYSFS_deinit();
-        EXPECT_EQ(read("physfs.dll"), c.expected);
-        EXPECT_FALSE(fs::exists("physfs.dll.old"));
-        EXPECT_FALSE(fs::exists("ORN_Launcher.exe")) << "nothing is made of what was never there";
     }
 }
 
