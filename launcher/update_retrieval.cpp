@@ -121,15 +121,17 @@ bool planDownloads(const UpdateChannel& channel, const std::vector<std::string>&
     return foldersTakeNewFiles(safePlan, console) && volumeHoldsUpdate(safePlan, signedFiles.entries, console);
 }
 
-// Tells how a file's download ended, beyond done or failed: what held it, or the full disk.
-void tellWhyFailed(Downloaded downloaded, const std::string& localName, Console& console)
+// Tells that a file failed and, where known, why: what held it, or the full disk; true when held.
+bool tellFailed(Downloaded downloaded, const std::string& localName, Console& console)
 {
+    console.fileFailed();
     if (downloaded == Downloaded::held)
         console.fileStillHeld(localName);
     if (downloaded == Downloaded::diskFull) {
         platform::FileFacts kept;
         console.diskFull(localName, platform::fileFacts(partialNameFor(localName), kept));
     }
+    return downloaded == Downloaded::held;
 }
 
 UpdateOutcome gameIsWhole(const FileIndex& index, DigestCache* digestCache, const SignedOffer* offer, Console& console)
@@ -167,7 +169,7 @@ UpdateOutcome retrieveUpdates(const UpdateChannel& channel, bool useDigestCache,
         const std::string localName = localNameOf(path, &entryBit);
         FileProgress* const progress = console.fileStarted(path);
         Downloaded downloaded = downloadEntry(channel, transport, index, signedFiles, path, localName, progress);
-        if (downloaded == Downloaded::held)
+        if (downloaded == Downloaded::held && heldWaitMilliseconds > 0)
             downloaded = placeOnceLetGo(localName, heldWaitMilliseconds, console);
         if (downloaded == Downloaded::placed) {
             flags = static_cast<SelfFileFlags>(flags | entryBit);
@@ -177,12 +179,11 @@ UpdateOutcome retrieveUpdates(const UpdateChannel& channel, bool useDigestCache,
             continue;
         }
         failed = true;
-        console.fileFailed();
-        tellWhyFailed(downloaded, localName, console);
+        // A file held past the wait: the game is likely running, and later files get one try, not a wait each.
+        heldWaitMilliseconds = tellFailed(downloaded, localName, console) ? 0 : heldWaitMilliseconds;
         if (downloaded == Downloaded::diskFull)
             break;  // every later file would fill it again: no byte more is fetched to be thrown away
     }
-
     if (digestCache != nullptr)
         digestCache->save(digestCacheFileName, index.remoteDigests);
     if (failed) {

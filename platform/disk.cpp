@@ -96,6 +96,12 @@ bool removeFile(const char* name)
     return disk().removeFile(name);
 }
 
+bool freeDiskSpaceBeside(const std::string& name, unsigned long long& bytes)
+{
+    const std::string::size_type slash = name.find_last_of('/');
+    return freeDiskSpace(slash == std::string::npos ? "." : name.substr(0, slash + 1).c_str(), bytes);
+}
+
 bool keepOldCopy(const char* name, const char* oldName)
 {
     return disk().keepOldCopy(name, oldName);

@@ -1,29 +1,15 @@
 #include "platform/file_lock.h"
 
-#include <string>
+#include "platform/wide_names.h"
+
 #include <windows.h>
 
 namespace platform {
 
-namespace {
-
-std::wstring wideName(const char* utf8)
-{
-    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, nullptr, 0);
-    if (length <= 0)
-        return std::wstring();
-    std::wstring text(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, &text[0], length);
-    text.resize(static_cast<std::size_t>(length - 1));
-    return text;
-}
-
-}  // namespace
-
 FileLock::Outcome FileLock::tryTake(const char* name)
 {
     release();
-    const std::wstring file = wideName(name);
+    const std::wstring file = wide(name);
     if (file.empty())
         return Outcome::unavailable;
     // Shared for everything: only the byte-range lock excludes, never the open itself.

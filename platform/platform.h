@@ -119,6 +119,8 @@ private:
 // Bytes this process may still write on the volume that holds `directory`;
 // false when it cannot be told.
 bool freeDiskSpace(const char* directory, unsigned long long& bytes);
+// The same for the volume that holds the file `name` (relative, '/' between its parts).
+bool freeDiskSpaceBeside(const std::string& name, unsigned long long& bytes);
 
 // Turns on TCP keep-alive for a connected socket (a file descriptor on
 // POSIX, a SOCKET on Windows), so that a peer that vanished is noticed.

@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include "platform/disk.h"
+#include "platform/wide_names.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -45,7 +46,15 @@ void setErrnoFromLastError()
     }
 }
 
-// The wide-character form of a UTF-8 name; empty (and EINVAL) when it is not UTF-8.
+UINT consoleCodePageAtStart = 0;
+
+void restoreConsoleCodePage()
+{
+    SetConsoleOutputCP(consoleCodePageAtStart);
+}
+
+}  // namespace
+
 std::wstring wide(const char* utf8)
 {
     const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, nullptr, 0);
@@ -57,15 +66,6 @@ std::wstring wide(const char* utf8)
     text.resize(static_cast<std::size_t>(length - 1));  // the terminating zero
     return text;
 }
-
-UINT consoleCodePageAtStart = 0;
-
-void restoreConsoleCodePage()
-{
-    SetConsoleOutputCP(consoleCodePageAtStart);
-}
-
-}  // namespace
 
 void pauseMilliseconds(unsigned int milliseconds)
 {

@@ -32,6 +32,7 @@ Downloaded downloadThrough(Transport& transport, const FetchedEntry& entry, unsi
     if (!createParentDirectories(localName))
         return Downloaded::failed;
     FileFetch fetch(transport, entry, pieceBytes, progress);
+    errno = 0;  // only this open's own failure may tell a full disk
     if (!fetch.resume() && !fetch.startFromZero())
         return errno == ENOSPC ? Downloaded::diskFull : Downloaded::failed;
     Fetched fetched = fetch.fetch();

@@ -13,10 +13,8 @@ const unsigned long long fullVolumeBytes = 1ULL << 20;
 // Not every C runtime says ENOSPC (a short write first, then another code): the volume itself tells.
 bool volumeIsFull(const std::string& name)
 {
-    const std::string::size_type slash = name.find_last_of('/');
     unsigned long long available = 0;
-    return platform::freeDiskSpace(slash == std::string::npos ? "." : name.substr(0, slash + 1).c_str(), available) &&
-           available < fullVolumeBytes;
+    return platform::freeDiskSpaceBeside(name, available) && available < fullVolumeBytes;
 }
 
 }  // namespace

@@ -23,10 +23,8 @@ HeadVerdict unwanted(Fetched fetched)
 // cannot be told, the write itself fails if the disk fills.
 bool fitsOnDisk(const std::string& name, unsigned long long bytes)
 {
-    const std::string::size_type slash = name.find_last_of('/');
-    const std::string directory = slash == std::string::npos ? "." : name.substr(0, slash + 1);
     unsigned long long available = 0;
-    return !platform::freeDiskSpace(directory.c_str(), available) || bytes <= available;
+    return !platform::freeDiskSpaceBeside(name, available) || bytes <= available;
 }
 
 // A 206: the piece asked for, of the file that the earlier pieces came from.

@@ -7,12 +7,34 @@
 
 namespace {
 
-// One move of the swap, tried again while another program (an antivirus
-// scan of the new copy, the game holding a library) holds the file.
-bool moveWhileHeld(const std::function<bool()>& move, const char* name, Console& console, unsigned int heldWait)
+enum class SwapStep { keepOld, placeNew };
+
+// Where a refused move put back: the old copy in its place (on Windows), or its second link gone.
+void putOldBack(const OwnFile& file)
 {
-    return platform::retryWhileHeld(
-        move, [&] { console.fileHeld(name, heldWait / 1000); }, heldWait);
+    platform::FileFacts facts;
+    if (platform::fileFacts(file.name, facts))
+        platform::removeFile(file.oldName);
+    else
+        platform::retryWhileHeld([&] { return platform::moveFileNoReplace(file.oldName, file.name); }, nullptr, 2000);
+}
+
+// One try at one own file's swap. Where the platform allows it the old copy is a second link and the new one
+// replaces the name at once; on Windows the name is free from the first move to the second, with nothing in
+// between, and a refused second move puts the old copy straight back: no wait ever leaves the name missing.
+bool trySwap(const OwnFile& file, SwapStep& failedAt)
+{
+    if (!platform::keepOldCopy(file.name, file.oldName)) {
+        failedAt = SwapStep::keepOld;
+        return false;
+    }
+    if (platform::replaceFile(file.newName, file.name))
+        return true;
+    failedAt = SwapStep::placeNew;
+    const int cause = errno;
+    putOldBack(file);
+    errno = cause;
+    return false;
 }
 
 }  // namespace
@@ -29,29 +51,23 @@ void swapInOwnFiles(SelfFileFlags flags, Console& console, unsigned int heldWait
         if ((flags & file.bit) == 0)
             continue;
         platform::copyAccessMode(file.name, file.newName);
-        // Where the platform allows it the old copy is a second link and the new one replaces the name at
-        // once; on Windows the name is free from the first move to the second, with nothing in between.
-        const bool keptOld = moveWhileHeld([&] { return platform::keepOldCopy(file.name, file.oldName); }, file.name,
-                                           console, heldWaitMilliseconds);
-        if (!keptOld)
-            console.ownFileMoveFailed(file.createOldFailure, errno);
-        const bool placed = moveWhileHeld(
-            [&] {
-                return keptOld ? platform::replaceFile(file.newName, file.name)
-                               : platform::moveFileNoReplace(file.newName, file.name);
-            },
-            file.newName, console, heldWaitMilliseconds);
-        if (placed)
+        // Another program (an antivirus scan of the new copy, the game holding a library) may hold either file.
+        SwapStep failedAt = SwapStep::keepOld;
+        if (platform::retryWhileHeld([&] { return trySwap(file, failedAt); },
+                                     [&] {
+                                         console.fileHeld(failedAt == SwapStep::keepOld ? file.name : file.newName,
+                                                          heldWaitMilliseconds / 1000);
+                                     },
+                                     heldWaitMilliseconds))
             continue;
-        console.ownFileMoveFailed(file.renameNewFailure, errno);
-        if (!keptOld)
+        if (failedAt == SwapStep::placeNew) {
+            console.ownFileMoveFailed(file.renameNewFailure, errno);
             continue;
-        // Never leave the launcher or a library missing: the old one back, or its second link gone.
-        platform::FileFacts facts;
-        if (platform::fileFacts(file.name, facts))
-            platform::removeFile(file.oldName);
-        else
-            platform::moveFileNoReplace(file.oldName, file.name);
+        }
+        console.ownFileMoveFailed(file.createOldFailure, errno);
+        // With no old copy kept, only a missing name may take the new one.
+        if (!platform::moveFileNoReplace(file.newName, file.name))
+            console.ownFileMoveFailed(file.renameNewFailure, errno);
     }
     if (flags != 0)
         platform::flushCurrentDirectoryToDisk();
