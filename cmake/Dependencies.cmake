@@ -88,6 +88,15 @@ if(LAUNCHER_BUILD_TESTS AND NOT LAUNCHER_TEST_PORT)
                   OUTPUT_VARIABLE picked_port OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
   set(LAUNCHER_TEST_PORT "${picked_port}" CACHE STRING "Loopback port of the test HTTP server")
 endif()
+# The second server of the launcher built with two.
+if(LAUNCHER_BUILD_TESTS AND NOT LAUNCHER_TEST_MIRROR_PORT)
+  set(picked_port "${LAUNCHER_TEST_PORT}")
+  while(picked_port STREQUAL LAUNCHER_TEST_PORT)
+    execute_process(COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/free_port.py
+                    OUTPUT_VARIABLE picked_port OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  endwhile()
+  set(LAUNCHER_TEST_MIRROR_PORT "${picked_port}" CACHE STRING "Loopback port of the test launchers' second server")
+endif()
 
 if(LAUNCHER_BUILD_TESTS)
   if(CMAKE_CROSSCOMPILING)

@@ -4,9 +4,9 @@
 #include "launcher/console/terminal_console.h"
 #include "index/game_directory.h"
 #include "launcher/game_directory_lock.h"
-#include "launcher/http/http_transport.h"
+#include "launcher/http/server_list.h"
 #include "launcher/log/logged_console.h"
-#include "launcher/log/logged_transport.h"
+#include "launcher/log/logged_servers.h"
 #include "launcher/log/run_log.h"
 #include "platform/platform.h"
 #include "launcher/self_update/leftover_cleanup.h"
@@ -19,7 +19,8 @@ int main(int argc, char** argv)
     platform::showUtf8OnConsole();
     openGameDirectory(argc > 0 ? argv[0] : nullptr);
     const RequestFloor floor{buildRequestWindowMilliseconds, requestFloor.minimumBytes};
-    const UpdateChannel channel = updateChannelFrom(argc, argv, {buildServerHost, buildServerPort, floor});
+    const std::vector<ServerAddress> servers = serverListFrom(buildServerHost, buildServerPort, floor);
+    const UpdateChannel channel = updateChannelFrom(argc, argv, servers.front());
     const LaunchSettings settings{buildReleaseKeys, buildLockPollMilliseconds, buildDigestCache};
     TerminalConsole terminal;
     // Before anything touches the directory: its leftovers, its partial downloads and its log are the running
@@ -38,12 +39,10 @@ int main(int argc, char** argv)
                  " ms)");
     if (!turn.locked)
         log.line(std::string(launcherLockName) + " could not be opened: running without keeping other launchers out");
-    log.line("channel " + channel.name + " at " + channel.server.host + ":" +
-             std::to_string(channel.server.port == 0 ? 80 : channel.server.port));
-    HttpTransport http(channel.server);
-    LoggedTransport transport(http, log);
+    log.line("channel " + channel.name + " at " + serverNames(servers));
+    LoggedServers reached(servers, log);
     LoggedConsole console(terminal, log);
-    const UpdateOutcome outcome = update(channel, settings, transport, console);
+    const UpdateOutcome outcome = update(channel, settings, reached.transport(), console);
     if (!outcome.retrieved) {
         if (logged)
             console.detailsInLog(launcherLogName);

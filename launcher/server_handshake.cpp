@@ -35,16 +35,31 @@ bool waitWhileLocked(const UpdateChannel& channel, unsigned int pollMilliseconds
     return true;
 }
 
-bool fetchManifest(Transport& transport, Console& console, const std::string& uri, std::size_t limit,
-                   std::string& manifestText)
+bool fetchManifestText(Transport& transport, const std::string& uri, std::size_t limit, std::string& manifestText)
 {
     // A cut or endless manifest would leave files stale, or say there is no update at all. Under a
     // signed size, a longer answer is read one byte past it: its digest then shows it is not the signed one.
     TextAnswer answer(limit);
     const AnswerEnd end = transport.get(uri, {}, answer);
     const bool pastSignedSize = end == AnswerEnd::stopped && answer.overflowed && limit < channelTextLimitBytes;
-    const bool fetched = answer.head.status == ok && (end == AnswerEnd::complete || pastSignedSize);
     manifestText.swap(answer.body);
+    return answer.head.status == ok && (end == AnswerEnd::complete || pastSignedSize);
+}
+
+bool fetchManifest(Transport& transport, Console& console, const std::string& uri, std::size_t limit,
+                   std::string& manifestText)
+{
+    bool fetched = fetchManifestText(transport, uri, limit, manifestText);
+    // A mirror that has no whole manifest yet (or a broken one): the next one is asked.
+    for (std::size_t tried = 1; !fetched && tried < transport.serverCount(); ++tried) {
+        transport.passOver();
+        fetched = fetchManifestText(transport, uri, limit, manifestText);
+    }
+    return tellServerAnswered(console, fetched);
+}
+
+bool tellServerAnswered(Console& console, bool fetched)
+{
     console.connected();
     console.checking();
     if (!fetched) {

@@ -4,6 +4,7 @@
 #include "launcher/release/accepted_release.h"
 #include "launcher/release/release_trust.h"
 #include "launcher/release/signed_release.h"
+#include "launcher/log/run_log.h"
 #include "launcher/server_handshake.h"
 
 #include <ctime>
@@ -24,23 +25,58 @@ UpdateOutcome unsignedUpdate(const UpdateChannel& channel, const LaunchSettings&
                            parseManifest(manifestText), nullptr);
 }
 
+// One server's release and the manifest it names, fetched with no word on the console.
+struct ServedRelease {
+    FetchedRelease release;
+    bool manifestFetched = false;
+    std::string manifestText;
+    Manifest manifest;
+};
+
+ServedRelease fetchServedRelease(const UpdateChannel& channel, const ReleaseTrust& trust, Transport& transport)
+{
+    ServedRelease served;
+    served.release = fetchRelease(trust, channel.directory, transport);
+    if (isOlderThanAccepted(trust, served.release))
+        return served;
+    const std::string manifestUri =
+        manifestUriFor(channel.directory, channel.directory + channel.manifestFile, served.release);
+    served.manifestFetched =
+        fetchManifestText(transport, manifestUri, manifestLimitFor(served.release), served.manifestText);
+    if (served.manifestFetched)
+        served.manifest = parseManifest(served.manifestText);
+    return served;
+}
+
+// Every server is untrusted alike: one whose release is forged, stale or of another channel, or whose
+// manifest is missing or not the signed one, is passed over for the next; the last one's is judged as ever.
+ServedRelease fetchHoldingRelease(const UpdateChannel& channel, const ReleaseTrust& trust, Transport& transport)
+{
+    ServedRelease served = fetchServedRelease(channel, trust, transport);
+    for (std::size_t tried = 1; tried < transport.serverCount(); ++tried) {
+        if (served.manifestFetched && releaseHolds(trust, served.release, served.manifestText, served.manifest))
+            break;
+        noteInRunLog("the release or manifest served does not hold: asking the next server");
+        transport.passOver();
+        served = fetchServedRelease(channel, trust, transport);
+    }
+    return served;
+}
+
 UpdateOutcome signedUpdate(const UpdateChannel& channel, const LaunchSettings& settings, const ReleaseTrust& trust,
                            Transport& transport, Console& console)
 {
-    const FetchedRelease release = fetchRelease(trust, channel.directory, transport);
-    if (isOlderThanAccepted(trust, release))
+    ServedRelease served = fetchHoldingRelease(channel, trust, transport);
+    if (isOlderThanAccepted(trust, served.release))
         return {startAcceptedInstead(trust, settings.digestCache, console), 0};
-    const std::string manifestUri =
-        manifestUriFor(channel.directory, channel.directory + channel.manifestFile, release);
-    std::string manifestText;
-    if (!fetchManifest(transport, console, manifestUri, manifestLimitFor(release), manifestText))
+    if (!tellServerAnswered(console, served.manifestFetched))
         return {};
-    Manifest manifest = parseManifest(manifestText);
-    if (!checkSignedRelease(trust, release, manifestText, manifest, console))
+    if (!checkSignedRelease(trust, served.release, served.manifestText, served.manifest, console))
         return {};
-    const SignedOffer offer{trust, release.release, acceptedReleaseText(release.text, manifestText)};
+    const SignedOffer offer{trust, served.release.release,
+                            acceptedReleaseText(served.release.text, served.manifestText)};
     return retrieveUpdates(channel, settings.digestCache, settings.heldFileWaitMilliseconds, transport, console,
-                           std::move(manifest), &offer);
+                           std::move(served.manifest), &offer);
 }
 
 }  // namespace

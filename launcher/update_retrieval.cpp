@@ -74,6 +74,21 @@ Downloaded downloadEntry(const UpdateChannel& channel, Transport& transport, con
     return downloadFile(transport, entry, delta.get(), progress);
 }
 
+// A file that failed on one server (a body that fails its check, a mirror still syncing that answers 404
+// for it) is asked of the next, each at most once; what the last one kept is resumed there.
+Downloaded downloadFromAnyServer(const UpdateChannel& channel, Transport& transport, const FileIndex& index,
+                                 const SignedFiles& signedFiles, const std::string& path, const std::string& localName,
+                                 FileProgress* progress)
+{
+    Downloaded downloaded = downloadEntry(channel, transport, index, signedFiles, path, localName, progress);
+    for (std::size_t tried = 1; downloaded == Downloaded::failed && tried < transport.serverCount(); ++tried) {
+        noteInRunLog(path + ": failed from this server, asking the next");
+        transport.passOver();
+        downloaded = downloadEntry(channel, transport, index, signedFiles, path, localName, progress);
+    }
+    return downloaded;
+}
+
 // Raised only once the whole update is in place: a failed run may be retried with the same release.
 // The record first: a serial raised without it would only refuse a stale edge, as before. What the
 // release accepted before listed and this one does not goes just before: that record tells it.
@@ -168,7 +183,7 @@ UpdateOutcome retrieveUpdates(const UpdateChannel& channel, bool useDigestCache,
         SelfFileFlags entryBit = 0;
         const std::string localName = localNameOf(path, &entryBit);
         FileProgress* const progress = console.fileStarted(path);
-        Downloaded downloaded = downloadEntry(channel, transport, index, signedFiles, path, localName, progress);
+        Downloaded downloaded = downloadFromAnyServer(channel, transport, index, signedFiles, path, localName, progress);
         if (downloaded == Downloaded::held && heldWaitMilliseconds > 0)
             downloaded = placeOnceLetGo(localName, heldWaitMilliseconds, console);
         if (downloaded == Downloaded::placed) {

@@ -10,6 +10,7 @@
 #include "digest/sha256.h"
 #include "index/game_directory.h"
 #include "launcher/game_directory_lock.h"
+#include "launcher/http/failover_transport.h"
 #include "launcher/self_update/leftover_cleanup.h"
 #include "platform/disk.h"
 #include "platform/platform.h"
@@ -210,6 +211,70 @@ TEST_F(UpdateRun, AnOlderReleaseIsNoUpdate)
     EXPECT_EQ(console.events, after(checked, {refusedEvent(Refusal::olderSerial)}));
     EXPECT_FALSE(fetchedAnyFile(stale));
     EXPECT_EQ(read("data.pak"), "changed by hand");
+}
+
+// Two servers of one channel: what fails on the first (the run's view of
+// a server down, stalled, busy, forged or still syncing) is asked of the
+// second, which is kept from then on; the player is told the same as with
+// one sound server. A lock that is not up (404) is no failure.
+struct Mirrored {
+    const char* name;
+    std::function<void(ScriptedTransport&)> first;  // how the first server differs from a sound one
+    std::vector<std::string> askedOfSecond;
+    bool keys;
+};
+const std::string lockUri = folder + "update.lock";
+const std::string releaseUri = folder + "release";
+const std::string manifestUri = folder + "md5sums";
+const std::string engineUri = folder + "libs/engine.dll";
+const std::string dataUri = folder + "data.pak";
+const Mirrored mirrored[] = {
+    {"the first down", [](ScriptedTransport& first) { first = ScriptedTransport(); },
+     {lockUri, releaseUri, manifestUri, engineUri, dataUri}, true},
+    {"a stall before the release's body",
+     [](ScriptedTransport& first) { first.route(releaseUri, {answer(200, "", false)}); },
+     {releaseUri, manifestUri, engineUri, dataUri}, true},
+    {"a 5xx for the manifest", [](ScriptedTransport& first) { first.route(manifestUri, {answer(503, "busy")}); },
+     {manifestUri, engineUri, dataUri}, true},
+    {"a body that fails its check", [](ScriptedTransport& first) { first.route(dataUri, {answer(200, "forged")}); },
+     {dataUri}, true},
+    {"a 404 from a mirror still syncing", [](ScriptedTransport& first) { first.route(engineUri, {answer(404)}); },
+     {engineUri, dataUri}, true},
+    {"a forged release",
+     [](ScriptedTransport& first) {
+         std::string text;
+         fetchWholeText(first, releaseUri, 1 << 16, text);
+         first.route(releaseUri, {answer(200, text.replace(text.find("serial 1"), 8, "serial 9"))});
+     },
+     {releaseUri, manifestUri, engineUri, dataUri}, true},
+    {"a release ahead of its manifest",
+     [](ScriptedTransport& first) { first.route(manifestUri, {answer(200, manifestLine(md5Hex("data 1"), "data.pak"))}); },
+     {releaseUri, manifestUri, engineUri, dataUri}, true},
+    {"without keys, a mirror without the manifest",
+     [](ScriptedTransport& first) { first.route(manifestUri, {answer(404)}); }, {manifestUri, engineUri, dataUri},
+     false},
+};
+
+TEST_F(UpdateRun, MirrorsPassOverWhatFailsAndKeepToTheServerThatAnswered)
+{
+    for (const Mirrored& c : mirrored) {
+        SCOPED_TRACE(c.name);
+        install(release1);
+        ScriptedTransport first;
+        ScriptedTransport second;
+        serve(first, release2, 1);
+        serve(second, release2, 1);
+        c.first(first);
+        FailoverTransport servers({&first, &second});
+        console.events.clear();
+        EXPECT_TRUE(update(channel, c.keys ? signedSettings() : LaunchSettings{"", 1, true}, servers, console).retrieved);
+        EXPECT_EQ(console.events,
+                  after(checked, {"updates found", "* libs/engine.dll", "done", "* data.pak", "done", "launching"}));
+        EXPECT_EQ(read("data.pak"), "data 2");
+        EXPECT_EQ(read("libs/engine.dll"), "engine 2");
+        EXPECT_EQ(second.requests, c.askedOfSecond);
+        EXPECT_EQ(servers.current(), 1u);
+    }
 }
 
 // A launcher built without keys: the manifest alone decides, whatever the

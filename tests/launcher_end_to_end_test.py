@@ -22,6 +22,7 @@ from end_to_end.downloads import Downloads  # noqa: E402,F401
 from end_to_end.fast_start import FastStart  # noqa: E402,F401
 from end_to_end.handshake import Handshake  # noqa: E402,F401
 from end_to_end.kill_sweep import KillSweep  # noqa: E402,F401
+from end_to_end.mirrors import Mirrors  # noqa: E402,F401
 from end_to_end.players_machine import PlayersMachine  # noqa: E402,F401
 from end_to_end.published_with_nginx import PublishedWithNginx  # noqa: E402,F401
 from end_to_end.resume import Resume  # noqa: E402,F401
@@ -41,6 +42,9 @@ if __name__ == "__main__":
     parser.add_argument("--publisher", help="orn-publish, for the scenarios against a real web server")
     parser.add_argument("--signed-launcher", help="the launcher built to trust the test key")
     parser.add_argument("--release-key", help="the test key's secret half, which signs the test releases")
+    parser.add_argument("--mirrors-launcher", help="the launcher built to trust the test key and to ask two servers: "
+                        "127.0.0.1 on --port, then on --mirror-port")
+    parser.add_argument("--mirror-port", type=int, help="the second server's port of --mirrors-launcher")
     options, rest = parser.parse_known_args()
     fixture.configure(options)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

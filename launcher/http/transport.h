@@ -36,6 +36,13 @@ public:
     // Whether askInOrder's next requests go ahead of their answers, so that
     // many small ones cost no round trip each.
     virtual bool pipelines() const { return false; }
+
+    // How many servers can be asked: what the layers above try at most, calling passOver between tries.
+    virtual std::size_t serverCount() const { return 1; }
+    // What only the layers above can tell (a body that fails its check, a 404 for an object a verified
+    // release names, a release that does not verify): the server asked now is passed over, and the next
+    // one asked from here on.
+    virtual void passOver() {}
 };
 
 // The Range field that asks for bytes first..last, as every transport sends it.

@@ -47,7 +47,7 @@ std::string rangeText(unsigned long long first, unsigned long long last)
 
 AnswerEnd LoggedTransport::get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink)
 {
-    std::string asked = "GET " + uri;
+    std::string asked = server_ + "GET " + uri;
     for (const auto& field : fields)
         asked += (field.first == "Range" ? " " : " " + field.first + ": ") + field.second;
     CountingSink counting(sink);
@@ -71,7 +71,7 @@ void LoggedTransport::askInOrder(const std::vector<Range>& ranges, const SinkFor
             return counting[i].get();
         },
         ends);
-    log_.line(std::to_string(ranges.size()) + " ranges asked in order, " + milliseconds(start) + ":");
+    log_.line(server_ + std::to_string(ranges.size()) + " ranges asked in order, " + milliseconds(start) + ":");
     for (std::size_t i = 0; i < ranges.size(); ++i)
         log_.line("  GET " + ranges[i].uri + rangeText(ranges[i].first, ranges[i].last) + ": " +
                   (counting[i] ? counting[i]->outcome(i < ends.size() ? ends[i] : AnswerEnd::failed) : "not asked"));

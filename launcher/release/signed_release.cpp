@@ -70,6 +70,25 @@ bool startAcceptedInstead(const ReleaseTrust& trust, bool digestCache, Console& 
     return true;
 }
 
+namespace {
+
+ReleaseVerdict verdictOf(const ReleaseTrust& trust, const FetchedRelease& fetched, const std::string& manifestText,
+                         const Manifest& manifest)
+{
+    if (!fetched.verified)
+        return ReleaseVerdict::badSignature;
+    return checkSignedStatement(fetched.release, trust.channel(), trust.acceptedSerial(), trust.now(), manifestText,
+                                manifest.digests);
+}
+
+}  // namespace
+
+bool releaseHolds(const ReleaseTrust& trust, const FetchedRelease& fetched, const std::string& manifestText,
+                  const Manifest& manifest)
+{
+    return verdictOf(trust, fetched, manifestText, manifest) == ReleaseVerdict::accepted;
+}
+
 bool checkSignedRelease(const ReleaseTrust& trust, const FetchedRelease& fetched, const std::string& manifestText,
                         const Manifest& manifest, Console& console)
 {
@@ -77,10 +96,7 @@ bool checkSignedRelease(const ReleaseTrust& trust, const FetchedRelease& fetched
         console.refused(Refusal::releaseNotFetched);
         return false;
     }
-    const ReleaseVerdict verdict = fetched.verified
-                                       ? checkSignedStatement(fetched.release, trust.channel(), trust.acceptedSerial(),
-                                                              trust.now(), manifestText, manifest.digests)
-                                       : ReleaseVerdict::badSignature;
+    const ReleaseVerdict verdict = verdictOf(trust, fetched, manifestText, manifest);
     if (verdict != ReleaseVerdict::accepted) {
         console.refused(refusalOf(verdict));
         return false;

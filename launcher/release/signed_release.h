@@ -37,6 +37,11 @@ bool isOlderThanAccepted(const ReleaseTrust& trust, const FetchedRelease& fetche
 // `digestCache`: unchanged files take their recorded digest unread.
 bool startAcceptedInstead(const ReleaseTrust& trust, bool digestCache, Console& console);
 
+// Whether the release verified and holds against the run's trust and the manifest, as checkSignedRelease
+// judges it, with no word on the console.
+bool releaseHolds(const ReleaseTrust& trust, const FetchedRelease& fetched, const std::string& manifestText,
+                  const Manifest& manifest);
+
 // Checks the release against the run's keys, the channel, the serial
 // accepted before, the clock and the manifest (its text, and as parsed).
 // Completes the open "Checking for updated files..." line on failure;

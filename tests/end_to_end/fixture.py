@@ -23,6 +23,8 @@ OPTIONS = types.SimpleNamespace(
     signed_launcher=None,  # a build of the launcher that trusts the test key
     release_key=None,  # the test key's secret half
     holder=None,  # under Wine: a program that holds a file open
+    mirrors_launcher=None,  # a build that trusts the test key and asks 127.0.0.1 on port, then on mirror_port
+    mirror_port=None,
 )
 _scratch = []  # kept until the process ends, which removes it
 
@@ -213,6 +215,8 @@ def configure(options):
     OPTIONS.holder = options.holder and os.path.abspath(options.holder)
     OPTIONS.publisher = options.publisher and os.path.abspath(options.publisher)
     OPTIONS.signed_launcher = options.signed_launcher and os.path.abspath(options.signed_launcher)
+    OPTIONS.mirrors_launcher = options.mirrors_launcher and os.path.abspath(options.mirrors_launcher)
+    OPTIONS.mirror_port = options.mirror_port
     # orn-publish refuses a secret key that others may read, as a checkout leaves the test key, and keeps
     # its record of signed serials in the state directory: both in a scratch directory.
     scratch = tempfile.TemporaryDirectory(prefix="launcher_e2e_state.")

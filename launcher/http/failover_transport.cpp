@@ -1,0 +1,130 @@
+#include "launcher/http/failover_transport.h"
+
+#include <memory>
+
+namespace {
+
+// Holds an answer back from the caller's sink until it is one to keep: a
+// 5xx never reaches it and, with `holdHead`, a head is passed on only with
+// the first body byte or at the end, so that an answer that stalls before
+// its body can still be asked of the next server.
+class HeldAnswer : public AnswerSink {
+public:
+    HeldAnswer(AnswerSink& inner, bool holdHead) : inner_(inner), holdHead_(holdHead) {}
+
+    bool takeHead(const AnswerHead& head) override
+    {
+        head_ = head;
+        headCame_ = true;
+        serverError_ = head.status >= 500 && head.status <= 599;
+        if (serverError_)
+            return false;
+        return holdHead_ || passHead();
+    }
+
+    bool takeBody(const char* data, std::size_t size) override
+    {
+        if (!headPassed_ && !passHead())
+            return false;
+        return inner_.takeBody(data, size);
+    }
+
+    // Whether the caller saw nothing of a failed answer, or a 5xx: the next server is asked.
+    bool askNext(AnswerEnd end) const { return serverError_ || (!headPassed_ && end == AnswerEnd::failed); }
+    // An answer that has ended with nothing passed on: no connection, a stall before the head, or a 5xx.
+    bool refusedBeforeAnswer() const { return serverError_ || !headCame_; }
+
+    // An answer without a body, kept: its head passed on now.
+    AnswerEnd keep(AnswerEnd end)
+    {
+        if (!headPassed_ && headCame_ && !passHead())
+            return AnswerEnd::stopped;
+        return end;
+    }
+
+private:
+    bool passHead()
+    {
+        headPassed_ = true;
+        return inner_.takeHead(head_);
+    }
+
+    AnswerSink& inner_;
+    const bool holdHead_;
+    AnswerHead head_;
+    bool headCame_ = false;
+    bool headPassed_ = false;
+    bool serverError_ = false;
+};
+
+}  // namespace
+
+AnswerEnd FailoverTransport::get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink)
+{
+    const std::size_t last = servers_.size() - 1;
+    for (std::size_t tried = 0; tried < last; ++tried) {
+        HeldAnswer held(sink, true);
+        const AnswerEnd end = servers_[at(tried)]->get(uri, fields, held);
+        if (!held.askNext(end)) {
+            current_ = at(tried);
+            return held.keep(end);
+        }
+    }
+    // The last server left: its answer is the caller's, whatever it is.
+    const std::size_t server = at(last);
+    const AnswerEnd end = servers_[server]->get(uri, fields, sink);
+    if (end != AnswerEnd::failed)
+        current_ = server;
+    return end;
+}
+
+void FailoverTransport::askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor,
+                                   std::vector<AnswerEnd>& ends)
+{
+    ends.assign(ranges.size(), AnswerEnd::failed);
+    const std::size_t start = current_;
+    std::size_t from = 0;
+    for (std::size_t tried = 0; tried < servers_.size() && from < ranges.size(); ++tried) {
+        const std::size_t server = (start + tried) % servers_.size();
+        const std::size_t answered = askRangesOf(server, tried + 1 == servers_.size(), ranges, from, sinkFor, ends);
+        if (answered > 0)
+            current_ = server;
+        from += answered;
+    }
+}
+
+std::size_t FailoverTransport::askRangesOf(std::size_t server, bool lastServer, const std::vector<Range>& ranges,
+                                           std::size_t from, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends)
+{
+    const std::vector<Range> rest(ranges.begin() + static_cast<std::ptrdiff_t>(from), ranges.end());
+    std::vector<std::unique_ptr<HeldAnswer>> held(rest.size());
+    std::vector<AnswerEnd> restEnds;
+    std::size_t lastAsked = 0;
+    std::size_t askedElsewhere = rest.size();  // the first answer the next server is asked for
+    bool stopped = false;                      // the caller wanted no more
+    servers_[server]->askInOrder(
+        rest,
+        [&](std::size_t i) -> AnswerSink* {
+            // The answer before has ended: one that is asked elsewhere ends what this server is asked.
+            if (i > lastAsked && held[lastAsked] != nullptr && held[lastAsked]->refusedBeforeAnswer()) {
+                askedElsewhere = lastAsked;
+                return nullptr;
+            }
+            lastAsked = i;
+            AnswerSink* const sink = sinkFor(from + i);
+            stopped = sink == nullptr;
+            if (stopped || lastServer)
+                return sink;
+            held[i] = std::make_unique<HeldAnswer>(*sink, false);  // asked again after a close: held anew
+            return held[i].get();
+        },
+        restEnds);
+    for (std::size_t i = 0; i < askedElsewhere && i < restEnds.size(); ++i) {
+        if (held[i] != nullptr && held[i]->askNext(restEnds[i]))
+            askedElsewhere = i;
+    }
+    const std::size_t answered = lastServer || stopped ? rest.size() : askedElsewhere;
+    for (std::size_t i = 0; i < answered && i < restEnds.size(); ++i)
+        ends[from + i] = restEnds[i];
+    return answered;
+}

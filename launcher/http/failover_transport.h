@@ -1,0 +1,40 @@
+#pragma once
+
+#include "launcher/http/transport.h"
+
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+// Several servers of one channel, each untrusted alike. A request goes to
+// the server that answered last (the first, at the start); on no
+// connection, a stall before the body, or a 5xx, the next one is asked,
+// and the one that answered is kept for the rest of the run. The caller's
+// sink never sees an answer that is asked again. What only the layers above
+// can judge (a body that fails its check, a 404 for a signed object) they
+// tell through passOver. With one server every call goes straight to it.
+class FailoverTransport : public Transport {
+public:
+    // `servers` in the order they are asked; at least one; outlive this.
+    explicit FailoverTransport(std::vector<Transport*> servers) : servers_(std::move(servers)) {}
+
+    AnswerEnd get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink) override;
+    void askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends) override;
+    unsigned long long bytesPerRoundTrip() const override { return servers_[current_]->bytesPerRoundTrip(); }
+    bool pipelines() const override { return servers_[current_]->pipelines(); }
+    std::size_t serverCount() const override { return servers_.size(); }
+    void passOver() override { current_ = (current_ + 1) % servers_.size(); }
+
+    // The server asked first now, by its place in the list.
+    std::size_t current() const { return current_; }
+
+private:
+    std::size_t at(std::size_t tried) const { return (current_ + tried) % servers_.size(); }
+    // Asks `server` for ranges[from...]; how many it answered before one that goes to the next server
+    // (the last server, or a caller that wants no more: all of them).
+    std::size_t askRangesOf(std::size_t server, bool lastServer, const std::vector<Range>& ranges, std::size_t from,
+                            const SinkFor& sinkFor, std::vector<AnswerEnd>& ends);
+
+    std::vector<Transport*> servers_;
+    std::size_t current_ = 0;
+};

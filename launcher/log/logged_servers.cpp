@@ -1,0 +1,38 @@
+#include "launcher/log/logged_servers.h"
+
+#include "launcher/http/server_list.h"
+
+namespace {
+
+std::vector<std::unique_ptr<HttpTransport>> connectionsTo(const std::vector<ServerAddress>& servers)
+{
+    std::vector<std::unique_ptr<HttpTransport>> http;
+    for (const ServerAddress& server : servers)
+        http.push_back(std::make_unique<HttpTransport>(server));
+    return http;
+}
+
+std::vector<std::unique_ptr<LoggedTransport>> logged(const std::vector<ServerAddress>& servers,
+                                                     const std::vector<std::unique_ptr<HttpTransport>>& http,
+                                                     RunLog& log)
+{
+    std::vector<std::unique_ptr<LoggedTransport>> each;
+    for (std::size_t i = 0; i < servers.size(); ++i)
+        each.push_back(std::make_unique<LoggedTransport>(*http[i], log, serverName(servers[i])));
+    return each;
+}
+
+std::vector<Transport*> inOrder(const std::vector<std::unique_ptr<LoggedTransport>>& logged)
+{
+    std::vector<Transport*> servers;
+    for (const auto& server : logged)
+        servers.push_back(server.get());
+    return servers;
+}
+
+}  // namespace
+
+LoggedServers::LoggedServers(const std::vector<ServerAddress>& servers, RunLog& log)
+    : http_(connectionsTo(servers)), logged_(logged(servers, http_, log)), failover_(inOrder(logged_))
+{
+}
