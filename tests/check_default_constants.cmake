@@ -43,3 +43,27 @@ foreach(bad "${damaged}" "${key};" "not-a-key")
   endif()
 endforeach()
 message(STATUS "malformed release keys are refused")
+
+# A server list mangled in copying is refused too; one with a port per server is taken.
+foreach(bad "a.example;;b.example" "a.example;" "a.example:99999" "a.example:" "http://a.example" "a.example/orn")
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -S "${SOURCE_DIR}" -B "${WORK_DIR}" -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_BUILD_BENCHMARKS=OFF
+            "-DLAUNCHER_SERVER_HOST=${bad}"
+    RESULT_VARIABLE configured OUTPUT_QUIET ERROR_VARIABLE errors)
+  file(REMOVE_RECURSE "${WORK_DIR}")
+  if(configured EQUAL 0 OR NOT errors MATCHES "LAUNCHER_SERVER_HOST: ")
+    message(FATAL_ERROR "a malformed server list '${bad}' was accepted:\n${errors}")
+  endif()
+endforeach()
+execute_process(
+  COMMAND ${CMAKE_COMMAND} -S "${SOURCE_DIR}" -B "${WORK_DIR}" -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_BUILD_BENCHMARKS=OFF
+          "-DLAUNCHER_SERVER_HOST=a.example;b.example:8081" -DLAUNCHER_SERVER_PORT=8080
+  RESULT_VARIABLE configured OUTPUT_QUIET ERROR_VARIABLE errors)
+if(configured EQUAL 0)
+  file(READ "${WORK_DIR}/launcher/launcher_constants.cpp" constants)
+endif()
+file(REMOVE_RECURSE "${WORK_DIR}")
+if(NOT constants MATCHES "buildServerHost = \"a.example;b.example:8081\";")
+  message(FATAL_ERROR "a list of two servers was not built in:\n${errors}")
+endif()
+message(STATUS "malformed server lists are refused, a list of two is built in")

@@ -5,21 +5,19 @@
 namespace {
 
 // Holds an answer back from the caller's sink until it is one to keep: a
-// 5xx never reaches it and, with `holdHead`, a head is passed on only with
-// the first body byte or at the end, so that an answer that stalls before
-// its body can still be asked of the next server.
+// 5xx never reaches it, and a head is passed on only with the first body
+// byte (or when the answer is kept without one), so that an answer that
+// stalls before its body can still be asked of the next server.
 class HeldAnswer : public AnswerSink {
 public:
-    HeldAnswer(AnswerSink& inner, bool holdHead) : inner_(inner), holdHead_(holdHead) {}
+    explicit HeldAnswer(AnswerSink& inner) : inner_(inner) {}
 
     bool takeHead(const AnswerHead& head) override
     {
         head_ = head;
         headCame_ = true;
         serverError_ = head.status >= 500 && head.status <= 599;
-        if (serverError_)
-            return false;
-        return holdHead_ || passHead();
+        return !serverError_;
     }
 
     bool takeBody(const char* data, std::size_t size) override
@@ -31,8 +29,9 @@ public:
 
     // Whether the caller saw nothing of a failed answer, or a 5xx: the next server is asked.
     bool askNext(AnswerEnd end) const { return serverError_ || (!headPassed_ && end == AnswerEnd::failed); }
-    // An answer that has ended with nothing passed on: no connection, a stall before the head, or a 5xx.
-    bool refusedBeforeAnswer() const { return serverError_ || !headCame_; }
+    // Nothing passed on of an answer that has ended: no connection, a stall before its body, a 5xx, or
+    // (a range's answer) no body at all.
+    bool passedNothing() const { return serverError_ || !headPassed_; }
 
     // An answer without a body, kept: its head passed on now.
     AnswerEnd keep(AnswerEnd end)
@@ -50,7 +49,6 @@ private:
     }
 
     AnswerSink& inner_;
-    const bool holdHead_;
     AnswerHead head_;
     bool headCame_ = false;
     bool headPassed_ = false;
@@ -63,7 +61,7 @@ AnswerEnd FailoverTransport::get(const std::string& uri, const HeaderFields& fie
 {
     const std::size_t last = servers_.size() - 1;
     for (std::size_t tried = 0; tried < last; ++tried) {
-        HeldAnswer held(sink, true);
+        HeldAnswer held(sink);
         const AnswerEnd end = servers_[at(tried)]->get(uri, fields, held);
         if (!held.askNext(end)) {
             current_ = at(tried);
@@ -106,7 +104,7 @@ std::size_t FailoverTransport::askRangesOf(std::size_t server, bool lastServer, 
         rest,
         [&](std::size_t i) -> AnswerSink* {
             // The answer before has ended: one that is asked elsewhere ends what this server is asked.
-            if (i > lastAsked && held[lastAsked] != nullptr && held[lastAsked]->refusedBeforeAnswer()) {
+            if (i > lastAsked && held[lastAsked] != nullptr && held[lastAsked]->passedNothing()) {
                 askedElsewhere = lastAsked;
                 return nullptr;
             }
@@ -115,13 +113,15 @@ std::size_t FailoverTransport::askRangesOf(std::size_t server, bool lastServer, 
             stopped = sink == nullptr;
             if (stopped || lastServer)
                 return sink;
-            held[i] = std::make_unique<HeldAnswer>(*sink, false);  // asked again after a close: held anew
+            held[i] = std::make_unique<HeldAnswer>(*sink);  // asked again after a close: held anew
             return held[i].get();
         },
         restEnds);
     for (std::size_t i = 0; i < askedElsewhere && i < restEnds.size(); ++i) {
         if (held[i] != nullptr && held[i]->askNext(restEnds[i]))
             askedElsewhere = i;
+        else if (held[i] != nullptr)
+            restEnds[i] = held[i]->keep(restEnds[i]);
     }
     const std::size_t answered = lastServer || stopped ? rest.size() : askedElsewhere;
     for (std::size_t i = 0; i < answered && i < restEnds.size(); ++i)
