@@ -1,0 +1,124 @@
+"""Several servers: the launcher built with two (127.0.0.1 on the test port, then on the mirror port) against two
+nginx mirrors of one origin that orn-publish signs, each kept in step by the README's rsync lines."""
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+
+from nginx_server import NginxServer
+from readme_config import README
+
+from .fixture import CONNECTED, HEADER, LATEST, LAUNCHING, LOCK, OPTIONS, RELEASE, LauncherTestCase, object_path, uri, write_tree
+
+
+def readme_mirror_sync(origin, mirror):
+    """The README's lines that bring a mirror in step, with its two folders named."""
+    with open(README) as readme:
+        text = readme.read()
+    lines = re.search(r"^    # Brings MIRROR in step with ORIGIN.*\n(?:    .*\n)+", text, re.M).group(0)
+    lines = re.sub(r"^    ", "", lines, flags=re.M)
+    lines = re.sub(r"^ORIGIN=.*$", "ORIGIN='%s'" % origin, lines, count=1, flags=re.M)
+    return re.sub(r"^MIRROR=.*$", "MIRROR='%s'" % mirror, lines, count=1, flags=re.M)
+
+
+class Mirrors(LauncherTestCase):
+    def setUp(self):
+        if not (OPTIONS.publisher and OPTIONS.mirrors_launcher and OPTIONS.release_key and OPTIONS.mirror_port):
+            self.fail("these scenarios need --publisher, --mirrors-launcher, --mirror-port and --release-key")
+        if not shutil.which("rsync"):
+            self.fail("the README's mirror lines need rsync (Debian package rsync)")
+        super().setUp()
+        with open(OPTIONS.mirrors_launcher, "rb") as binary:
+            self.launcher_bytes = binary.read()
+        self.put("ORN_Launcher.exe", self.launcher_bytes, executable=True)
+        self.web = tempfile.mkdtemp(prefix="launcher_e2e_mirrors.")
+        self.addCleanup(shutil.rmtree, self.web, ignore_errors=True)
+        self.origin, self.first, self.second = (os.path.join(self.web, name) for name in ("origin", "first", "second"))
+
+    def channel(self, root):
+        return os.path.join(root, LATEST.strip("/"))
+
+    def publish(self, serial):
+        files = {"ORN_Client.exe": OPTIONS.target.client, "data.pak": b"data %d" % serial,
+                 "libs/engine.dll": b"engine %d" % serial}
+        tree = write_tree(os.path.join(self.web, "tree"), files)
+        result = subprocess.run([OPTIONS.publisher, "--sign", OPTIONS.release_key, tree, self.channel(self.origin)],
+                                capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return files
+
+    def sync(self, mirror):
+        result = subprocess.run(["sh", "-c", readme_mirror_sync(self.channel(self.origin), self.channel(mirror))],
+                                capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.channel(mirror), "update.lock")), "the mirror's lock is down")
+        self.assertEqual(self.tree(mirror), self.tree(self.origin))
+
+    def tree(self, root):
+        found = {}
+        for folder, _, names in os.walk(self.channel(root)):
+            for name in names:
+                with open(os.path.join(folder, name), "rb") as source:
+                    found[os.path.relpath(os.path.join(folder, name), self.channel(root))] = source.read()
+        return found
+
+    def copy_from_origin(self, mirror, name):
+        os.makedirs(os.path.dirname(os.path.join(self.channel(mirror), name)), exist_ok=True)
+        shutil.copyfile(os.path.join(self.channel(self.origin), name), os.path.join(self.channel(mirror), name))
+
+    def object(self, path):
+        with open(os.path.join(self.channel(self.origin), "release"), "rb") as release:
+            return object_path(release.read(), path)
+
+    def assert_updated(self, result, files):
+        self.assert_downloads(result.stdout, HEADER, [b"* data.pak... Done.\n", b"* libs/engine.dll... Done.\n"],
+                              LAUNCHING)
+        self.assertEqual((result.stderr, result.returncode), (b"", 3))
+        for path in ("data.pak", "libs/engine.dll"):
+            self.assertEqual(self.read(path), files[path], path)
+
+    def asked(self, port, request):
+        """The log's lines for the request path asked of the server on `port`: each one's status, in order."""
+        log = self.read("ORN_Launcher.log").decode()
+        return re.findall(r"127\.0\.0\.1:%d GET %s(?: bytes=[0-9-]+)?: (no answer|status \d+)" % (port, re.escape(request)), log)
+
+    def test_one_server_down_then_one_lagging_then_both_in_step(self):
+        first_port, second_port = OPTIONS.port, OPTIONS.mirror_port
+        release1 = self.publish(1)
+        self.sync(self.second)
+        with NginxServer(second_port, self.second):  # the first is down: every request goes on to the second
+            self.assert_updated(self.run_launcher(), release1)
+        self.assertEqual(self.asked(first_port, LOCK), ["no answer"])
+        self.assertEqual(self.asked(second_port, LOCK), ["status 404"])
+        self.assertEqual(self.asked(first_port, uri(self.object("data.pak"))), [], "the server that answered is kept")
+
+        # The first mirror half-synced in the wrong order: release 2's release and manifest, not its files.
+        self.sync(self.first)
+        release2 = self.publish(2)
+        self.sync(self.second)
+        for name in ("release", "md5sums", self.object("md5sums")):
+            self.copy_from_origin(self.first, name)
+        with NginxServer(first_port, self.first), NginxServer(second_port, self.second):
+            self.assert_updated(self.run_launcher(), release2)
+            engine, data = uri(self.object("libs/engine.dll")), uri(self.object("data.pak"))
+            self.assertEqual(self.asked(second_port, LOCK), [], "a lock that is not up is no failure")
+            self.assertEqual(self.asked(first_port, engine) + self.asked(first_port, data), ["status 404"])
+            self.assertEqual(self.asked(second_port, engine) + self.asked(second_port, data), ["status 206"] * 2)
+
+            # A forged release on the first: the second's, the one installed, is taken.
+            with open(os.path.join(self.channel(self.first), "release"), "r+b") as release:
+                text = release.read()
+                release.seek(0)
+                release.write(text.replace(b"serial ", b"serial 9", 1))
+            result = self.run_launcher()
+            self.assertEqual((result.stdout, result.returncode),
+                             (CONNECTED + b"Checking for updated files... Done\nNo updates found, starting ORN...\n", 3))
+            self.assertEqual(self.asked(second_port, RELEASE), ["status 200"])
+
+        # The README's lines mend the half-synced mirror, and it alone serves release 3.
+        release3 = self.publish(3)
+        self.sync(self.first)
+        with NginxServer(first_port, self.first):
+            self.assert_updated(self.run_launcher(), release3)
+        self.assertEqual(self.asked(second_port, LOCK), [])
