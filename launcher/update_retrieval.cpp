@@ -183,7 +183,8 @@ UpdateOutcome retrieveUpdates(const UpdateChannel& channel, bool useDigestCache,
         SelfFileFlags entryBit = 0;
         const std::string localName = localNameOf(path, &entryBit);
         FileProgress* const progress = console.fileStarted(path);
-        Downloaded downloaded = downloadFromAnyServer(channel, transport, index, signedFiles, path, localName, progress);
+        Downloaded downloaded =
+            downloadFromAnyServer(channel, transport, index, signedFiles, path, localName, progress);
         if (downloaded == Downloaded::held && heldWaitMilliseconds > 0)
             downloaded = placeOnceLetGo(localName, heldWaitMilliseconds, console);
         if (downloaded == Downloaded::placed) {

@@ -229,29 +229,43 @@ const std::string manifestUri = folder + "md5sums";
 const std::string engineUri = folder + "libs/engine.dll";
 const std::string dataUri = folder + "data.pak";
 const Mirrored mirrored[] = {
-    {"the first down", [](ScriptedTransport& first) { first = ScriptedTransport(); },
-     {lockUri, releaseUri, manifestUri, engineUri, dataUri}, true},
+    {"the first down",
+     [](ScriptedTransport& first) { first = ScriptedTransport(); },
+     {lockUri, releaseUri, manifestUri, engineUri, dataUri},
+     true},
     {"a stall before the release's body",
      [](ScriptedTransport& first) { first.route(releaseUri, {answer(200, "", false)}); },
-     {releaseUri, manifestUri, engineUri, dataUri}, true},
-    {"a 5xx for the manifest", [](ScriptedTransport& first) { first.route(manifestUri, {answer(503, "busy")}); },
-     {manifestUri, engineUri, dataUri}, true},
-    {"a body that fails its check", [](ScriptedTransport& first) { first.route(dataUri, {answer(200, "forged")}); },
-     {dataUri}, true},
-    {"a 404 from a mirror still syncing", [](ScriptedTransport& first) { first.route(engineUri, {answer(404)}); },
-     {engineUri, dataUri}, true},
+     {releaseUri, manifestUri, engineUri, dataUri},
+     true},
+    {"a 5xx for the manifest",
+     [](ScriptedTransport& first) { first.route(manifestUri, {answer(503, "busy")}); },
+     {manifestUri, engineUri, dataUri},
+     true},
+    {"a body that fails its check",
+     [](ScriptedTransport& first) { first.route(dataUri, {answer(200, "forged")}); },
+     {dataUri},
+     true},
+    {"a 404 from a mirror still syncing",
+     [](ScriptedTransport& first) { first.route(engineUri, {answer(404)}); },
+     {engineUri, dataUri},
+     true},
     {"a forged release",
      [](ScriptedTransport& first) {
          std::string text;
          fetchWholeText(first, releaseUri, 1 << 16, text);
          first.route(releaseUri, {answer(200, text.replace(text.find("serial 1"), 8, "serial 9"))});
      },
-     {releaseUri, manifestUri, engineUri, dataUri}, true},
+     {releaseUri, manifestUri, engineUri, dataUri},
+     true},
     {"a release ahead of its manifest",
-     [](ScriptedTransport& first) { first.route(manifestUri, {answer(200, manifestLine(md5Hex("data 1"), "data.pak"))}); },
-     {releaseUri, manifestUri, engineUri, dataUri}, true},
+     [](ScriptedTransport& first) {
+         first.route(manifestUri, {answer(200, manifestLine(md5Hex("data 1"), "data.pak"))});
+     },
+     {releaseUri, manifestUri, engineUri, dataUri},
+     true},
     {"without keys, a mirror without the manifest",
-     [](ScriptedTransport& first) { first.route(manifestUri, {answer(404)}); }, {manifestUri, engineUri, dataUri},
+     [](ScriptedTransport& first) { first.route(manifestUri, {answer(404)}); },
+     {manifestUri, engineUri, dataUri},
      false},
 };
 
@@ -267,7 +281,8 @@ TEST_F(UpdateRun, MirrorsPassOverWhatFailsAndKeepToTheServerThatAnswered)
         c.first(first);
         FailoverTransport servers({&first, &second});
         console.events.clear();
-        EXPECT_TRUE(update(channel, c.keys ? signedSettings() : LaunchSettings{"", 1, true}, servers, console).retrieved);
+        EXPECT_TRUE(
+            update(channel, c.keys ? signedSettings() : LaunchSettings{"", 1, true}, servers, console).retrieved);
         EXPECT_EQ(console.events,
                   after(checked, {"updates found", "* libs/engine.dll", "done", "* data.pak", "done", "launching"}));
         EXPECT_EQ(read("data.pak"), "data 2");

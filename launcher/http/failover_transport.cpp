@@ -79,6 +79,10 @@ AnswerEnd FailoverTransport::get(const std::string& uri, const HeaderFields& fie
 void FailoverTransport::askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor,
                                    std::vector<AnswerEnd>& ends)
 {
+    if (servers_.size() == 1) {
+        servers_[0]->askInOrder(ranges, sinkFor, ends);
+        return;
+    }
     ends.assign(ranges.size(), AnswerEnd::failed);
     const std::size_t start = current_;
     std::size_t from = 0;

@@ -45,9 +45,13 @@ struct Failing {
 const Failing failings[] = {
     {"down", [](ScriptedTransport&) {}, {"0-3", "4-7", "8-9"}},
     {"busy", [](ScriptedTransport& first) { first.route("/f", {answer(503, "busy")}); }, {"0-3", "4-7", "8-9"}},
-    {"busy after one piece", [](ScriptedTransport& first) { first.route("/f", {pieceOf(0, 3), answer(502)}); },
+    {"busy after one piece",
+     [](ScriptedTransport& first) {
+         first.route("/f", {pieceOf(0, 3), answer(502)});
+     },
      {"4-7", "8-9"}},
-    {"stalled before a body", [](ScriptedTransport& first) { first.route("/f", {answer(206, "", false)}); },
+    {"stalled before a body",
+     [](ScriptedTransport& first) { first.route("/f", {answer(206, "", false)}); },
      {"0-3", "4-7", "8-9"}},
 };
 
@@ -62,7 +66,8 @@ TEST(FailoverTransport, TheCallerSeesOnlyTheAnswersItKeeps)
         FailoverTransport servers({&first, &second});
         std::vector<SeenAnswer> seen(3);
         std::vector<AnswerEnd> ends;
-        servers.askInOrder({{"/f", 0, 3}, {"/f", 4, 7}, {"/f", 8, 9}}, [&](std::size_t i) { return &seen[i]; }, ends);
+        servers.askInOrder(
+            {{"/f", 0, 3}, {"/f", 4, 7}, {"/f", 8, 9}}, [&](std::size_t i) { return &seen[i]; }, ends);
         EXPECT_EQ(ends, std::vector<AnswerEnd>(3, AnswerEnd::complete));
         EXPECT_EQ(seen[0].body + seen[1].body + seen[2].body, file);
         for (const SeenAnswer& answer : seen)

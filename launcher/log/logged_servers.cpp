@@ -12,9 +12,8 @@ std::vector<std::unique_ptr<HttpTransport>> connectionsTo(const std::vector<Serv
     return http;
 }
 
-std::vector<std::unique_ptr<LoggedTransport>> logged(const std::vector<ServerAddress>& servers,
-                                                     const std::vector<std::unique_ptr<HttpTransport>>& http,
-                                                     RunLog& log)
+std::vector<std::unique_ptr<LoggedTransport>>
+logged(const std::vector<ServerAddress>& servers, const std::vector<std::unique_ptr<HttpTransport>>& http, RunLog& log)
 {
     std::vector<std::unique_ptr<LoggedTransport>> each;
     for (std::size_t i = 0; i < servers.size(); ++i)

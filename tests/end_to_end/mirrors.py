@@ -1,15 +1,35 @@
 """Several servers: the launcher built with two (127.0.0.1 on the test port, then on the mirror port) against two
 nginx mirrors of one origin that orn-publish signs, each kept in step by the README's rsync lines."""
+import json
 import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 
 from nginx_server import NginxServer
 from readme_config import README
 
-from .fixture import CONNECTED, HEADER, LATEST, LAUNCHING, LOCK, OPTIONS, RELEASE, LauncherTestCase, object_path, uri, write_tree
+from .fixture import (CONNECTED, HEADER, LATEST, LAUNCHING, LOCK, OPTIONS, RELEASE, LauncherTestCase, object_path, uri,
+                      write_tree)
+
+
+# Stands in for rsync on the PATH: notes what the mirror holds before each call (its lock up, the objects its
+# release names that it lacks), then runs the real one.
+WATCHING_RSYNC = """#!%s
+import json, os, re, sys
+mirror = os.environ["WATCHED_MIRROR"]
+try:
+    with open(os.path.join(mirror, "release"), "rb") as release:
+        named = re.findall(rb"^file ([0-9a-f]{64}) ", release.read(), re.M)
+except FileNotFoundError:
+    named = []
+lacking = [n.decode() for n in named if not os.path.exists(os.path.join(mirror, "by-hash", n.decode()))]
+with open(os.environ["WATCHED_STATES"], "a") as states:
+    states.write(json.dumps({"locked": os.path.exists(os.path.join(mirror, "update.lock")), "lacking": lacking}) + "\\n")
+os.execv(%r, ["rsync"] + sys.argv[1:])
+"""
 
 
 def readme_mirror_sync(origin, mirror):
@@ -49,11 +69,28 @@ class Mirrors(LauncherTestCase):
         return files
 
     def sync(self, mirror):
+        """The README's lines, watched: the mirror ends as the origin, and from its first copy to the last its lock
+        is up and its release never names an object that it lacks and held before."""
+        bin_folder, states = os.path.join(self.web, "bin"), os.path.join(self.web, "states")
+        os.makedirs(bin_folder, exist_ok=True)
+        with open(os.path.join(bin_folder, "rsync"), "w") as shim:
+            shim.write(WATCHING_RSYNC % (sys.executable, shutil.which("rsync")))
+        os.chmod(os.path.join(bin_folder, "rsync"), 0o755)
+        environment = dict(os.environ, PATH=bin_folder + os.pathsep + os.environ["PATH"],
+                           WATCHED_MIRROR=self.channel(mirror), WATCHED_STATES=states)
         result = subprocess.run(["sh", "-c", readme_mirror_sync(self.channel(self.origin), self.channel(mirror))],
-                                capture_output=True, timeout=60)
+                                capture_output=True, timeout=60, env=environment)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.channel(mirror), "update.lock")), "the mirror's lock is down")
         self.assertEqual(self.tree(mirror), self.tree(self.origin))
+        with open(states) as lines:
+            watched = [json.loads(line) for line in lines]
+        os.remove(states)
+        copying = watched[3:]  # after the origin's lock and the mirror's state are asked
+        self.assertTrue(copying, "the README's lines copied nothing")
+        self.assertTrue(all(state["locked"] for state in copying), watched)
+        for before, after in zip(copying, copying[1:]):
+            self.assertLessEqual(set(after["lacking"]), set(before["lacking"]), watched)
 
     def tree(self, root):
         found = {}
@@ -81,7 +118,8 @@ class Mirrors(LauncherTestCase):
     def asked(self, port, request):
         """The log's lines for the request path asked of the server on `port`: each one's status, in order."""
         log = self.read("ORN_Launcher.log").decode()
-        return re.findall(r"127\.0\.0\.1:%d GET %s(?: bytes=[0-9-]+)?: (no answer|status \d+)" % (port, re.escape(request)), log)
+        line = r"127\.0\.0\.1:%d GET %s(?: bytes=[0-9-]+)?: (no answer|status \d+)" % (port, re.escape(request))
+        return re.findall(line, log)
 
     def test_one_server_down_then_one_lagging_then_both_in_step(self):
         first_port, second_port = OPTIONS.port, OPTIONS.mirror_port
@@ -112,8 +150,8 @@ class Mirrors(LauncherTestCase):
                 release.seek(0)
                 release.write(text.replace(b"serial ", b"serial 9", 1))
             result = self.run_launcher()
-            self.assertEqual((result.stdout, result.returncode),
-                             (CONNECTED + b"Checking for updated files... Done\nNo updates found, starting ORN...\n", 3))
+            no_updates = CONNECTED + b"Checking for updated files... Done\nNo updates found, starting ORN...\n"
+            self.assertEqual((result.stdout, result.returncode), (no_updates, 3))
             self.assertEqual(self.asked(second_port, RELEASE), ["status 200"])
 
         # The README's lines mend the half-synced mirror, and it alone serves release 3.
