@@ -15,20 +15,32 @@ from .fixture import (CONNECTED, HEADER, LATEST, LAUNCHING, LOCK, OPTIONS, RELEA
                       write_tree)
 
 
-# Stands in for rsync on the PATH: notes what the mirror holds before each call (its lock up, the objects its
-# release names that it lacks), then runs the real one.
+# Stands in for rsync on the PATH: runs the real one, and notes what the mirror holds before and after (its lock
+# up, its files by name, size and time, the objects its release names that it lacks).
 WATCHING_RSYNC = """#!%s
-import json, os, re, sys
+import json, os, re, subprocess, sys
 mirror = os.environ["WATCHED_MIRROR"]
-try:
-    with open(os.path.join(mirror, "release"), "rb") as release:
-        named = re.findall(rb"^file ([0-9a-f]{64}) ", release.read(), re.M)
-except FileNotFoundError:
-    named = []
-lacking = [n.decode() for n in named if not os.path.exists(os.path.join(mirror, "by-hash", n.decode()))]
-with open(os.environ["WATCHED_STATES"], "a") as states:
-    states.write(json.dumps({"locked": os.path.exists(os.path.join(mirror, "update.lock")), "lacking": lacking}) + "\\n")
-os.execv(%r, ["rsync"] + sys.argv[1:])
+
+
+def note():
+    try:
+        with open(os.path.join(mirror, "release"), "rb") as release:
+            named = [n.decode() for n in re.findall(rb"^file ([0-9a-f]{64}) ", release.read(), re.M)]
+    except FileNotFoundError:
+        named = []
+    files = sorted([os.path.relpath(os.path.join(d, n), mirror), os.stat(os.path.join(d, n)).st_size,
+                    os.stat(os.path.join(d, n)).st_mtime_ns] for d, _, names in os.walk(mirror) for n in names)
+    with open(os.environ["WATCHED_STATES"], "a") as states:
+        states.write(json.dumps({"locked": os.path.exists(os.path.join(mirror, "update.lock")),
+                                 "files": [f for f in files if f[0] != "update.lock"],
+                                 "lacking": [n for n in named if not os.path.exists(os.path.join(mirror, "by-hash", n))]
+                                 }) + "\\n")
+
+
+note()
+status = subprocess.call([%r] + sys.argv[1:])
+note()
+sys.exit(status)
 """
 
 
@@ -86,11 +98,14 @@ class Mirrors(LauncherTestCase):
         with open(states) as lines:
             watched = [json.loads(line) for line in lines]
         os.remove(states)
-        copying = watched[3:]  # after the origin's lock and the mirror's state are asked
-        self.assertTrue(copying, "the README's lines copied nothing")
-        self.assertTrue(all(state["locked"] for state in copying), watched)
-        for before, after in zip(copying, copying[1:]):
-            self.assertLessEqual(set(after["lacking"]), set(before["lacking"]), watched)
+        locked = [state["locked"] for state in watched]
+        self.assertIn(True, locked, "the README's lines never raised the mirror's lock")
+        unlocked, copying = watched[:locked.index(True)], watched[locked.index(True):]
+        self.assertEqual([state["files"] for state in unlocked], [watched[0]["files"]] * len(unlocked),
+                         "nothing is copied before the lock is up")
+        self.assertTrue(all(state["locked"] for state in copying), "the lock stays up to the last copy")
+        for before, after in zip(watched, watched[1:]):
+            self.assertLessEqual(set(after["lacking"]), set(before["lacking"]), "an object lacked")
 
     def tree(self, root):
         found = {}
