@@ -10,6 +10,7 @@ import tempfile
 
 from nginx_server import NginxServer
 from readme_config import README
+from scripted_server import Reply, ScriptedServer
 
 from .fixture import (CONNECTED, HEADER, LATEST, LAUNCHING, LOCK, OPTIONS, RELEASE, LauncherTestCase, object_path, uri,
                       write_tree)
@@ -146,6 +147,15 @@ class Mirrors(LauncherTestCase):
         self.assertEqual(self.asked(second_port, LOCK), ["status 404"])
         self.assertEqual(self.asked(first_port, uri(self.object("data.pak"))), [], "the server that answered is kept")
 
+        # The first stalls after the head of its release: the second's is taken, and the game is whole.
+        no_updates = CONNECTED + b"Checking for updated files... Done\nNo updates found, starting ORN...\n"
+        stalling = {LOCK: Reply(404), RELEASE: Reply(200, b"release", stall_after=0)}
+        with ScriptedServer(first_port, stalling), NginxServer(second_port, self.second):
+            result = self.run_launcher()
+        self.assertEqual((result.stdout, result.returncode), (no_updates, 3))
+        self.assertEqual(self.asked(first_port, LOCK) + self.asked(first_port, RELEASE), ["status 404", "status 200"])
+        self.assertEqual(self.asked(second_port, LOCK) + self.asked(second_port, RELEASE), ["status 200"])
+
         # The first mirror half-synced in the wrong order: release 2's release and manifest, not its files.
         self.sync(self.first)
         release2 = self.publish(2)
@@ -165,7 +175,6 @@ class Mirrors(LauncherTestCase):
                 release.seek(0)
                 release.write(text.replace(b"serial ", b"serial 9", 1))
             result = self.run_launcher()
-            no_updates = CONNECTED + b"Checking for updated files... Done\nNo updates found, starting ORN...\n"
             self.assertEqual((result.stdout, result.returncode), (no_updates, 3))
             self.assertEqual(self.asked(second_port, RELEASE), ["status 200"])
 
