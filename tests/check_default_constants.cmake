@@ -23,6 +23,18 @@ foreach(expected
 endforeach()
 message(STATUS "default build: host localhost, port 0 (HTTP's 80), lock pause 15000 ms, request window 60000 ms, unsigned releases")
 
+# A build given `value` for the cache variable `option` must stop at configure time, naming it.
+function(expect_refused option value)
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -S "${SOURCE_DIR}" -B "${WORK_DIR}" -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_BUILD_BENCHMARKS=OFF
+            "-D${option}=${value}"
+    RESULT_VARIABLE configured OUTPUT_QUIET ERROR_VARIABLE errors)
+  file(REMOVE_RECURSE "${WORK_DIR}")
+  if(configured EQUAL 0 OR NOT errors MATCHES "${option}:")
+    message(FATAL_ERROR "a malformed ${option} '${value}' was accepted:\n${errors}")
+  endif()
+endfunction()
+
 # A release key damaged in copying (one letter of the test key changed) is refused at configure time.
 file(READ "${SOURCE_DIR}/tests/keys/test-release.pub" key)
 string(STRIP "${key}" key)
@@ -33,27 +45,13 @@ if(CMAKE_MATCH_1 STREQUAL "A")
 endif()
 string(REPLACE "${colon_and_letter}" ":${other_letter}" damaged "${key}")
 foreach(bad "${damaged}" "${key};" "not-a-key")
-  execute_process(
-    COMMAND ${CMAKE_COMMAND} -S "${SOURCE_DIR}" -B "${WORK_DIR}" -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_BUILD_BENCHMARKS=OFF
-            "-DLAUNCHER_RELEASE_KEYS=${bad}"
-    RESULT_VARIABLE configured OUTPUT_QUIET ERROR_VARIABLE errors)
-  file(REMOVE_RECURSE "${WORK_DIR}")
-  if(configured EQUAL 0 OR NOT errors MATCHES "LAUNCHER_RELEASE_KEYS")
-    message(FATAL_ERROR "a malformed release key '${bad}' was accepted:\n${errors}")
-  endif()
+  expect_refused(LAUNCHER_RELEASE_KEYS "${bad}")
 endforeach()
 message(STATUS "malformed release keys are refused")
 
 # A server list mangled in copying is refused too; one with a port per server is taken.
 foreach(bad "a.example;;b.example" "a.example;" "a.example:99999" "a.example:" "http://a.example" "a.example/orn")
-  execute_process(
-    COMMAND ${CMAKE_COMMAND} -S "${SOURCE_DIR}" -B "${WORK_DIR}" -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_BUILD_BENCHMARKS=OFF
-            "-DLAUNCHER_SERVER_HOST=${bad}"
-    RESULT_VARIABLE configured OUTPUT_QUIET ERROR_VARIABLE errors)
-  file(REMOVE_RECURSE "${WORK_DIR}")
-  if(configured EQUAL 0 OR NOT errors MATCHES "LAUNCHER_SERVER_HOST: ")
-    message(FATAL_ERROR "a malformed server list '${bad}' was accepted:\n${errors}")
-  endif()
+  expect_refused(LAUNCHER_SERVER_HOST "${bad}")
 endforeach()
 execute_process(
   COMMAND ${CMAKE_COMMAND} -S "${SOURCE_DIR}" -B "${WORK_DIR}" -DLAUNCHER_BUILD_TESTS=OFF -DLAUNCHER_BUILD_BENCHMARKS=OFF
