@@ -27,6 +27,7 @@ public:
         return inner_.takeBody(data, size);
     }
 
+    bool headCame() const { return headCame_; }
     // Whether the caller saw nothing of a failed answer, or a 5xx: the next server is asked.
     bool askNext(AnswerEnd end) const { return serverError_ || (!headPassed_ && end == AnswerEnd::failed); }
     // Nothing passed on of an answer that has ended: no connection, a stall before its body, a 5xx, or
@@ -63,6 +64,7 @@ AnswerEnd FailoverTransport::get(const std::string& uri, const HeaderFields& fie
     for (std::size_t tried = 0; tried < last; ++tried) {
         HeldAnswer held(sink);
         const AnswerEnd end = servers_[at(tried)]->get(uri, fields, held);
+        silent_[at(tried)] = !held.headCame();
         if (!held.askNext(end)) {
             current_ = at(tried);
             return held.keep(end);
@@ -74,6 +76,17 @@ AnswerEnd FailoverTransport::get(const std::string& uri, const HeaderFields& fie
     if (end != AnswerEnd::failed)
         current_ = server;
     return end;
+}
+
+void FailoverTransport::passOver()
+{
+    // A server that is down would cost a request window before the next is asked anyway.
+    for (std::size_t step = 1; step < servers_.size(); ++step) {
+        if (!silent_[at(step)]) {
+            current_ = at(step);
+            return;
+        }
+    }
 }
 
 void FailoverTransport::askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor,

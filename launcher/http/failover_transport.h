@@ -16,14 +16,18 @@
 class FailoverTransport : public Transport {
 public:
     // `servers` in the order they are asked; at least one; outlive this.
-    explicit FailoverTransport(std::vector<Transport*> servers) : servers_(std::move(servers)) {}
+    explicit FailoverTransport(std::vector<Transport*> servers)
+        : servers_(std::move(servers)), silent_(servers_.size(), false)
+    {
+    }
 
     AnswerEnd get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink) override;
     void askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends) override;
     unsigned long long bytesPerRoundTrip() const override { return servers_[current_]->bytesPerRoundTrip(); }
     bool pipelines() const override { return servers_[current_]->pipelines(); }
     std::size_t serverCount() const override { return servers_.size(); }
-    void passOver() override { current_ = (current_ + 1) % servers_.size(); }
+    // To the next server that has not left a request unanswered in this run, while there is one.
+    void passOver() override;
 
     // The server asked first now, by its place in the list.
     std::size_t current() const { return current_; }
@@ -36,5 +40,6 @@ private:
                             const SinkFor& sinkFor, std::vector<AnswerEnd>& ends);
 
     std::vector<Transport*> servers_;
+    std::vector<bool> silent_;  // gave no answer at all to its last request: down, or stalled
     std::size_t current_ = 0;
 };

@@ -97,6 +97,19 @@ TEST(FailoverTransport, TheLastServersAnswerIsTheCallersAndOneServerIsAskedAlone
     EXPECT_EQ(alone.get("/f", {}, busy), AnswerEnd::complete);
     EXPECT_EQ(busy.statuses, std::vector<int>{503});
     EXPECT_EQ(alone.serverCount(), 1u);
+
+    // What the layers above pass over goes to the next server that answers, not to one found down.
+    ScriptedTransport down;
+    ScriptedTransport up({answer(200, "up")});
+    ScriptedTransport other({answer(200, "other")});
+    FailoverTransport three({&down, &up, &other});
+    SeenAnswer fromUp;
+    EXPECT_EQ(three.get("/f", {}, fromUp), AnswerEnd::complete);
+    EXPECT_EQ(fromUp.body, "up");
+    three.passOver();
+    EXPECT_EQ(three.current(), 2u);
+    three.passOver();
+    EXPECT_EQ(three.current(), 1u);
 }
 
 TEST(ServerList, ReadsEachServerInOrder)
