@@ -29,8 +29,9 @@ class Handshake(LauncherTestCase):
         self.assertEqual(server.requests, [LOCK, MANIFEST])
         self.assertEqual(server.agents, ["ORN_Launcher/0.0.0.1"] * 2)  # the executable's version record's
         self.assertEqual(server.hosts, ["127.0.0.1:%d" % OPTIONS.port] * 2)  # not port 80: the port is named
-        self.assertRegex(self.read("ORN_Launcher.log"), rb"ORN_Launcher/0\.0\.0\.1\n(.*\n)*.* GET %s: status 200, \d+ "
-                                                        rb"bytes, \d+ ms\n(.*\n)*.* no updates" % MANIFEST.encode())
+        self.assertRegex(self.read("ORN_Launcher.log"), rb"ORN_Launcher/0\.0\.0\.1\n(.*\n)*.* 127\.0\.0\.1:%d GET %s: "
+                                                        rb"status 200, \d+ bytes, \d+ ms\n(.*\n)*.* no updates"
+                         % (OPTIONS.port, MANIFEST.encode()))
 
     def test_lock_that_clears_after_three_answers_shows_its_text_on_one_line(self):
         garbage = b"\x1b]0;pwned\x07\x1b[2J\x1b[1;1H2026-12-08\x00\x7f\xc2\x9b\xff 10:00 UTC\r\n" \
