@@ -9,10 +9,11 @@
 # launcher runs only releases signed with one of those keys; without, it
 # says so loudly. i686 is what players run; x86_64 builds for 64-bit Windows.
 #   scripts/make-windows-dist.sh [--arch i686|x86_64] SERVER_HOST [PORT] [OUTPUT_DIR]
-#   (PORT: 80 unless given; OUTPUT_DIR: dist/windows-ARCH unless given)
+#   (SERVER_HOST: one host, or several as 'host[:port];host[:port]...'; PORT: of a
+#   host named without one, 80 unless given; OUTPUT_DIR: dist/windows-ARCH unless given)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-usage() { sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 arch=i686
 if [ "${1:-}" = "--arch" ]; then
   arch=${2:-}
