@@ -58,23 +58,37 @@ private:
 
 }  // namespace
 
+std::vector<std::size_t> FailoverTransport::order() const
+{
+    std::vector<std::size_t> servers;
+    for (const bool silent : {false, true}) {
+        for (std::size_t tried = 0; tried < servers_.size(); ++tried) {
+            if (silent_[at(tried)] == silent)
+                servers.push_back(at(tried));
+        }
+    }
+    return servers;
+}
+
 AnswerEnd FailoverTransport::get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink)
 {
-    const std::size_t last = servers_.size() - 1;
-    for (std::size_t tried = 0; tried < last; ++tried) {
+    const std::vector<std::size_t> servers = order();
+    for (std::size_t tried = 0; tried + 1 < servers.size(); ++tried) {
         HeldAnswer held(sink);
-        const AnswerEnd end = servers_[at(tried)]->get(uri, fields, held);
-        silent_[at(tried)] = !held.headCame();
+        const AnswerEnd end = servers_[servers[tried]]->get(uri, fields, held);
+        silent_[servers[tried]] = !held.headCame();
         if (!held.askNext(end)) {
-            current_ = at(tried);
+            current_ = servers[tried];
             return held.keep(end);
         }
     }
     // The last server left: its answer is the caller's, whatever it is.
-    const std::size_t server = at(last);
+    const std::size_t server = servers.back();
     const AnswerEnd end = servers_[server]->get(uri, fields, sink);
-    if (end != AnswerEnd::failed)
+    if (end != AnswerEnd::failed) {
         current_ = server;
+        silent_[server] = false;
+    }
     return end;
 }
 
@@ -97,11 +111,11 @@ void FailoverTransport::askInOrder(const std::vector<Range>& ranges, const SinkF
         return;
     }
     ends.assign(ranges.size(), AnswerEnd::failed);
-    const std::size_t start = current_;
+    const std::vector<std::size_t> servers = order();
     std::size_t from = 0;
-    for (std::size_t tried = 0; tried < servers_.size() && from < ranges.size(); ++tried) {
-        const std::size_t server = (start + tried) % servers_.size();
-        const std::size_t answered = askRangesOf(server, tried + 1 == servers_.size(), ranges, from, sinkFor, ends);
+    for (std::size_t tried = 0; tried < servers.size() && from < ranges.size(); ++tried) {
+        const std::size_t server = servers[tried];
+        const std::size_t answered = askRangesOf(server, tried + 1 == servers.size(), ranges, from, sinkFor, ends);
         if (answered > 0)
             current_ = server;
         from += answered;

@@ -34,6 +34,8 @@ public:
 
 private:
     std::size_t at(std::size_t tried) const { return (current_ + tried) % servers_.size(); }
+    // The servers in the order a request asks them: from the current one on, those found silent last.
+    std::vector<std::size_t> order() const;
     // Asks `server` for ranges[from...]; how many it answered before one that goes to the next server
     // (the last server, or a caller that wants no more: all of them).
     std::size_t askRangesOf(std::size_t server, bool lastServer, const std::vector<Range>& ranges, std::size_t from,

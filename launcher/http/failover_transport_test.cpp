@@ -110,6 +110,12 @@ TEST(FailoverTransport, TheLastServersAnswerIsTheCallersAndOneServerIsAskedAlone
     EXPECT_EQ(three.current(), 2u);
     three.passOver();
     EXPECT_EQ(three.current(), 1u);
+    three.passOver();
+    other.route("/g", {});  // and when the one asked fails, the one found down is asked last
+    SeenAnswer again;
+    EXPECT_EQ(three.get("/g", {}, again), AnswerEnd::complete);
+    EXPECT_EQ(again.body, "up");
+    EXPECT_EQ(down.requests.size(), 1u);
 }
 
 TEST(ServerList, ReadsEachServerInOrder)
