@@ -8,8 +8,9 @@
 
 // Several servers of one channel, each untrusted alike. A request goes to
 // the server that answered last (the first, at the start); on no
-// connection, a stall before the body, or a 5xx, the next one is asked,
-// and the one that answered is kept for the rest of the run. The caller's
+// connection, a stall before the body, or a 5xx, the next one is asked
+// (one that gave no answer at all, last), and the one that answered is
+// kept for the rest of the run. The caller's
 // sink never sees an answer that is asked again. What only the layers above
 // can judge (a body that fails its check, a 404 for a signed object) they
 // tell through passOver. With one server every call goes straight to it.
