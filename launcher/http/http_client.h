@@ -45,6 +45,8 @@ public:
     unsigned long long bytesPerRoundTrip() const { return speed_.bytesPerRoundTrip(); }
     // Whether getInOrder would pipeline now: on a connection kept open, with a server that never broke a pipeline.
     bool pipelines() const { return pipelining_ && connection_ != nullptr; }
+    // From now on getInOrder asks one request at a time.
+    void askOneAtATime() { pipelining_ = false; }
 
     static constexpr std::size_t pipelineDepth = 16;
 

@@ -24,6 +24,7 @@ public:
         std::string uri;
         unsigned long long first;
         unsigned long long last;
+        HeaderFields conditions = {};  // as for ask
     };
     // Each range, its answer handed to sinkFor(i), which is called just
     // before answer i is read (nullptr: no more are wanted); `ends` one per
@@ -36,7 +37,18 @@ public:
     // Whether askInOrder's next requests go ahead of their answers, so that
     // many small ones cost no round trip each.
     virtual bool pipelines() const { return false; }
+    // The answers to pipelined requests could not be trusted (cut short, or
+    // not those asked for): askInOrder asks one at a time for the rest of the run.
+    virtual void askOneAtATime() {}
 };
+
+// askInOrder for answers taken one after another: arm(i) readies the sink
+// for answer i (nullptr: nothing more is asked), and settle(i, end) takes
+// what came of it once it is read (false: nothing more is wanted). Each
+// answer read is settled once, the last one too.
+void askSettlingInOrder(Transport& transport, const std::vector<Transport::Range>& ranges,
+                        const std::function<AnswerSink*(std::size_t)>& arm,
+                        const std::function<bool(std::size_t, AnswerEnd)>& settle);
 
 // The Range field that asks for bytes first..last, as every transport sends it.
 HeaderFields rangeField(unsigned long long first, unsigned long long last);
