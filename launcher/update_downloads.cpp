@@ -46,8 +46,8 @@ bool entryFor(const UpdateChannel& channel, const FileIndex& index, const Signed
     const auto chunkIndex = signedFiles.entries.find(path + chunkIndexEntrySuffix);
     const auto blockSums = signedFiles.entries.find(path + blockSumsEntrySuffix);
     if (chunkIndex != signedFiles.entries.end())
-        delta = std::make_unique<DeltaSource>(DeltaSource{
-            channel.directory + objectPathOf(chunkIndex->second.sha256), chunkIndex->second, path, "", {}});
+        delta = std::make_unique<DeltaSource>(
+            DeltaSource{channel.directory + objectPathOf(chunkIndex->second.sha256), chunkIndex->second, path, "", {}});
     if (delta != nullptr && blockSums != signedFiles.entries.end()) {
         delta->blockSumsUri = channel.directory + objectPathOf(blockSums->second.sha256);
         delta->blockSums = blockSums->second;
@@ -85,25 +85,31 @@ SignedFiles signedFilesOf(const Release* release)
 bool UpdateDownloads::fetch(const std::vector<PlannedDownload>& plan)
 {
     bool failed = false;
-    for (std::size_t next = 0; next < plan.size(); ++next) {
-        std::unique_ptr<FileFetch> unfinished;
-        next += fetchPipelined(plan, next, unfinished);
-        if (next == plan.size())
-            break;
-        const Downloaded downloaded = fetchAlone(plan[next], std::move(unfinished));
+    for (std::size_t next = 0; next < plan.size();) {
+        std::size_t asked = 0;
+        PipelinedFiles run = fetchPipelined(plan, next, asked);
+        next += run.placed;
+        if (asked > 0 && run.placed == asked)
+            continue;
+        // The file after them: in no run, or the first of one not placed, with those placed after it.
+        const Downloaded downloaded = fetchAlone(plan[next], std::move(run.begun));
         failed = failed || downloaded != Downloaded::placed;
+        for (++next; run.placedAfter > 0; --run.placedAfter, ++next) {
+            console_.fileStarted(plan[next].path);
+            placed(plan[next].path);
+        }
         if (downloaded == Downloaded::diskFull)
             break;  // every later file would fill it again: no byte more is fetched to be thrown away
     }
     return !failed;
 }
 
-// The files from `from` on that each come in one answer, pipelined; how many were placed.
-std::size_t UpdateDownloads::fetchPipelined(const std::vector<PlannedDownload>& plan, std::size_t from,
-                                            std::unique_ptr<FileFetch>& unfinished)
+// The files from `from` on that each come in one answer, pipelined; `asked`: how many went in the run.
+PipelinedFiles UpdateDownloads::fetchPipelined(const std::vector<PlannedDownload>& plan, std::size_t from,
+                                               std::size_t& asked)
 {
     if (!transport_.pipelines())
-        return 0;
+        return {};
     std::vector<FetchedEntry> entries;
     for (std::size_t i = from; i < plan.size() && entries.size() < pipelinedRunFiles; ++i) {
         FetchedEntry entry;
@@ -115,12 +121,11 @@ std::size_t UpdateDownloads::fetchPipelined(const std::vector<PlannedDownload>& 
             break;
         entries.push_back(std::move(entry));
     }
-    PipelinedFiles run = downloadPipelined(transport_, entries, downloadPieceBytes, [&](std::size_t i) {
+    asked = entries.size();
+    return downloadPipelined(transport_, entries, downloadPieceBytes, [&](std::size_t i) {
         console_.fileStarted(plan[from + i].path);
         placed(plan[from + i].path);
     });
-    unfinished = std::move(run.unfinished);
-    return run.placed;
 }
 
 // One file's download with its own requests; how it ended, told on the console.

@@ -6,6 +6,7 @@
 #include "index/file_index.h"
 #include "launcher/console/console.h"
 #include "launcher/download/download.h"
+#include "launcher/download/pipelined_files.h"
 #include "launcher/http/transport.h"
 #include "launcher/update_channel.h"
 #include "launcher/update_preflight.h"
@@ -36,8 +37,8 @@ public:
     UpdateDownloads(const UpdateChannel& channel, Transport& transport, const FileIndex& index,
                     const SignedFiles& signedFiles, DigestCache* digestCache, Console& console,
                     unsigned int heldWaitMilliseconds)
-        : channel_(channel), transport_(transport), index_(index), signedFiles_(signedFiles),
-          digestCache_(digestCache), console_(console), heldWaitMilliseconds_(heldWaitMilliseconds)
+        : channel_(channel), transport_(transport), index_(index), signedFiles_(signedFiles), digestCache_(digestCache),
+          console_(console), heldWaitMilliseconds_(heldWaitMilliseconds)
     {
     }
 
@@ -51,8 +52,7 @@ public:
     static constexpr std::size_t pipelinedRunFiles = 1024;
 
 private:
-    std::size_t fetchPipelined(const std::vector<PlannedDownload>& plan, std::size_t from,
-                               std::unique_ptr<FileFetch>& unfinished);
+    PipelinedFiles fetchPipelined(const std::vector<PlannedDownload>& plan, std::size_t from, std::size_t& asked);
     Downloaded fetchAlone(const PlannedDownload& file, std::unique_ptr<FileFetch> begun);
     void placed(const std::string& path);
 

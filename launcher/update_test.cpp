@@ -167,25 +167,29 @@ const Ending endings[] = {
 
 TEST_F(UpdateRun, TellsEachWayARunEnds)
 {
-    for (const Ending& c : endings) {
-        SCOPED_TRACE(c.name);
-        for (const auto& entry : std::filesystem::directory_iterator(root))
-            std::filesystem::remove_all(entry.path());
-        std::filesystem::create_directory(root / "libs");
-        install(release1);
-        write("ORN_Launcher.exe", "old");
-        ScriptedTransport server;
-        serve(server, c.served, 1);
-        if (c.change)
-            c.change(server);
-        const UpdateOutcome outcome = run(server);
-        EXPECT_EQ(console.events, c.told);
-        EXPECT_EQ(outcome.retrieved, c.retrieved);
-        EXPECT_EQ(outcome.ownFiles, c.served.count("ORN_Launcher.exe") != 0 ? ownFiles[0].bit : 0);
-        for (const auto& file : c.left)
-            EXPECT_EQ(read(root / file.first), file.second) << file.first;
-        if (!c.retrieved && c.told.back() != "canceled") {
-            EXPECT_FALSE(fetchedAnyFile(server));
+    // The same story whether the files' requests go pipelined or one at a time.
+    for (const bool pipelining : {false, true}) {
+        for (const Ending& c : endings) {
+            SCOPED_TRACE(std::string(c.name) + (pipelining ? ", pipelined" : ""));
+            for (const auto& entry : std::filesystem::directory_iterator(root))
+                std::filesystem::remove_all(entry.path());
+            std::filesystem::create_directory(root / "libs");
+            install(release1);
+            write("ORN_Launcher.exe", "old");
+            ScriptedTransport server;
+            server.pipelining = pipelining;
+            serve(server, c.served, 1);
+            if (c.change)
+                c.change(server);
+            const UpdateOutcome outcome = run(server);
+            EXPECT_EQ(console.events, c.told);
+            EXPECT_EQ(outcome.retrieved, c.retrieved);
+            EXPECT_EQ(outcome.ownFiles, c.served.count("ORN_Launcher.exe") != 0 ? ownFiles[0].bit : 0);
+            for (const auto& file : c.left)
+                EXPECT_EQ(read(root / file.first), file.second) << file.first;
+            if (!c.retrieved && c.told.back() != "canceled") {
+                EXPECT_FALSE(fetchedAnyFile(server));
+            }
         }
     }
 }

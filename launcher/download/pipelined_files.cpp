@@ -70,6 +70,7 @@ PipelinedFiles downloadPipelined(Transport& transport, const std::vector<Fetched
         requests.push_back({entry.uri, 0, lastOfOnlyPiece(entry, pieceBytes)});
     std::unique_ptr<FileFetch> fetch;  // of the answer being read
     std::size_t fetching = entries.size();
+    bool leading = true;  // every file so far placed
     askSettlingInOrder(
         transport, requests,
         [&](std::size_t i) -> AnswerSink* {
@@ -82,14 +83,23 @@ PipelinedFiles downloadPipelined(Transport& transport, const std::vector<Fetched
         },
         [&](std::size_t i, AnswerEnd end) {
             const Settled settled = settle(*fetch, entries[i], end, transport);
-            if (settled == Settled::unfinished)
-                run.unfinished = std::move(fetch);
+            const bool goOn = settled == Settled::placed || leading;
+            if (settled == Settled::placed && leading) {
+                placed(i);
+                ++run.placed;
+            } else if (settled == Settled::placed) {
+                ++run.placedAfter;
+            } else if (leading) {
+                // The answers already asked for still come, into their own files: cheaper than a new connection.
+                run.begun = settled == Settled::unfinished ? std::move(fetch) : nullptr;
+                leading = false;
+                transport.sendNoMoreRequests();
+            } else if (settled == Settled::unfinished) {
+                fetch->close();
+                discardPartial(entries[i].localName);
+            }
             fetch.reset();
-            if (settled != Settled::placed)
-                return false;
-            placed(i);
-            ++run.placed;
-            return true;
+            return goOn;
         });
     // A file left when the transport stopped before its answer keeps no partial file either.
     if (fetch != nullptr) {

@@ -18,7 +18,8 @@ AnswerEnd Transport::ask(const std::string& uri, unsigned long long first, unsig
 void Transport::askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends)
 {
     ends.assign(ranges.size(), AnswerEnd::failed);
-    for (std::size_t i = 0; i < ranges.size(); ++i) {
+    sendingStopped_ = false;
+    for (std::size_t i = 0; i < ranges.size() && !sendingStopped_; ++i) {
         AnswerSink* const sink = sinkFor(i);
         if (sink == nullptr)
             return;

@@ -31,6 +31,10 @@ public:
     // range. Here one request at a time.
     using SinkFor = std::function<AnswerSink*(std::size_t)>;
     virtual void askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends);
+    // Called within askInOrder: the requests sent so far (the one whose sink
+    // is being asked for among them) are still answered, through sinkFor, and
+    // no other is sent; askInOrder then returns, the connection kept.
+    virtual void sendNoMoreRequests() { sendingStopped_ = true; }
 
     // What one round trip carries at the rate seen so far in this run; 0 when unknown.
     virtual unsigned long long bytesPerRoundTrip() const { return 0; }
@@ -40,6 +44,9 @@ public:
     // The answers to pipelined requests could not be trusted (cut short, or
     // not those asked for): askInOrder asks one at a time for the rest of the run.
     virtual void askOneAtATime() {}
+
+private:
+    bool sendingStopped_ = false;  // within the one-at-a-time askInOrder
 };
 
 // askInOrder for answers taken one after another: arm(i) readies the sink

@@ -12,6 +12,7 @@ public:
     void askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends) override;
     unsigned long long bytesPerRoundTrip() const override { return inner_.bytesPerRoundTrip(); }
     bool pipelines() const override { return inner_.pipelines(); }
+    void sendNoMoreRequests() override { inner_.sendNoMoreRequests(); }
     void askOneAtATime() override;
 
 private:
