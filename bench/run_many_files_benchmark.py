@@ -5,8 +5,8 @@ loopback or, with BENCH_LINK, through the simulated path. Times the fresh
 install and the update of 100 changed files by the launcher (unsigned and
 signed), beside curl (one process, one kept connection, file after file),
 aria2c (16 connections) and rsync (its own protocol, one connection, through
-the same path); then the start with nothing to update, which the record of
-digests makes. Each figure is the best of BENCH_REPEATS (1) runs; the goals:
+the same path); then the start with nothing to update, just after the install
+and with the record of digests. Each figure is the best of BENCH_REPEATS (1) runs; the goals:
 a fresh install within 1.3x of the larger of (bytes / rate + 3 round trips)
 and rsync's time, an update within 1.5x of rsync's.
 
@@ -117,9 +117,14 @@ def run_count(build, work, port, rsync_port, count):
         where = os.path.join(work, "%s-%d" % (name, count))
         os.makedirs(where, exist_ok=True)
         install[name] = best_of(command, where, fresh(where, ()))
+    # The start just after the install reads again each file written within 3 s of its recording; the one
+    # after that takes the record of digests, as a player's next day does.
     for name in games:
-        idle = best_of([os.path.join(games[name], "ORN_Launcher.exe")], games[name], lambda: None)
-        print("  start with nothing to update, %-8s %7.3f s" % (name, idle))
+        launcher = [os.path.join(games[name], "ORN_Launcher.exe")]
+        just_after = best_of(launcher, games[name], lambda: None)
+        recorded = best_of(launcher, games[name], lambda: None)
+        print("  start with nothing to update, %-8s %7.3f s just after the install, %7.3f s with the record" % (
+            name, just_after, recorded))
 
     # 100 files changed, and a new release published: each copy updated from the last.
     chance = random.Random(count + 1)
@@ -146,7 +151,6 @@ def run_count(build, work, port, rsync_port, count):
                   name, install[name] / floor, " = %.2f s" % limit if limit else " (loopback: none)",
                   update[name] / update["rsync"]))
     shutil.rmtree(tree)
-    shutil.rmtree(os.path.join(work, "web"))
 
 
 def main():
