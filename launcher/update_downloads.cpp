@@ -117,7 +117,7 @@ PipelinedFiles UpdateDownloads::fetchPipelined(const std::vector<PlannedDownload
         platform::FileFacts oldCopy;
         if (!entryFor(channel_, index_, signedFiles_, plan[i], entry, delta) ||
             !fitsOneAnswer(entry, downloadPieceBytes) ||
-            (delta != nullptr && platform::fileFacts(plan[i].localName, oldCopy)))
+            (delta != nullptr && platform::fileFacts(delta->oldCopy, oldCopy)))  // a delta may build it
             break;
         entries.push_back(std::move(entry));
     }
