@@ -33,7 +33,8 @@ def main():
         port=launcher_port(build), sanitized=False, holder=None, wine=None, client=None, timeout=120,
         launcher=os.path.join(build, "test-launcher", "ORN_Launcher.exe"),
         signed_launcher=os.path.join(build, "signed-test-launcher", "ORN_Launcher.exe"),
-        publisher=os.path.join(build, "orn-publish"), release_key=os.path.join(ROOT, "tests", "keys", "test-release.secret")))
+        publisher=os.path.join(build, "orn-publish"),
+        release_key=os.path.join(ROOT, "tests", "keys", "test-release.secret")))
     soak = Soak("test_players_through_three_edges_of_different_ages")
     soak.setUp()
     try:
@@ -49,8 +50,9 @@ def main():
     print("starts %d, refusals %d, hotfixes within the second %d, %.1f s (%.0f ms a start)" % (
         figures["starts"], figures["refusals"], figures["hotfixes within the second"], seconds,
         1000 * seconds / figures["starts"]))
+    origin, edges = figures["origin bytes"], figures["edge bytes"]
     print("bytes from the origin %.1f MiB, served by the edges %.1f MiB (%.1f%% from the origin)" % (
-        figures["origin bytes"] / MIB, figures["edge bytes"] / MIB, 100 * figures["origin bytes"] / figures["edge bytes"]))
+        origin / MIB, edges / MIB, 100 * origin / edges))
 
 
 if __name__ == "__main__":

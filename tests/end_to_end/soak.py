@@ -25,6 +25,7 @@ KEPT = "1000"  # every release's objects kept: the stale edge may name any relea
 
 
 def edge_vcl(vcl, ttl, grace):
+    """The README's VCL, with `release` kept `ttl` seconds and `grace` more (none: as it stands)."""
     if not ttl:
         return vcl
     rule = 'if (bereq.url ~ "/release$") { set beresp.ttl = %ds; set beresp.grace = %ds; }\n' % (ttl, grace)
@@ -173,7 +174,8 @@ class Soak(ChannelPlayers):
             self.figures["origin bytes"] = sum(sent for _, _, sent, _ in origin.transfers())
             self.figures["edge bytes"] = sum(edge.body_bytes_sent() for edge in self.edges)
         if self.faults:
-            self.fail("SOAK_SEED=%d repeats these %d faults:\n%s" % (self.seed, len(self.faults), "\n".join(self.faults)))
+            self.fail("SOAK_SEED=%d repeats these %d faults:\n%s" % (self.seed, len(self.faults),
+                                                                    "\n".join(self.faults)))
         return self.figures
 
     def play(self, names, starts, steps):
@@ -184,8 +186,10 @@ class Soak(ChannelPlayers):
             if step:
                 kind = "publish" if step == steps else STEPS[(step - 1) % len(STEPS)]
                 self.moment = "after %s %d" % (kind, step)
-                unsigned = [n for n in names if n.startswith("unsigned")]
-                self.hotfix(self.rng.sample(unsigned, len(EDGES))) if kind == "hotfix" else self.change(kind)
+                if kind == "hotfix":
+                    self.hotfix(self.rng.sample([n for n in names if n.startswith("unsigned")], len(EDGES)))
+                else:
+                    self.change(kind)
                 changed = time.monotonic()
             for _ in range(phase):
                 self.start_player(self.rng.choice(names), self.rng.randrange(len(EDGES)))
