@@ -28,6 +28,7 @@ from end_to_end.published_with_nginx import PublishedWithNginx  # noqa: E402,F40
 from end_to_end.resume import Resume  # noqa: E402,F401
 from end_to_end.retrieval import Retrieval  # noqa: E402,F401
 from end_to_end.signing import SignedReleases  # noqa: E402,F401
+from end_to_end.soak import Soak  # noqa: E402,F401
 from end_to_end.sound_behaviour import SoundBehaviour  # noqa: E402,F401
 
 if __name__ == "__main__":
