@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks; each prints its figures.
-#   scripts/bench.sh [md5|scan|download|delta|start|link|delta-peers|cold-edge]...   (all but
-#   link, delta-peers and cold-edge when none is named)
+#   scripts/bench.sh [md5|scan|download|delta|start|many-files|link|delta-peers|cold-edge|soak]...
+#   (all but many-files, link, delta-peers, cold-edge and soak when none is named)
 # link: the fresh install of 1 GiB (with the start that follows, nothing to
 # update) and the five delta cases, the launcher unsigned and signed and curl,
-# through a simulated path of 20 ms each way at 200 Mbit/s (BENCH_LINK="MS,MBIT").
+# through a simulated path of 20 ms each way at 200 Mbit/s (BENCH_LINK="MS,MBIT"), and a
+# game of 1,000 small files installed and updated beside curl, aria2c and rsync.
+# many-files: games of 1,000 and 10,000 small files (BENCH_FILES) on loopback, the same way.
 # delta-peers: the five delta cases on a 256 MiB file (BENCH_DELTA_MIB) by the
 # launcher, zsync, casync and zchunk, and orn-publish --sign beside zsyncmake.
 # cold-edge: a delta through Varnish with an empty cache, the README's VCL with
 # and without ranges passed on a miss, and through an edge warmed after the publish.
+# soak: 1,000 starts of players through three Varnish edges of different ages
+# over 20 changes of the channel; starts, refusals, origin bytes against edge bytes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --bench
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j2
 selected=("$@")
@@ -26,11 +30,14 @@ for benchmark in "${selected[@]}"; do
       export BENCH_LINK=${BENCH_LINK:-20,200}
       BENCH_SIZES_MIB=${BENCH_SIZES_MIB:-1024} BENCH_REPEATS=${BENCH_REPEATS:-2} \
         python3 bench/run_download_benchmark.py build
-      python3 bench/run_delta_benchmark.py build ;;
+      python3 bench/run_delta_benchmark.py build
+      BENCH_FILES=${BENCH_FILES:-1000} python3 bench/run_many_files_benchmark.py build ;;
+    many-files) BENCH_FILES=${BENCH_FILES:-1000,10000} python3 bench/run_many_files_benchmark.py build ;;
     delta-peers)
       bash scripts/install-deps.sh --delta-peers
       BENCH_DELTA_MIB=${BENCH_DELTA_MIB:-256} python3 bench/run_delta_peers_benchmark.py build ;;
     cold-edge) python3 bench/run_cold_edge_benchmark.py build ;;
+    soak) python3 bench/run_soak_benchmark.py build ;;
     start)
       # Today's start, for comparison: the same test launcher without the record of digests.
       port=$(sed -n 's/^LAUNCHER_TEST_PORT:STRING=//p' build/CMakeCache.txt)

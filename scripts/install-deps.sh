@@ -4,6 +4,7 @@
 #   scripts/install-deps.sh --windows  also the 32-bit Windows cross toolchain, Wine and dpkg-dev
 #   scripts/install-deps.sh --fuzz     also clang and its libFuzzer and sanitizer runtimes
 #   scripts/install-deps.sh --delta-peers  also zsync, casync and zchunk, for the benchmark against them
+#   scripts/install-deps.sh --bench  also rsync and aria2, for the many-files benchmark beside them
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config clang-format libphysfs-dev libsfml-dev libsodium-dev libgtest-dev googletest
@@ -15,6 +16,7 @@ for argument in "$@"; do
     --windows) with_windows=true ;;
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;
     --delta-peers) packages+=(zsync casync zchunk) ;;
+    --bench) packages+=(rsync aria2) ;;
     *) echo "unknown option: $argument" >&2; exit 2 ;;
   esac
 done

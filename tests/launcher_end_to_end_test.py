@@ -22,12 +22,14 @@ from end_to_end.downloads import Downloads  # noqa: E402,F401
 from end_to_end.fast_start import FastStart  # noqa: E402,F401
 from end_to_end.handshake import Handshake  # noqa: E402,F401
 from end_to_end.kill_sweep import KillSweep  # noqa: E402,F401
+from end_to_end.many_files import ManyFiles  # noqa: E402,F401
 from end_to_end.mirrors import Mirrors  # noqa: E402,F401
 from end_to_end.players_machine import PlayersMachine  # noqa: E402,F401
 from end_to_end.published_with_nginx import PublishedWithNginx  # noqa: E402,F401
 from end_to_end.resume import Resume  # noqa: E402,F401
 from end_to_end.retrieval import Retrieval  # noqa: E402,F401
 from end_to_end.signing import SignedReleases  # noqa: E402,F401
+from end_to_end.soak import Soak  # noqa: E402,F401
 from end_to_end.sound_behaviour import SoundBehaviour  # noqa: E402,F401
 
 if __name__ == "__main__":

@@ -12,6 +12,7 @@ or SECONDS have passed:
 import os
 import shutil
 import signal
+import subprocess
 import sys
 import time
 
@@ -69,6 +70,12 @@ class VarnishServer(WebServerProcess):
         return [find_varnishd(), "-F", "-j", "none", "-n", os.path.join(self.work, "state"), "-T", "none",
                 "-a", "127.0.0.1:%d" % self.port, "-f", vcl, "-s", "malloc,256m",
                 "-p", "default_grace=0", "-p", "default_keep=0"], None
+
+    def body_bytes_sent(self):
+        """While it runs: the bytes of the answers' bodies it has sent."""
+        counter = subprocess.run(["varnishstat", "-n", os.path.join(self.work, "state"), "-1", "-f",
+                                  "MAIN.s_resp_bodybytes"], capture_output=True, text=True, timeout=30, check=True)
+        return int(counter.stdout.split()[1])
 
     def read_log(self):
         return []  # what reached the origin is in the origin's log

@@ -35,6 +35,12 @@ Downloaded downloadThrough(Transport& transport, const FetchedEntry& entry, unsi
     errno = 0;  // only this open's own failure may tell a full disk
     if (!fetch.resume() && !fetch.startFromZero())
         return errno == ENOSPC ? Downloaded::diskFull : Downloaded::failed;
+    return finishDownload(fetch, entry, progress);
+}
+
+Downloaded finishDownload(FileFetch& fetch, const FetchedEntry& entry, FileProgress* progress)
+{
+    fetch.showProgress(progress);
     Fetched fetched = fetch.fetch();
     bool verified = fetched == Fetched::whole && fetch.verified();
     // A resumed file that changed on the server, or whose kept bytes do not
@@ -53,6 +59,6 @@ Downloaded downloadThrough(Transport& transport, const FetchedEntry& entry, unsi
     fetch.close();
     const bool resumable = fetched == Fetched::broken || (fetched == Fetched::diskFull && fetch.keptBytes() > 0);
     if (!resumable)
-        discardPartial(localName);
+        discardPartial(entry.localName);
     return fetched == Fetched::diskFull ? Downloaded::diskFull : Downloaded::failed;
 }

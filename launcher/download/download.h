@@ -2,6 +2,7 @@
 
 #include "launcher/download/delta_download.h"
 #include "launcher/download/fetched_entry.h"
+#include "launcher/download/file_fetch.h"
 #include "launcher/console/console.h"
 #include "launcher/http/transport.h"
 
@@ -26,6 +27,10 @@ Downloaded downloadFile(Transport& transport, const FetchedEntry& entry, const D
 // The same without a delta, through any transport, in pieces of `pieceBytes`.
 Downloaded downloadThrough(Transport& transport, const FetchedEntry& entry, unsigned long long pieceBytes,
                            FileProgress* progress);
+
+// The rest of a download already begun: its missing pieces, then the same
+// checks and restart as downloadThrough; `progress` is shown from here on.
+Downloaded finishDownload(FileFetch& fetch, const FetchedEntry& entry, FileProgress* progress);
 
 // The size of one range request: what a broken transfer loses at most.
 constexpr unsigned long long downloadPieceBytes = 16ULL << 20;

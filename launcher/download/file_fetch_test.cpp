@@ -111,23 +111,28 @@ TEST_F(FileFetchThroughScriptedTransport, TakesOnlyWhatIsWholeAndAsked)
         {"signed: a 200 longer than signed", &signedRight, "", {overlong}, false, {"0-7"}, ""},
         {"signed: another total", &signedShorter, "", {piece(0, 7)}, false, {"0-7"}, ""},
     };
-    for (const Fetch& c : cases) {
-        SCOPED_TRACE(c.name);
-        write("data.pak", "earlier");
-        if (!c.partial.empty()) {
-            write("data.pak.orn-partial", c.partial);
-            write("data.pak.orn-resume", record);
+    // The same, whether the pieces after the first go pipelined or one at a time.
+    for (const bool pipelining : {false, true}) {
+        for (const Fetch& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (pipelining ? ", pipelined" : ""));
+            write("data.pak", "earlier");
+            if (!c.partial.empty()) {
+                write("data.pak.orn-partial", c.partial);
+                write("data.pak.orn-resume", record);
+            }
+            ScriptedTransport transport(c.answers);
+            transport.pipelining = pipelining;
+            const bool downloaded =
+                downloadThrough(transport, {"/data.pak", "data.pak", digest, c.signedEntry, "data.pak"}, pieceBytes,
+                                nullptr) == Downloaded::placed;
+            EXPECT_EQ(downloaded, c.downloaded);
+            EXPECT_EQ(transport.asked, c.asked);
+            EXPECT_EQ(read("data.pak"), c.downloaded ? content : "earlier");
+            EXPECT_EQ(read("data.pak.orn-partial"), c.partialLeft.empty() ? "<missing>" : c.partialLeft);
+            EXPECT_EQ(std::filesystem::exists("data.pak.orn-resume"), !c.partialLeft.empty());
+            std::filesystem::remove("data.pak.orn-partial");
+            std::filesystem::remove("data.pak.orn-resume");
         }
-        ScriptedTransport transport(c.answers);
-        const bool downloaded = downloadThrough(transport, {"/data.pak", "data.pak", digest, c.signedEntry, "data.pak"},
-                                                pieceBytes, nullptr) == Downloaded::placed;
-        EXPECT_EQ(downloaded, c.downloaded);
-        EXPECT_EQ(transport.asked, c.asked);
-        EXPECT_EQ(read("data.pak"), c.downloaded ? content : "earlier");
-        EXPECT_EQ(read("data.pak.orn-partial"), c.partialLeft.empty() ? "<missing>" : c.partialLeft);
-        EXPECT_EQ(std::filesystem::exists("data.pak.orn-resume"), !c.partialLeft.empty());
-        std::filesystem::remove("data.pak.orn-partial");
-        std::filesystem::remove("data.pak.orn-resume");
     }
 }
 

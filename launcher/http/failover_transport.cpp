@@ -30,9 +30,6 @@ public:
     bool headCame() const { return headCame_; }
     // Whether the caller saw nothing of a failed answer, or a 5xx: the next server is asked.
     bool askNext(AnswerEnd end) const { return serverError_ || (!headPassed_ && end == AnswerEnd::failed); }
-    // Nothing passed on of an answer that has ended: no connection, a stall before its body, a 5xx, or
-    // (a range's answer) no body at all.
-    bool passedNothing() const { return serverError_ || !headPassed_; }
 
     // An answer without a body, kept: its head passed on now.
     AnswerEnd keep(AnswerEnd end)
@@ -92,6 +89,12 @@ AnswerEnd FailoverTransport::get(const std::string& uri, const HeaderFields& fie
     return end;
 }
 
+void FailoverTransport::askOneAtATime()
+{
+    for (Transport* server : servers_)
+        server->askOneAtATime();
+}
+
 void FailoverTransport::passOver()
 {
     // A server that is down would cost a request window before the next is asked anyway.
@@ -107,6 +110,7 @@ void FailoverTransport::askInOrder(const std::vector<Range>& ranges, const SinkF
                                    std::vector<AnswerEnd>& ends)
 {
     if (servers_.size() == 1) {
+        asking_ = 0;
         servers_[0]->askInOrder(ranges, sinkFor, ends);
         return;
     }
@@ -131,14 +135,20 @@ std::size_t FailoverTransport::askRangesOf(std::size_t server, bool lastServer, 
     std::size_t lastAsked = 0;
     std::size_t askedElsewhere = rest.size();  // the first answer the next server is asked for
     bool stopped = false;                      // the caller wanted no more
+    asking_ = server;
     servers_[server]->askInOrder(
         rest,
         [&](std::size_t i) -> AnswerSink* {
-            // The answer before has ended: one that is asked elsewhere ends what this server is asked.
-            if (i > lastAsked && held[lastAsked] != nullptr && held[lastAsked]->passedNothing()) {
+            // The answer before has ended: one that is asked elsewhere ends what this server is asked; else
+            // its end is the caller's before the next sink is asked for, as from any transport.
+            if (i > lastAsked && held[lastAsked] != nullptr && held[lastAsked]->askNext(restEnds[lastAsked])) {
                 askedElsewhere = lastAsked;
                 return nullptr;
             }
+            if (i > lastAsked && held[lastAsked] != nullptr)
+                restEnds[lastAsked] = held[lastAsked]->keep(restEnds[lastAsked]);
+            if (i > lastAsked)
+                ends[from + lastAsked] = restEnds[lastAsked];
             lastAsked = i;
             AnswerSink* const sink = sinkFor(from + i);
             stopped = sink == nullptr;

@@ -26,6 +26,10 @@ public:
     void askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends) override;
     unsigned long long bytesPerRoundTrip() const override { return servers_[current_]->bytesPerRoundTrip(); }
     bool pipelines() const override { return servers_[current_]->pipelines(); }
+    // To the server being asked within askInOrder.
+    void sendNoMoreRequests() override { servers_[asking_]->sendNoMoreRequests(); }
+    // Every server: answers that could not be trusted may be a cache's in front of them all.
+    void askOneAtATime() override;
     std::size_t serverCount() const override { return servers_.size(); }
     // To the next server that has not left a request unanswered in this run, while there is one.
     void passOver() override;
@@ -45,4 +49,5 @@ private:
     std::vector<Transport*> servers_;
     std::vector<bool> silent_;  // gave no answer at all to its last request: down, or stalled
     std::size_t current_ = 0;
+    std::size_t asking_ = 0;  // within askInOrder
 };

@@ -67,7 +67,14 @@ TEST(FailoverTransport, TheCallerSeesOnlyTheAnswersItKeeps)
         std::vector<SeenAnswer> seen(3);
         std::vector<AnswerEnd> ends;
         servers.askInOrder(
-            {{"/f", 0, 3}, {"/f", 4, 7}, {"/f", 8, 9}}, [&](std::size_t i) { return &seen[i]; }, ends);
+            {{"/f", 0, 3}, {"/f", 4, 7}, {"/f", 8, 9}},
+            [&](std::size_t i) {
+                if (i > 0) {
+                    EXPECT_EQ(ends[i - 1], AnswerEnd::complete) << "an answer's end is told before the next is read";
+                }
+                return &seen[i];
+            },
+            ends);
         EXPECT_EQ(ends, std::vector<AnswerEnd>(3, AnswerEnd::complete));
         EXPECT_EQ(seen[0].body + seen[1].body + seen[2].body, file);
         for (const SeenAnswer& answer : seen)

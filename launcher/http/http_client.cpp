@@ -40,6 +40,7 @@ AnswerEnd HttpClient::get(const std::string& uri, const HeaderFields& fields, An
             connection_.reset();
             done = openConnection() ? sendAndReceive(*connection_, request, sink) : Exchange();
         }
+        answersOnConnection_ += done.end == AnswerEnd::complete ? 1 : 0;
         if (!done.reusable)
             connection_.reset();
         speed_.take(done.end, done.headSeconds, done.bodySeconds, done.bodyBytes);
@@ -53,34 +54,40 @@ AnswerEnd HttpClient::get(const std::string& uri, const HeaderFields& fields, An
 void HttpClient::getInOrder(const std::vector<Request>& requests, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends)
 {
     ends.assign(requests.size(), AnswerEnd::failed);
+    sendingStopped_ = false;
     std::size_t answered = 0;
-    try {
-        answered = pipeline(requests, sinkFor, ends);
-    } catch (const std::exception&) {
-        connection_.reset();
-        return;
-    }
-    // One at a time from where the pipeline stopped: a server that closed it, or one that never kept it.
-    for (; answered < requests.size(); ++answered) {
+    while (answered < requests.size() && !sendingStopped_) {
+        try {
+            answered = pipeline(requests, answered, sinkFor, ends);
+        } catch (const std::exception&) {
+            connection_.reset();
+            return;
+        }
+        if (answered == requests.size() || sendingStopped_)
+            return;
+        // One alone where the pipeline stopped: a server that closed it, or one that never kept it. On a
+        // connection it keeps, the next go pipelined again, unless it broke a pipeline.
         AnswerSink* const sink = sinkFor(answered);
         if (sink == nullptr)
             return;
         ends[answered] = get(requests[answered].uri, requests[answered].fields, *sink);
+        ++answered;
     }
 }
 
-// Up to pipelineDepth requests ahead of their answers, on a connection that
-// was kept before; how many answers were taken. The first close, cut
-// answer or stop ends it, and a close also ends pipelining for this client.
-std::size_t HttpClient::pipeline(const std::vector<Request>& requests, const SinkFor& sinkFor,
+// From request `first` on, up to pipelineDepth requests ahead of their
+// answers, on a connection that was kept before; how many answers were
+// taken in all. The first close, cut answer or stop ends it, and a close
+// within a pipeline's depth of answers also ends pipelining for this client.
+std::size_t HttpClient::pipeline(const std::vector<Request>& requests, std::size_t first, const SinkFor& sinkFor,
                                  std::vector<AnswerEnd>& ends)
 {
-    std::size_t sent = 0;
-    std::size_t answered = 0;
+    std::size_t sent = first;
+    std::size_t answered = first;
     if (connection_ != nullptr && !connection_->idleClean())
         connection_.reset();
     while (pipelining_ && connection_ != nullptr && answered < requests.size()) {
-        for (; sent < requests.size() && sent - answered < pipelineDepth; ++sent) {
+        for (; !sendingStopped_ && sent < requests.size() && sent - answered < pipelineDepth; ++sent) {
             if (!connection_->send(requestText(server_, requests[sent].uri, requests[sent].fields)))
                 break;
         }
@@ -95,8 +102,11 @@ std::size_t HttpClient::pipeline(const std::vector<Request>& requests, const Sin
         if (done.closedUnanswered)
             break;  // the request goes again, alone
         ends[answered++] = done.end;
+        ++answersOnConnection_;
         if (!done.reusable) {
-            pipelining_ = pipelining_ && (done.end != AnswerEnd::complete || sent == answered);
+            // A keep-alive limit of many answers (Apache's is 100) is no fault of pipelining.
+            const bool keptMany = done.end == AnswerEnd::complete && answersOnConnection_ > pipelineDepth;
+            pipelining_ = pipelining_ && (done.end != AnswerEnd::complete || sent == answered || keptMany);
             connection_.reset();
             return answered;
         }
@@ -115,6 +125,7 @@ bool HttpClient::openConnection()
     if (connection_ != nullptr)
         return true;
     connection_ = std::make_unique<HttpConnection>();
+    answersOnConnection_ = 0;
     if (connection_->open(server_))
         return true;
     connection_.reset();

@@ -38,22 +38,30 @@ public:
     // On a kept connection up to pipelineDepth requests go ahead of their
     // answers, so that a long path's round trips do not add up; a server
     // that closes the connection while requests wait is asked the rest one
-    // at a time, for the rest of the run.
+    // at a time, for the rest of the run, unless it had answered more than a
+    // pipeline's depth on it: then the rest go pipelined on a new one.
     void getInOrder(const std::vector<Request>& requests, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends);
+    // Within getInOrder: the requests sent are still answered, and no other is sent.
+    void sendNoMoreRequests() { sendingStopped_ = true; }
 
     // What one round trip of the path carries at the rate seen so far; 0 before anything was timed.
     unsigned long long bytesPerRoundTrip() const { return speed_.bytesPerRoundTrip(); }
     // Whether getInOrder would pipeline now: on a connection kept open, with a server that never broke a pipeline.
     bool pipelines() const { return pipelining_ && connection_ != nullptr; }
+    // From now on getInOrder asks one request at a time.
+    void askOneAtATime() { pipelining_ = false; }
 
     static constexpr std::size_t pipelineDepth = 16;
 
 private:
     bool openConnection();
-    std::size_t pipeline(const std::vector<Request>& requests, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends);
+    std::size_t pipeline(const std::vector<Request>& requests, std::size_t first, const SinkFor& sinkFor,
+                         std::vector<AnswerEnd>& ends);
 
     ServerAddress server_;
     std::unique_ptr<HttpConnection> connection_;
     bool pipelining_ = true;
+    bool sendingStopped_ = false;  // within getInOrder
+    std::size_t answersOnConnection_ = 0;
     PathSpeed speed_;
 };

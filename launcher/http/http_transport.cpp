@@ -3,8 +3,10 @@
 void HttpTransport::askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends)
 {
     std::vector<HttpClient::Request> requests;
-    for (const Range& range : ranges)
+    for (const Range& range : ranges) {
         requests.push_back({range.uri, rangeField(range.first, range.last)});
+        requests.back().fields.insert(requests.back().fields.end(), range.conditions.begin(), range.conditions.end());
+    }
     client_.getInOrder(requests, sinkFor, ends);
 }
 

@@ -13,6 +13,8 @@ public:
     void askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends) override;
     unsigned long long bytesPerRoundTrip() const override { return client_.bytesPerRoundTrip(); }
     bool pipelines() const override { return client_.pipelines(); }
+    void sendNoMoreRequests() override { client_.sendNoMoreRequests(); }
+    void askOneAtATime() override { client_.askOneAtATime(); }
 
 private:
     HttpClient client_;

@@ -24,18 +24,26 @@ public:
         std::string uri;
         unsigned long long first;
         unsigned long long last;
+        HeaderFields conditions = {};  // as for ask
     };
     // Each range, its answer handed to sinkFor(i), which is called just
     // before answer i is read (nullptr: no more are wanted); `ends` one per
     // range. Here one request at a time.
     using SinkFor = std::function<AnswerSink*(std::size_t)>;
     virtual void askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends);
+    // Called within askInOrder: the requests sent so far (the one whose sink
+    // is being asked for among them) are still answered, through sinkFor, and
+    // no other is sent; askInOrder then returns, the connection kept.
+    virtual void sendNoMoreRequests() { sendingStopped_ = true; }
 
     // What one round trip carries at the rate seen so far in this run; 0 when unknown.
     virtual unsigned long long bytesPerRoundTrip() const { return 0; }
     // Whether askInOrder's next requests go ahead of their answers, so that
     // many small ones cost no round trip each.
     virtual bool pipelines() const { return false; }
+    // The answers to pipelined requests could not be trusted (cut short, or
+    // not those asked for): askInOrder asks one at a time for the rest of the run.
+    virtual void askOneAtATime() {}
 
     // How many servers can be asked: what the layers above try at most, calling passOver between tries.
     virtual std::size_t serverCount() const { return 1; }
@@ -43,7 +51,18 @@ public:
     // release names, a release that does not verify): the server asked now is passed over, and the next
     // one asked from here on.
     virtual void passOver() {}
+
+private:
+    bool sendingStopped_ = false;  // within the one-at-a-time askInOrder
 };
+
+// askInOrder for answers taken one after another: arm(i) readies the sink
+// for answer i (nullptr: nothing more is asked), and settle(i, end) takes
+// what came of it once it is read (false: nothing more is wanted). Each
+// answer read is settled once, the last one too.
+void askSettlingInOrder(Transport& transport, const std::vector<Transport::Range>& ranges,
+                        const std::function<AnswerSink*(std::size_t)>& arm,
+                        const std::function<bool(std::size_t, AnswerEnd)>& settle);
 
 // The Range field that asks for bytes first..last, as every transport sends it.
 HeaderFields rangeField(unsigned long long first, unsigned long long last);

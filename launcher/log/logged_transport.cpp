@@ -76,3 +76,10 @@ void LoggedTransport::askInOrder(const std::vector<Range>& ranges, const SinkFor
         log_.line("  GET " + ranges[i].uri + rangeText(ranges[i].first, ranges[i].last) + ": " +
                   (counting[i] ? counting[i]->outcome(i < ends.size() ? ends[i] : AnswerEnd::failed) : "not asked"));
 }
+
+void LoggedTransport::askOneAtATime()
+{
+    if (inner_.pipelines())
+        log_.line("pipelined answers not to be trusted: one request at a time from now on");
+    inner_.askOneAtATime();
+}

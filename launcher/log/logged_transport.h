@@ -19,6 +19,8 @@ public:
     void askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends) override;
     unsigned long long bytesPerRoundTrip() const override { return inner_.bytesPerRoundTrip(); }
     bool pipelines() const override { return inner_.pipelines(); }
+    void sendNoMoreRequests() override { inner_.sendNoMoreRequests(); }
+    void askOneAtATime() override;
     std::size_t serverCount() const override { return inner_.serverCount(); }
     void passOver() override { inner_.passOver(); }
 

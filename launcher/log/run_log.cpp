@@ -8,7 +8,7 @@
 namespace {
 
 RunLog* activeLog = nullptr;
-const char* const cutLine = "(the log is cut here: it holds at most 1 MiB)\n";
+const char* const cutLine = "(the log is cut here: it holds at most 16 MiB)\n";
 
 }  // namespace
 

@@ -11,7 +11,8 @@
 // a folder that cannot hold it leaves the run unlogged.
 class RunLog {
 public:
-    static constexpr std::size_t limitBytes = 1u << 20;
+    // A fresh install of a game of 10,000 files writes about 3 MiB.
+    static constexpr std::size_t limitBytes = 16u << 20;
 
     // Starts the log anew, replacing the last run's, with the launcher's version.
     bool open(const std::string& fileName);

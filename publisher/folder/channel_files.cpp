@@ -8,12 +8,6 @@
 #include <cstring>
 #include <ctime>
 
-namespace {
-
-// nginx and Apache derive ETag and Last-Modified from the size and the
-// modification second: a replacement of the same size written within the
-// same second would look unchanged to a cache that revalidates, which then
-// keeps serving the old copy. The new copy is dated at least a second later.
 bool dateAfterReplaced(const ChannelDirectory& channel, int fd, const std::string& target)
 {
     struct stat replaced {};
@@ -29,7 +23,14 @@ bool dateAfterReplaced(const ChannelDirectory& channel, int fd, const std::strin
     return ::futimens(fd, times) == 0;
 }
 
-}  // namespace
+bool datedAfterReplaced(const ChannelDirectory& channel, int fd, const std::string& target)
+{
+    struct stat replaced {};
+    struct stat replacement {};
+    if (!channel.statOf(target, replaced) || !S_ISREG(replaced.st_mode))
+        return true;
+    return ::fstat(fd, &replacement) == 0 && replacement.st_mtim.tv_sec > replaced.st_mtim.tv_sec;
+}
 
 bool putInPlace(const ChannelDirectory& channel, const std::string& temporary, const std::string& target,
                 std::string& failure)

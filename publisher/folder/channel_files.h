@@ -15,6 +15,19 @@ inline constexpr const char* publisherJournalName = "md5sums.orn-publish-written
 bool putInPlace(const ChannelDirectory& channel, const std::string& temporary, const std::string& target,
                 std::string& failure);
 
+// nginx and Apache derive ETag and Last-Modified from the size and the
+// modification second: a replacement of the same size and second as any
+// earlier copy of that name would look unchanged to a cache that revalidates
+// and still holds that copy, which then keeps serving it. So the seconds of
+// one name only grow: each replacement is dated at least a second after the
+// copy it replaces, even when that one was dated ahead.
+// Dates the file open as `fd`, about to replace what stands at `target`, so.
+bool dateAfterReplaced(const ChannelDirectory& channel, int fd, const std::string& target);
+
+// Whether the file open as `fd` is dated in a later second than what stands
+// at `target` (or nothing stands there).
+bool datedAfterReplaced(const ChannelDirectory& channel, int fd, const std::string& target);
+
 // Writes `text` under a temporary name, readable by everyone (a web server
 // may run as another user), and renames it over `target`; leaves no
 // temporary file behind on failure.

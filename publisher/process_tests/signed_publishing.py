@@ -121,19 +121,34 @@ class SignedPublishing(SignedTestCase):
         self.assertIn(b"files match: no", self.status("--key", self.key).stdout)
         self.assertEqual(self.resign().returncode, 2)
 
-    def test_a_replaced_release_or_manifest_is_dated_a_second_later_even_within_one_second(self):
+    def test_a_replaced_file_release_or_manifest_is_dated_a_second_later_even_within_one_second(self):
         # A cache that revalidates by ETag (size and modification second) must see every replacement.
+        second = lambda path: int(os.stat(self.channel_path(path)).st_mtime)  # noqa: E731
         self.tree({"game.pak": b"a"})
         self.assertEqual(self.publish("--sign", self.key).returncode, 0)
-        seconds = [int(os.stat(self.channel_path("release")).st_mtime)]
+        seconds = [second("release")]
         for _ in range(3):
             self.assertEqual(self.resign().returncode, 0)
-            seconds.append(int(os.stat(self.channel_path("release")).st_mtime))
+            seconds.append(second("release"))
         self.assertEqual(seconds, sorted(set(seconds)), seconds)
-        manifest = int(os.stat(self.channel_path("md5sums")).st_mtime)
-        self.tree({"game.pak": b"b"})
+        manifest, game = second("md5sums"), second("game.pak")
+        self.tree({"game.pak": b"b"})  # the same size
         self.assertEqual(self.publish("--sign", self.key).returncode, 0)
-        self.assertGreater(int(os.stat(self.channel_path("md5sums")).st_mtime), manifest)
+        self.assertGreater(second("md5sums"), manifest)
+        self.assertGreater(second("game.pak"), game)
+        # A promote would link beta's object, here dated a second before the file it replaces (as a rollback's
+        # object is): a later copy, dated after the link, could then carry that file's validators.
+        beta = os.path.join(os.path.dirname(self.channel), "beta")
+        self.tree({"game.pak": b"c"}, os.path.join(self.work, "beta-tree"))
+        subprocess.run([OPTIONS.publisher, "--new-channel", "--sign", self.key, os.path.join(self.work, "beta-tree"),
+                        beta], capture_output=True, timeout=60, check=True)
+        beta_object = os.path.join(beta, "by-hash", hashlib.sha256(b"c").hexdigest())
+        os.utime(beta_object, (time.time(), os.stat(self.channel_path("game.pak")).st_mtime - 1))
+        game = second("game.pak")
+        promoted = subprocess.run([OPTIONS.publisher, "promote", beta, self.channel, "--sign", self.key],
+                                  capture_output=True, timeout=60)
+        self.assertEqual(promoted.returncode, 0, promoted.stderr)
+        self.assertEqual((self.read("game.pak"), second("game.pak") > game), (b"c", True))
 
     def test_a_publish_keeps_the_objects_of_the_last_releases_and_removes_only_other_objects(self):
         big = os.urandom(2 << 20)

@@ -27,10 +27,14 @@ bool mayShare(int fd)
 
 // Gives the channel the open file `in` under file.path through a hard link,
 // once its bytes are the signed ones. False with `failure` empty when the
-// file system cannot link it there (another one): the caller copies it.
+// file system cannot link it there (another one), or when the link would
+// date the name back (a rollback's object, say: a link cannot be dated
+// without its object): the caller copies it.
 bool linkIntoChannel(const ChannelDirectory& channel, const SourceFile& file, int in, const std::string& temporary,
                      FileDigests& digests, std::string& failure)
 {
+    if (!datedAfterReplaced(channel, in, file.path))
+        return false;
     std::string ignored;
     channel.removeFile(temporary, ignored);  // a killed run's
     if (!linkOpenFile(channel, in, temporary, ignored))
@@ -55,7 +59,8 @@ bool writeTemporary(const ChannelDirectory& channel, const SourceFile& file, int
                     const std::string& temporary, const FileVersion& before, bool signs, CopyProgress& progress,
                     FileDigests& digests, std::string& failure)
 {
-    const bool copied = copyWhole(in, out.get(), signs, before.size, progress, digests);
+    const bool copied = copyWhole(in, out.get(), signs, before.size, progress, digests) &&
+                        dateAfterReplaced(channel, out.get(), file.path);
     int cause = errno;
     struct stat written {};
     ::fstat(out.get(), &written);

@@ -16,13 +16,9 @@ from .fixture import CANCELED, LATEST, OPTIONS, RUN_LOG, LauncherTestCase, write
 CLIENT_STATUS = 3
 
 
-class CachedChannel(LauncherTestCase):
-    """Caches keep each URL for its own time from the moment someone asked for
-    it, so right after a publish one player can meet a fresh file list beside
-    a game file cached before it. Player A caches the small files, B the big
-    one a little later; then a release is published; D starts at once, while
-    every copy is still cached, and C once A's copies have expired but B's
-    have not. Later every player starts again."""
+class ChannelPlayers(LauncherTestCase):
+    """A channel that orn-publish publishes into a web root of the test's own, and players' game directories
+    beside it, each started with its own launcher."""
 
     def setUp(self):
         if not (OPTIONS.publisher and OPTIONS.signed_launcher and OPTIONS.release_key):
@@ -30,17 +26,13 @@ class CachedChannel(LauncherTestCase):
         super().setUp()
         self.web = tempfile.mkdtemp(prefix="launcher_e2e_cached.")
         self.addCleanup(shutil.rmtree, self.web, ignore_errors=True)
-        # Seconds each answer is cached: room for about two launcher runs in half of it.
-        self.ttl = 8 if OPTIONS.target.wine or OPTIONS.sanitized else 4
-        data = os.urandom(3 << 20)  # indexed, so that the later starts update it by delta
-        self.releases = [{"ORN_Client.exe": OPTIONS.target.client, "notes.txt": b"notes 1", "data.pak": data},
-                         {"ORN_Client.exe": OPTIONS.target.client, "notes.txt": b"notes 2",
-                          "data.pak": data[:1 << 20] + b"release 2" * 100 + data[1 << 20:]}]
 
-    def publish(self, channel, files, signed):
+    def publish(self, channel, files, signed, *options):
         tree = write_tree(os.path.join(self.web, "tree"), files)
-        signing = ["--sign", OPTIONS.release_key] if signed else []
-        result = subprocess.run([OPTIONS.publisher, *signing, tree, channel], capture_output=True, timeout=60)
+        self.run_publisher(*(["--sign", OPTIONS.release_key] if signed else []), *options, tree, channel)
+
+    def run_publisher(self, *arguments):
+        result = subprocess.run([OPTIONS.publisher, *arguments], capture_output=True, timeout=60)
         self.assertEqual(result.returncode, 0, result.stderr)
 
     def player(self, name, launcher, files):
@@ -58,6 +50,24 @@ class CachedChannel(LauncherTestCase):
         started = time.monotonic()
         result = self.run_launcher(executable=os.path.join(directory, "ORN_Launcher.exe"), cwd=directory)
         return result, started, time.monotonic()
+
+
+class CachedChannel(ChannelPlayers):
+    """Caches keep each URL for its own time from the moment someone asked for
+    it, so right after a publish one player can meet a fresh file list beside
+    a game file cached before it. Player A caches the small files, B the big
+    one a little later; then a release is published; D starts at once, while
+    every copy is still cached, and C once A's copies have expired but B's
+    have not. Later every player starts again."""
+
+    def setUp(self):
+        super().setUp()
+        # Seconds each answer is cached: room for about two launcher runs in half of it.
+        self.ttl = 8 if OPTIONS.target.wine or OPTIONS.sanitized else 4
+        data = os.urandom(3 << 20)  # indexed, so that the later starts update it by delta
+        self.releases = [{"ORN_Client.exe": OPTIONS.target.client, "notes.txt": b"notes 1", "data.pak": data},
+                         {"ORN_Client.exe": OPTIONS.target.client, "notes.txt": b"notes 2",
+                          "data.pak": data[:1 << 20] + b"release 2" * 100 + data[1 << 20:]}]
 
     def release_held(self, directory):
         """The index of the release the game directory wholly holds, or None."""

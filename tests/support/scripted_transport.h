@@ -69,11 +69,36 @@ public:
 
     unsigned long long bytesPerRoundTrip() const override { return roundTripBytes; }
     bool pipelines() const override { return pipelining; }
+    void askOneAtATime() override { pipelining = false; }
+
+    // With `sentAhead`, askInOrder plays a pipeline: that many requests are
+    // taken as sent beyond the one answered, and still answered after
+    // sendNoMoreRequests.
+    void askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends) override
+    {
+        if (sentAhead == 0)
+            return Transport::askInOrder(ranges, sinkFor, ends);
+        ends.assign(ranges.size(), AnswerEnd::failed);
+        sendingStopped_ = false;
+        for (std::size_t i = 0, sent = std::min(ranges.size(), sentAhead + 1); i < sent; ++i) {
+            AnswerSink* const sink = sinkFor(i);
+            if (sink == nullptr)
+                return;
+            ends[i] = ask(ranges[i].uri, ranges[i].first, ranges[i].last, ranges[i].conditions, *sink);
+            sent = sendingStopped_ ? sent : std::min(ranges.size(), i + 2 + sentAhead);
+        }
+    }
+    void sendNoMoreRequests() override
+    {
+        sendingStopped_ = true;
+        Transport::sendNoMoreRequests();
+    }
 
     unsigned long long roundTripBytes = 0;  // what the path is said to carry in a round trip
-    bool pipelining = false;                // what it says of askInOrder (which here asks one at a time)
-    std::vector<std::string> requests;      // the uris, in order
-    std::vector<std::string> asked;         // each request's range and conditions, in order
+    bool pipelining = false;                // what it says of askInOrder, until told to stop
+    std::size_t sentAhead = 0;
+    std::vector<std::string> requests;                      // the uris, in order
+    std::vector<std::string> asked;                         // each request's range and conditions, in order
     std::map<std::string, unsigned long long> bytesServed;  // of each served file
 
 private:
@@ -114,4 +139,5 @@ private:
 
     std::map<std::string, Script> routes_;
     std::map<std::string, std::string> files_;
+    bool sendingStopped_ = false;
 };
