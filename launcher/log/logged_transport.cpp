@@ -73,7 +73,7 @@ void LoggedTransport::askInOrder(const std::vector<Range>& ranges, const SinkFor
         ends);
     log_.line(server_ + std::to_string(ranges.size()) + " ranges asked in order, " + milliseconds(start) + ":");
     for (std::size_t i = 0; i < ranges.size(); ++i)
-        log_.line("  GET " + ranges[i].uri + rangeText(ranges[i].first, ranges[i].last) + ": " +
+        log_.line("  " + server_ + "GET " + ranges[i].uri + rangeText(ranges[i].first, ranges[i].last) + ": " +
                   (counting[i] ? counting[i]->outcome(i < ends.size() ? ends[i] : AnswerEnd::failed) : "not asked"));
 }
 
