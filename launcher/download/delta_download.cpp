@@ -108,9 +108,8 @@ bool DeltaFetch::scan()
     if (source_.blockSums.size > 0)
         cache_.expect(source_.blockSumsUri, source_.blockSums.size);
     DeltaPrefetch prefetch(cache_, entry_.uri, source_, index_, old_->size);
-    return scanOldCopy(*old_, index_, writer_, progress_, [&](std::size_t first, std::size_t end) {
-        prefetch.lacks(first, end, old_->heldAt);
-    });
+    return scanOldCopy(*old_, index_, writer_, progress_,
+                       [&](std::size_t first, std::size_t end) { prefetch.lacks(first, end, old_->heldAt); });
 }
 
 void DeltaFetch::showPlan(const std::vector<DeltaStep>& steps)

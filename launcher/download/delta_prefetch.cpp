@@ -133,5 +133,6 @@ void DeltaPrefetch::prefetch(const std::vector<Lack>& lacks)
     }
     Discarded discarded;
     std::vector<AnswerEnd> ends;
-    cache_.askInOrder(ranges, [&discarded](std::size_t) -> AnswerSink* { return &discarded; }, ends);
+    cache_.askInOrder(
+        ranges, [&discarded](std::size_t) -> AnswerSink* { return &discarded; }, ends);
 }

@@ -28,7 +28,6 @@ public:
     DeltaPrefetch(const DeltaPrefetch&) = delete;
     DeltaPrefetch& operator=(const DeltaPrefetch&) = delete;
     ~DeltaPrefetch() { finish(); }
-
     static bool worthIt(const Transport& transport);
 
     // Chunks first..end-1 of the new file, behind the scan, not found in
@@ -58,7 +57,6 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Lack> queued_;
-    bool ending_ = false;
-    bool failed_ = false;
+    bool ending_ = false, failed_ = false;
     std::thread worker_;
 };

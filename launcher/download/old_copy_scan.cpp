@@ -16,8 +16,8 @@ bool scanOldCopy(OldCopy& old, const ChunkIndex& index, ChunkWriter& writer, Fil
     std::vector<unsigned long long>& heldAt = old.heldAt;
     heldAt.assign(chunks.size(), notHeldLocally);
     const ChunkLookup lookup(chunks, writer.nextChunk());
-    bool streaming = true;     // until the first chunk the old copy lacks
-    std::size_t inOrder = 0;   // after it, the chunk the old copy most likely holds next
+    bool streaming = true;    // until the first chunk the old copy lacks
+    std::size_t inOrder = 0;  // after it, the chunk the old copy most likely holds next
     const auto take = [&](const Chunk& found, unsigned long long at, const ChunkBytes& bytes) {
         if (writer.nextChunk() == chunks.size())
             return false;  // the new file is whole: the rest of the old copy is not needed

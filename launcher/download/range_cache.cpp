@@ -89,6 +89,17 @@ void RangeCache::keep(const Range& range, std::string bytes)
         kept.swap(bytes);
 }
 
+void RangeCache::keepAnswers(const std::vector<Range>& live, const std::vector<AnswerEnd>& ends,
+                             std::vector<std::unique_ptr<Recorder>>& recorders)
+{
+    for (std::size_t j = 0; recording_ && j < live.size() && j < ends.size(); ++j) {
+        const auto file = files_.find(live[j].uri);
+        std::string bytes;
+        if (recorders[j] != nullptr && file != files_.end() && recorders[j]->take(ends[j], file->second.size, bytes))
+            keep(live[j], std::move(bytes));
+    }
+}
+
 void RangeCache::askInOrder(const std::vector<Range>& ranges, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends)
 {
     ends.assign(ranges.size(), AnswerEnd::failed);
@@ -119,32 +130,23 @@ void RangeCache::askInOrder(const std::vector<Range>& ranges, const SinkFor& sin
     };
     std::size_t asked = 0;  // live ranges handed to a sink
     if (!live.empty()) {
-        inner_.askInOrder(
-            live,
-            [&](std::size_t j) -> AnswerSink* {
-                settle(j);
-                if (!replayUpTo(liveAt[j]))
-                    return nullptr;
-                next = std::max(next, liveAt[j] + 1);
-                AnswerSink* const sink = sinkFor(liveAt[j]);
-                stopped = sink == nullptr;
-                if (sink == nullptr)
-                    return nullptr;
-                asked = std::max(asked, j + 1);
-                recorders[j] = std::make_unique<Recorder>(*sink, live[j]);  // anew when asked again
-                return recorders[j].get();
-            },
-            liveEnds);
+        const auto liveSink = [&](std::size_t j) -> AnswerSink* {
+            settle(j);
+            if (!replayUpTo(liveAt[j]))
+                return nullptr;
+            next = std::max(next, liveAt[j] + 1);
+            AnswerSink* const sink = sinkFor(liveAt[j]);
+            stopped = sink == nullptr;
+            asked = sink == nullptr ? asked : std::max(asked, j + 1);
+            recorders[j] =
+                sink == nullptr ? nullptr : std::make_unique<Recorder>(*sink, live[j]);  // anew when asked again
+            return recorders[j].get();
+        };
+        inner_.askInOrder(live, liveSink, liveEnds);
         settle(live.size());
-        for (std::size_t j = 0; recording_ && j < asked && j < liveEnds.size(); ++j) {
-            std::string bytes;
-            if (recorders[j] != nullptr && recorders[j]->take(liveEnds[j], files_.count(live[j].uri) != 0
-                                                                                ? files_[live[j].uri].size
-                                                                                : 0, bytes))
-                keep(live[j], std::move(bytes));
-        }
+        keepAnswers(live, liveEnds, recorders);
     }
     // A transport that gave up before its last range answers nothing after it either.
-    if (live.empty() || asked == live.size())
+    if (asked == live.size())
         replayUpTo(ranges.size());
 }

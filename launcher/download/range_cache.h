@@ -3,6 +3,7 @@
 #include "launcher/http/transport.h"
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ private:
 
     AnswerEnd replay(const Range& range, AnswerSink& sink) const;
     void keep(const Range& range, std::string bytes);
+    void keepAnswers(const std::vector<Range>& live, const std::vector<AnswerEnd>& ends,
+                     std::vector<std::unique_ptr<Recorder>>& recorders);
 
     Transport& inner_;
     std::map<std::string, File> files_;
