@@ -7,8 +7,10 @@
 
 namespace {
 
-// What may be asked ahead of the steps: what a few round trips carry, and little memory.
-const unsigned long long mostPostedBytes = 8ULL << 20;
+// What may be asked ahead of the steps: the runs looked at (their sums are
+// a few bytes a block), and the bytes kept for the steps, little memory.
+const unsigned long long mostPostedBytes = 64ULL << 20;
+const unsigned long long mostKeptBytes = 8ULL << 20;
 
 class Discarded : public AnswerSink {
 public:
@@ -16,17 +18,23 @@ public:
     bool takeBody(const char*, std::size_t) override { return true; }
 };
 
+std::vector<unsigned long long> chunkStarts(const ChunkIndex& index)
+{
+    std::vector<unsigned long long> starts;
+    unsigned long long at = 0;
+    for (const Chunk& chunk : index.chunks) {
+        starts.push_back(at);
+        at += chunk.length;
+    }
+    return starts;
+}
+
 }  // namespace
 
 DeltaPrefetch::DeltaPrefetch(RangeCache& cache, const std::string& uri, const DeltaSource& source,
                              const ChunkIndex& index, unsigned long long oldSize)
-    : cache_(cache), uri_(uri), source_(source), index_(index)
+    : cache_(cache), uri_(uri), source_(source), index_(index), chunkStart_(chunkStarts(index))
 {
-    unsigned long long at = 0;
-    for (const Chunk& chunk : index.chunks) {
-        chunkStart_.push_back(at);
-        at += chunk.length;
-    }
     old_.emplace();
     old_->size = oldSize;
     old_->heldAt.assign(index.chunks.size(), notHeldLocally);
@@ -128,8 +136,11 @@ void DeltaPrefetch::prefetch(const std::vector<Lack>& lacks)
     std::vector<Transport::Range> ranges;
     for (const DeltaStep& step : refineByBlocks(cache_, source_, index_, *old_, steps)) {
         const Transport::Range range{uri_, step.firstByte, step.firstByte + step.bytes - 1};
-        if (step.fetched() && (!withSums || step.part != StepPart::wholeChunks) && !cache_.covers(range))
+        if (step.fetched() && (!withSums || step.part != StepPart::wholeChunks) && !cache_.covers(range) &&
+            asked_ + step.bytes <= mostKeptBytes) {
             ranges.push_back(range);
+            asked_ += step.bytes;
+        }
     }
     Discarded discarded;
     std::vector<AnswerEnd> ends;

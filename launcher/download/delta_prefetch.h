@@ -54,6 +54,7 @@ private:
     std::vector<unsigned long long> chunkStart_;  // in the new file
     std::optional<OldCopy> old_;                  // this thread's own reader, and the chunks around each lack
     unsigned long long posted_ = 0;               // bytes of the file posted
+    unsigned long long asked_ = 0;                // of those, asked for by this thread
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Lack> queued_;
