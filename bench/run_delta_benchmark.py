@@ -26,6 +26,7 @@ BENCH_BASELINE_LAUNCHER (a signed launcher from before delta downloads: then
 player has it, replacing the old file).
 """
 import collections
+import contextlib
 import os
 import random
 import shutil
@@ -159,37 +160,45 @@ def prepared_games(server, work, signed):
     return games
 
 
+@contextlib.contextmanager
+def relay_direct(server, direct):
+    """The relay, while `direct`, passing bytes straight on: no delay, no limit, no slow start."""
+    if direct:
+        server.relay.direct = True
+    try:
+        yield
+    finally:
+        if direct:
+            server.relay.direct = False
+
+
+def local_game(server, work, signed):
+    """A delta game directory for the launcher's own work, installed with the relay passing bytes straight on."""
+    game = os.path.join(work, "local")
+    shutil.rmtree(game, ignore_errors=True)
+    game_directory(work, "local", signed)
+    with relay_direct(server, True):
+        install_old(server, game)
+    return game
+
+
 def best_runs(server, work, web, signed, digest, repeats=REPEATS):
-    """Delta (the old copy in place) and whole (none), interleaved; the fastest of each."""
+    """Delta (the old copy in place) and whole (none), and through the relay "local": the same delta with the
+    relay passing bytes straight on, the launcher's own work with no path to wait for (the relay's copying
+    included, as on the path). Interleaved; the fastest of each."""
     best = {}
     names = signed_names(web)
     for _ in range(repeats):
         games = prepared_games(server, work, signed)
+        if LINK:
+            games["local"] = local_game(server, work, signed)
         for kind, game in games.items():
-            run = measure(server, work, game, digest, names)
+            with relay_direct(server, kind == "local"):
+                run = measure(server, work, game, digest, names)
             if kind not in best or run.seconds < best[kind].seconds:
                 best[kind] = run
             shutil.rmtree(game)
-    return best["delta"], best["whole"]
-
-
-def local_run(server, work, signed, digest, names, repeats=REPEATS):
-    """Through the relay: the same delta with the relay passing bytes straight on, the launcher's own work with
-    no path to wait for (the relay's copying included, as on the path); the fastest run."""
-    server.relay.direct = True
-    try:
-        best = None
-        for _ in range(repeats):
-            game = os.path.join(work, "local")
-            shutil.rmtree(game, ignore_errors=True)
-            game_directory(work, "local", signed)
-            install_old(server, game)
-            run = measure(server, work, game, digest, names)
-            best = run if best is None or run.seconds < best.seconds else best
-            shutil.rmtree(game)
-        return best
-    finally:
-        server.relay.direct = False
+    return best["delta"], best["whole"], best.get("local")
 
 
 def bound_line(delta, local):
@@ -309,10 +318,10 @@ def main():
                 digest = write_new_file(case, old, os.path.join(work, "tree", NAME))
                 publish(build, work, os.path.join(work, "tree"), web + LATEST)
                 size = os.path.getsize(os.path.join(work, "tree", NAME))
-                delta, whole = best_runs(server, work, web, signed, digest)
+                delta, whole, local = best_runs(server, work, web, signed, digest)
                 report(case, size, delta, whole)
                 if LINK:
-                    print(bound_line(delta, local_run(server, work, signed, digest, signed_names(web))))
+                    print(bound_line(delta, local))
         if LIMIT_RATE != "off" and not LINK:
             limited_run(build, work, port, web, signed, old)
         shutil.rmtree(web)
