@@ -138,8 +138,9 @@ void RangeCache::askInOrder(const std::vector<Range>& ranges, const SinkFor& sin
             AnswerSink* const sink = sinkFor(liveAt[j]);
             stopped = sink == nullptr;
             asked = sink == nullptr ? asked : std::max(asked, j + 1);
-            recorders[j] =
-                sink == nullptr ? nullptr : std::make_unique<Recorder>(*sink, live[j]);  // anew when asked again
+            if (sink == nullptr || !recording_)
+                return sink;                                            // an answer not kept is never held whole
+            recorders[j] = std::make_unique<Recorder>(*sink, live[j]);  // anew when asked again
             return recorders[j].get();
         };
         inner_.askInOrder(live, liveSink, liveEnds);
