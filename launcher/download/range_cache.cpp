@@ -111,7 +111,7 @@ void RangeCache::askInOrder(const std::vector<Range>& ranges, const SinkFor& sin
             liveAt.push_back(i);
         }
     }
-    std::size_t next = 0;  // the first range not yet handed to a sink
+    std::size_t next = 0, asked = 0;  // the first range not yet handed to a sink; the live ones handed
     bool stopped = false;
     const auto replayUpTo = [&](std::size_t end) {
         for (; next < end && !stopped; ++next) {
@@ -128,7 +128,6 @@ void RangeCache::askInOrder(const std::vector<Range>& ranges, const SinkFor& sin
         for (std::size_t j = 0; j < upTo && j < liveEnds.size(); ++j)
             ends[liveAt[j]] = liveEnds[j];
     };
-    std::size_t asked = 0;  // live ranges handed to a sink
     if (!live.empty()) {
         const auto liveSink = [&](std::size_t j) -> AnswerSink* {
             settle(j);
