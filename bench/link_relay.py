@@ -46,7 +46,7 @@ class Pipe:
         self.ready = threading.Condition()
         self.window = INITIAL_SEGMENTS * SEGMENT
         self.round_trip = 2 * delay
-        self.largest_window = max(self.window, int(link.rate * self.round_trip))
+        self.largest_window = max(self.window, int(link.rate * self.round_trip)) if self.round_trip else 1 << 62
         self.threads = [threading.Thread(target=self.read, daemon=True), threading.Thread(target=self.send, daemon=True)]
         for thread in self.threads:
             thread.start()
@@ -96,6 +96,7 @@ class LinkRelay:
     def __init__(self, port, backend, delay=0.020, rate=200e6 / 8, seconds=3600):
         self.backend, self.delay = backend, delay
         self.links = (Link(rate), Link(rate))  # towards the server, towards the client
+        self.direct = False  # set: new connections pass bytes on with no delay and no limit, as loopback does
         self.connections = 0
         self.listener = socket.create_server(("127.0.0.1", port), reuse_port=False)
         self.listener.settimeout(0.2)
@@ -113,7 +114,9 @@ class LinkRelay:
             threading.Thread(target=self.connect, args=(client,), daemon=True).start()
 
     def connect(self, client):
-        time.sleep(2 * self.delay)  # the handshake's round trip
+        direct = self.direct
+        delay, links = (0.0, (Link(float("inf")), Link(float("inf")))) if direct else (self.delay, self.links)
+        time.sleep(2 * delay)  # the handshake's round trip
         try:
             server = socket.create_connection(("127.0.0.1", self.backend), timeout=30)
         except OSError:
@@ -121,8 +124,8 @@ class LinkRelay:
             return
         for end in (client, server):
             end.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        Pipe(client, server, self.links[0], self.delay)
-        Pipe(server, client, self.links[1], self.delay)
+        Pipe(client, server, links[0], delay)
+        Pipe(server, client, links[1], delay)
 
     def __enter__(self):
         self.thread.start()

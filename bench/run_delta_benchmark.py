@@ -9,7 +9,10 @@ copy. Bytes and requests are counted from nginx's log: data (the file, under
 its path or its content-addressed name) and index (its chunk index and the
 block sums asked for). Prints each side's figures and the goals, PASS or MISS;
 then change (a) again on a link limited to 20 MiB/s, and the time of
-`orn-publish --sign` over a 1 GiB tree.
+`orn-publish --sign` over a 1 GiB tree. Through the relay (BENCH_LINK),
+each delta case against its bound instead: max(local work, bytes / rate) +
+3 round trips, where the local work is the same delta with the relay
+passing bytes straight on (no delay, no limit, no slow start).
 
 Exits 0 when a goal is missed (it reports); non-zero when a run fails or a
 file ends wrong.
@@ -23,6 +26,7 @@ BENCH_BASELINE_LAUNCHER (a signed launcher from before delta downloads: then
 player has it, replacing the old file).
 """
 import collections
+import contextlib
 import os
 import random
 import shutil
@@ -156,18 +160,57 @@ def prepared_games(server, work, signed):
     return games
 
 
+@contextlib.contextmanager
+def relay_direct(server, direct):
+    """The relay, while `direct`, passing bytes straight on: no delay, no limit, no slow start."""
+    if direct:
+        server.relay.direct = True
+    try:
+        yield
+    finally:
+        if direct:
+            server.relay.direct = False
+
+
+def local_game(server, work, signed):
+    """A delta game directory for the launcher's own work, installed with the relay passing bytes straight on."""
+    game = os.path.join(work, "local")
+    shutil.rmtree(game, ignore_errors=True)
+    game_directory(work, "local", signed)
+    with relay_direct(server, True):
+        install_old(server, game)
+    return game
+
+
 def best_runs(server, work, web, signed, digest, repeats=REPEATS):
-    """Delta (the old copy in place) and whole (none), interleaved; the fastest of each."""
+    """Delta (the old copy in place) and whole (none), and through the relay "local": the same delta with the
+    relay passing bytes straight on, the launcher's own work with no path to wait for (the relay's copying
+    included, as on the path). Interleaved; the fastest of each."""
     best = {}
     names = signed_names(web)
     for _ in range(repeats):
         games = prepared_games(server, work, signed)
+        if LINK:
+            games["local"] = local_game(server, work, signed)
         for kind, game in games.items():
-            run = measure(server, work, game, digest, names)
+            with relay_direct(server, kind == "local"):
+                run = measure(server, work, game, digest, names)
             if kind not in best or run.seconds < best[kind].seconds:
                 best[kind] = run
             shutil.rmtree(game)
-    return best["delta"], best["whole"]
+    return best["delta"], best["whole"], best.get("local")
+
+
+def bound_line(delta, local):
+    """The delta against max(local work, bytes / rate) + 3 round trips of the path."""
+    delay, mbit = (float(figure) for figure in LINK.split(","))
+    carried = (delta.data + delta.index) / (mbit * 1e6 / 8)
+    round_trips = 3 * 2 * delay / 1000
+    bound = max(local.seconds, carried) + round_trips
+    ratio = delta.seconds / bound
+    return ("  bound: max(local work %.2f s, bytes / rate %.2f s) + 3 round trips %.2f s = %.2f s; "
+            "delta / bound %.2fx; goal <= 1.3x: %s" % (local.seconds, carried, round_trips, bound, ratio,
+                                                       "PASS" if ratio <= 1.3 else "MISS"))
 
 
 def mib(count):
@@ -275,7 +318,10 @@ def main():
                 digest = write_new_file(case, old, os.path.join(work, "tree", NAME))
                 publish(build, work, os.path.join(work, "tree"), web + LATEST)
                 size = os.path.getsize(os.path.join(work, "tree", NAME))
-                report(case, size, *best_runs(server, work, web, signed, digest))
+                delta, whole, local = best_runs(server, work, web, signed, digest)
+                report(case, size, delta, whole)
+                if LINK:
+                    print(bound_line(delta, local))
         if LIMIT_RATE != "off" and not LINK:
             limited_run(build, work, port, web, signed, old)
         shutil.rmtree(web)

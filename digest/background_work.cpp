@@ -19,7 +19,7 @@ const std::size_t mostQueued = 4;
 // 32-bit code) crashes or hangs once a program runs two threads, a minimal
 // one too, with winpthreads and with the Win32 API alike; on a real CPU the
 // same programs run soundly. That emulator names its CPU so.
-bool threadsAreSound()
+bool threadsAreSoundHere()
 {
     unsigned brand[12] = {};
     unsigned highest = 0, unused = 0;
@@ -31,15 +31,20 @@ bool threadsAreSound()
     return std::memcmp(brand, emulated, sizeof emulated - 1) != 0;
 }
 #else
-bool threadsAreSound()
+bool threadsAreSoundHere()
 {
     return true;
 }
 #endif
 
-const bool onAThreadOfItsOwn = threadsAreSound();
+const bool onAThreadOfItsOwn = threadsAreSoundHere();
 
 }  // namespace
+
+bool threadsAreSound()
+{
+    return onAThreadOfItsOwn;
+}
 
 BackgroundWork::BackgroundWork(Consumer consume) : shared_(std::make_unique<Shared>())
 {

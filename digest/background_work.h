@@ -9,6 +9,10 @@
 #include <thread>
 #include <vector>
 
+// Whether this process may run work on threads of its own; where it may
+// not, the work runs on the caller's thread.
+bool threadsAreSound();
+
 // Work on a run of bytes fed piece by piece (a digest, a cut into chunks),
 // done on a thread of its own once the run passes one block, so that it
 // costs another core rather than the caller's time. Each block handed over

@@ -4,7 +4,8 @@
 #   (all but many-files, link, delta-peers, cold-edge and soak when none is named)
 # link: the fresh install of 1 GiB (with the start that follows, nothing to
 # update) and the five delta cases, the launcher unsigned and signed and curl,
-# through a simulated path of 20 ms each way at 200 Mbit/s (BENCH_LINK="MS,MBIT"), and a
+# through a simulated path of 20 ms each way at 200 Mbit/s (BENCH_LINK="MS,MBIT"), each
+# delta case against max(local work, bytes / rate) + 3 round trips, and a
 # game of 1,000 small files installed and updated beside curl, aria2c and rsync.
 # many-files: games of 1,000 and 10,000 small files (BENCH_FILES) on loopback, the same way.
 # delta-peers: the five delta cases on a 256 MiB file (BENCH_DELTA_MIB) by the

@@ -6,10 +6,12 @@
 #include "launcher/download/chunk_writer.h"
 #include "launcher/download/delta_build.h"
 #include "launcher/download/delta_plan.h"
+#include "launcher/download/delta_prefetch.h"
 #include "launcher/download/file_chunks.h"
 #include "launcher/download/old_copy.h"
 #include "launcher/download/old_copy_scan.h"
 #include "launcher/download/partial_download.h"
+#include "launcher/download/range_cache.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -26,7 +28,7 @@ public:
     DeltaFetch(Transport& transport, const FetchedEntry& entry, const DeltaSource& source,
                unsigned long long pieceBytes, FileProgress* progress)
         : transport_(transport), entry_(entry), source_(source), pieceBytes_(pieceBytes), progress_(progress),
-          writer_(index_, entry)
+          writer_(index_, entry), cache_(transport)
     {
     }
 
@@ -34,6 +36,7 @@ public:
 
 private:
     bool readOldCopy();
+    bool scan();
     void showPlan(const std::vector<DeltaStep>& steps);
 
     Transport& transport_;
@@ -44,6 +47,7 @@ private:
     ChunkIndex index_;
     ChunkWriter writer_;
     std::optional<OldCopy> old_;
+    RangeCache cache_;  // what was asked while the old copy was read, for the steps after
 };
 
 DeltaResult DeltaFetch::run()
@@ -53,11 +57,11 @@ DeltaResult DeltaFetch::run()
     // A gap that one round trip would carry anyway is fetched rather than copied: fewer requests.
     const unsigned long long mergeGap = std::max(deltaMergeGapBytes, transport_.bytesPerRoundTrip());
     const std::vector<DeltaStep> steps =
-        refineByBlocks(transport_, source_, index_, *old_,
+        refineByBlocks(cache_, source_, index_, *old_,
                        planDelta(index_.chunks, old_->heldAt, writer_.nextChunk(), writer_.written(),
                                  index_.chunks.size(), std::min(mergeGap, pieceBytes_), pieceBytes_));
     showPlan(steps);
-    const bool built = DeltaBuild(transport_, entry_, index_, *old_, writer_, progress_).take(steps);
+    const bool built = DeltaBuild(cache_, entry_, index_, *old_, writer_, progress_).take(steps);
     old_.reset();
     if (!built)
         return DeltaResult::fallBack;  // the verified chunks stay for the whole download to resume from
@@ -92,7 +96,20 @@ bool DeltaFetch::readOldCopy()
         !mayShareChunks(old_->reader, facts.size, index_))
         return false;
     old_->size = facts.size;
-    return writer_.open() && scanOldCopy(*old_, index_, writer_, progress_);
+    return writer_.open() && scan();
+}
+
+// The scan, with the requests for what it does not find started as it goes, where that pays.
+bool DeltaFetch::scan()
+{
+    if (!DeltaPrefetch::worthIt(transport_))
+        return scanOldCopy(*old_, index_, writer_, progress_);
+    cache_.expect(entry_.uri, index_.fileSize);
+    if (source_.blockSums.size > 0)
+        cache_.expect(source_.blockSumsUri, source_.blockSums.size);
+    DeltaPrefetch prefetch(cache_, entry_.uri, source_, index_, old_->size);
+    return scanOldCopy(*old_, index_, writer_, progress_,
+                       [&](std::size_t first, std::size_t end) { prefetch.lacks(first, end, old_->heldAt); });
 }
 
 void DeltaFetch::showPlan(const std::vector<DeltaStep>& steps)

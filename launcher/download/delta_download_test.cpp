@@ -211,3 +211,111 @@ TEST_F(DeltaDownload, ChangedChunksAreRebuiltFromTheBlocksTheOldCopyStillHolds)
 }
 
 }  // namespace
+
+namespace {
+
+// A server whose first few answers for one file go wrong: cut off before
+// any byte, or with a byte changed.
+class TroubledServer : public ScriptedTransport {
+public:
+    AnswerEnd get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink) override
+    {
+        if (uri != troubledUri || troubles == 0)
+            return ScriptedTransport::get(uri, fields, sink);
+        --troubles;
+        if (!forging) {
+            requests.push_back(uri);
+            asked.push_back(fields.empty() ? "" : fields.front().second.substr(6));
+            return AnswerEnd::failed;
+        }
+        struct Forging : AnswerSink {
+            AnswerSink& inner;
+            bool changed = false;
+            explicit Forging(AnswerSink& sink) : inner(sink) {}
+            bool takeHead(const AnswerHead& head) override { return inner.takeHead(head); }
+            bool takeBody(const char* data, std::size_t size) override
+            {
+                std::string bytes(data, size);
+                if (!changed && size > 0)
+                    bytes[0] ^= 1;
+                changed = true;
+                return inner.takeBody(bytes.data(), size);
+            }
+        } forged(sink);
+        return ScriptedTransport::get(uri, fields, forged);
+    }
+
+    std::string troubledUri;
+    int troubles = 0;
+    bool forging = false;
+};
+
+// The ranges of `uri` asked for more than once.
+std::size_t askedAgain(const ScriptedTransport& server, const std::string& uri)
+{
+    std::vector<std::string> ranges;
+    for (std::size_t i = 0; i < server.requests.size(); ++i) {
+        if (server.requests[i] == uri)
+            ranges.push_back(server.asked[i]);
+    }
+    std::sort(ranges.begin(), ranges.end());
+    return ranges.size() - static_cast<std::size_t>(std::unique(ranges.begin(), ranges.end()) - ranges.begin());
+}
+
+}  // namespace
+
+// While the old copy is read, the sums and ranges of what it lacks are
+// asked for ahead, and the steps after the scan take them, each asked once;
+// an answer that goes wrong meanwhile is asked again, or ends the delta
+// as any other, and only checked chunks are ever kept.
+TEST_F(DeltaDownload, WhatTheScanFindsMissingIsAskedForWhileItGoesOn)
+{
+    const std::string old = randomBytes(2 << 20, 10);
+    std::string changed = old;
+    changed.replace(300 << 10, 100, randomBytes(100, 11));
+    changed.replace(std::size_t(1000) << 10, 3000, randomBytes(3000, 12));
+    changed.replace(std::size_t(1700) << 10, 5000, randomBytes(5000, 13));
+    const std::string index = indexOf(changed, standardChunkParameters);
+    BlockSummer summer;
+    summer.add(reinterpret_cast<const unsigned char*>(changed.data()), changed.size());
+    const std::string sums = summer.finish(sha256Hex(changed));
+    const ReleaseEntry signedFile{sha256Hex(changed), changed.size(), "data.pak"};
+    const FetchedEntry entry{"/c/data.pak", "data.pak", md5Hex(changed), &signedFile, "data.pak"};
+    const DeltaSource source{"/c/index",
+                             {sha256Hex(index), index.size(), "data.pak.orn-chunks"},
+                             "data.pak",
+                             "/c/blocks",
+                             {sha256Hex(sums), sums.size(), "data.pak.orn-blocks"}};
+    struct Case {
+        const char* name;
+        const char* troubledUri;
+        bool forging;
+        DeltaResult result;
+        std::size_t askedAgain;  // of the file's ranges
+    };
+    const Case cases[] = {
+        {"answers taken as they came", "", false, DeltaResult::placed, 0},
+        {"a range cut off while the scan goes on", "/c/data.pak", false, DeltaResult::placed, 1},
+        {"sums cut off while the scan goes on", "/c/blocks", false, DeltaResult::placed, 0},
+        {"a range forged while the scan goes on", "/c/data.pak", true, DeltaResult::fallBack, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        discardPartial("data.pak");
+        write("data.pak", old);
+        TroubledServer server;
+        server.pipelining = true;
+        server.troubledUri = c.troubledUri;
+        server.troubles = 1;
+        server.forging = c.forging;
+        server.serveFile("/c/data.pak", changed);
+        server.serveFile("/c/index", index);
+        server.serveFile("/c/blocks", sums);
+        RecordedProgress progress;
+        EXPECT_EQ(downloadByDelta(server, entry, source, 16 << 20, &progress), c.result);
+        EXPECT_EQ(askedAgain(server, "/c/data.pak"), c.askedAgain);
+        EXPECT_LE(server.bytesServed["/c/data.pak"], 16u * 4096u) << "only the changed blocks";
+        EXPECT_TRUE(read("data.pak") == (c.result == DeltaResult::placed ? changed : old));
+        expectLeftBehind(c.result, progress, read(partialNameFor("data.pak")), changed, 0);
+    }
+}
