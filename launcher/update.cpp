@@ -9,6 +9,7 @@
 
 #include <ctime>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -49,18 +50,25 @@ ServedRelease fetchServedRelease(const UpdateChannel& channel, const ReleaseTrus
 }
 
 // Every server is untrusted alike: one whose release is forged, stale or of another channel, or whose
-// manifest is missing or not the signed one, is passed over for the next; the last one's is judged as ever.
+// manifest is missing or not the signed one, is passed over for the next; the last one's is judged as ever,
+// unless an earlier one served a release older than the installed one: then the game as installed plays,
+// whatever order the servers come in.
 ServedRelease fetchHoldingRelease(const UpdateChannel& channel, const ReleaseTrust& trust, Transport& transport)
 {
     ServedRelease served = fetchServedRelease(channel, trust, transport);
-    for (std::size_t tried = 1; tried < transport.serverCount(); ++tried) {
+    std::optional<ServedRelease> older;
+    for (std::size_t tried = 1;; ++tried) {
         if (served.manifestFetched && releaseHolds(trust, served.release, served.manifestText, served.manifest))
+            return served;
+        if (!older && isOlderThanAccepted(trust, served.release))
+            older = served;
+        if (tried >= transport.serverCount())
             break;
         noteInRunLog("the release or manifest served does not hold: asking the next server");
         transport.passOver();
         served = fetchServedRelease(channel, trust, transport);
     }
-    return served;
+    return older ? *older : served;
 }
 
 UpdateOutcome signedUpdate(const UpdateChannel& channel, const LaunchSettings& settings, const ReleaseTrust& trust,

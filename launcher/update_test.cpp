@@ -210,6 +210,16 @@ TEST_F(UpdateRun, AnOlderReleaseIsNoUpdate)
     EXPECT_FALSE(fetchedAnyFile(stale));
     EXPECT_EQ(read("data.pak"), "data 2");
 
+    // The stale edge first, then a mirror still syncing (a newer release beside the old manifest): the same.
+    ScriptedTransport syncing;
+    serve(syncing, release2, 10);
+    syncing.route(folder + "md5sums", {answer(200, manifestLine(md5Hex("data 3"), "data.pak"))});
+    FailoverTransport both({&stale, &syncing});
+    console.events.clear();
+    EXPECT_TRUE(update(channel, signedSettings(), both, console).retrieved);
+    EXPECT_EQ(console.events, after(checked, {"older served, starting installed"}));
+    EXPECT_EQ(read("data.pak"), "data 2");
+
     write("data.pak", "changed by hand");  // then only the server's files would do, and they are older
     EXPECT_FALSE(run(stale).retrieved);
     EXPECT_EQ(console.events, after(checked, {refusedEvent(Refusal::olderSerial)}));

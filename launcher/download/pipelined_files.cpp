@@ -33,7 +33,8 @@ Settled settle(FileFetch& fetch, const FetchedEntry& entry, AnswerEnd end, Trans
     const Fetched fetched = fetch.pieceEnded(end);
     if (fetched == Fetched::whole && !fetch.complete())
         return Settled::unfinished;
-    if (fetched == Fetched::whole && fetch.verified()) {
+    const bool verified = fetched == Fetched::whole && fetch.verified();
+    if (verified) {
         const Placed placed = placeVerifiedPartial(entry);
         if (placed == Placed::inPlace)
             return Settled::placed;
@@ -44,7 +45,7 @@ Settled settle(FileFetch& fetch, const FetchedEntry& entry, AnswerEnd end, Trans
     discardPartial(entry.localName);
     // The server said it sent the file, and it was not that: a cache mixing pipelined answers, say.
     const int status = fetch.answerStatus();
-    if ((status == ok || status == partialContent) && fetched != Fetched::diskFull)
+    if (!verified && (status == ok || status == partialContent) && fetched != Fetched::diskFull)
         transport.askOneAtATime();
     return Settled::failed;
 }

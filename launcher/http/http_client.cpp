@@ -56,17 +56,22 @@ void HttpClient::getInOrder(const std::vector<Request>& requests, const SinkFor&
     ends.assign(requests.size(), AnswerEnd::failed);
     sendingStopped_ = false;
     std::size_t answered = 0;
+    bool pipelined = true;
     while (answered < requests.size() && !sendingStopped_) {
-        try {
-            answered = pipeline(requests, answered, sinkFor, ends);
-        } catch (const std::exception&) {
-            connection_.reset();
-            return;
+        if (pipelined) {
+            keepAliveLimitMet_ = false;
+            try {
+                answered = pipeline(requests, answered, sinkFor, ends);
+            } catch (const std::exception&) {
+                connection_.reset();
+                return;
+            }
+            if (answered == requests.size() || sendingStopped_)
+                return;
+            // Only a server that ended a connection at its keep-alive limit is pipelined again on a new one.
+            pipelined = keepAliveLimitMet_;
         }
-        if (answered == requests.size() || sendingStopped_)
-            return;
-        // One alone where the pipeline stopped: a server that closed it, or one that never kept it. On a
-        // connection it keeps, the next go pipelined again, unless it broke a pipeline.
+        // One at a time from where the pipeline stopped: a server that closed it, or one that never kept it.
         AnswerSink* const sink = sinkFor(answered);
         if (sink == nullptr)
             return;
@@ -107,6 +112,7 @@ std::size_t HttpClient::pipeline(const std::vector<Request>& requests, std::size
             // A keep-alive limit of many answers (Apache's is 100) is no fault of pipelining.
             const bool keptMany = done.end == AnswerEnd::complete && answersOnConnection_ > pipelineDepth;
             pipelining_ = pipelining_ && (done.end != AnswerEnd::complete || sent == answered || keptMany);
+            keepAliveLimitMet_ = keptMany && sent > answered;
             connection_.reset();
             return answered;
         }

@@ -34,12 +34,10 @@ public:
     };
     // The sink for answer i, asked for just before it is read; nullptr: no more answers are wanted.
     using SinkFor = std::function<AnswerSink*(std::size_t)>;
-    // Every request, their answers handed in order, `ends` one per request.
-    // On a kept connection up to pipelineDepth requests go ahead of their
-    // answers, so that a long path's round trips do not add up; a server
-    // that closes the connection while requests wait is asked the rest one
-    // at a time, for the rest of the run, unless it had answered more than a
-    // pipeline's depth on it: then the rest go pipelined on a new one.
+    // Every request, their answers handed in order, `ends` one per request. On a kept connection up to
+    // pipelineDepth requests go ahead of their answers, so that a long path's round trips do not add up; a server
+    // that closes the connection while requests wait is asked the rest one at a time for the rest of the run,
+    // unless it had answered more than a pipeline's depth on it (a keep-alive limit): then pipelined on a new one.
     void getInOrder(const std::vector<Request>& requests, const SinkFor& sinkFor, std::vector<AnswerEnd>& ends);
     // Within getInOrder: the requests sent are still answered, and no other is sent.
     void sendNoMoreRequests() { sendingStopped_ = true; }
@@ -48,8 +46,7 @@ public:
     unsigned long long bytesPerRoundTrip() const { return speed_.bytesPerRoundTrip(); }
     // Whether getInOrder would pipeline now: on a connection kept open, with a server that never broke a pipeline.
     bool pipelines() const { return pipelining_ && connection_ != nullptr; }
-    // From now on getInOrder asks one request at a time.
-    void askOneAtATime() { pipelining_ = false; }
+    void askOneAtATime() { pipelining_ = false; }  // getInOrder asks one at a time from now on
 
     static constexpr std::size_t pipelineDepth = 16;
 
@@ -63,5 +60,6 @@ private:
     bool pipelining_ = true;
     bool sendingStopped_ = false;  // within getInOrder
     std::size_t answersOnConnection_ = 0;
+    bool keepAliveLimitMet_ = false;  // the last pipeline ended where the server ends each connection
     PathSpeed speed_;
 };
