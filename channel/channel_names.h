@@ -31,6 +31,9 @@ inline constexpr const char* launcherAcceptedReleaseName = "ORN_Launcher.accepte
 inline constexpr const char* launcherLogName = "ORN_Launcher.log";
 // The file whose lock keeps a second launcher out of the game directory while one runs.
 inline constexpr const char* launcherLockName = "ORN_Launcher.lock";
+// This game directory's random install id, which places it in or out of a
+// staged rollout's share. Never sent anywhere.
+inline constexpr const char* installIdFileName = "ORN_Launcher.id";
 // Suffixes of the launcher's unfinished downloads and their resume records
 // ("<name>.orn-partial", "<name>.orn-resume"), which it removes when stale:
 // never game files either.

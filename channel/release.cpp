@@ -10,6 +10,7 @@
 namespace {
 
 const char* const formatLine = "orn-release 1";
+const char* const stagedFormatLine = "orn-staged-release 1";
 
 // Decimal without sign, blanks or leading zeros, as releaseBody writes it.
 bool parseNumber(const std::string& text, unsigned long long& value)
@@ -50,11 +51,11 @@ bool parseFileLine(const std::string& rest, ReleaseEntry& entry)
 
 // "orn-release 1", or a later minor format "orn-release 1.N": what a launcher
 // does not know in it, it may ignore. Another major format it may not.
-bool isFormatLine(const std::string& line)
+bool isFormatLine(const std::string& line, const char* format)
 {
-    if (line == formatLine)
+    if (line == format)
         return true;
-    const std::string minorPrefix = std::string(formatLine) + ".";
+    const std::string minorPrefix = std::string(format) + ".";
     unsigned long long minor = 0;
     return line.compare(0, minorPrefix.size(), minorPrefix) == 0 && parseNumber(line.substr(minorPrefix.size()), minor);
 }
@@ -74,7 +75,7 @@ bool isKeyword(const std::string& keyword)
 
 std::string releaseBody(const Release& release)
 {
-    std::string body = std::string(formatLine) + "\n";
+    std::string body = std::string(release.staged ? stagedFormatLine : formatLine) + "\n";
     body += "channel " + release.channel + "\n";
     body += "serial " + std::to_string(release.serial) + "\n";
     if (release.expires)
@@ -89,7 +90,10 @@ bool parseReleaseBody(const std::string& body, Release& release)
 {
     release = Release();
     std::string::size_type start = body.find('\n');
-    if (start == std::string::npos || !isFormatLine(body.substr(0, start)))
+    if (start == std::string::npos)
+        return false;
+    release.staged = isFormatLine(body.substr(0, start), stagedFormatLine);
+    if (!release.staged && !isFormatLine(body.substr(0, start), formatLine))
         return false;
     ++start;
     std::set<std::string> seen;  // the keywords that a release states once

@@ -7,7 +7,7 @@
 #include <vector>
 
 // The signed statement of what a channel holds ("release" beside "md5sums"):
-//   orn-release 1
+//   orn-release 1                  (a staged release: "orn-staged-release 1")
 //   channel NAME
 //   serial N                       (only ever grows)
 //   expires YYYY-MM-DDTHH:MM:SSZ   (optional)
@@ -33,6 +33,9 @@ struct ReleaseEntry {
 };
 
 struct Release {
+    // A release offered to a share of game directories only (see rollout.h). Its
+    // own first line makes every launcher refuse it when served as "release".
+    bool staged = false;
     std::string channel;
     unsigned long long serial = 0;
     bool expires = false;

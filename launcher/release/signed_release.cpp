@@ -33,7 +33,9 @@ FetchedRelease fetchRelease(const ReleaseTrust& trust, const std::string& direct
 {
     FetchedRelease fetched;
     fetched.fetched = fetchWholeText(transport, directory + channelReleaseName, channelTextLimitBytes, fetched.text);
-    fetched.verified = fetched.fetched && readSignedRelease(fetched.text, trust.keys(), fetched.release);
+    // A staged release is offered only through the current one: served as the channel's release it is forged.
+    fetched.verified =
+        fetched.fetched && readSignedRelease(fetched.text, trust.keys(), fetched.release) && !fetched.release.staged;
     return fetched;
 }
 
