@@ -95,8 +95,7 @@ unsigned long rolloutShareAt(const Rollout& rollout, long long now)
         return rollout.sharePpm;
     const long long days = now <= rollout.since ? 0 : (now - rollout.since) / secondsPerDay;
     const unsigned long long step = days >= rollout.days ? rollout.days : static_cast<unsigned long long>(days);
-    return rollout.sharePpm +
-           static_cast<unsigned long>((rolloutWholeShare - rollout.sharePpm) * step / rollout.days);
+    return rollout.sharePpm + static_cast<unsigned long>((rolloutWholeShare - rollout.sharePpm) * step / rollout.days);
 }
 
 long long rolloutCompleteAt(const Rollout& rollout)
@@ -145,14 +144,23 @@ bool isInstallId(const std::string& text)
     return true;
 }
 
+namespace {
+
+// The id's first 32 bits: where it falls in [0, 2^32).
+unsigned long long placeBits(const std::string& installId)
+{
+    return isInstallId(installId) ? std::stoull(installId.substr(0, 8), nullptr, 16) : 0xffffffffULL;
+}
+
+}  // namespace
+
 unsigned long installIdPlace(const std::string& installId)
 {
-    const unsigned long long first = std::stoull(installId.substr(0, 8), nullptr, 16);
-    return static_cast<unsigned long>(first * rolloutWholeShare >> 32);
+    return static_cast<unsigned long>(placeBits(installId) * rolloutWholeShare >> 32);
 }
 
 bool isInRolloutGroup(const std::string& installId, unsigned long sharePpm)
 {
-    const unsigned long long first = std::stoull(installId.substr(0, 8), nullptr, 16);
-    return first * rolloutWholeShare < static_cast<unsigned long long>(sharePpm) << 32;
+    return isInstallId(installId) &&
+           placeBits(installId) * rolloutWholeShare < static_cast<unsigned long long>(sharePpm) << 32;
 }

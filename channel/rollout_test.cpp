@@ -54,8 +54,8 @@ TEST(Rollout, LineRoundTripsThroughTheSignedBodyAndRefusesMalformedOnes)
     for (const std::string& path : {object + " staged " + manifest + " 1000001", object + " staged " + manifest,
                                     object + " staged " + manifest + " 25 2026-12-01T12:00:00Z 0",
                                     object + " staged " + manifest + " 25 2026-12-01T12:00:00Z 3651",
-                                    object + " staged " + manifest + " 25 yesterday 3",
-                                    object + " staged nothex 25", object + " staged " + manifest + " 025"}) {
+                                    object + " staged " + manifest + " 25 yesterday 3", object + " staged nothex 25",
+                                    object + " staged " + manifest + " 025"}) {
         Release release = none;
         release.files.push_back({sha256Hex("staged"), 1, path});
         EXPECT_FALSE(rolloutOf(release, read)) << path;
@@ -87,8 +87,10 @@ TEST(Rollout, ScheduleGrowsInWholeDaysToEveryone)
     const struct {
         long long after;
         unsigned long share;
-    } steps[] = {{-secondsPerDay, 142857}, {0, 142857},  {secondsPerDay - 1, 142857}, {secondsPerDay, 285714},
-                 {5 * secondsPerDay, 857142}, {6 * secondsPerDay, 1000000}, {600 * secondsPerDay, 1000000}};
+    } steps[] = {{-secondsPerDay, 142857},      {0, 142857},
+                 {secondsPerDay - 1, 142857},   {secondsPerDay, 285714},
+                 {5 * secondsPerDay, 857142},   {6 * secondsPerDay, 1000000},
+                 {600 * secondsPerDay, 1000000}};
     for (const auto& step : steps)
         EXPECT_EQ(rolloutShareAt(rollout, rollout.since + step.after), step.share) << step.after;
     EXPECT_EQ(rolloutCompleteAt(rollout), rollout.since + 6 * secondsPerDay);
@@ -101,10 +103,10 @@ TEST(Rollout, SharesInPercentAndTheGroupRule)
         const char* text;
         bool valid;
         unsigned long ppm;
-    } shares[] = {{"25", true, 250000}, {"2.5", true, 25000}, {"0.0001", true, 1}, {"100", true, 1000000},
+    } shares[] = {{"25", true, 250000}, {"2.5", true, 25000},     {"0.0001", true, 1}, {"100", true, 1000000},
                   {"0", true, 0},       {"100.0", true, 1000000}, {"100.1", false, 0}, {"101", false, 0},
-                  {"-1", false, 0},     {"1.", false, 0},       {".5", false, 0},    {"0.00001", false, 0},
-                  {"5%", false, 0},     {"", false, 0},         {"07", false, 0}};
+                  {"-1", false, 0},     {"1.", false, 0},         {".5", false, 0},    {"0.00001", false, 0},
+                  {"5%", false, 0},     {"", false, 0},           {"07", false, 0}};
     for (const auto& share : shares) {
         unsigned long ppm = 0;
         EXPECT_EQ(parseSharePercent(share.text, ppm), share.valid) << share.text;

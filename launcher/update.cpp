@@ -4,6 +4,7 @@
 #include "launcher/release/accepted_release.h"
 #include "launcher/release/release_trust.h"
 #include "launcher/release/signed_release.h"
+#include "launcher/release/staged_release.h"
 #include "launcher/log/run_log.h"
 #include "launcher/server_handshake.h"
 
@@ -37,7 +38,11 @@ struct ServedRelease {
 ServedRelease fetchServedRelease(const UpdateChannel& channel, const ReleaseTrust& trust, Transport& transport)
 {
     ServedRelease served;
-    served.release = fetchRelease(trust, channel.directory, transport);
+    ReleaseChoice choice =
+        chooseRelease(trust, channel.directory, fetchRelease(trust, channel.directory, transport), transport);
+    if (!choice.note.empty())
+        noteInRunLog(choice.note);
+    served.release = std::move(choice.release);
     if (isOlderThanAccepted(trust, served.release))
         return served;
     const std::string manifestUri =
