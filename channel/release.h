@@ -33,15 +33,15 @@ struct ReleaseEntry {
 };
 
 struct Release {
-    // A release offered to a share of game directories only (see rollout.h). Its
-    // own first line makes every launcher refuse it when served as "release".
-    bool staged = false;
     std::string channel;
     unsigned long long serial = 0;
     bool expires = false;
     long long expiresAt = 0;  // seconds since 1970-01-01 UTC
     std::string manifestSha256;
     std::vector<ReleaseEntry> files;
+    // A release offered to a share of game directories only (see rollout.h). Its
+    // own first line makes every launcher refuse it when served as "release".
+    bool staged = false;
 };
 
 // The text that is signed. Its parse gives back the same release.

@@ -12,3 +12,7 @@ extern const unsigned int buildRequestWindowMilliseconds;
 extern const char* const buildReleaseKeys;
 // Whether unchanged files take their remembered digest instead of being read.
 extern const bool buildDigestCache;
+// Whether a staged rollout's release is taken where the share holds; off
+// only in a test build that stands for the launchers already in players'
+// hands, which know nothing of rollouts.
+extern const bool buildStagedRollouts;

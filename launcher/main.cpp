@@ -21,7 +21,8 @@ int main(int argc, char** argv)
     const RequestFloor floor{buildRequestWindowMilliseconds, requestFloor.minimumBytes};
     const std::vector<ServerAddress> servers = serverListFrom(buildServerHost, buildServerPort, floor);
     const UpdateChannel channel = updateChannelFrom(argc, argv, servers.front());
-    const LaunchSettings settings{buildReleaseKeys, buildLockPollMilliseconds, buildDigestCache};
+    LaunchSettings settings{buildReleaseKeys, buildLockPollMilliseconds, buildDigestCache};
+    settings.stagedRollouts = buildStagedRollouts;
     TerminalConsole terminal;
     // Before anything touches the directory: its leftovers, its partial downloads and its log are the running
     // launcher's while another one waits.

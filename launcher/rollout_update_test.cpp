@@ -58,7 +58,8 @@ Release releaseOf(ScriptedTransport& server, const Files& files, unsigned long l
 // The channel during a rollout: `current` under its usual names and in
 // `release` at `serial`, which stages `staged` at serial + 1 to `share`.
 // An empty share: no rollout, `staged` is the channel's release.
-void serve(ScriptedTransport& server, unsigned long long serial, const char* share, const SecretKey& key = unitTestReleaseKey())
+void serve(ScriptedTransport& server, unsigned long long serial, const char* share,
+           const SecretKey& key = unitTestReleaseKey())
 {
     server.route(folder + "update.lock", {answer(404)});
     const bool completed = *share == '\0';

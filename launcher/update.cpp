@@ -35,14 +35,17 @@ struct ServedRelease {
     Manifest manifest;
 };
 
-ServedRelease fetchServedRelease(const UpdateChannel& channel, const ReleaseTrust& trust, Transport& transport)
+ServedRelease fetchServedRelease(const UpdateChannel& channel, const ReleaseTrust& trust, bool stagedRollouts,
+                                 Transport& transport)
 {
     ServedRelease served;
-    ReleaseChoice choice =
-        chooseRelease(trust, channel.directory, fetchRelease(trust, channel.directory, transport), transport);
-    if (!choice.note.empty())
-        noteInRunLog(choice.note);
-    served.release = std::move(choice.release);
+    served.release = fetchRelease(trust, channel.directory, transport);
+    if (stagedRollouts) {
+        ReleaseChoice choice = chooseRelease(trust, channel.directory, std::move(served.release), transport);
+        if (!choice.note.empty())
+            noteInRunLog(choice.note);
+        served.release = std::move(choice.release);
+    }
     if (isOlderThanAccepted(trust, served.release))
         return served;
     const std::string manifestUri =
@@ -58,9 +61,10 @@ ServedRelease fetchServedRelease(const UpdateChannel& channel, const ReleaseTrus
 // manifest is missing or not the signed one, is passed over for the next; the last one's is judged as ever,
 // unless an earlier one served a release older than the installed one: then the game as installed plays,
 // whatever order the servers come in.
-ServedRelease fetchHoldingRelease(const UpdateChannel& channel, const ReleaseTrust& trust, Transport& transport)
+ServedRelease fetchHoldingRelease(const UpdateChannel& channel, const ReleaseTrust& trust, bool stagedRollouts,
+                                  Transport& transport)
 {
-    ServedRelease served = fetchServedRelease(channel, trust, transport);
+    ServedRelease served = fetchServedRelease(channel, trust, stagedRollouts, transport);
     std::optional<ServedRelease> older;
     for (std::size_t tried = 1;; ++tried) {
         if (served.manifestFetched && releaseHolds(trust, served.release, served.manifestText, served.manifest))
@@ -71,7 +75,7 @@ ServedRelease fetchHoldingRelease(const UpdateChannel& channel, const ReleaseTru
             break;
         noteInRunLog("the release or manifest served does not hold: asking the next server");
         transport.passOver();
-        served = fetchServedRelease(channel, trust, transport);
+        served = fetchServedRelease(channel, trust, stagedRollouts, transport);
     }
     return older ? *older : served;
 }
@@ -79,7 +83,7 @@ ServedRelease fetchHoldingRelease(const UpdateChannel& channel, const ReleaseTru
 UpdateOutcome signedUpdate(const UpdateChannel& channel, const LaunchSettings& settings, const ReleaseTrust& trust,
                            Transport& transport, Console& console)
 {
-    ServedRelease served = fetchHoldingRelease(channel, trust, transport);
+    ServedRelease served = fetchHoldingRelease(channel, trust, settings.stagedRollouts, transport);
     if (isOlderThanAccepted(trust, served.release))
         return {startAcceptedInstead(trust, settings.digestCache, console), 0};
     if (!tellServerAnswered(console, served.manifestFetched))

@@ -16,6 +16,7 @@ struct LaunchSettings {
     bool digestCache = true;                    // unchanged files take their recorded digest unread
     // How long a downloaded file that another program holds is tried again.
     unsigned int heldFileWaitMilliseconds = platform::heldFileWaitMilliseconds;
+    bool stagedRollouts = true;  // off: every staged release is passed by, as launchers before them did
 };
 
 // The whole run up to the hand-over: from "Connecting to server..." through

@@ -29,11 +29,10 @@ FetchedRelease fetchStaged(const ReleaseTrust& trust, const std::string& directo
         return staged;
     staged.fetched = fetchWholeText(transport, directory + objectPathOf(rollout.stagedSha256),
                                     static_cast<std::size_t>(rollout.stagedSize + 1), staged.text);
-    staged.verified = staged.fetched && staged.text.size() == rollout.stagedSize &&
-                      sha256Hex(staged.text) == rollout.stagedSha256 &&
-                      readSignedRelease(staged.text, trust.keys(), staged.release) && staged.release.staged &&
-                      staged.release.channel == current.channel &&
-                      staged.release.manifestSha256 == rollout.stagedManifestSha256;
+    staged.verified =
+        staged.fetched && staged.text.size() == rollout.stagedSize && sha256Hex(staged.text) == rollout.stagedSha256 &&
+        readSignedRelease(staged.text, trust.keys(), staged.release) && staged.release.staged &&
+        staged.release.channel == current.channel && staged.release.manifestSha256 == rollout.stagedManifestSha256;
     return staged;
 }
 
@@ -54,18 +53,18 @@ ReleaseChoice chooseRelease(const ReleaseTrust& trust, const std::string& direct
     const InstallId id = installIdOfGameDirectory();
     const bool inGroup = isInRolloutGroup(id.id, share);
     const bool tookBefore = tookStagedBefore(trust, current.release, rollout);
-    std::string note = "rollout: serial " + std::to_string(current.release.serial) + " stages a release to " +
-                       sharePercentText(share) + " of game directories; this one's install id" +
-                       (id.madeNow ? (id.kept ? " (made now)" : " (made now, not kept: the folder is not writable)")
-                                   : "") +
-                       " places it at " + placeText(id.id) + (inGroup ? ": in the group" : ": outside the group");
+    std::string note =
+        "rollout: serial " + std::to_string(current.release.serial) + " stages a release to " +
+        sharePercentText(share) + " of game directories; this one's install id" +
+        (id.madeNow ? (id.kept ? " (made now)" : " (made now, not kept: the folder is not writable)") : "") +
+        " places it at " + placeText(id.id) + (inGroup ? ": in the group" : ": outside the group");
     if (!inGroup && !tookBefore)
         return {std::move(current), note + ": keeping the current release"};
     note += tookBefore ? ", and it took the staged release before" : "";
     FetchedRelease staged = fetchStaged(trust, directory, current.release, rollout, transport);
     if (staged.verified)
-        return {std::move(staged), note + ": taking the staged release, serial " +
-                                       std::to_string(staged.release.serial)};
+        return {std::move(staged),
+                note + ": taking the staged release, serial " + std::to_string(staged.release.serial)};
     if (trust.acceptedSerial() > current.release.serial)
         return {std::move(current), note + ": the staged release served does not hold: the current one is older "
                                            "than the one accepted"};
