@@ -28,6 +28,7 @@ from end_to_end.players_machine import PlayersMachine  # noqa: E402,F401
 from end_to_end.published_with_nginx import PublishedWithNginx  # noqa: E402,F401
 from end_to_end.resume import Resume  # noqa: E402,F401
 from end_to_end.retrieval import Retrieval  # noqa: E402,F401
+from end_to_end.rollouts import StagedRollouts  # noqa: E402,F401
 from end_to_end.signing import SignedReleases  # noqa: E402,F401
 from end_to_end.soak import Soak  # noqa: E402,F401
 from end_to_end.sound_behaviour import SoundBehaviour  # noqa: E402,F401
@@ -46,6 +47,8 @@ if __name__ == "__main__":
     parser.add_argument("--release-key", help="the test key's secret half, which signs the test releases")
     parser.add_argument("--mirrors-launcher", help="the launcher built to trust the test key and to ask two servers: "
                         "127.0.0.1 on --port, then on --mirror-port")
+    parser.add_argument("--rollout-blind-launcher",
+                        help="the launcher built to trust the test key that knows nothing of staged rollouts")
     parser.add_argument("--mirror-port", type=int, help="the second server's port of --mirrors-launcher")
     options, rest = parser.parse_known_args()
     fixture.configure(options)

@@ -217,6 +217,8 @@ def configure(options):
     OPTIONS.signed_launcher = options.signed_launcher and os.path.abspath(options.signed_launcher)
     OPTIONS.mirrors_launcher = options.mirrors_launcher and os.path.abspath(options.mirrors_launcher)
     OPTIONS.mirror_port = options.mirror_port
+    OPTIONS.blind_launcher = options.rollout_blind_launcher and os.path.abspath(options.rollout_blind_launcher)
+    OPTIONS.launcher = os.path.abspath(options.launcher)
     # orn-publish refuses a secret key that others may read, as a checkout leaves the test key, and keeps
     # its record of signed serials in the state directory: both in a scratch directory.
     scratch = tempfile.TemporaryDirectory(prefix="launcher_e2e_state.")
