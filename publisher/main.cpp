@@ -5,6 +5,7 @@
 #include "publisher/console/deployer_output.h"
 #include "publisher/promote/promote_command.h"
 #include "publisher/publish/publish_command.h"
+#include "publisher/rollout/rollout_command.h"
 #include "publisher/status/channel_status.h"
 
 #include <iostream>
@@ -35,8 +36,10 @@ int main(int argc, char** argv)
         return promoteCommand(options);
     case Options::Command::rollback:
         return rollbackCommand(options);
+    case Options::Command::rollout:
+        return rolloutCommand(options);
     case Options::Command::publish:
         break;
     }
-    return publishCommand(options);
+    return options.rollout.given ? stagedPublishCommand(options) : publishCommand(options);
 }

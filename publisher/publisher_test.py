@@ -18,6 +18,7 @@ from process_tests.hostile_server import SigningOnAHostileServer  # noqa: E402,F
 from process_tests.publishing import Publisher  # noqa: E402,F401
 from process_tests.publishing_safely import PublishingSafely  # noqa: E402,F401
 from process_tests.release_manager import ReleaseManagerCommands  # noqa: E402,F401
+from process_tests.rollouts import Rollouts  # noqa: E402,F401
 from process_tests.signed_publishing import SignedPublishing  # noqa: E402,F401
 
 if __name__ == "__main__":

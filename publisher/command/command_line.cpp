@@ -1,10 +1,16 @@
 #include "publisher/command/command_line.h"
 
+#include "channel/rollout.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <iterator>
 #include <cstdlib>
 #include <set>
+
+namespace {
+std::string signingOptionsText();
+}  // namespace
 
 // The help text lines up as a terminal shows it.
 // clang-format off
@@ -16,6 +22,10 @@ std::string usageText()
         "       orn-publish --sign SECRET_KEY_FILE [SIGNING OPTIONS] --resign CHANNEL_DIR\n"
         "       orn-publish promote FROM_CHANNEL_DIR TO_CHANNEL_DIR --sign SECRET_KEY_FILE [SIGNING OPTIONS]\n"
         "       orn-publish rollback CHANNEL_DIR --to SERIAL --sign SECRET_KEY_FILE [SIGNING OPTIONS]\n"
+        "       orn-publish --sign SECRET_KEY_FILE [SIGNING OPTIONS] --rollout PERCENT [--rollout-days N] SOURCE\n"
+        "                   CHANNEL_DIR\n"
+        "       orn-publish rollout CHANNEL_DIR PERCENT|--halt|--complete [--rollout-days N] --sign SECRET_KEY_FILE\n"
+        "                   [SIGNING OPTIONS]\n"
         "       orn-publish status CHANNEL_DIR [--key SECRET_KEY_FILE] [--trust KEYID:BASE64]... [--warn-days N]\n"
         "       orn-publish keygen SECRET_KEY_FILE\n"
         "       orn-publish --help | --version\n"
@@ -31,11 +41,28 @@ std::string usageText()
         "               (--hold-lock and --new-channel apply as to a publish)\n"
         "  rollback     publish again the files of the channel's earlier release SERIAL, from the objects\n"
         "               still kept in by-hash/ (see --keep-releases), as the next serial\n"
+        "  --rollout    publish SOURCE as a staged release that only PERCENT of game directories take (e.g. 5,\n"
+        "               2.5); the others keep the channel's current release, which stays as it is. Only into a\n"
+        "               signed channel, as objects in by-hash/ alone, and never while a rollout is on\n"
+        "  --rollout-days N  the share grows in whole steps a day apart from the signing, to 100% after N days\n"
+        "               (without --rollout it starts at 100/(N+1)%)\n"
+        "  rollout      change the rollout that is on: PERCENT (or --rollout-days) sets the share, --halt is\n"
+        "               0% (no one else takes it; those who took it keep it), --complete publishes the staged\n"
+        "               release as the channel's release for everyone. A publish, promote into the channel and\n"
+        "               --resign wait for --complete or rollback while a rollout is on\n"
         "  status       show the channel's release; exit 1 when it does not verify, a file does not match\n"
         "               or it expires within --warn-days (default ") + std::to_string(expiryWarningDays) + ")\n"
-        "  keygen       make a key pair: writes the secret key (mode 0600), prints the public key\n"
+        "  keygen       make a key pair: writes the secret key (mode 0600), prints the public key\n" +
+        signingOptionsText();
+}
+
+namespace {
+
+std::string signingOptionsText()
+{
+    return std::string(
         "SIGNING OPTIONS\n"
-        "  --expires DAYS|never  launchers refuse the release this many days after signing (default " +
+        "  --expires DAYS|never  launchers refuse the release this many days after signing (default ") +
         std::to_string(defaultExpiryDays) + ";\n"
         "               --resign keeps the last choice)\n"
         "  --serial N   the release's serial (default: the signing time in UTC seconds, or one above both\n"
@@ -50,6 +77,8 @@ std::string usageText()
         "             or another publish holds the channel; 2 refused, nothing changed; 128+N stopped by\n"
         "             signal N (SIGINT, SIGTERM, SIGHUP): what was done, and what to do, is said\n";
 }
+
+}  // namespace
 // clang-format on
 
 namespace {
@@ -71,10 +100,13 @@ struct NumberRule {
 };
 
 const NumberRule numberRules[] = {
-    {"--hold-lock", "SECONDS", 0, 86400},          {"--expires", "DAYS", 1, 36500},
-    {"--serial", "N", 1, largestReleaseSerial},    {"--warn-days", "N", 0, 36500},
-    {"--keep-releases", "N", 1, mostKeptReleases}, {"--to", "SERIAL", 1, largestReleaseSerial},
+    {"--hold-lock", "SECONDS", 0, 86400},           {"--expires", "DAYS", 1, 36500},
+    {"--serial", "N", 1, largestReleaseSerial},     {"--warn-days", "N", 0, 36500},
+    {"--keep-releases", "N", 1, mostKeptReleases},  {"--to", "SERIAL", 1, largestReleaseSerial},
+    {"--rollout-days", "N", 1, longestRolloutDays},
 };
+
+const char* const shareRule = "PERCENT must be a share from 0 to 100, at most four decimals (e.g. 5 or 2.5)";
 
 // One option's value; false, with the reason, when it is not one that option takes.
 bool takeValue(const std::string& option, const std::string& value, Options& options, std::string& failure)
@@ -93,6 +125,12 @@ bool takeValue(const std::string& option, const std::string& value, Options& opt
             return false;
         signing.trustedKeys.push_back(key);
         return true;
+    }
+    options.rollout.given = options.rollout.given || option == "--rollout-days";
+    if (option == "--rollout") {
+        options.rollout.given = options.rollout.shareGiven = true;
+        failure += shareRule;
+        return parseSharePercent(value, options.rollout.sharePpm);
     }
     signing.expiryGiven = signing.expiryGiven || option == "--expires";
     signing.keepGiven = signing.keepGiven || option == "--keep-releases";
@@ -115,14 +153,48 @@ bool takeValue(const std::string& option, const std::string& value, Options& opt
         options.rollbackSerial = number;
     else if (option == "--warn-days")
         options.warnDays = static_cast<unsigned>(number);
+    else if (option == "--rollout-days")
+        options.rollout.days = static_cast<unsigned>(number);
     else
         signing.keepReleases = static_cast<unsigned>(number);
     return true;
 }
 
-// Whether the options and operands suit the command.
-bool checkCommand(const Options& options, std::string& failure)
+// Why the rollout command's words, or a publish's --rollout and
+// --rollout-days, do not go together; empty when they do.
+std::string rolloutProblem(Options& options, bool signs)
 {
+    RolloutRequest& rollout = options.rollout;
+    const std::size_t operands = options.operands.size();
+    if (options.command != Options::Command::rollout)
+        return !rollout.given ? ""
+               : !signs       ? "--rollout and --rollout-days publish a staged release, which is signed: give --sign "
+                                "SECRET_KEY_FILE"
+               : options.command == Options::Command::resign
+                   ? "--resign signs the rollout that is on anew as it is; orn-publish rollout changes it"
+               : options.holdLockSeconds != 0
+                   ? "--hold-lock does not apply: a staged publish changes no file that launchers wait for"
+                   : "";
+    if (operands == 2 && !parseSharePercent(options.operands[1], rollout.sharePpm))
+        return options.operands[1] + ": " + shareRule;
+    rollout.shareGiven = operands == 2;
+    const int asked = (rollout.shareGiven ? 1 : 0) + (rollout.halt ? 1 : 0) + (rollout.complete ? 1 : 0);
+    return !signs                          ? "rollout signs: give --sign SECRET_KEY_FILE"
+           : operands == 0 || operands > 2 ? "rollout takes one CHANNEL_DIR, and PERCENT or --halt or --complete"
+           : asked > 1 || (asked == 0 && rollout.days == 0) ? "rollout takes one of PERCENT, --halt and --complete"
+           : rollout.days != 0 && (rollout.halt || rollout.complete)
+               ? "--rollout-days goes with a share, not with --halt or --complete"
+           : options.holdLockSeconds != 0 && !rollout.complete ? "--hold-lock applies to rollout --complete alone"
+                                                               : "";
+}
+
+// Whether the options and operands suit the command.
+bool checkCommand(Options& options, std::string& failure)
+{
+    if (!(failure = rolloutProblem(options, !options.signing.secretKeyFile.empty())).empty())
+        return false;
+    if (options.rollout.days != 0 && !options.rollout.shareGiven)
+        options.rollout.sharePpm = rolloutWholeShare / (options.rollout.days + 1);
     const SigningRequest& signing = options.signing;
     const bool signs = !signing.secretKeyFile.empty();
     const std::size_t operands = options.operands.size();
@@ -136,6 +208,8 @@ bool checkCommand(const Options& options, std::string& failure)
                       ? "--resign copies nothing: --hold-lock, --keep-releases and --new-channel do not apply"
                       : "--resign takes one CHANNEL_DIR";
         return signs && options.holdLockSeconds == 0 && !signing.keepGiven && !options.newChannel && operands == 1;
+    case Options::Command::rollout:
+        return true;
     case Options::Command::promote:
     case Options::Command::rollback: {
         const bool promotes = options.command == Options::Command::promote;
@@ -190,6 +264,10 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& failure)
         options.command = Options::Command::status;
         valued = {"--key", "--trust", "--warn-days"};
         first = 2;
+    } else if (word == "rollout") {
+        options.command = Options::Command::rollout;
+        valued.insert("--rollout-days");
+        first = 2;
     } else if (word == "promote" || word == "rollback") {
         options.command = word == "promote" ? Options::Command::promote : Options::Command::rollback;
         if (word == "rollback")
@@ -197,11 +275,16 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& failure)
         first = 2;
     }
     const bool publishes = options.command == Options::Command::publish;
+    const bool rollsOut = options.command == Options::Command::rollout;
+    if (publishes)
+        valued.insert({"--rollout", "--rollout-days"});
     const bool copies = publishes || options.command == Options::Command::promote;
     for (int i = first; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--resign" && publishes) {
             options.command = Options::Command::resign;
+        } else if ((option == "--halt" || option == "--complete") && rollsOut) {
+            (option == "--halt" ? options.rollout.halt : options.rollout.complete) = true;
         } else if (option == "--new-channel" && copies) {
             options.newChannel = true;
         } else if (valued.count(option) != 0) {

@@ -60,6 +60,30 @@ const std::vector<std::pair<std::vector<std::string>, std::string>> commandLines
     {{"rollback", "latest", "--to", "0", "--sign", "k"}, "--to 0: SERIAL must be"},
     {{"rollback", "a", "b", "--to", "3", "--sign", "k"}, "rollback takes one CHANNEL_DIR"},
     {{"rollback", "latest", "--to", "3", "--sign", "k", "--new-channel"}, "--new-channel: no such option of rollback"},
+    {{"--sign", "k", "--rollout", "2.5", "--rollout-days", "6", "tree", "channel"}, ""},
+    {{"--sign", "k", "--rollout-days", "3650", "tree", "channel"}, ""},
+    {{"rollout", "latest", "60", "--sign", "k", "--expires", "30"}, ""},
+    {{"rollout", "latest", "--halt", "--sign", "k"}, ""},
+    {{"rollout", "latest", "--complete", "--sign", "k", "--hold-lock", "5"}, ""},
+    {{"rollout", "latest", "--rollout-days", "6", "--sign", "k"}, ""},
+    {{"--rollout", "25", "tree", "channel"}, "a staged release, which is signed: give --sign"},
+    {{"--sign", "k", "--rollout", "100.5", "tree", "channel"},
+     "--rollout 100.5: PERCENT must be a share from 0 to 100"},
+    {{"--sign", "k", "--rollout", "2.00001", "tree", "channel"}, "at most four decimals"},
+    {{"--sign", "k", "--rollout", "-5", "tree", "channel"}, "--rollout -5: PERCENT"},
+    {{"--sign", "k", "--rollout-days", "0", "tree", "channel"},
+     "--rollout-days 0: N must be a whole number from 1 to 3650"},
+    {{"--sign", "k", "--rollout", "5", "--resign", "channel"}, "--resign signs the rollout that is on anew"},
+    {{"--sign", "k", "--rollout", "5", "--hold-lock", "3", "tree", "channel"}, "--hold-lock does not apply"},
+    {{"rollout", "latest", "60"}, "rollout signs: give --sign"},
+    {{"rollout", "--sign", "k"}, "rollout takes one CHANNEL_DIR"},
+    {{"rollout", "latest", "--sign", "k"}, "rollout takes one of PERCENT, --halt and --complete"},
+    {{"rollout", "latest", "60", "--complete", "--sign", "k"}, "rollout takes one of PERCENT, --halt and --complete"},
+    {{"rollout", "latest", "sixty", "--sign", "k"}, "sixty: PERCENT must be"},
+    {{"rollout", "latest", "--halt", "--rollout-days", "3", "--sign", "k"}, "--rollout-days goes with a share"},
+    {{"rollout", "latest", "60", "--hold-lock", "5", "--sign", "k"}, "--hold-lock applies to rollout --complete alone"},
+    {{"rollout", "latest", "--rollout", "5", "--sign", "k"}, "--rollout: no such option of rollout"},
+    {{"promote", "beta", "latest", "--sign", "k", "--halt"}, "--halt: no such option of promote"},
 };
 
 }  // namespace
@@ -105,4 +129,21 @@ TEST(CommandLine, TheUsageGivesTheDefaultsInForce)
          {"(default " + std::to_string(expiryWarningDays) + ")", "(default " + std::to_string(defaultExpiryDays) + ";",
           "(default " + std::to_string(defaultKeptReleases) + ","})
         EXPECT_NE(usageText().find(said), std::string::npos) << said;
+}
+
+TEST(CommandLine, GivesTheShareARolloutStartsAt)
+{
+    const std::vector<std::pair<std::vector<std::string>, unsigned long>> shares = {
+        {{"--sign", "k", "--rollout-days", "6", "tree", "channel"}, 142857},  // seven groups a day apart
+        {{"--sign", "k", "--rollout", "0.0001", "tree", "channel"}, 1},
+        {{"rollout", "latest", "2.5", "--rollout-days", "4", "--sign", "k"}, 25000},
+        {{"rollout", "latest", "100", "--sign", "k"}, 1000000},
+    };
+    for (const auto& [words, share] : shares) {
+        Options options;
+        std::string failure;
+        ASSERT_TRUE(parse(words, options, failure)) << failure;
+        EXPECT_TRUE(options.rollout.given || options.command == Options::Command::rollout);
+        EXPECT_EQ(options.rollout.sharePpm, share) << words[2];
+    }
 }

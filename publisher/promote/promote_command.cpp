@@ -1,5 +1,6 @@
 #include "publisher/promote/promote_command.h"
 
+#include "publisher/console/deployer_output.h"
 #include "publisher/folder/exclusive_publish.h"
 #include "publisher/folder/wrong_folders.h"
 #include "publisher/promote/release_files.h"
@@ -21,8 +22,11 @@ int promoteCommand(const Options& options)
     if (!source.acquire(from, heldByAnother, failure))
         return heldByAnother ? heldElsewhere(failure) : refusePublish(failure, to);
     SourceTree tree;
-    if (!(failure = verifiedReleaseFiles(source.directory(), options.signing, tree)).empty())
+    std::string rolloutNote;
+    if (!(failure = verifiedReleaseFiles(source.directory(), options.signing, tree, rolloutNote)).empty())
         return refusePublish(failure, to);
+    if (!rolloutNote.empty())
+        reportLine(rolloutNote);
     return publishSourceTree(options, to, tree, start);
 }
 

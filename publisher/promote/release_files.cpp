@@ -35,7 +35,8 @@ std::string treeOf(const ChannelDirectory& channel, const std::vector<ReleaseEnt
 
 }  // namespace
 
-std::string verifiedReleaseFiles(const ChannelDirectory& channel, const SigningRequest& request, SourceTree& tree)
+std::string verifiedReleaseFiles(const ChannelDirectory& channel, const SigningRequest& request, SourceTree& tree,
+                                 std::string& rolloutNote)
 {
     const std::string shown = channel.shown("");
     SecretKey key;
@@ -55,7 +56,11 @@ std::string verifiedReleaseFiles(const ChannelDirectory& channel, const SigningR
                (current.state == CurrentRelease::State::missing ? " has none"
                                                                 : "'s release cannot be trusted: " + current.problem);
     const Release& release = current.release;
-    if (record.found && release.serial < record.serial)
+    const StagedRelease staged = readStagedRelease(channel, release, name, keys);
+    if (staged.state != StagedRelease::State::none)
+        rolloutNote = shown + " has a rollout on: its current release, serial " + std::to_string(release.serial) +
+                      ", which its other game directories get, is promoted, not the staged one";
+    if (record.found && highestSignedSerial(release, staged) < record.serial)
         return shown + "'s release serial " + std::to_string(release.serial) +
                " is older than the last one signed "
                "here for it, " +
@@ -66,6 +71,31 @@ std::string verifiedReleaseFiles(const ChannelDirectory& channel, const SigningR
         return mismatch + ": " + shown + " no longer holds what its release signed (orn-publish status " + shown +
                " tells more); publish it anew from its release tree first";
     return treeOf(channel, gameFileEntries(release), isContentAddressed(release), tree);
+}
+
+std::string stagedReleaseFiles(const ChannelDirectory& channel, const SigningRequest& request, SourceTree& tree)
+{
+    const std::string shown = channel.shown("");
+    SecretKey key;
+    std::string name;
+    std::string failure;
+    if (!loadSecretKey(request.secretKeyFile, channel.path(), key, failure) ||
+        !channelNameOf(channel.path(), name, failure))
+        return failure;
+    std::vector<ReleaseKey> keys = request.trustedKeys;
+    keys.push_back(key.publicPart);
+    const CurrentRelease current = readCurrentRelease(channel, name, keys);
+    if (current.state != CurrentRelease::State::verified)
+        return "only a signed channel has a rollout, and " + shown +
+               (current.state == CurrentRelease::State::missing ? " has no release"
+                                                                : "'s release cannot be trusted: " + current.problem);
+    const StagedRelease staged = readStagedRelease(channel, current.release, name, keys);
+    if (staged.state == StagedRelease::State::none)
+        return "no rollout is on in " + shown + ": there is no staged release to complete";
+    if (staged.state != StagedRelease::State::verified)
+        return "the staged release of " + shown + " cannot be trusted: " + staged.problem +
+               "; end the rollout with orn-publish rollback " + shown + " --to SERIAL";
+    return treeOf(channel, gameFileEntries(staged.release), true, tree);
 }
 
 std::string keptReleaseFiles(const ChannelDirectory& channel, unsigned long long serial, SourceTree& tree)

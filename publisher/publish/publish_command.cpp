@@ -8,6 +8,7 @@
 #include "publisher/keys/key_exposure.h"
 #include "publisher/publish/publish_tree.h"
 #include "publisher/release/channel_problems.h"
+#include "publisher/signing/rollout_signing.h"
 #include "publisher/signing/signing.h"
 #include "publisher/source/source_tree.h"
 
@@ -47,9 +48,6 @@ int heldElsewhere(const std::string& failure)
     return 1;
 }
 
-namespace {
-
-// Reads the release tree and says what it holds that the launcher could not use.
 bool readCheckedTree(const Options& options, const std::string& channel, SourceTree& tree)
 {
     const std::string& source = options.operands.front();
@@ -62,6 +60,22 @@ bool readCheckedTree(const Options& options, const std::string& channel, SourceT
         diagnosticLine(problem);
     diagnosticLine(source + " refused; nothing in " + channel + " was touched");
     return false;
+}
+
+namespace {
+
+// What a publish over a rollout (its --complete, or a rollback) did to it.
+std::string rolloutEndText(const Options& options, const ReleaseSigning& signing)
+{
+    const bool known = signing.staged.state == StagedRelease::State::verified;
+    const std::string staged =
+        known ? "staged release serial " + std::to_string(signing.staged.release.serial) : "staged release";
+    const std::string serial = std::to_string(signing.serial);
+    if (options.command == Options::Command::rollout)
+        return "Rollout complete: the " + staged + " is now the channel's release, serial " + serial +
+               ", for every game directory";
+    return "Rollout ended: every game directory, those that took the " + staged + " too, now gets serial " + serial +
+           ", an ordinary release";
 }
 
 // A run stopped by a signal: what it did, and what to do.
@@ -119,6 +133,8 @@ int publishTree(const SourceTree& tree, const ChannelDirectory& directory, const
     if (signing != nullptr)
         line << "; release serial " << signing->serial << " signed with key " << signing->key.publicPart.id;
     reportLine(line.str());
+    if (signing != nullptr && signing->staged.state != StagedRelease::State::none)
+        reportLine(rolloutEndText(options, *signing));
     if (signalWhileFinishing() != 0)
         diagnosticLine(std::string(signalName(signalWhileFinishing())) +
                        " came once files of the channel were being replaced: the publish was finished first");
@@ -130,22 +146,45 @@ int signAnew(const ChannelDirectory& directory, ReleaseSigning& signing, const s
     const std::string expiryWarningText = expiryWarning(signing, channel);
     watchInterruptions();
     std::string failure;
-    if (!resignChannel(directory, signing, failure)) {
+    std::vector<std::string> warnings;
+    if (!resignChannel(directory, signing, warnings, failure)) {
         if (interruptingSignal() != 0)
             failure = std::string("interrupted by ") + signalName(interruptingSignal());
         const int status = refusePublish(failure, channel);
         return interruptingSignal() != 0 ? 128 + interruptingSignal() : status;
     }
-    reportLine("Signed " + channel + " anew: serial " + std::to_string(signing.serial));
+    reportLine("Signed " + channel + " anew: serial " + std::to_string(signing.serial) +
+               (signing.staged.state == StagedRelease::State::verified
+                    ? ", and its staged release as serial " + std::to_string(stagedSerialOf(signing)) +
+                          ", its share and schedule as before"
+                    : ""));
+    for (const std::string& warning : warnings)
+        warningLine(warning);
     if (!expiryWarningText.empty())
         warningLine(expiryWarningText);
     return 0;
 }
 
-const int goOn = -1;
+// Players who took the staged release must never be sent back, and a
+// release put in its place would strand them: only the commands that
+// change, complete or end the rollout go on.
+std::string rolloutOnProblem(const Options& options, const ReleaseSigning& signing, const std::string& channel)
+{
+    const bool endsOrChanges = options.command == Options::Command::rollout ||
+                               options.command == Options::Command::rollback ||
+                               options.command == Options::Command::resign;
+    if (signing.staged.state == StagedRelease::State::none || endsOrChanges)
+        return "";
+    const std::string staged = signing.staged.state == StagedRelease::State::verified
+                                   ? " (staged release serial " + std::to_string(signing.staged.release.serial) + ")"
+                                   : "";
+    return "a rollout is on in " + channel + staged + ": players who took the staged release would be stranded; " +
+           "first make it everyone's release (orn-publish rollout " + channel +
+           " --complete --sign KEY) or end it (orn-publish rollback " + channel + " --to SERIAL --sign KEY)";
+}
 
-// What a publish and a re-sign check once the channel is held, before
-// anything changes; an exit status when it cannot go on, else goOn.
+}  // namespace
+
 int holdChannel(const Options& options, const std::string& channel, SourceTree& tree, const HeldTree& heldTree,
                 ExclusivePublish& exclusive, ReleaseSigning& signing)
 {
@@ -164,15 +203,14 @@ int holdChannel(const Options& options, const std::string& channel, SourceTree& 
     const bool signs = !options.signing.secretKeyFile.empty();
     if (signs &&
         (!prepareSigning(directory, options.signing, signing, failure) ||
-         !(failure = exposedKeyProblem(directory, options.signing.secretKeyFile, signing.key.publicPart)).empty()))
+         !(failure = exposedKeyProblem(directory, options.signing.secretKeyFile, signing.key.publicPart)).empty() ||
+         !(failure = rolloutOnProblem(options, signing, channel)).empty()))
         return refusePublish(failure, channel);
     // Its release would no longer match: every launcher that checks it would refuse the channel.
     if (!signs && refusesUnsignedPublish(directory, failure))
         return refusePublish(failure, channel);
-    return goOn;
+    return holdingGoesOn;
 }
-
-}  // namespace
 
 int publishCommand(const Options& options)
 {
@@ -196,7 +234,7 @@ int publishSourceTree(const Options& options, const std::string& channel, Source
     ExclusivePublish exclusive;
     ReleaseSigning signing;
     const int status = holdChannel(options, channel, tree, heldTree, exclusive, signing);
-    if (status != goOn)
+    if (status != holdingGoesOn)
         return status;
     const bool signs = !options.signing.secretKeyFile.empty();
     const std::string expiryWarningText = signs ? expiryWarning(signing, channel) : "";
@@ -214,5 +252,5 @@ int resignCommand(const Options& options)
     ReleaseSigning signing;
     SourceTree none;
     const int status = holdChannel(options, options.operands.back(), none, nullptr, exclusive, signing);
-    return status != goOn ? status : signAnew(exclusive.directory(), signing, options.operands.back());
+    return status != holdingGoesOn ? status : signAnew(exclusive.directory(), signing, options.operands.back());
 }

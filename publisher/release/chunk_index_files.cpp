@@ -4,6 +4,7 @@
 #include "channel/channel_names.h"
 #include "channel/chunk_index.h"
 #include "channel/content_address.h"
+#include "channel/rollout.h"
 #include "digest/sha256.h"
 #include "publisher/release/channel_objects.h"
 
@@ -33,7 +34,7 @@ std::vector<ReleaseEntry> gameFileEntries(const Release& release)
     const std::set<std::string> noFiles;
     std::vector<ReleaseEntry> files;
     for (const ReleaseEntry& entry : release.files)
-        if (!isDeltaEntry(entry, noFiles) && !isContentAddressMarker(entry, release))
+        if (!isDeltaEntry(entry, noFiles) && !isContentAddressMarker(entry, release) && !isRolloutEntry(entry))
             files.push_back(entry);
     return files;
 }

@@ -19,7 +19,7 @@ bool isDeltaEntry(const ReleaseEntry& entry, const std::set<std::string>& manife
 // How many of a release's entries are chunk indexes.
 std::size_t chunkIndexEntries(const Release& release);
 // The release's game files, in its order: neither a chunk index, nor block
-// sums, nor the line that marks the channel content-addressed.
+// sums, nor the line that marks the channel content-addressed, nor a rollout's.
 std::vector<ReleaseEntry> gameFileEntries(const Release& release);
 
 // Puts `bytes`, the chunk index of the game file at `path`, into by-hash/

@@ -4,6 +4,7 @@
 #include "channel/content_address.h"
 #include "channel/manifest.h"
 #include "channel/manifest_path.h"
+#include "channel/rollout.h"
 #include "digest/sha256.h"
 #include "publisher/console/shown_text.h"
 #include "publisher/folder/channel_files.h"
@@ -99,17 +100,21 @@ bool channelMatchesRelease(const ChannelDirectory& channel, const Release& relea
         listedPaths.insert(path);
     const bool addressed = isContentAddressed(release);
     std::size_t files = 0;
+    const auto isObjectEntry = [&](const ReleaseEntry& entry) {
+        return isDeltaEntry(entry, listedPaths) || (addressed && isContentAddressMarker(entry, release)) ||
+               isRolloutEntry(entry);
+    };
     for (const ReleaseEntry& entry : release.files)
-        files += isDeltaEntry(entry, listedPaths) || (addressed && isContentAddressMarker(entry, release)) ? 0 : 1;
+        files += isObjectEntry(entry) ? 0 : 1;
     if (files != listed.digests.size()) {
         mismatch = "the release and " + std::string(channelManifestName) + " do not list the same files";
         return false;
     }
     CheckedFiles checked;
     for (const ReleaseEntry& entry : release.files) {
-        // A chunk index, block sums (and md5sums' object) is checked where it is kept, under
-        // the SHA-256 that the parser took as 64 hex digits.
-        if (isDeltaEntry(entry, listedPaths) || (addressed && isContentAddressMarker(entry, release))) {
+        // A chunk index, block sums, md5sums' object and a staged release's text are checked
+        // where they are kept, under the SHA-256 that the parser took as 64 hex digits.
+        if (isObjectEntry(entry)) {
             if (!fileMatches(channel, objectPathOf(entry.sha256), entry, nullptr, checked, mismatch))
                 return false;
             continue;

@@ -22,5 +22,6 @@ CurrentRelease readCurrentRelease(const ChannelDirectory& channel, const std::st
 // has its signed size and SHA-256, and the MD5 that md5sums gives, and every
 // chunk index it gives is in by-hash/ with its signed size and SHA-256, as
 // is every file's and md5sums' object when the release marks the channel
-// content-addressed; otherwise the first difference in `mismatch`.
+// content-addressed, and a staged release's text is in by-hash/ too;
+// otherwise the first difference in `mismatch`.
 bool channelMatchesRelease(const ChannelDirectory& channel, const Release& release, std::string& mismatch);

@@ -1,6 +1,7 @@
 #include "publisher/release/release_retention.h"
 
 #include "channel/content_address.h"
+#include "channel/rollout.h"
 #include "publisher/release/channel_objects.h"
 #include "publisher/release/chunk_index_files.h"
 #include "publisher/state/kept_releases_record.h"
@@ -54,6 +55,11 @@ KeptRelease keptReleaseOf(const Release& release)
         kept.objects[name] = unknownObjectSize;
     for (const ReleaseEntry& entry : release.files)
         kept.objects[entry.sha256] = entry.size;
+    // A rollout's staged text is kept with the staged release: the current
+    // release stays the same kept release whatever rollout it names.
+    for (const ReleaseEntry& entry : release.files)
+        if (isRolloutEntry(entry))
+            kept.objects.erase(entry.sha256);
     return kept;
 }
 
@@ -87,8 +93,62 @@ void placeByItsSerial(KeptRelease before, std::vector<KeptRelease>& releases)
 
 }  // namespace
 
+namespace {
+
+bool sameFiles(const std::vector<ReleaseEntry>& one, const std::vector<ReleaseEntry>& other)
+{
+    return !one.empty() && std::equal(one.begin(), one.end(), other.begin(), other.end(),
+                                      [](const ReleaseEntry& a, const ReleaseEntry& b) {
+                                          return a.sha256 == b.sha256 && a.size == b.size && a.path == b.path;
+                                      });
+}
+
+// The staged release with the text that `outer` names: each re-sign of a
+// rollout signs it anew, and a cache may still hold an outer release naming
+// an earlier text, so the earlier signings of the same files fold into it.
+KeptRelease keptStagedRelease(const Release& staged, const Release& outer, std::vector<KeptRelease>& releases)
+{
+    KeptRelease latest = keptReleaseOf(staged);
+    Rollout rollout;
+    if (rolloutOf(outer, rollout))
+        latest.objects[rollout.stagedSha256] = rollout.stagedSize;
+    for (auto release = releases.begin(); release != releases.end();) {
+        if (!sameFiles(release->files, latest.files) && namesOf(*release) != namesOf(latest)) {
+            ++release;
+            continue;
+        }
+        latest.objects.insert(release->objects.begin(), release->objects.end());
+        release = releases.erase(release);
+    }
+    return latest;
+}
+
+// The release just written goes last, always kept: one signed anew with the
+// same files (a new expiry, say) takes its earlier place. With a staged one
+// the current release, placed by its serial, is kept too.
+KeptRelease putLatest(const Release& written, const Release* staged, unsigned& keep, std::vector<KeptRelease>& releases)
+{
+    KeptRelease latest;
+    if (staged != nullptr) {
+        keep = std::max(keep, 2u);
+        latest = keptStagedRelease(*staged, written, releases);
+    } else {
+        latest = keptReleaseOf(written);
+        releases.erase(
+            std::remove_if(releases.begin(), releases.end(),
+                           [&latest](const KeptRelease& release) { return namesOf(release) == namesOf(latest); }),
+            releases.end());
+    }
+    if (releases.size() + 1 > keep)
+        releases.erase(releases.begin(), releases.end() - static_cast<std::ptrdiff_t>(keep - 1));
+    releases.push_back(latest);
+    return latest;
+}
+
+}  // namespace
+
 void keepLastReleases(const ChannelDirectory& channel, const CurrentRelease& previous, const Release& written,
-                      unsigned keep, HashedFiles& hashed, std::vector<std::string>& warnings)
+                      unsigned keep, HashedFiles& hashed, std::vector<std::string>& warnings, const Release* staged)
 {
     const std::string keptAnyway = "; the objects of older releases stay in the channel this time";
     std::vector<KeptRelease> releases;
@@ -100,17 +160,8 @@ void keepLastReleases(const ChannelDirectory& channel, const CurrentRelease& pre
     if (previous.state == CurrentRelease::State::verified)
         placeByItsSerial(keptReleaseOf(previous.release), releases);
     // Otherwise in the order they were published, whatever their serials (a
-    // lost state folder, a serial given by hand); the release just written
-    // last, always kept: one signed anew with the same files (a new expiry,
-    // say) takes its earlier place.
-    const KeptRelease latest = keptReleaseOf(written);
-    releases.erase(
-        std::remove_if(releases.begin(), releases.end(),
-                       [&latest](const KeptRelease& release) { return namesOf(release) == namesOf(latest); }),
-        releases.end());
-    if (releases.size() + 1 > keep)
-        releases.erase(releases.begin(), releases.end() - static_cast<std::ptrdiff_t>(keep - 1));
-    releases.push_back(latest);
+    // lost state folder, a serial given by hand).
+    const KeptRelease latest = putLatest(written, staged, keep, releases);
     std::string channelPath;
     if (!channelStatePath(channel.path(), channelPath, failure) || !writeKeptReleases(channelPath, releases, failure))
         warnings.push_back(failure);

@@ -32,6 +32,9 @@ bool readKeptReleases(const ChannelDirectory& channel, std::vector<KeptRelease>&
 // knows `keep` releases, removes from by-hash/ every object none of them
 // names: until then an object may belong to a release it never saw.
 // Whatever fails is a warning: the release is in place, and an object left
-// over only takes room.
+// over only takes room. With `staged`, `written` is the current release
+// during a rollout, kept with `staged` (and the staged text it names) as the
+// latest: at least these two, whatever `keep`.
 void keepLastReleases(const ChannelDirectory& channel, const CurrentRelease& previous, const Release& written,
-                      unsigned keep, HashedFiles& hashed, std::vector<std::string>& warnings);
+                      unsigned keep, HashedFiles& hashed, std::vector<std::string>& warnings,
+                      const Release* staged = nullptr);

@@ -15,7 +15,8 @@ bool settleSerial(const SigningRequest& request, bool lockUp, long long now, Rel
 {
     const CurrentRelease& current = signing.current;
     const bool verified = current.state == CurrentRelease::State::verified;
-    const unsigned long long highest = std::max(verified ? current.release.serial : 0, signing.record.serial);
+    const unsigned long long highest =
+        std::max(verified ? highestSignedSerial(current.release, signing.staged) : 0, signing.record.serial);
     const std::string recorded = signing.record.found
                                      ? " (serial " + std::to_string(signing.record.serial) +
                                            " was signed for it, recorded in " + signing.record.file + ")"

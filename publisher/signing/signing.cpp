@@ -5,6 +5,7 @@
 #include "digest/sha256.h"
 #include "publisher/folder/channel_files.h"
 #include "publisher/keys/secret_key_file.h"
+#include "publisher/signing/rollout_signing.h"
 #include "publisher/signing/settling.h"
 
 #include <algorithm>
@@ -35,6 +36,9 @@ bool prepareSigning(const ChannelDirectory& channel, const SigningRequest& reque
     std::vector<ReleaseKey> keys = request.trustedKeys;
     keys.push_back(signing.key.publicPart);
     signing.current = readCurrentRelease(channel, signing.channelName, keys);
+    if (signing.current.state == CurrentRelease::State::verified)
+        signing.staged = readStagedRelease(channel, signing.current.release, signing.channelName, keys);
+    const unsigned long long highest = highestSignedSerial(signing.current.release, signing.staged);
     if (request.resign && signing.current.state != CurrentRelease::State::verified) {
         failure = "only a release signed before is signed anew, and " +
                   (signing.current.state == CurrentRelease::State::missing
@@ -44,7 +48,7 @@ bool prepareSigning(const ChannelDirectory& channel, const SigningRequest& reque
         return false;
     }
     // A valid release, but older than one signed since: an old channel put back on the server.
-    if (request.resign && signing.record.found && signing.current.release.serial < signing.record.serial) {
+    if (request.resign && signing.record.found && highest < signing.record.serial) {
         failure = "the channel's release serial " + std::to_string(signing.current.release.serial) +
                   " is older than the last one signed here, " + std::to_string(signing.record.serial) +
                   " (recorded in " + signing.record.file +
@@ -89,7 +93,8 @@ std::string signedReleaseText(const ReleaseSigning& signing, const std::string& 
     return signRelease(releaseBody(release), signing.key);
 }
 
-bool resignChannel(const ChannelDirectory& channel, ReleaseSigning& signing, std::string& failure)
+bool resignChannel(const ChannelDirectory& channel, ReleaseSigning& signing, std::vector<std::string>& warnings,
+                   std::string& failure)
 {
     if (channel.kindOf(channelLockName) != ChannelDirectory::Kind::missing) {
         failure = "the channel's lock is up: a publish has not finished; run it again before signing anew";
@@ -100,6 +105,15 @@ bool resignChannel(const ChannelDirectory& channel, ReleaseSigning& signing, std
     std::string mismatch;
     if (!channelMatchesRelease(channel, release, mismatch)) {
         failure = mismatch + "; nothing is signed that was not signed before: publish the release tree with --sign";
+        return false;
+    }
+    // The staged release signed anew beside it, or a launcher in its group would see the staged serial fall behind.
+    if (signing.staged.state == StagedRelease::State::verified)
+        return signRollout(channel, signing, release, signing.staged.release, signing.staged.rollout, warnings,
+                           failure);
+    if (signing.staged.state == StagedRelease::State::unverified) {
+        failure = "a rollout is on, and its staged release cannot be trusted: " + signing.staged.problem +
+                  "; end the rollout with orn-publish rollback " + channel.shown("") + " --to SERIAL";
         return false;
     }
     release.serial = signing.serial;

@@ -4,6 +4,7 @@
 #include "publisher/keys/secret_key.h"
 #include "publisher/release/current_release.h"
 #include "publisher/release/release_retention.h"
+#include "publisher/release/staged_release.h"
 #include "publisher/state/serial_record.h"
 
 #include <filesystem>
@@ -35,6 +36,7 @@ struct ReleaseSigning {
     bool expires = false;
     long long expiresAt = 0;
     CurrentRelease current;                       // the channel's release before this run
+    StagedRelease staged;                         // the one `current` stages, when it verified
     SerialRecord record;                          // saved, with the new serial, before any served file changes
     SerialRecord recordBefore;                    // as this run found it: put back when it changed nothing
     unsigned keepReleases = defaultKeptReleases;  // whose objects stay in by-hash/
@@ -59,8 +61,10 @@ std::string signedReleaseText(const ReleaseSigning& signing, const std::string& 
 
 // Signs the channel's current release anew (the same entries, a new serial
 // and expiry), copying nothing; refuses unless the release verified and
-// md5sums and every file are still what it signed.
-bool resignChannel(const ChannelDirectory& channel, ReleaseSigning& signing, std::string& failure);
+// md5sums and every file are still what it signed. During a rollout, its
+// staged release too, at the same share (see rollout_signing.h).
+bool resignChannel(const ChannelDirectory& channel, ReleaseSigning& signing, std::vector<std::string>& warnings,
+                   std::string& failure);
 
 // A warning when the new release expires within expiryWarningDays; empty otherwise.
 std::string expiryWarning(const ReleaseSigning& signing, const std::string& channel);

@@ -51,6 +51,7 @@ const std::vector<Case> cases = {
     {"orn_launcher.RELEASES", launchers.c_str()},
     {"ORN_Launcher.LOG", launchers.c_str()},
     {"orn_launcher.Lock", launchers.c_str()},
+    {"orn_launcher.ID", launchers.c_str()},
     {"data.pak.orn-partial", unfinished.c_str()},
     {"libs/x.dll.ORN-Resume", unfinished.c_str()},
     {"ORN_Launcher.exe.old", replacing.c_str()},

@@ -46,6 +46,10 @@ int printStatus(const StatusReport& report, const std::string& name, bool haveKe
     reportLine("signature: verifies");
     reportLine("files match: " + report.filesMatch);
     reportLine("kept releases: " + report.keptReleases);
+    if (!report.rollout.empty())
+        reportLine("rollout: " + report.rollout);
+    if (!report.rolloutSchedule.empty())
+        reportLine("rollout schedule: " + report.rolloutSchedule);
     return report.healthy ? 0 : 1;
 }
 

@@ -54,15 +54,17 @@ std::string lockText(const ChannelDirectory& directory, const fs::path& channel,
 // The serial, where it came from, and whether it is below the highest this
 // publisher signed for the channel: a valid but older release put back on
 // the server, or a publish that stopped before its release was written.
-std::string serialText(const fs::path& channel, const Release& release, bool lockUp, bool publishing, bool& older,
-                       std::vector<std::string>& warnings)
+std::string serialText(const fs::path& channel, const Release& release, unsigned long long highest, bool lockUp,
+                       bool publishing, bool& older, std::vector<std::string>& warnings)
 {
     SerialRecord record;
     std::string failure;
     if (!findSerialRecord(channel, record, failure))
         warnings.push_back(failure);
-    older = record.found && release.serial < record.serial;
-    const bool originKnown = record.found && record.serial == release.serial && !record.origin.empty();
+    older = record.found && highest < record.serial;
+    // During a rollout the record holds the staged serial, signed with the current one.
+    const bool originKnown =
+        record.found && (record.serial == release.serial || record.serial == highest) && !record.origin.empty();
     const std::string last = std::to_string(record.serial);
     return std::to_string(release.serial) +
            (!older       ? ""
@@ -115,13 +117,42 @@ void describeRelease(const ChannelDirectory& directory, unsigned warnDays, long 
     report.chunkIndexes = chunkIndexEntries(release);
     const bool lockUp = directory.kindOf(channelLockName) != ChannelDirectory::Kind::missing;
     // The folder as opened, as a publish names its records: not the path as typed.
-    report.serial = serialText(directory.path(), release, lockUp, report.publishing, older, report.warnings);
+    report.serial = serialText(directory.path(), release, highestSignedSerial(release, report.staged), lockUp,
+                               report.publishing, older, report.warnings);
     report.expiry =
         expiryText(release, now) + (expiresSoon ? ", within " + std::to_string(warnDays) + " days: sign it anew" : "");
     report.files = std::to_string(gameFileEntries(release).size());
     report.filesMatch = matches ? "yes" : "no: " + mismatch;
     report.keptReleases = keptReleasesText(directory, release, keptWhole);
     report.healthy = matches && keptWhole && !expiresSoon && !older && report.lock.empty();
+}
+
+// The rollout's lines; a staged release that does not verify, or whose
+// objects are not whole, calls for the deployer as the current one's would.
+void describeRollout(const ChannelDirectory& directory, long long now, StatusReport& report)
+{
+    const StagedRelease& staged = report.staged;
+    if (staged.state == StagedRelease::State::none)
+        return;
+    std::string failure;
+    HashedFiles hashed;
+    if (staged.state != StagedRelease::State::verified ||
+        !releaseObjectsWhole(directory, staged.release, hashed, failure)) {
+        report.rollout = "on, but its staged release " + (staged.state == StagedRelease::State::verified
+                                                              ? "is not whole: " + failure
+                                                              : "cannot be trusted: " + staged.problem);
+        report.healthy = false;
+        return;
+    }
+    const Rollout& rollout = staged.rollout;
+    report.rollout = "staged release serial " + std::to_string(staged.release.serial) + " to " +
+                     sharePercentText(rolloutShareAt(rollout, now)) +
+                     " of game directories now; the others get serial " + std::to_string(report.current.release.serial);
+    if (rollout.scheduled)
+        report.rolloutSchedule = "from " + sharePercentText(rollout.sharePpm) + " on " + utcTimeText(rollout.since) +
+                                 ", one step a day for " + std::to_string(rollout.days) + " days, 100% " +
+                                 (rolloutCompleteAt(rollout) <= now ? "since " : "on ") +
+                                 utcTimeText(rolloutCompleteAt(rollout));
 }
 
 }  // namespace
@@ -133,7 +164,10 @@ StatusReport gatherStatus(const ChannelDirectory& directory, const fs::path& cha
     report.lock = lockText(directory, channel, report.publishing);
     // Verified before anything of it is parsed: a planted release could be 64 MiB of entries.
     report.current = readCurrentRelease(directory, channelName, keys);
-    if (report.current.state == CurrentRelease::State::verified)
+    if (report.current.state == CurrentRelease::State::verified) {
+        report.staged = readStagedRelease(directory, report.current.release, channelName, keys);
         describeRelease(directory, warnDays, now, report);
+        describeRollout(directory, now, report);
+    }
     return report;
 }

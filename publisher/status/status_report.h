@@ -3,6 +3,7 @@
 #include "channel/release_key.h"
 #include "publisher/folder/channel_directory.h"
 #include "publisher/release/current_release.h"
+#include "publisher/release/staged_release.h"
 
 #include <filesystem>
 #include <string>
@@ -21,6 +22,9 @@ struct StatusReport {
     std::size_t chunkIndexes = 0;
     std::string filesMatch;
     std::string keptReleases;
+    StagedRelease staged;
+    std::string rollout;          // empty when no rollout is on
+    std::string rolloutSchedule;  // empty for a fixed share
     std::vector<std::string> warnings;
     bool healthy = false;  // nothing that calls for the deployer: status 0
 };
