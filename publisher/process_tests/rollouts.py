@@ -73,6 +73,12 @@ class Rollouts(SignedTestCase):
                         self.run_publisher("promote", other, self.channel, "--sign", self.key)):
             self.assertEqual(refused.returncode, 2, refused.stderr)
             self.assertIn(b"rollout " + self.channel.encode() + b" --complete", refused.stderr)
+        # Promoting from it promotes the release every other game directory gets, and says so.
+        promoted = self.run_publisher("promote", self.channel, other, "--sign", self.key)
+        self.assertEqual(promoted.returncode, 0, promoted.stderr)
+        self.assertIn(b"is promoted, not the staged one", promoted.stdout)
+        with open(os.path.join(other, "md5sums"), "rb") as listing:
+            self.assertEqual(listing.read(), self.read("md5sums"))
         serials = [self.serial()]
         for arguments, share, shown in ((("60",), "600000", "60%"), (("--rollout-days", "6"), "142857", "14.2857%"),
                                         (("--halt",), "0", "0%")):

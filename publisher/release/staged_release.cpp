@@ -37,8 +37,8 @@ std::string stagedTextProblem(const std::string& text, const Rollout& rollout, c
 
 }  // namespace
 
-StagedRelease readStagedRelease(const ChannelDirectory& channel, const Release& current,
-                                const std::string& channelName, const std::vector<ReleaseKey>& keys)
+StagedRelease readStagedRelease(const ChannelDirectory& channel, const Release& current, const std::string& channelName,
+                                const std::vector<ReleaseKey>& keys)
 {
     StagedRelease staged;
     if (!namesRollout(current))
@@ -53,8 +53,8 @@ StagedRelease readStagedRelease(const ChannelDirectory& channel, const Release& 
     bool missing = false;
     std::string failure;
     // One byte more than signed: a longer planted file is told apart without being read whole.
-    const std::size_t limit = static_cast<std::size_t>(std::min<unsigned long long>(
-        staged.rollout.stagedSize + 1, channelTextLimitBytes));
+    const std::size_t limit =
+        static_cast<std::size_t>(std::min<unsigned long long>(staged.rollout.stagedSize + 1, channelTextLimitBytes));
     if (!readWholeFile(channel, object, limit, text, missing, failure)) {
         staged.problem = channel.shown(object) + (missing ? " is missing" : ": " + failure);
         return staged;

@@ -18,8 +18,8 @@ struct StagedRelease {
     Release release;      // when verified
     std::string problem;  // why it is not verified
 };
-StagedRelease readStagedRelease(const ChannelDirectory& channel, const Release& current,
-                                const std::string& channelName, const std::vector<ReleaseKey>& keys);
+StagedRelease readStagedRelease(const ChannelDirectory& channel, const Release& current, const std::string& channelName,
+                                const std::vector<ReleaseKey>& keys);
 
 // The highest serial signed among the current release and its verified staged one.
 unsigned long long highestSignedSerial(const Release& current, const StagedRelease& staged);

@@ -156,8 +156,10 @@ int rolloutCommand(const Options& options)
     const StagedRelease& staged = signing.staged;
     HashedFiles hashed;
     failure = staged.state == StagedRelease::State::none
-                  ? "no rollout is on in " + channel + ": start one with orn-publish --sign KEY --rollout PERCENT "
-                                                       "SOURCE " + channel
+                  ? "no rollout is on in " + channel +
+                        ": start one with orn-publish --sign KEY --rollout PERCENT "
+                        "SOURCE " +
+                        channel
               : staged.state == StagedRelease::State::unverified
                   ? "the rollout's staged release cannot be trusted: " + staged.problem +
                         "; end the rollout with orn-publish rollback " + channel + " --to SERIAL --sign KEY"

@@ -6,8 +6,8 @@ std::string rolloutText(const Rollout& rollout, unsigned long long stagedSerial,
                         long long now)
 {
     const unsigned long share = rolloutShareAt(rollout, now);
-    std::string text = "serial " + std::to_string(stagedSerial) + " staged to " + sharePercentText(share) +
-                       " of game directories";
+    std::string text =
+        "serial " + std::to_string(stagedSerial) + " staged to " + sharePercentText(share) + " of game directories";
     if (rollout.scheduled && share < rolloutWholeShare)
         text += ", growing each day to 100% on " + utcTimeText(rolloutCompleteAt(rollout));
     if (share == 0)

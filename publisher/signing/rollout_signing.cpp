@@ -23,8 +23,8 @@ unsigned long long stagedSerialOf(const ReleaseSigning& signing)
 namespace {
 
 // The staged release's signed text, stored as the object that `rollout` is made to name.
-bool storeStagedText(const ChannelDirectory& channel, const ReleaseSigning& signing, Release& staged,
-                     Rollout& rollout, std::string& failure)
+bool storeStagedText(const ChannelDirectory& channel, const ReleaseSigning& signing, Release& staged, Rollout& rollout,
+                     std::string& failure)
 {
     staged.staged = true;
     staged.channel = signing.channelName;
