@@ -2,6 +2,7 @@
 changed, halted, completed or rolled back, while the channel's usual files stay the current release's."""
 import hashlib
 import os
+import shutil
 import subprocess
 
 import release_signing
@@ -128,6 +129,8 @@ class Rollouts(SignedTestCase):
         self.start_rollout()
         path = self.staged_line()[3]
         pristine = self.read(path)
+        old_channel = os.path.join(self.work, "old")
+        shutil.copytree(self.channel, old_channel, symlinks=True)
         forged = pristine.replace(b"serial ", b"serial 9")
         for case, plant in (("forged", lambda: self.write(path, forged)),
                             ("grown", lambda: self.write(path, pristine + b"\n" * 100)),
@@ -147,6 +150,13 @@ class Rollouts(SignedTestCase):
         os.remove(self.channel_path(path))
         self.write(path, pristine)
         self.assertEqual(self.rollout("50").returncode, 0)
+        # Both releases as they were before that, put back whole: valid, but stale.
+        shutil.rmtree(self.channel)
+        shutil.copytree(old_channel, self.channel, symlinks=True)
+        for command in (("60",), ("--complete",)):
+            refused = self.rollout(*command)
+            self.assertEqual(refused.returncode, 2, refused.stderr)
+            self.assertIn(b"an old release may have been put back", refused.stderr)
 
     def test_a_staged_release_needs_a_signed_current_release(self):
         self.tree(self.release())

@@ -95,6 +95,16 @@ std::string stagedReleaseFiles(const ChannelDirectory& channel, const SigningReq
     if (staged.state != StagedRelease::State::verified)
         return "the staged release of " + shown + " cannot be trusted: " + staged.problem +
                "; end the rollout with orn-publish rollback " + shown + " --to SERIAL";
+    SerialRecord record;
+    if (!findSerialRecord(channel.path(), record, failure))
+        return failure;
+    // An older release and its staged one put back: completing it would publish a build since replaced.
+    if (record.found && staged.release.serial < record.serial)
+        return "the staged release serial " + std::to_string(staged.release.serial) +
+               " is older than the last one signed here for " + shown + ", " + std::to_string(record.serial) +
+               " (recorded in " + record.file +
+               "): an old release may have been put back; publish from a "
+               "release tree with --sign";
     return treeOf(channel, gameFileEntries(staged.release), true, tree);
 }
 

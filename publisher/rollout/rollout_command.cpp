@@ -50,6 +50,11 @@ std::string currentReleaseProblem(const ChannelDirectory& channel, const Release
                "; publish the release tree with --sign, without --rollout, first";
     if (channel.kindOf(channelLockName) != ChannelDirectory::Kind::missing)
         return "the channel's lock is up: a publish has not finished; run it again first";
+    const unsigned long long highest = highestSignedSerial(current.release, signing.staged);
+    if (signing.recordBefore.found && highest < signing.recordBefore.serial)
+        return "the channel's release serial " + std::to_string(highest) + " is older than the last one signed here, " +
+               std::to_string(signing.recordBefore.serial) + " (recorded in " + signing.recordBefore.file +
+               "): an old release may have been put back; publish from a release tree with --sign";
     std::string mismatch;
     if (!channelMatchesRelease(channel, current.release, mismatch))
         return mismatch + "; nothing is signed that was not signed before: publish the release tree with --sign";
