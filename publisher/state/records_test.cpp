@@ -55,8 +55,8 @@ TEST(StateRecords, KeptReleasesRoundTripAndReadTheEarlierVersion)
         EXPECT_EQ(read[i].objects, written[i].objects);
         ASSERT_EQ(read[i].files.size(), written[i].files.size());
         for (std::size_t f = 0; f < read[i].files.size(); ++f)
-            EXPECT_EQ(releaseBody({false, "", 0, false, 0, "", {read[i].files[f]}}),
-                      releaseBody({false, "", 0, false, 0, "", {written[i].files[f]}}));
+            EXPECT_EQ(releaseBody({"", 0, false, 0, "", {read[i].files[f]}}),
+                      releaseBody({"", 0, false, 0, "", {written[i].files[f]}}));
     }
     // Version 1 gave no sizes.
     ASSERT_TRUE(parseKeptReleases("orn-publish kept releases 1\nchannel " + channel + "\nrelease 3\n" + objectA + "\n",
