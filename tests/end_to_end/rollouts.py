@@ -64,7 +64,8 @@ class StagedRollouts(LauncherTestCase):
                 os.makedirs(os.path.dirname(os.path.join(game, name)), exist_ok=True)
                 with open(os.path.join(game, name), "wb") as out:
                     out.write(content)
-            os.chmod(os.path.join(game, "ORN_Launcher.exe"), 0o755)
+            for name in ("ORN_Launcher.exe", "ORN_Client.exe"):
+                os.chmod(os.path.join(game, name), 0o755)
             games.append(game)
         return games
 
@@ -99,7 +100,8 @@ class StagedRollouts(LauncherTestCase):
             taken = self.start(players)
             self.assert_share(players, taken, 0.25)
             self.assertEqual(self.start(others), [False, False])
-            self.assertIn("place", open(os.path.join(players[0], RUN_LOG)).read())
+            with open(os.path.join(players[0], RUN_LOG), "rb") as log:
+                self.assertIn(b"rollout: serial", log.read())
             self.assertEqual(self.start(players), taken, "a second start changes nothing")
 
             self.rollout("60")
