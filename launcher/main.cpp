@@ -4,6 +4,7 @@
 #include "launcher/console/terminal_console.h"
 #include "index/game_directory.h"
 #include "launcher/game_directory_lock.h"
+#include "launcher/http/machine_proxy_settings.h"
 #include "launcher/http/server_list.h"
 #include "launcher/log/logged_console.h"
 #include "launcher/log/logged_servers.h"
@@ -41,7 +42,7 @@ int main(int argc, char** argv)
     if (!turn.locked)
         log.line(std::string(launcherLockName) + " could not be opened: running without keeping other launchers out");
     log.line("channel " + channel.name + " at " + serverNames(servers));
-    LoggedServers reached(servers, log);
+    LoggedServers reached(servers, machineProxySettings(), log);
     LoggedConsole console(terminal, log);
     const UpdateOutcome outcome = update(channel, settings, reached.transport(), console);
     if (!outcome.retrieved) {

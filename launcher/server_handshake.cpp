@@ -11,6 +11,18 @@ const int notFound = 404;
 // The lock's text is only shown: its first few KiB are all a player needs.
 const std::size_t lockTextLimitBytes = 4 * 1024;
 
+// Where the player's proxy failed the request, it is named: a setting of the player's to look at.
+void tellNoConnection(const Transport& transport, Console& console)
+{
+    const ProxyTrouble trouble = transport.proxyTrouble();
+    if (trouble.kind == ProxyTrouble::none)
+        console.noConnection();
+    else
+        console.proxyFailed(trouble.kind == ProxyTrouble::asksForPassword ? ProxyFailure::asksForPassword
+                                                                          : ProxyFailure::unreachable,
+                            trouble.proxy);
+}
+
 }  // namespace
 
 bool waitWhileLocked(const UpdateChannel& channel, unsigned int pollMilliseconds, Transport& transport,
@@ -24,7 +36,7 @@ bool waitWhileLocked(const UpdateChannel& channel, unsigned int pollMilliseconds
         if (answered && lock.head.status == notFound)
             break;
         if (!answered || lock.head.status != ok) {
-            console.noConnection();
+            tellNoConnection(transport, console);
             return false;
         }
         if (firstLock)

@@ -8,8 +8,8 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config clang-format libphysfs-dev libsfml-dev libsodium-dev libgtest-dev googletest
-          libbenchmark-dev libssl-dev python3 curl coreutils time nginx-light lighttpd apache2 varnish strace rsync
-          dpkg-dev)
+          libbenchmark-dev libssl-dev python3 curl coreutils time nginx-light lighttpd apache2 varnish tinyproxy strace
+          rsync dpkg-dev)
 with_windows=false
 for argument in "$@"; do
   case "$argument" in

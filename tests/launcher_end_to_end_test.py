@@ -25,6 +25,7 @@ from end_to_end.kill_sweep import KillSweep  # noqa: E402,F401
 from end_to_end.many_files import ManyFiles  # noqa: E402,F401
 from end_to_end.mirrors import Mirrors  # noqa: E402,F401
 from end_to_end.players_machine import PlayersMachine  # noqa: E402,F401
+from end_to_end.proxy import Proxy  # noqa: E402,F401
 from end_to_end.published_with_nginx import PublishedWithNginx  # noqa: E402,F401
 from end_to_end.resume import Resume  # noqa: E402,F401
 from end_to_end.retrieval import Retrieval  # noqa: E402,F401

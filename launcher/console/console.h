@@ -28,6 +28,12 @@ enum class Refusal {
     unlistedEntry,
 };
 
+// Why the player's proxy let no request through.
+enum class ProxyFailure {
+    asksForPassword,  // 407: this launcher has no credentials to give
+    unreachable,
+};
+
 // Everything a player sees of a run, one event at a time, in the order the
 // run meets them. One printer owns every text and which line is still open;
 // the run never writes to the console itself.
@@ -38,6 +44,8 @@ public:
     // The channel's lock is up: `lockText` is what the server's lock file says.
     virtual void lockedSince(const std::string& lockText) = 0;
     virtual void noConnection() = 0;
+    // Instead of noConnection where the player's proxy (`proxy`: "host:port") failed the request.
+    virtual void proxyFailed(ProxyFailure failure, const std::string& proxy) = 0;
     virtual void connected() = 0;
     virtual void checking() = 0;
     virtual void serverTrouble() = 0;

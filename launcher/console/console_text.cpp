@@ -65,3 +65,11 @@ std::string printableOnOneLine(const std::string& text)
     const std::size_t first = shown.find_first_not_of(' ');
     return first == std::string::npos ? std::string() : shown.substr(first, shown.find_last_not_of(' ') - first + 1);
 }
+
+std::string proxyFailedText(ProxyFailure failure, const std::string& proxy)
+{
+    const std::string named = "The proxy at " + printableOnOneLine(proxy);
+    if (failure == ProxyFailure::asksForPassword)
+        return named + " asks for a password, which this launcher cannot give.";
+    return named + " cannot be reached.";
+}

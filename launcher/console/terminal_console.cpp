@@ -72,6 +72,11 @@ void TerminalConsole::noConnection()
     std::cout << failedText << std::endl << noConnectionText << std::endl;
 }
 
+void TerminalConsole::proxyFailed(ProxyFailure failure, const std::string& proxy)
+{
+    std::cout << failedText << std::endl << proxyFailedText(failure, proxy) << std::endl;
+}
+
 void TerminalConsole::connected()
 {
     std::cout << connectedText << std::endl;

@@ -17,6 +17,7 @@ public:
     void connecting() override;
     void lockedSince(const std::string& lockText) override;
     void noConnection() override;
+    void proxyFailed(ProxyFailure failure, const std::string& proxy) override;
     void connected() override;
     void checking() override;
     void serverTrouble() override;

@@ -15,11 +15,14 @@ struct RequestFloor {
 };
 constexpr RequestFloor requestFloor{60000, 1024};
 
-// The update server, as every request reaches it.
+// The update server, as every request reaches it: straight, or through the
+// player's proxy, which is then asked for the server's URL in full.
 struct ServerAddress {
     std::string host;
     unsigned short port = 0;  // 0: HTTP's port 80
     RequestFloor floor = requestFloor;
+    std::string proxyHost = {};  // empty: no proxy
+    unsigned short proxyPort = 0;
 };
 
 // What the launcher reads of an answer's head.

@@ -33,6 +33,7 @@ public:
     std::size_t serverCount() const override { return servers_.size(); }
     // To the next server that has not left a request unanswered in this run, while there is one.
     void passOver() override;
+    ProxyTrouble proxyTrouble() const override { return firstProxyTrouble(servers_); }
 
     // The server asked first now, by its place in the list.
     std::size_t current() const { return current_; }

@@ -12,9 +12,11 @@ std::string requestText(const ServerAddress& server, const std::string& uri, con
     // A port other than HTTP's own is part of the host's name: a cache keys its copies by it.
     const std::string host =
         server.host + (server.port == 0 || server.port == 80 ? "" : ":" + std::to_string(server.port));
+    // A proxy is asked for the server's URL in full; the Host field names the server either way.
+    const std::string target = server.proxyHost.empty() ? uri : "http://" + host + uri;
     // Named with its version, so that server logs and firewalls tell launchers apart.
     std::string request =
-        "GET " + uri + " HTTP/1.1\r\nHost: " + host + "\r\nUser-Agent: ORN_Launcher/" LAUNCHER_VERSION "\r\n";
+        "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\nUser-Agent: ORN_Launcher/" LAUNCHER_VERSION "\r\n";
     for (const auto& field : fields)
         request += field.first + ": " + field.second + "\r\n";
     return request + "\r\n";
@@ -132,7 +134,8 @@ bool HttpClient::openConnection()
         return true;
     connection_ = std::make_unique<HttpConnection>();
     answersOnConnection_ = 0;
-    if (connection_->open(server_))
+    connectFailed_ = !connection_->open(server_);
+    if (!connectFailed_)
         return true;
     connection_.reset();
     return false;

@@ -11,6 +11,12 @@
 
 class HttpConnection;
 
+// A GET as HttpClient sends it: the path asked for, and the fields added to it.
+struct HttpRequest {
+    std::string uri;
+    HeaderFields fields;
+};
+
 // HTTP/1.1 GETs to one server, one at a time, over one connection kept open
 // between them while the server keeps it open: on a long path each new
 // connection costs a round trip and a slow start. A kept connection that
@@ -28,10 +34,7 @@ public:
     // `uri` with `fields` added to the request.
     AnswerEnd get(const std::string& uri, const HeaderFields& fields, AnswerSink& sink);
 
-    struct Request {
-        std::string uri;
-        HeaderFields fields;
-    };
+    using Request = HttpRequest;
     // The sink for answer i, asked for just before it is read; nullptr: no more answers are wanted.
     using SinkFor = std::function<AnswerSink*(std::size_t)>;
     // Every request, their answers handed in order, `ends` one per request. On a kept connection up to
@@ -46,7 +49,8 @@ public:
     unsigned long long bytesPerRoundTrip() const { return speed_.bytesPerRoundTrip(); }
     // Whether getInOrder would pipeline now: on a connection kept open, with a server that never broke a pipeline.
     bool pipelines() const { return pipelining_ && connection_ != nullptr; }
-    void askOneAtATime() { pipelining_ = false; }  // getInOrder asks one at a time from now on
+    void askOneAtATime() { pipelining_ = false; }          // getInOrder asks one at a time from now on
+    bool connectFailed() const { return connectFailed_; }  // the last connection tried could not be opened
 
     static constexpr std::size_t pipelineDepth = 16;
 
@@ -62,4 +66,5 @@ private:
     std::size_t answersOnConnection_ = 0;
     bool keepAliveLimitMet_ = false;  // the last pipeline ended where the server ends each connection
     PathSpeed speed_;
+    bool connectFailed_ = false;
 };

@@ -14,8 +14,10 @@ bool HttpConnection::open(const ServerAddress& server)
 {
     floor_ = server.floor;
     const sf::Time window = sf::milliseconds(static_cast<sf::Int32>(floor_.windowMilliseconds));
-    if (socket_.connect(sf::IpAddress(server.host), server.port == 0 ? httpPort : server.port, window) !=
-        sf::Socket::Done)
+    const bool proxied = !server.proxyHost.empty();
+    const std::string& host = proxied ? server.proxyHost : server.host;
+    const unsigned short port = proxied ? server.proxyPort : server.port;
+    if (socket_.connect(sf::IpAddress(host), port == 0 ? httpPort : port, window) != sf::Socket::Done)
         return false;
     platform::keepSocketAlive(static_cast<unsigned long long>(socket_.getHandle()));
     selector_.add(socket_);

@@ -15,6 +15,7 @@
 // request floor asks for in a window has stalled: reading ends there.
 class HttpConnection {
 public:
+    // To the server's proxy, where it has one.
     bool open(const ServerAddress& server);
 
     bool send(const std::string& request) { return socket_.send(request.data(), request.size()) == sf::Socket::Done; }

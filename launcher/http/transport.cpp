@@ -62,3 +62,13 @@ bool fetchWholeText(Transport& transport, const std::string& uri, std::size_t li
     text.swap(answer.body);
     return true;
 }
+
+ProxyTrouble firstProxyTrouble(const std::vector<Transport*>& servers)
+{
+    for (const Transport* server : servers) {
+        const ProxyTrouble trouble = server->proxyTrouble();
+        if (trouble.kind != ProxyTrouble::none)
+            return trouble;
+    }
+    return {};
+}

@@ -7,6 +7,13 @@
 #include <string>
 #include <vector>
 
+// What the proxy between the launcher and a server made of the last request to it.
+struct ProxyTrouble {
+    enum Kind { none, asksForPassword, unreachable };
+    Kind kind = none;
+    std::string proxy;  // "host:port"
+};
+
 // How every request of a run reaches the update server: the lock, the
 // release, the manifest and each file's pieces. The run talks only to this,
 // so that a scripted transport can drive it in tests.
@@ -52,6 +59,9 @@ public:
     // one asked from here on.
     virtual void passOver() {}
 
+    // Why the last request failed, where a proxy failed it: a proxy's own answer is never taken for the server's.
+    virtual ProxyTrouble proxyTrouble() const { return {}; }
+
 private:
     bool sendingStopped_ = false;  // within the one-at-a-time askInOrder
 };
@@ -63,6 +73,10 @@ private:
 void askSettlingInOrder(Transport& transport, const std::vector<Transport::Range>& ranges,
                         const std::function<AnswerSink*(std::size_t)>& arm,
                         const std::function<bool(std::size_t, AnswerEnd)>& settle);
+
+// The trouble of the first of `servers` whose last request a proxy failed: with every server failing, the
+// likeliest cause.
+ProxyTrouble firstProxyTrouble(const std::vector<Transport*>& servers);
 
 // The Range field that asks for bytes first..last, as every transport sends it.
 HeaderFields rangeField(unsigned long long first, unsigned long long last);

@@ -1,5 +1,6 @@
 #include "launcher/log/logged_console.h"
 
+#include "launcher/console/console_text.h"
 #include "launcher/console/machine_trouble_text.h"
 #include "launcher/console/terminal_console.h"
 
@@ -61,6 +62,11 @@ void LoggedConsole::noConnection()
 {
     note("failed: no connection to the update server");
     inner_.noConnection();
+}
+
+void LoggedConsole::proxyFailed(ProxyFailure failure, const std::string& proxy)
+{
+    noted("failed: " + proxyFailedText(failure, proxy)).proxyFailed(failure, proxy);
 }
 
 void LoggedConsole::connected()
@@ -141,11 +147,6 @@ void LoggedConsole::ownFileMoveFailed(const char* failure, int cause)
 {
     note(std::string(failure) + ": " + std::strerror(cause));
     inner_.ownFileMoveFailed(failure, cause);
-}
-
-void LoggedConsole::detailsInLog(const std::string& logName)
-{
-    inner_.detailsInLog(logName);
 }
 
 void LoggedConsole::fileHeld(const std::string& name, unsigned int seconds)

@@ -15,6 +15,7 @@ public:
     void connecting() override;
     void lockedSince(const std::string& lockText) override;
     void noConnection() override;
+    void proxyFailed(ProxyFailure failure, const std::string& proxy) override;
     void connected() override;
     void checking() override;
     void serverTrouble() override;
@@ -28,7 +29,7 @@ public:
     void canceled() override;
     void launching() override;
     void ownFileMoveFailed(const char* failure, int cause) override;
-    void detailsInLog(const std::string& logName) override;
+    void detailsInLog(const std::string& logName) override { inner_.detailsInLog(logName); }
     // What the player's machine stands in the way with: the player's words, word for word.
     void otherLauncherRunning() override { noted(otherLauncherRunningText).otherLauncherRunning(); }
     void otherLauncherStillRunning(unsigned int minutes) override

@@ -4,11 +4,20 @@
 
 namespace {
 
-std::vector<std::unique_ptr<HttpTransport>> connectionsTo(const std::vector<ServerAddress>& servers)
+std::vector<std::unique_ptr<HttpTransport>> connectionsTo(const std::vector<ServerAddress>& servers,
+                                                          const ProxySettings& proxies, RunLog& log)
 {
     std::vector<std::unique_ptr<HttpTransport>> http;
-    for (const ServerAddress& server : servers)
-        http.push_back(std::make_unique<HttpTransport>(server));
+    for (const ServerAddress& server : servers) {
+        const ProxyChoice route = proxyFor(proxies, server.host, server.port);
+        log.line(serverName(server) + ": " + route.reason);
+        ServerAddress reached = server;
+        if (route.origin != ProxyOrigin::none) {
+            reached.proxyHost = route.proxy.host;
+            reached.proxyPort = route.proxy.port;
+        }
+        http.push_back(std::make_unique<HttpTransport>(reached));
+    }
     return http;
 }
 
@@ -31,7 +40,7 @@ std::vector<Transport*> inOrder(const std::vector<std::unique_ptr<LoggedTranspor
 
 }  // namespace
 
-LoggedServers::LoggedServers(const std::vector<ServerAddress>& servers, RunLog& log)
-    : http_(connectionsTo(servers)), logged_(logged(servers, http_, log)), failover_(inOrder(logged_))
+LoggedServers::LoggedServers(const std::vector<ServerAddress>& servers, const ProxySettings& proxies, RunLog& log)
+    : http_(connectionsTo(servers, proxies, log)), logged_(logged(servers, http_, log)), failover_(inOrder(logged_))
 {
 }

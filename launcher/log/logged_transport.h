@@ -23,6 +23,7 @@ public:
     void askOneAtATime() override;
     std::size_t serverCount() const override { return inner_.serverCount(); }
     void passOver() override { inner_.passOver(); }
+    ProxyTrouble proxyTrouble() const override { return inner_.proxyTrouble(); }
 
 private:
     Transport& inner_;

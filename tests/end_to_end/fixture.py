@@ -212,6 +212,9 @@ def ranges_asked(server, path):
 def configure(options):
     """Takes the entry point's parsed command line."""
     OPTIONS.port, OPTIONS.sanitized = options.port, options.sanitized
+    # The launcher follows the proxy the environment names: none, but where a scenario sets one.
+    for name in ("http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"):
+        os.environ.pop(name, None)
     OPTIONS.holder = options.holder and os.path.abspath(options.holder)
     OPTIONS.publisher = options.publisher and os.path.abspath(options.publisher)
     OPTIONS.signed_launcher = options.signed_launcher and os.path.abspath(options.signed_launcher)

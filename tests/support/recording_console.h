@@ -12,6 +12,11 @@ public:
     void connecting() override { events.push_back("connecting"); }
     void lockedSince(const std::string& lockText) override { events.push_back("locked since " + lockText); }
     void noConnection() override { events.push_back("no connection"); }
+    void proxyFailed(ProxyFailure failure, const std::string& proxy) override
+    {
+        events.push_back("proxy " + proxy +
+                         (failure == ProxyFailure::unreachable ? " unreachable" : " asks for a password"));
+    }
     void connected() override { events.push_back("connected"); }
     void checking() override { events.push_back("checking"); }
     void serverTrouble() override { events.push_back("server trouble"); }
