@@ -73,8 +73,8 @@ std::string signingOptionsText()
         "  --keep-releases N  a publish keeps in by-hash/ what the last N releases signed name (default " +
         std::to_string(defaultKeptReleases) + ",\n"
         "               at least 1), for players whose caches hold an older release; the rest is removed\n"
-        "exit status: 0 published; 1 failed after the lock was raised (run the same command again),\n"
-        "             or another publish holds the channel; 2 refused, nothing changed; 128+N stopped by\n"
+        "exit status: 0 published; 1 failed after the lock was raised or a staged file was written (run the\n"
+        "             same command again), or another publish holds the channel; 2 refused, nothing changed; 128+N stopped by\n"
         "             signal N (SIGINT, SIGTERM, SIGHUP): what was done, and what to do, is said\n";
 }
 

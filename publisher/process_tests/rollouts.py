@@ -45,14 +45,14 @@ class Rollouts(SignedTestCase):
             self.assertIn(text.encode(), status.stdout)
         return status.stdout
 
-    def start_rollout(self):
+    def start_rollout(self, *options):
         """v1 published, then v2 (with a file large enough for a chunk index) staged to 25%."""
         self.tree(self.release())
-        self.assertEqual(self.publish("--sign", self.key).returncode, 0)
+        self.assertEqual(self.publish("--sign", self.key, *options).returncode, 0)
         first, before, served = self.serial(), self.release_lines(), self.served()
         self.v2 = self.release(**{"data.pak": b"data 2", "big.pak": os.urandom(2 << 20)})
         self.tree(self.v2)
-        staged = self.publish("--sign", self.key, "--rollout", "25")
+        staged = self.publish("--sign", self.key, "--rollout", "25", *options)
         self.assertEqual(staged.returncode, 0, staged.stderr)
         self.assertEqual(self.served(), served)
         # The current release's lines as they were, signed anew, with the one rollout line.
@@ -124,6 +124,19 @@ class Rollouts(SignedTestCase):
         again = self.run_publisher("rollback", self.channel, "--to", str(staged_serial), "--sign", self.key)
         self.assertEqual(again.returncode, 0, again.stderr)
         self.assert_published(self.v2)
+
+    def test_retention_keeps_both_releases_while_a_rollout_is_on_whatever_keep_releases(self):
+        self.start_rollout("--keep-releases", "1")
+        current = {line.split()[1] for line in self.release_lines() if line.startswith("file ")}
+        old_data = hashlib.sha256(self.release()["data.pak"]).hexdigest()
+        for step in (("50", "--keep-releases", "1"), ("--halt", "--keep-releases", "1")):
+            self.assertEqual(self.rollout(*step).returncode, 0)
+            named = current | {line.split()[1] for line in self.staged_lines() if line.startswith("file ")}
+            self.assertEqual([name for name in named if not os.path.isfile(self.channel_path("by-hash/" + name))], [])
+            self.assert_status("kept releases: 2, every object whole")
+        self.assertEqual(self.rollout("--complete", "--keep-releases", "1").returncode, 0)
+        self.assertFalse(os.path.exists(self.channel_path("by-hash/" + old_data)))
+        self.assert_status("kept releases: 1, every object whole")
 
     def test_a_planted_staged_release_refuses_the_rollout_and_changes_nothing(self):
         self.start_rollout()

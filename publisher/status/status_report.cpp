@@ -145,9 +145,12 @@ void describeRollout(const ChannelDirectory& directory, long long now, StatusRep
         return;
     }
     const Rollout& rollout = staged.rollout;
-    report.rollout = "staged release serial " + std::to_string(staged.release.serial) + " to " +
-                     sharePercentText(rolloutShareAt(rollout, now)) +
-                     " of game directories now; the others get serial " + std::to_string(report.current.release.serial);
+    const unsigned long share = rolloutShareAt(rollout, now);
+    report.rollout =
+        "staged release serial " + std::to_string(staged.release.serial) + " to " + sharePercentText(share) +
+        " of game directories now; " +
+        (share == rolloutWholeShare ? "rollout --complete makes it the channel's release"
+                                    : "the others get serial " + std::to_string(report.current.release.serial));
     if (rollout.scheduled)
         report.rolloutSchedule = "from " + sharePercentText(rollout.sharePpm) + " on " + utcTimeText(rollout.since) +
                                  ", one step a day for " + std::to_string(rollout.days) + " days, 100% " +
