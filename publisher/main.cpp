@@ -1,5 +1,6 @@
 // orn-publish: publishes a game tree into one channel directory of the
 // update server, behind the lock that launchers honour, optionally signed.
+#include "publisher/adoption/adoption_command.h"
 #include "publisher/command/command_line.h"
 #include "publisher/command/keygen_command.h"
 #include "publisher/console/deployer_output.h"
@@ -10,6 +11,7 @@
 
 #include <iostream>
 #include <string>
+#include <vector>
 
 int main(int argc, char** argv)
 {
@@ -30,6 +32,10 @@ int main(int argc, char** argv)
         return keygenCommand(options.operands.front());
     case Options::Command::status:
         return statusCommand(options.operands.back(), options.signing, options.warnDays);
+    case Options::Command::adoption:
+        return adoptionCommand(options.operands.front(),
+                               std::vector<std::string>(options.operands.begin() + 1, options.operands.end()),
+                               options.signing);
     case Options::Command::resign:
         return resignCommand(options);
     case Options::Command::promote:

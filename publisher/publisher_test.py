@@ -13,6 +13,7 @@ here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, here)
 sys.path.insert(0, os.path.join(os.path.dirname(here), "tests"))  # release_signing
 from process_tests import fixture  # noqa: E402
+from process_tests.adoption import AdoptionReport  # noqa: E402,F401
 from process_tests.deployer_slips import DeployerSlips  # noqa: E402,F401
 from process_tests.hostile_server import SigningOnAHostileServer  # noqa: E402,F401
 from process_tests.publishing import Publisher  # noqa: E402,F401

@@ -7,9 +7,9 @@
 #   scripts/install-deps.sh --bench  also rsync and aria2, for the many-files benchmark beside them
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config clang-format libphysfs-dev libsfml-dev libsodium-dev libgtest-dev googletest
-          libbenchmark-dev libssl-dev python3 curl coreutils time nginx-light lighttpd apache2 varnish tinyproxy strace
-          rsync dpkg-dev)
+packages=(cmake make g++ pkg-config clang-format libphysfs-dev libsfml-dev libsodium-dev zlib1g-dev libgtest-dev
+          googletest libbenchmark-dev libssl-dev python3 curl coreutils time nginx-light lighttpd apache2 varnish
+          tinyproxy strace rsync dpkg-dev)
 with_windows=false
 for argument in "$@"; do
   case "$argument" in

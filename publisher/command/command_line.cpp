@@ -27,6 +27,7 @@ std::string usageText()
         "       orn-publish rollout CHANNEL_DIR PERCENT|--halt|--complete [--rollout-days N] --sign SECRET_KEY_FILE\n"
         "                   [SIGNING OPTIONS]\n"
         "       orn-publish status CHANNEL_DIR [--key SECRET_KEY_FILE] [--trust KEYID:BASE64]... [--warn-days N]\n"
+        "       orn-publish adoption CHANNEL_DIR ACCESS_LOG... [--key SECRET_KEY_FILE] [--trust KEYID:BASE64]...\n"
         "       orn-publish keygen SECRET_KEY_FILE\n"
         "       orn-publish --help | --version\n"
         "  SOURCE       a folder laid out as the game directory should be (top level and libs/)\n"
@@ -52,6 +53,10 @@ std::string usageText()
         "               --resign wait for --complete or rollback while a rollout is on\n"
         "  status       show the channel's release; exit 1 when it does not verify, a file does not match\n"
         "               or it expires within --warn-days (default ") + std::to_string(expiryWarningDays) + ")\n"
+        "  adoption     per UTC day and kept release, the launcher starts that asked for it and how many\n"
+        "               were answered with errors, from the web server's access logs (combined format, plain\n"
+        "               or gzipped); --key or --trust also count the channel's current release if no\n"
+        "               publish of this account recorded it\n"
         "  keygen       make a key pair: writes the secret key (mode 0600), prints the public key\n" +
         signingOptionsText();
 }
@@ -202,6 +207,9 @@ bool checkCommand(Options& options, std::string& failure)
     case Options::Command::status:
         failure = "status takes one CHANNEL_DIR";
         return operands == 1;
+    case Options::Command::adoption:
+        failure = "adoption takes CHANNEL_DIR and at least one ACCESS_LOG";
+        return operands >= 2;
     case Options::Command::resign:
         failure = !signs ? "--resign signs: give --sign SECRET_KEY_FILE"
                   : options.holdLockSeconds != 0 || signing.keepGiven || options.newChannel
@@ -260,9 +268,11 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& failure)
     int first = 1;
     std::set<std::string> valued = {"--hold-lock", "--sign", "--expires", "--serial", "--trust", "--keep-releases"};
     const std::string word = argc > 1 ? argv[1] : "";
-    if (word == "status") {
-        options.command = Options::Command::status;
-        valued = {"--key", "--trust", "--warn-days"};
+    if (word == "status" || word == "adoption") {
+        options.command = word == "status" ? Options::Command::status : Options::Command::adoption;
+        valued = {"--key", "--trust"};
+        if (word == "status")
+            valued.insert("--warn-days");
         first = 2;
     } else if (word == "rollout") {
         options.command = Options::Command::rollout;

@@ -19,7 +19,7 @@ struct RolloutRequest {
 };
 
 struct Options {
-    enum class Command { publish, resign, promote, rollback, rollout, status, keygen, help, version };
+    enum class Command { publish, resign, promote, rollback, rollout, status, adoption, keygen, help, version };
     Command command = Command::publish;
     unsigned holdLockSeconds = 0;
     bool newChannel = false;

@@ -97,9 +97,14 @@ class Publisher(PublisherTestCase):
         cron = {"HOME": home, "LOGNAME": "deployer", "SHELL": "/bin/sh",
                 "PATH": os.path.dirname(OPTIONS.publisher) + ":/usr/bin:/bin"}
         self.tree(self.release())
+        logs = os.path.join(self.work, "log")
+        os.makedirs(logs)
+        with open(os.path.join(logs, "access.log"), "w") as log:
+            log.write('127.0.0.1 - - [10/Dec/2026:12:00:00 +0000] "GET / HTTP/1.1" 200 5 "-" "-"\n')
         for schedule, command in lines:
             with self.subTest(command=command):
                 command = command.replace("/srv/orn", os.path.join(self.work, "web"))
+                command = command.replace("/var/log/nginx", logs)
                 if schedule:
                     result = subprocess.run(["/bin/sh", "-c", command], env=cron, capture_output=True, timeout=60)
                     self.assertEqual(result.returncode, 0, result.stderr)
@@ -109,6 +114,7 @@ class Publisher(PublisherTestCase):
                 arguments = command.replace("~/", home + "/").split()[1:]
                 arguments = [self.source if word == "release/" else word for word in arguments]
                 arguments = [self.first_kept_serial(home) if word == "SERIAL" else word for word in arguments]
+                arguments = [path for word in arguments for path in (sorted(glob.glob(word)) if "*" in word else [word])]
                 result = subprocess.run([OPTIONS.publisher] + arguments, env=dict(os.environ, HOME=home),
                                         capture_output=True, timeout=60)
                 self.assertEqual(result.returncode, 0, result.stderr)
