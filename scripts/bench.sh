@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks; each prints its figures.
-#   scripts/bench.sh [md5|scan|download|delta|start|many-files|link|delta-peers|cold-edge|soak]...
-#   (all but many-files, link, delta-peers, cold-edge and soak when none is named)
+#   scripts/bench.sh [md5|scan|download|delta|start|many-files|link|delta-peers|cold-edge|soak|adoption]...
+#   (all but many-files, link, delta-peers, cold-edge, soak and adoption when none is named)
 # link: the fresh install of 1 GiB (with the start that follows, nothing to
 # update) and the five delta cases, the launcher unsigned and signed and curl,
 # through a simulated path of 20 ms each way at 200 Mbit/s (BENCH_LINK="MS,MBIT"), each
@@ -14,6 +14,8 @@
 # and without ranges passed on a miss, and through an edge warmed after the publish.
 # soak: 1,000 starts of players through three Varnish edges of different ages
 # over 20 changes of the channel; starts, refusals, origin bytes against edge bytes.
+# adoption: orn-publish adoption over 10 million access log lines (BENCH_LOG_LINES), plain and
+# gzipped; its figures checked against the generator's, its time and peak memory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh --bench
@@ -39,6 +41,7 @@ for benchmark in "${selected[@]}"; do
       BENCH_DELTA_MIB=${BENCH_DELTA_MIB:-256} python3 bench/run_delta_peers_benchmark.py build ;;
     cold-edge) python3 bench/run_cold_edge_benchmark.py build ;;
     soak) python3 bench/run_soak_benchmark.py build ;;
+    adoption) python3 bench/run_adoption_benchmark.py build ;;
     start)
       # Today's start, for comparison: the same test launcher without the record of digests.
       port=$(sed -n 's/^LAUNCHER_TEST_PORT:STRING=//p' build/CMakeCache.txt)

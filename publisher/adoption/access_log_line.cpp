@@ -58,25 +58,51 @@ int monthOf(std::string_view name)
     return 0;
 }
 
+bool twoDigits(std::string_view text, std::size_t at, int most, int& value)
+{
+    if (!isDigits(text.substr(at, 2)))
+        return false;
+    value = (text[at] - '0') * 10 + (text[at + 1] - '0');
+    return value <= most;
+}
+
+// "DD/Mon/YYYY" as the seconds of its midnight. A log's lines come in time
+// order, so the last date read is kept: the calendar is asked once a day.
+bool localMidnight(std::string_view date, long long& midnight)
+{
+    thread_local char lastDate[11] = {};
+    thread_local long long lastMidnight = 0;
+    if (date == std::string_view(lastDate, sizeof lastDate)) {
+        midnight = lastMidnight;
+        return true;
+    }
+    const int month = monthOf(date.substr(3, 3));
+    if (month == 0 || !isDigits(date.substr(0, 2)) || !isDigits(date.substr(7, 4)) ||
+        !parseUtcTime(std::string(date.substr(7, 4)) + (month < 10 ? "-0" : "-") + std::to_string(month) + "-" +
+                          std::string(date.substr(0, 2)) + "T00:00:00Z",
+                      midnight))
+        return false;
+    date.copy(lastDate, sizeof lastDate);
+    lastMidnight = midnight;
+    return true;
+}
+
 // "DD/Mon/YYYY:HH:MM:SS +ZZZZ" as the UTC day it falls on.
 bool parseLogTime(std::string_view text, long long& day)
 {
-    const int month = monthOf(text.size() == 26 ? text.substr(3, 3) : std::string_view());
-    if (month == 0 || text[2] != '/' || text[6] != '/' || text[11] != ':' || text[20] != ' ' ||
-        (text[21] != '+' && text[21] != '-') || !isDigits(text.substr(22, 4)))
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int zoneHours = 0;
+    int zoneMinutes = 0;
+    long long midnight = 0;
+    if (text.size() != 26 || text[2] != '/' || text[6] != '/' || text[11] != ':' || text[14] != ':' ||
+        text[17] != ':' || text[20] != ' ' || (text[21] != '+' && text[21] != '-') || !twoDigits(text, 12, 23, hour) ||
+        !twoDigits(text, 15, 59, minute) || !twoDigits(text, 18, 59, second) || !twoDigits(text, 22, 99, zoneHours) ||
+        !twoDigits(text, 24, 59, zoneMinutes) || !localMidnight(text.substr(0, 11), midnight))
         return false;
-    const std::string utcForm = std::string(text.substr(7, 4)) + "-" + (month < 10 ? "0" : "") +
-                                std::to_string(month) + "-" + std::string(text.substr(0, 2)) + "T" +
-                                std::string(text.substr(12, 8)) + "Z";
-    long long local = 0;
-    if (!parseUtcTime(utcForm, local))
-        return false;
-    const int hours = (text[22] - '0') * 10 + (text[23] - '0');
-    const int minutes = (text[24] - '0') * 10 + (text[25] - '0');
-    if (minutes > 59)
-        return false;
-    const long long offset = (hours * 60LL + minutes) * 60 * (text[21] == '-' ? -1 : 1);
-    const long long utc = local - offset;
+    const long long offset = (zoneHours * 60LL + zoneMinutes) * 60 * (text[21] == '-' ? -1 : 1);
+    const long long utc = midnight + hour * 3600LL + minute * 60LL + second - offset;
     day = utc >= 0 ? utc / secondsPerDay : -((-utc + secondsPerDay - 1) / secondsPerDay);
     return true;
 }
@@ -90,7 +116,7 @@ int hexValue(char c)
 
 // The path a target names: a proxy's absolute form loses its scheme and
 // host, the query goes, %XX escapes are decoded (a bad one stays as written).
-std::string pathOf(std::string_view target)
+void readPath(std::string_view target, std::string& path)
 {
     for (const std::string_view scheme : {"http://", "https://"}) {
         if (target.substr(0, scheme.size()) == scheme) {
@@ -99,8 +125,6 @@ std::string pathOf(std::string_view target)
         }
     }
     target = target.substr(0, target.find_first_of("?#"));
-    std::string path;
-    path.reserve(target.size());
     for (std::size_t i = 0; i < target.size(); ++i) {
         const int high = target[i] == '%' && i + 2 < target.size() ? hexValue(target[i + 1]) : -1;
         const int low = high < 0 ? -1 : hexValue(target[i + 2]);
@@ -111,7 +135,6 @@ std::string pathOf(std::string_view target)
         path += static_cast<char>(high * 16 + low);
         i += 2;
     }
-    return path;
 }
 
 // "METHOD TARGET VERSION"; anything else (a "-" or a bad client's bytes) is
@@ -121,10 +144,10 @@ void readRequest(std::string_view request, AccessLogLine& parsed)
     std::string_view method;
     std::string_view target;
     std::string_view version;
-    if (takeToken(request, method) && takeToken(request, target) && takeToken(request, version) &&
-        request.empty() && version.substr(0, 5) == "HTTP/") {
-        parsed.method = std::string(method);
-        parsed.path = pathOf(target);
+    if (takeToken(request, method) && takeToken(request, target) && takeToken(request, version) && request.empty() &&
+        version.substr(0, 5) == "HTTP/") {
+        parsed.method.assign(method);
+        readPath(target, parsed.path);
     }
 }
 
@@ -132,7 +155,8 @@ void readRequest(std::string_view request, AccessLogLine& parsed)
 
 bool parseAccessLogLine(std::string_view line, AccessLogLine& parsed)
 {
-    parsed = AccessLogLine();
+    parsed.method.clear();  // its room kept for the next line
+    parsed.path.clear();
     std::string_view rest = line;
     std::string_view field;
     if (!takeToken(rest, field) || !takeToken(rest, field) || !takeToken(rest, field) || rest.size() < 28 ||
@@ -149,6 +173,6 @@ bool parseAccessLogLine(std::string_view line, AccessLogLine& parsed)
     readRequest(request, parsed);
     std::string_view referer;
     std::string_view agent;
-    return rest.empty() ||
-           (takeQuoted(rest, referer) && takeBlank(rest) && takeQuoted(rest, agent) && (rest.empty() || rest[0] == ' '));
+    return rest.empty() || (takeQuoted(rest, referer) && takeBlank(rest) && takeQuoted(rest, agent) &&
+                            (rest.empty() || rest[0] == ' '));
 }

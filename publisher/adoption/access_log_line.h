@@ -9,7 +9,7 @@
 // The referer and agent may be missing (the common format), and what follows
 // them (fields a server adds) is not read.
 struct AccessLogLine {
-    long long day = 0;  // days since 1970-01-01, in UTC
+    long long day = 0;   // days since 1970-01-01, in UTC
     std::string method;  // empty when the request line is not "METHOD TARGET VERSION"
     std::string path;    // the target's path, %XX decoded, its query and any scheme and host cut off
     int status = 0;

@@ -71,8 +71,8 @@ void printTable(const AdoptionTally& tally, const std::string& name)
     }
     if (tally.days().empty())
         reportLineUnflushed("no starts of a kept release in these logs");
-    reportLine("lines: " + std::to_string(tally.lines()) + ", skipped (not an access log line): " +
-               std::to_string(tally.skipped()));
+    reportLine("lines: " + std::to_string(tally.lines()) +
+               ", skipped (not an access log line): " + std::to_string(tally.skipped()));
 }
 
 // The keys to verify the channel's release by, as `status` takes them; false when refused.

@@ -1,18 +1,17 @@
 #include "publisher/adoption/adoption_tally.h"
 
-#include "publisher/adoption/access_log_line.h"
-
 #include <utility>
 
 AdoptionTally::AdoptionTally(std::string channelPath, std::map<std::string, unsigned long long> serialOfManifest)
-    : objectsPath_(std::move(channelPath) + "by-hash/"), serialOfManifest_(serialOfManifest.begin(), serialOfManifest.end())
+    : objectsPath_(std::move(channelPath) + "by-hash/"),
+      serialOfManifest_(serialOfManifest.begin(), serialOfManifest.end())
 {
 }
 
 void AdoptionTally::take(std::string_view line)
 {
     ++lines_;
-    AccessLogLine parsed;
+    AccessLogLine& parsed = line_;
     if (!parseAccessLogLine(line, parsed)) {
         ++skipped_;
         return;

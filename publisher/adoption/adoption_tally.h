@@ -1,5 +1,7 @@
 #pragma once
 
+#include "publisher/adoption/access_log_line.h"
+
 #include <map>
 #include <string>
 #include <string_view>
@@ -30,6 +32,7 @@ public:
 
 private:
     std::string objectsPath_;
+    AccessLogLine line_;  // reused: its strings' room outlives a line
     std::map<std::string, unsigned long long, std::less<>> serialOfManifest_;
     std::map<long long, std::map<unsigned long long, StartCounts>> days_;
     unsigned long long lines_ = 0;

@@ -14,14 +14,20 @@
 
 namespace {
 
+bool beginsBinary(const std::string& bytes)
+{
+    return bytes.compare(0, 8, "ORNCHUNK") == 0 || bytes.compare(0, 8, "ORNBLOCK") == 0;
+}
+
 // The object's bytes, when it is a regular file of at most `limit` bytes
-// that holds the SHA-256 it is named by.
-bool readWholeObject(const ChannelDirectory& channel, const std::string& name, std::size_t limit, std::string& bytes)
+// that holds the SHA-256 it is named by and may be a manifest: a chunk index
+// or block sums, megabytes each, is left at its first bytes.
+bool readTextObject(const ChannelDirectory& channel, const std::string& name, std::size_t limit, std::string& bytes)
 {
     bytes.clear();
     const ScopedDescriptor file = channel.openForReading(objectPathOf(name));
     char piece[65536];
-    while (file.get() >= 0) {
+    while (file.get() >= 0 && !beginsBinary(bytes)) {
         const ssize_t count = ::read(file.get(), piece, sizeof piece);
         if (count < 0 && errno == EINTR)
             continue;
@@ -34,8 +40,6 @@ bool readWholeObject(const ChannelDirectory& channel, const std::string& name, s
 
 bool isManifestOf(const std::string& bytes, const KeptRelease& release)
 {
-    if (bytes.compare(0, 8, "ORNCHUNK") == 0 || bytes.compare(0, 8, "ORNBLOCK") == 0)
-        return false;
     const Manifest manifest = parseManifest(bytes);
     if (manifest.refusedFrom != 0 || manifest.entries.empty())
         return false;
@@ -61,7 +65,7 @@ bool findManifestObject(const ChannelDirectory& channel, const KeptRelease& rele
     for (const auto& [name, size] : release.objects) {
         if (gameFiles.count(name) != 0 || (size != unknownObjectSize && size > channelTextLimitBytes))
             continue;
-        if (readWholeObject(channel, name, channelTextLimitBytes, bytes) && isManifestOf(bytes, release)) {
+        if (readTextObject(channel, name, channelTextLimitBytes, bytes) && isManifestOf(bytes, release)) {
             sha256 = name;
             return true;
         }
