@@ -3,6 +3,8 @@
 #include "channel/channel_names.h"
 #include "channel/content_address.h"
 #include "channel/manifest.h"
+#include "channel/release_check.h"
+#include "channel/rollout.h"
 #include "digest/sha256.h"
 #include "publisher/release/current_release.h"
 #include "publisher/release/release_retention.h"
@@ -73,6 +75,41 @@ bool findManifestObject(const ChannelDirectory& channel, const KeptRelease& rele
     return false;
 }
 
+// The release a rollout stages, as the verified current one names it: those
+// very bytes in by-hash/, signed, staged, of this channel, with that manifest.
+bool stagedRelease(const ChannelDirectory& channel, const Release& current, const std::vector<ReleaseKey>& keys,
+                   Release& staged)
+{
+    Rollout rollout;
+    std::string text;
+    return rolloutOf(current, rollout) && rollout.stagedSize < channelTextLimitBytes &&
+           readTextObject(channel, rollout.stagedSha256, static_cast<std::size_t>(rollout.stagedSize), text) &&
+           readSignedRelease(text, keys, staged) && staged.staged && staged.channel == current.channel &&
+           staged.manifestSha256 == rollout.stagedManifestSha256;
+}
+
+// The channel's release, and the one it stages, when it verifies under `keys`.
+void addCurrentReleases(const ChannelDirectory& channel, const std::string& channelName,
+                        const std::vector<ReleaseKey>& keys, std::map<std::string, unsigned long long>& serials,
+                        std::vector<std::string>& notes)
+{
+    const CurrentRelease current = readCurrentRelease(channel, channelName, keys);
+    if (current.state != CurrentRelease::State::verified || !isContentAddressed(current.release)) {
+        notes.push_back(current.state == CurrentRelease::State::verified
+                            ? "the channel's release keeps no objects in by-hash/: its starts are not told apart"
+                            : "the channel's release is not counted: " +
+                                  (current.problem.empty() ? std::string("there is none") : current.problem));
+        return;
+    }
+    serials[current.release.manifestSha256] = current.release.serial;
+    Release staged;
+    if (stagedRelease(channel, current.release, keys, staged))
+        serials.emplace(staged.manifestSha256, staged.serial);
+    else if (Rollout rollout; rolloutOf(current.release, rollout))
+        notes.push_back("the release that serial " + std::to_string(current.release.serial) +
+                        " stages is not whole in by-hash/: its starts are not counted");
+}
+
 }  // namespace
 
 std::map<std::string, unsigned long long> keptReleaseManifests(const ChannelDirectory& channel,
@@ -81,19 +118,11 @@ std::map<std::string, unsigned long long> keptReleaseManifests(const ChannelDire
                                                                std::vector<std::string>& notes)
 {
     std::map<std::string, unsigned long long> serials;
+    if (!keys.empty())
+        addCurrentReleases(channel, channelName, keys, serials, notes);
     std::set<unsigned long long> known;
-    if (!keys.empty()) {
-        const CurrentRelease current = readCurrentRelease(channel, channelName, keys);
-        if (current.state == CurrentRelease::State::verified && isContentAddressed(current.release)) {
-            serials[current.release.manifestSha256] = current.release.serial;
-            known.insert(current.release.serial);
-        } else {
-            notes.push_back(current.state == CurrentRelease::State::verified
-                                ? "the channel's release keeps no objects in by-hash/: its starts are not told apart"
-                                : "the channel's release is not counted: " +
-                                      (current.problem.empty() ? std::string("there is none") : current.problem));
-        }
-    }
+    for (const auto& counted : serials)
+        known.insert(counted.second);
     std::vector<KeptRelease> releases;
     bool found = false;
     std::string failure;

@@ -1,7 +1,10 @@
 """adoption: launcher starts per day and release, counted from the web server's access logs."""
 import gzip
+import hashlib
 import os
 import subprocess
+
+import release_signing
 
 from .fixture import OPTIONS, SignedTestCase
 
@@ -72,3 +75,19 @@ class AdoptionReport(SignedTestCase):
         unrecorded = [self.adoption(*logs, *options) for options in ((), ("--key", self.key))]
         self.assertEqual([(r.returncode, len(r.stdout.splitlines())) for r in [forged] + unrecorded],
                          [(0, 4), (1, 0), (0, 4)], unrecorded[0].stderr)
+
+        # A rollout on: the verified release names the staged one, whose starts count under its own serial.
+        staged_manifest = hashlib.sha256(b"staged").hexdigest()
+        staged = release_signing.sign(b"orn-staged-release 1\nchannel latest\nserial %d\nmd5sums-sha256 %s\n"
+                                      % (second + 5, staged_manifest.encode()), self.key)
+        staged_sha = hashlib.sha256(staged).hexdigest()
+        self.write("by-hash/" + staged_sha, staged)
+        body = release_signing.split(self.read("release"))[0]
+        self.write("release", release_signing.sign(body + b"file %s %d by-hash/%s staged %s 50000\n" % (
+            staged_sha.encode(), len(staged), staged_sha.encode(), staged_manifest.encode()), self.key))
+        with open(logs[1], "a") as out:
+            out.write(log_line(base + staged_manifest, when="11/Dec/2026:09:00:00 +0000"))
+        rollout = self.adoption(*logs, "--key", self.key)
+        self.assertEqual(rollout.stdout.decode().splitlines()[2:4],
+                         ["2026-12-11  %s  2           1" % str(second).ljust(width),
+                          "2026-12-11  %s  1           0" % str(second + 5).ljust(width)], rollout.stderr)
