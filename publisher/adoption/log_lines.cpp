@@ -54,12 +54,13 @@ bool LogLines::fill(std::string& failure)
     begin_ = 0;
     const int got = gzread(file_, buffer_.data() + end_, static_cast<unsigned>(buffer_.size() - end_));
     int error = Z_OK;
-    const char* message = gzerror(file_, &error);
+    std::string message = gzerror(file_, &error);
+    message.erase(0, message.find(": ") == std::string::npos ? 0 : message.find(": ") + 2);  // zlib's "<fd:N>: "
     if (got < 0 || error == Z_BUF_ERROR || error == Z_DATA_ERROR) {
         const bool cut = error == Z_BUF_ERROR;
         failure = failureText(error == Z_ERRNO ? std::strerror(errno)
                               : cut            ? "the gzip file is cut short"
-                                               : (std::string("a damaged gzip file: ") + message).c_str());
+                                               : ("a damaged gzip file: " + message).c_str());
         return false;
     }
     atEnd_ = got == 0;
