@@ -55,8 +55,8 @@ std::string usageText()
         "               or it expires within --warn-days (default ") + std::to_string(expiryWarningDays) + ")\n"
         "  adoption     per UTC day and kept release, the launcher starts that asked for it and how many\n"
         "               were answered with errors, from the web server's access logs (combined format, plain\n"
-        "               or gzipped); --key or --trust also count the channel's current release if no\n"
-        "               publish of this account recorded it\n"
+        "               or gzipped); with --key or --trust, also the channel's verified release and the one\n"
+        "               it stages, by the serials they sign now\n"
         "  keygen       make a key pair: writes the secret key (mode 0600), prints the public key\n" +
         signingOptionsText();
 }
