@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <set>
 
@@ -135,11 +136,13 @@ std::map<std::string, unsigned long long> keptReleaseManifests(const ChannelDire
     for (const KeptRelease& release : releases) {
         if (known.count(release.serial) != 0)
             continue;
-        if (findManifestObject(channel, release, sha256))
-            serials.emplace(sha256, release.serial);
-        else
+        if (!findManifestObject(channel, release, sha256))
             notes.push_back("release serial " + std::to_string(release.serial) +
                             ": its manifest is not whole in by-hash/; its starts are not counted");
+        // The same files signed again (a rollout completed, say): the starts are the newest serial's.
+        else if (const auto [named, added] = serials.emplace(sha256, release.serial);
+                 !added && known.count(named->second) == 0)
+            named->second = std::max(named->second, release.serial);
     }
     return serials;
 }

@@ -79,12 +79,18 @@ class AdoptionReport(SignedTestCase):
             self.assertEqual([int(row.split()[1]) for row in result.stdout.decode().splitlines()[2:5]],
                              serials + [int(staged[1])])
         self.assertGreater(int(staged[1]), self.serial())
+        complete = subprocess.run([OPTIONS.publisher, "rollout", self.channel, "--complete", "--sign", self.key],
+                                  capture_output=True, timeout=60)
+        self.assertEqual(complete.returncode, 0, complete.stderr)
+        # The staged files, now everyone's release: their starts are named by its serial, from the record too.
+        last_row = self.adoption(*logs).stdout.decode().splitlines()[-2].split()
+        self.assertEqual(last_row[1:], [str(self.serial()), "1", "0"])
 
         # A forged manifest object is not its release's; without the record only the verified releases count.
-        self.write("by-hash/" + old, b"0" * 32 + b"  planted\n")
+        self.write("by-hash/" + new, b"0" * 32 + b"  planted\n")
         forged = self.adoption(*logs)
-        self.assertIn(b"release serial %d: its manifest is not whole" % first, forged.stderr)
+        self.assertIn(b"release serial %d: its manifest is not whole" % second, forged.stderr)
         os.environ["XDG_STATE_HOME"] = os.path.join(self.work, "other-account")
         unrecorded = [self.adoption(*logs, *options) for options in ((), ("--key", self.key))]
         self.assertEqual([(r.returncode, len(r.stdout.splitlines())) for r in [forged] + unrecorded],
-                         [(0, 5), (1, 0), (0, 5)], unrecorded[0].stderr)
+                         [(0, 4), (1, 0), (0, 4)], unrecorded[0].stderr)
