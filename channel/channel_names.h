@@ -27,6 +27,8 @@ inline constexpr const char* libraryDirectoryName = "libs";
 inline constexpr const char* launcherDigestCacheName = "ORN_Launcher.digests";
 inline constexpr const char* launcherAcceptedSerialsName = "ORN_Launcher.releases";
 inline constexpr const char* launcherAcceptedReleaseName = "ORN_Launcher.accepted";
+// What an unsigned channel's last whole update listed, for an uninstall to know the game's files by.
+inline constexpr const char* launcherInstalledListingName = "ORN_Launcher.installed";
 // What the last run did, for support; replaced by each run.
 inline constexpr const char* launcherLogName = "ORN_Launcher.log";
 // The file whose lock keeps a second launcher out of the game directory while one runs.

@@ -18,7 +18,7 @@ bool isLauncherRecord(const std::string& path)
 {
     const std::string folded = foldedCase(path);
     for (const char* record : {launcherDigestCacheName, launcherAcceptedSerialsName, launcherAcceptedReleaseName,
-                               launcherLogName, launcherLockName, installIdFileName})
+                               launcherInstalledListingName, launcherLogName, launcherLockName, installIdFileName})
         if (folded == foldedCase(record))
             return true;
     return false;

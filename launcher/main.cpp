@@ -12,13 +12,23 @@
 #include "platform/platform.h"
 #include "launcher/self_update/leftover_cleanup.h"
 #include "launcher/self_update/self_replacement.h"
+#include "launcher/uninstall/uninstall.h"
 #include "launcher/update.h"
+
+#include <cstring>
 
 int main(int argc, char** argv)
 {
     platform::returnLargeBuffersPromptly();
     platform::showUtf8OnConsole();
     openGameDirectory(argc > 0 ? argv[0] : nullptr);
+    if (argc == 2 && std::strcmp(argv[1], uninstallArgument) == 0) {
+        TerminalConsole terminal;
+        std::vector<ReleaseKey> keys;
+        if (!parseReleaseKeyList(buildReleaseKeys, keys))
+            keys.clear();  // CMake refuses malformed keys: none trusted, should one slip through
+        return uninstallGame(keys, terminal);
+    }
     const RequestFloor floor{buildRequestWindowMilliseconds, requestFloor.minimumBytes};
     const std::vector<ServerAddress> servers = serverListFrom(buildServerHost, buildServerPort, floor);
     const UpdateChannel channel = updateChannelFrom(argc, argv, servers.front());

@@ -2,6 +2,7 @@
 
 #include "channel/manifest_path.h"
 #include "index/file_index.h"
+#include "index/installed_listing.h"
 #include "index/local_scan.h"
 #include "launcher/release/accepted_release.h"
 #include "launcher/release/accepted_serials.h"
@@ -25,8 +26,11 @@ namespace {
 // release accepted before listed and this one does not goes just before: that record tells it.
 void acceptRelease(const SignedOffer* offer, const std::unordered_map<std::string, std::string>& listedNow)
 {
-    if (offer == nullptr)
+    if (offer == nullptr) {
+        // Without a signed record, only this tells an uninstall which files are the game's.
+        recordInstalledListing(listedNow);
         return;
+    }
     const ReleaseTrust& trust = offer->trust;
     const unsigned long long serial = offer->release.serial;
     // The record is this very release on every start after the one that took it: nothing to retire, nothing to read.

@@ -53,6 +53,8 @@ std::string fullFolderName(const std::string& folder);
 
 // Creates one directory; true when it exists afterwards.
 bool makeDirectory(const char* name);
+// Deletes a directory that holds nothing; never one that holds a file, never a link's target.
+bool removeEmptyDirectory(const char* name);
 
 // What identifies one version of a file without reading it. Times are
 // nanoseconds since 1970 at the platform's resolution (1 ns on Linux,

@@ -95,6 +95,11 @@ bool changeDirectory(const char* path)
     return chdir(path) == 0;
 }
 
+bool removeEmptyDirectory(const char* name)
+{
+    return rmdir(name) == 0;
+}
+
 std::string fullFolderName(const std::string& folder)
 {
     std::string name(4096, '\0');

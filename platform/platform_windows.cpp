@@ -151,6 +151,19 @@ bool changeDirectory(const char* path)
     return !directory.empty() && SetCurrentDirectoryW(directory.c_str()) != 0;
 }
 
+bool removeEmptyDirectory(const char* name)
+{
+    const std::wstring directory = wide(name);
+    // A junction or directory link is a reparse point: removing it would leave its target, but it is not ours.
+    const DWORD attributes = directory.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(directory.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return false;
+    if (RemoveDirectoryW(directory.c_str()) != 0)
+        return true;
+    setErrnoFromLastError();
+    return false;
+}
+
 bool os::makeDirectory(const char* name)
 {
     const std::wstring directory = wide(name);

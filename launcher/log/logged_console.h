@@ -2,6 +2,7 @@
 
 #include "launcher/console/console.h"
 #include "launcher/console/machine_trouble_text.h"
+#include "launcher/console/uninstall_text.h"
 #include "launcher/log/run_log.h"
 
 #include <memory>
@@ -46,6 +47,16 @@ public:
     void diskFull(const std::string& name, bool partKept) override
     {
         noted(diskFullText(name, partKept)).diskFull(name, partKept);
+    }
+    void fileLeft(const std::string& path) override { noted(fileLeftText(path)).fileLeft(path); }
+    void fileNotRemoved(const std::string& path, int cause) override
+    {
+        noted(fileNotRemovedText(path, cause)).fileNotRemoved(path, cause);
+    }
+    void uninstallBlocked() override { noted(uninstallBlockedText).uninstallBlocked(); }
+    void uninstallEnded(const UninstallTally& tally) override
+    {
+        noted(uninstallEndedText(tally)).uninstallEnded(tally);
     }
 
 private:

@@ -82,8 +82,13 @@ bool installedIsAcceptedRelease(const std::string& channel, unsigned long long s
 
 bool readAcceptedManifest(const std::string& channel, const std::vector<ReleaseKey>& keys, std::string& manifestText)
 {
-    std::string releaseText;
     Release release;
+    return readAcceptedRecord(keys, manifestText, release) && release.channel == channel;
+}
+
+bool readAcceptedRecord(const std::vector<ReleaseKey>& keys, std::string& manifestText, Release& release)
+{
+    std::string releaseText;
     return readRecord(manifestText, releaseText) && readSignedRelease(releaseText, keys, release) &&
-           release.channel == channel && sha256Hex(manifestText) == release.manifestSha256;
+           sha256Hex(manifestText) == release.manifestSha256;
 }

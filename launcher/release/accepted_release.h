@@ -29,3 +29,5 @@ bool installedIsAcceptedRelease(const std::string& channel, unsigned long long s
 // when the record verifies under `keys` and binds it (its expiry aside:
 // it is history, not an offer).
 bool readAcceptedManifest(const std::string& channel, const std::vector<ReleaseKey>& keys, std::string& manifestText);
+// The same for whichever channel the record names, with the release that binds it (an uninstall names none).
+bool readAcceptedRecord(const std::vector<ReleaseKey>& keys, std::string& manifestText, Release& release);
