@@ -54,7 +54,8 @@ std::string recordText(const std::unordered_map<std::string, std::string>& listi
 
 std::unordered_map<std::string, std::string>
 installedListingAfter(const std::unordered_map<std::string, std::string>& before,
-                      const std::unordered_map<std::string, std::string>& listed, bool (*stillThere)(const std::string&))
+                      const std::unordered_map<std::string, std::string>& listed,
+                      bool (*stillThere)(const std::string&))
 {
     std::unordered_set<std::string> listedFolded;
     for (const auto& entry : listed)

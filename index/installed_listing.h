@@ -16,7 +16,8 @@
 // lists in any case and that `stillThere` says are on disk.
 std::unordered_map<std::string, std::string>
 installedListingAfter(const std::unordered_map<std::string, std::string>& before,
-                      const std::unordered_map<std::string, std::string>& listed, bool (*stillThere)(const std::string&));
+                      const std::unordered_map<std::string, std::string>& listed,
+                      bool (*stillThere)(const std::string&));
 
 // Puts the listing after `listed` in place; a record that already holds it is not written again.
 bool recordInstalledListing(const std::unordered_map<std::string, std::string>& listed);

@@ -2,7 +2,6 @@
 
 #include "launcher/console/console.h"
 #include "launcher/console/machine_trouble_text.h"
-#include "launcher/console/uninstall_text.h"
 #include "launcher/log/run_log.h"
 
 #include <memory>
@@ -48,16 +47,10 @@ public:
     {
         noted(diskFullText(name, partKept)).diskFull(name, partKept);
     }
-    void fileLeft(const std::string& path) override { noted(fileLeftText(path)).fileLeft(path); }
-    void fileNotRemoved(const std::string& path, int cause) override
-    {
-        noted(fileNotRemovedText(path, cause)).fileNotRemoved(path, cause);
-    }
-    void uninstallBlocked() override { noted(uninstallBlockedText).uninstallBlocked(); }
-    void uninstallEnded(const UninstallTally& tally) override
-    {
-        noted(uninstallEndedText(tally)).uninstallEnded(tally);
-    }
+    void fileLeft(const std::string& path) override;
+    void fileNotRemoved(const std::string& path, int cause) override;
+    void uninstallBlocked() override;
+    void uninstallEnded(const UninstallTally& tally) override;
 
 private:
     void note(const std::string& text) { log_.line(text); }

@@ -102,12 +102,12 @@ TEST_F(Uninstall, RemovesExactlyTheBytesItInstalledAndTellsEveryFileItLeaves)
     const Case cases[] = {
         {"data.pak", "data", "data", false, false},
         {"libs/engine.dll", "engine", "engine", false, false},
-        {"settings.cfg", "volume=3", "volume=10", true, true},         // the player changed it
-        {"screenshot.png", "picture", nullptr, true, true},            // the player made it
-        {"saves/slot1.dat", "progress", "progress", true, true},       // no update writes below the top and libs/
+        {"settings.cfg", "volume=3", "volume=10", true, true},    // the player changed it
+        {"screenshot.png", "picture", nullptr, true, true},       // the player made it
+        {"saves/slot1.dat", "progress", "progress", true, true},  // no update writes below the top and libs/
         {"libs/mods/extra.dll", "mod", "mod", true, true},
-        {"md5sums", "listing", "listing", true, true},                 // never a file the launcher fetches
-        {"ORN_Launcher.exe", "launcher", "launcher", true, false},     // the uninstaller's, after it ends
+        {"md5sums", "listing", "listing", true, true},              // never a file the launcher fetches
+        {"ORN_Launcher.exe", "launcher", "launcher", true, false},  // the uninstaller's, after it ends
         {"sfml-system-2.dll", "library", "library", true, false},
         {"ORN_Launcher.exe.old", "old launcher", nullptr, false, false},
         {"physfs.dll.new", "new library", nullptr, false, false},
@@ -117,8 +117,8 @@ TEST_F(Uninstall, RemovesExactlyTheBytesItInstalledAndTellsEveryFileItLeaves)
         {"ORN_Launcher.id", "id", nullptr, false, false},
         {"big.pak.orn-partial", "part", nullptr, false, false},
         {"libs/huge.dll.orn-resume", "resume", nullptr, false, false},
-        {"readme.old", "a player's", nullptr, true, true},              // exact names only
-        {"gone.pak", nullptr, "gone", false, false},                    // listed, deleted since
+        {"readme.old", "a player's", nullptr, true, true},  // exact names only
+        {"gone.pak", nullptr, "gone", false, false},        // listed, deleted since
     };
     for (const bool signedBuild : {false, true}) {
         SCOPED_TRACE(signedBuild ? "signed" : "unsigned");
@@ -196,8 +196,7 @@ TEST_F(Uninstall, WhatItCannotTrustOrRemoveStaysAndIsTold)
     write("linked.pak", "data");
     recordInstalled({{"data.pak", "data"}, {"libs/engine.dll", "engine"}, {"linked.pak", "data"}}, false);
     mountGameDirectory((root / "").string());
-    EXPECT_EQ(uninstall({}, 0),
-              Events({"left data.pak", "left libs", "uninstalled 4 removed, 2 left, 0 not removed"}));
+    EXPECT_EQ(uninstall({}, 0), Events({"left data.pak", "left libs", "uninstalled 4 removed, 2 left, 0 not removed"}));
     EXPECT_TRUE(fs::is_symlink("data.pak") && fs::is_symlink("libs") && fs::exists(outsideFile))
         << "a link is the player's, and so is what it names";
     EXPECT_FALSE(fs::exists(outside / "engine.dll")) << "written through the libs link, removed through it";
