@@ -33,6 +33,7 @@ from end_to_end.rollouts import StagedRollouts  # noqa: E402,F401
 from end_to_end.signing import SignedReleases  # noqa: E402,F401
 from end_to_end.soak import Soak  # noqa: E402,F401
 from end_to_end.sound_behaviour import SoundBehaviour  # noqa: E402,F401
+from end_to_end.uninstall import Uninstall  # noqa: E402,F401
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()

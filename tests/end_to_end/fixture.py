@@ -33,6 +33,7 @@ LOCK = LATEST + "update.lock"
 MANIFEST = LATEST + "md5sums"
 RELEASE = LATEST + "release"
 DIGEST_CACHE = "ORN_Launcher.digests"
+INSTALLED_LISTING = "ORN_Launcher.installed"  # what an unsigned channel's whole update put in place
 RUN_LOG = "ORN_Launcher.log"  # written by every run
 GAME_LOCK = "ORN_Launcher.lock"  # locked by every run, kept
 OWN_LIBRARIES = ("physfs.dll", "sfml-network-2.dll", "sfml-system-2.dll")
@@ -152,8 +153,10 @@ class LauncherTestCase(unittest.TestCase):
         return result
 
     def listing(self):
-        """The game directory's names, but for the launcher's own record of digests it has seen, its log and its lock."""
-        return [name for name in os.listdir(self.game) if name not in (DIGEST_CACHE, RUN_LOG, GAME_LOCK)]
+        """The game directory's names, but for the launcher's own records of digests it has seen and of what it
+        installed, its log and its lock."""
+        return [name for name in os.listdir(self.game) if name not in (DIGEST_CACHE, INSTALLED_LISTING, RUN_LOG,
+                                                                        GAME_LOCK)]
 
     def client_ran(self):
         return os.path.exists(self.path("client.log"))

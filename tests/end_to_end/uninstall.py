@@ -1,0 +1,65 @@
+"""The uninstall mode: a game installed from nginx, played, then uninstalled with no server at all."""
+import os
+import shutil
+import subprocess
+import tempfile
+
+from nginx_server import NginxServer
+
+from .fixture import OPTIONS, LauncherTestCase, write_tree
+
+
+class Uninstall(LauncherTestCase):
+    """What the player's uninstaller runs in the game folder: `ORN_Launcher.exe --uninstall`."""
+
+    def setUp(self):
+        if not (OPTIONS.publisher and OPTIONS.signed_launcher and OPTIONS.release_key):
+            self.fail("these scenarios need --publisher, --signed-launcher and --release-key")
+        super().setUp()
+        self.web = tempfile.mkdtemp(prefix="launcher_e2e_uninstall.")
+        self.addCleanup(shutil.rmtree, self.web, ignore_errors=True)
+
+    def install(self, launcher_bytes, sign):
+        game = {"ORN_Launcher.exe": launcher_bytes, "ORN_Client.exe": OPTIONS.target.client, "data.pak": b"data",
+                "libs/engine.dll": b"engine", "settings.cfg": b"volume=10\n", **OPTIONS.target.libraries}
+        channel = os.path.join(self.web, "~qel", "ORN", "windows", "latest")
+        published = subprocess.run([OPTIONS.publisher, *(["--sign", OPTIONS.release_key] if sign else []),
+                                    write_tree(os.path.join(self.web, "tree"), game), channel],
+                                   capture_output=True, timeout=60)
+        self.assertEqual(published.returncode, 0, published.stderr)
+        os.chmod(self.web, 0o755)
+        self.put("ORN_Launcher.exe", launcher_bytes, executable=True)
+        with NginxServer(OPTIONS.port, self.web, as_nobody=True):
+            self.assertEqual(self.run_launcher().returncode, 3, "installed, and the client ran")
+
+    def test_removes_what_it_installed_and_tells_what_the_player_keeps(self):
+        with open(OPTIONS.signed_launcher, "rb") as binary:
+            signed_launcher = binary.read()
+        for sign, launcher_bytes, records in ((False, self.launcher_bytes, 1), (True, signed_launcher, 2)):
+            with self.subTest(signed=sign):
+                self.install(launcher_bytes, sign)
+                self.put("saves/slot1.dat", b"progress")
+                self.put("settings.cfg", b"volume=3\n")
+                self.put("ORN_Launcher.id", b"an install id")
+                self.put("big.pak.orn-partial", b"half a file")
+                # No server now: an uninstall asks none.
+                result = self.run_launcher("--uninstall")
+                removed = 3 + records + 5  # the game's files, the records, digests, log, id, partial and lock
+                self.assertEqual(result.stdout, b"Left client.log: the player made or changed it.\n"
+                                 b"Left saves/slot1.dat: the player made or changed it.\n"
+                                 b"Left settings.cfg: the player made or changed it.\n"
+                                 b"Uninstalled: %d file(s) removed, 3 left.\n" % removed)
+                self.assertEqual((result.returncode, result.stderr), (0, b""))
+                left = sorted(os.path.relpath(os.path.join(folder, name), self.game)
+                              for folder, _, names in os.walk(self.game) for name in names)
+                self.assertEqual(left, sorted(["ORN_Launcher.exe", "client.log", os.path.join("saves", "slot1.dat"),
+                                               "settings.cfg", *OPTIONS.target.libraries]))
+                self.assertEqual(self.read("settings.cfg"), b"volume=3\n")
+                self.assertFalse(os.path.exists(self.path("libs")))
+                shutil.rmtree(self.web)
+                os.makedirs(self.web)
+                shutil.rmtree(self.game)
+                os.makedirs(self.game)
+                self.put("ORN_Client.exe", OPTIONS.target.client, executable=True)
+                for name, content in OPTIONS.target.libraries.items():
+                    self.put(name, content)
