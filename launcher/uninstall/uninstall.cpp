@@ -45,7 +45,14 @@ private:
     Console& console_;
     UninstallTally tally_;
     std::set<std::string> failed_;
+    bool gameFileStays_ = false;  // one that should have gone did not
 };
+
+// What names the installed files: kept while one of them could not go, so that the next uninstall finishes.
+bool namesInstalledFiles(const std::string& name)
+{
+    return name == launcherAcceptedReleaseName || name == launcherInstalledListingName;
+}
 
 bool isLaunchersLeftover(const std::string& name)
 {
@@ -78,6 +85,7 @@ void Removal::removeInstalled(const InstalledFiles& installed)
             const auto found = installed.files.find(prefix + name);
             if (found != installed.files.end() && holdsInstalledBytes(found->first, found->second))
                 remove(found->first);
+            gameFileStays_ = gameFileStays_ || failed_.count(prefix + name) != 0;
         }
     }
 }
@@ -87,7 +95,7 @@ void Removal::removeLaunchersOwn()
     for (const std::string& prefix : scannedFolders) {
         for (const std::string& name : gameDirectoryEntries(prefix)) {
             // Its records live at the top level; partial downloads go beside their files.
-            if (prefix.empty() ? isLaunchersLeftover(name)
+            if (prefix.empty() ? isLaunchersLeftover(name) && !(gameFileStays_ && namesInstalledFiles(name))
                                : hasSuffix(name, launcherPartialSuffix) || hasSuffix(name, launcherResumeSuffix))
                 remove(prefix + name);
         }
@@ -105,7 +113,8 @@ void Removal::tellLeft(const std::string& prefix)
         const bool isLibrary = prefix.empty() && name == libraryDirectoryName;
         if (isRealDirectory(path) || (isLibrary && !gameDirectoryEntries(libraryFolder).empty())) {
             tellLeft(path + "/");
-        } else if (!isKeptForTheUninstaller(path) && failed_.count(path) == 0) {
+        } else if (!isKeptForTheUninstaller(path) && failed_.count(path) == 0 &&
+                   !(prefix.empty() && isLaunchersLeftover(name))) {
             ++tally_.left;
             console_.fileLeft(path);
         }

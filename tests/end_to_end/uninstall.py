@@ -7,6 +7,9 @@ import tempfile
 from nginx_server import NginxServer
 
 from .fixture import OPTIONS, LauncherTestCase, write_tree
+from .players_machine import hold
+
+LEFT_CLIENT_LOG = b"Left client.log: the player made or changed it.\n"
 
 
 class Uninstall(LauncherTestCase):
@@ -45,7 +48,7 @@ class Uninstall(LauncherTestCase):
                 # No server now: an uninstall asks none.
                 result = self.run_launcher("--uninstall")
                 removed = 3 + records + 5  # the game's files, the records, digests, log, id, partial and lock
-                self.assertEqual(result.stdout, b"Left client.log: the player made or changed it.\n"
+                self.assertEqual(result.stdout, LEFT_CLIENT_LOG +
                                  b"Left saves/slot1.dat: the player made or changed it.\n"
                                  b"Left settings.cfg: the player made or changed it.\n"
                                  b"Uninstalled: %d file(s) removed, 3 left.\n" % removed)
@@ -63,3 +66,19 @@ class Uninstall(LauncherTestCase):
                 self.put("ORN_Client.exe", OPTIONS.target.client, executable=True)
                 for name, content in OPTIONS.target.libraries.items():
                     self.put(name, content)
+
+    def test_a_file_the_game_holds_is_told_and_the_next_uninstall_removes_it(self):
+        if not OPTIONS.holder:
+            self.skipTest("only Windows refuses to delete a file another program holds: run under Wine")
+        self.install(self.launcher_bytes, sign=False)
+        holder = hold(self, "data.pak", "60")
+        result = self.run_launcher("--uninstall")
+        self.assertEqual((result.stdout, result.returncode), (
+            b"Could not remove data.pak: another program holds it (the game, or an antivirus scan). Close it, then "
+            b"uninstall again.\n" + LEFT_CLIENT_LOG + b"Uninstall not finished: 1 file(s) could not be removed.\n", 1))
+        holder.kill()  # the game closed
+        holder.wait(timeout=60)
+        result = self.run_launcher("--uninstall")
+        self.assertEqual((result.stdout, result.returncode),
+                         (LEFT_CLIENT_LOG + b"Uninstalled: 3 file(s) removed, 1 left.\n", 0))
+        self.assertFalse(os.path.exists(self.path("data.pak")))
