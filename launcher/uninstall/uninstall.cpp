@@ -15,9 +15,6 @@
 
 namespace {
 
-// The install id the installer's first start writes, the launcher's like its records.
-const char* const installIdName = "ORN_Launcher.id";
-
 class Removal {
 public:
     explicit Removal(Console& console) : console_(console) {}
@@ -54,14 +51,17 @@ bool namesInstalledFiles(const std::string& name)
     return name == launcherAcceptedReleaseName || name == launcherInstalledListingName;
 }
 
+// Exact names only, as the launcher writes them: a player's "orn_launcher.LOG" on Linux is another file.
 bool isLaunchersLeftover(const std::string& name)
 {
-    if (isLauncherRecord(name) && name != launcherLockName)
-        return true;
+    for (const char* record : {launcherDigestCacheName, launcherAcceptedSerialsName, launcherAcceptedReleaseName,
+                               launcherInstalledListingName, launcherLogName, installIdFileName})
+        if (name == record)
+            return true;
     for (const OwnFile& own : ownFiles)
         if (name == own.newName || name == own.oldName)
             return true;
-    return name == installIdName || hasSuffix(name, launcherPartialSuffix) || hasSuffix(name, launcherResumeSuffix);
+    return hasSuffix(name, launcherPartialSuffix) || hasSuffix(name, launcherResumeSuffix);
 }
 
 bool isKeptForTheUninstaller(const std::string& path)
