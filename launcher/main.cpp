@@ -2,6 +2,7 @@
 #include "launcher/build_constants.h"
 #include "launcher/console/machine_trouble_text.h"
 #include "launcher/console/terminal_console.h"
+#include "launcher/console/terminal_uninstall_console.h"
 #include "index/game_directory.h"
 #include "launcher/game_directory_lock.h"
 #include "launcher/http/machine_proxy_settings.h"
@@ -17,18 +18,26 @@
 
 #include <cstring>
 
+namespace {
+
+int uninstallUnderBuildKeys()
+{
+    TerminalUninstallConsole terminal;
+    std::vector<ReleaseKey> keys;
+    if (!parseReleaseKeyList(buildReleaseKeys, keys))
+        keys.clear();  // CMake refuses malformed keys: none trusted, should one slip through
+    return uninstallGame(keys, terminal);
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
     platform::returnLargeBuffersPromptly();
     platform::showUtf8OnConsole();
     openGameDirectory(argc > 0 ? argv[0] : nullptr);
-    if (argc == 2 && std::strcmp(argv[1], uninstallArgument) == 0) {
-        TerminalConsole terminal;
-        std::vector<ReleaseKey> keys;
-        if (!parseReleaseKeyList(buildReleaseKeys, keys))
-            keys.clear();  // CMake refuses malformed keys: none trusted, should one slip through
-        return uninstallGame(keys, terminal);
-    }
+    if (argc == 2 && std::strcmp(argv[1], uninstallArgument) == 0)
+        return uninstallUnderBuildKeys();
     const RequestFloor floor{buildRequestWindowMilliseconds, requestFloor.minimumBytes};
     const std::vector<ServerAddress> servers = serverListFrom(buildServerHost, buildServerPort, floor);
     const UpdateChannel channel = updateChannelFrom(argc, argv, servers.front());

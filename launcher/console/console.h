@@ -34,14 +34,6 @@ enum class ProxyFailure {
     unreachable,
 };
 
-// What an uninstall did, for its closing line.
-struct UninstallTally {
-    unsigned int removed = 0;     // files the launcher installed or kept, now gone
-    unsigned int left = 0;        // the player's files, told one by one
-    unsigned int notRemoved = 0;  // files that should have gone and could not
-    bool installedKnown = false;  // a record named the installed files
-};
-
 // Everything a player sees of a run, one event at a time, in the order the
 // run meets them. One printer owns every text and which line is still open;
 // the run never writes to the console itself.
@@ -90,12 +82,4 @@ public:
     // A write into the file `name` (a local name) found the disk full; `partKept`: its whole pieces stay for the
     // next start to resume from.
     virtual void diskFull(const std::string& name, bool partKept) = 0;
-
-    // An uninstall leaves `path` (a local name): the launcher did not put it there as it is now.
-    virtual void fileLeft(const std::string& path) = 0;
-    // ... and could not remove `path`, which should have gone: `cause` is the errno.
-    virtual void fileNotRemoved(const std::string& path, int cause) = 0;
-    // Another launcher holds the game directory: the uninstall does not start.
-    virtual void uninstallBlocked() = 0;
-    virtual void uninstallEnded(const UninstallTally& tally) = 0;
 };

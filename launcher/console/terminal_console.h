@@ -3,7 +3,6 @@
 #include "launcher/console/console.h"
 #include "launcher/console/download_progress.h"
 #include "launcher/console/machine_trouble_text.h"
-#include "launcher/console/uninstall_text.h"
 
 #include <memory>
 
@@ -46,10 +45,6 @@ public:
         showLine(notEnoughSpaceText(needed, available));
     }
     void diskFull(const std::string& name, bool partKept) override { showLine(diskFullText(name, partKept)); }
-    void fileLeft(const std::string& path) override { showLine(fileLeftText(path)); }
-    void fileNotRemoved(const std::string& path, int cause) override { showLine(fileNotRemovedText(path, cause)); }
-    void uninstallBlocked() override { showLine(uninstallBlockedText); }
-    void uninstallEnded(const UninstallTally& tally) override { showLine(uninstallEndedText(tally)); }
 
 private:
     void endFile(const char* outcome);

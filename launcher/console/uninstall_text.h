@@ -1,6 +1,6 @@
 #pragma once
 
-#include "launcher/console/console.h"
+#include "launcher/console/uninstall_console.h"
 
 #include <string>
 

@@ -3,7 +3,6 @@
 #include "launcher/console/console_text.h"
 #include "launcher/console/machine_trouble_text.h"
 #include "launcher/console/terminal_console.h"
-#include "launcher/console/uninstall_text.h"
 
 #include <cstring>
 
@@ -161,24 +160,4 @@ void LoggedConsole::notEnoughSpace(unsigned long long needed, unsigned long long
     note(notEnoughSpaceText(needed, available) + " (" + std::to_string(needed) + " bytes needed, " +
          std::to_string(available) + " free)");
     inner_.notEnoughSpace(needed, available);
-}
-
-void LoggedConsole::fileLeft(const std::string& path)
-{
-    noted(fileLeftText(path)).fileLeft(path);
-}
-
-void LoggedConsole::fileNotRemoved(const std::string& path, int cause)
-{
-    noted(fileNotRemovedText(path, cause)).fileNotRemoved(path, cause);
-}
-
-void LoggedConsole::uninstallBlocked()
-{
-    noted(uninstallBlockedText).uninstallBlocked();
-}
-
-void LoggedConsole::uninstallEnded(const UninstallTally& tally)
-{
-    noted(uninstallEndedText(tally)).uninstallEnded(tally);
 }

@@ -47,10 +47,6 @@ public:
     {
         noted(diskFullText(name, partKept)).diskFull(name, partKept);
     }
-    void fileLeft(const std::string& path) override;
-    void fileNotRemoved(const std::string& path, int cause) override;
-    void uninstallBlocked() override;
-    void uninstallEnded(const UninstallTally& tally) override;
 
 private:
     void note(const std::string& text) { log_.line(text); }

@@ -17,7 +17,7 @@ namespace {
 
 class Removal {
 public:
-    explicit Removal(Console& console) : console_(console) {}
+    explicit Removal(UninstallConsole& console) : console_(console) {}
 
     void remove(const std::string& path)
     {
@@ -39,7 +39,7 @@ public:
     UninstallTally& tally() { return tally_; }
 
 private:
-    Console& console_;
+    UninstallConsole& console_;
     UninstallTally tally_;
     std::set<std::string> failed_;
     bool gameFileStays_ = false;  // one that should have gone did not
@@ -136,7 +136,7 @@ bool takeDirectory(platform::FileLock& lock, unsigned int waitMilliseconds)
 
 }  // namespace
 
-int uninstallGame(const std::vector<ReleaseKey>& keys, Console& console, unsigned int lockWaitMilliseconds)
+int uninstallGame(const std::vector<ReleaseKey>& keys, UninstallConsole& console, unsigned int lockWaitMilliseconds)
 {
     platform::FileLock lock;
     if (!takeDirectory(lock, lockWaitMilliseconds)) {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "channel/release_key.h"
-#include "launcher/console/console.h"
+#include "launcher/console/uninstall_console.h"
 
 #include <vector>
 
@@ -22,5 +22,5 @@ inline constexpr unsigned int uninstallLockWaitMilliseconds = 2000;
 // uninstaller that runs it, and every other file, each told to `console`.
 // Returns the process status: 0 when all that should go has gone, 1 when
 // a file could not be removed or another launcher holds the directory.
-int uninstallGame(const std::vector<ReleaseKey>& keys, Console& console,
+int uninstallGame(const std::vector<ReleaseKey>& keys, UninstallConsole& console,
                   unsigned int lockWaitMilliseconds = uninstallLockWaitMilliseconds);

@@ -13,7 +13,6 @@
 #include "platform/file_lock.h"
 #include "publisher/keys/secret_key.h"
 #include "tests/support/game_directory.h"
-#include "tests/support/recording_console.h"
 #include "tests/support/unit_test_release_key.h"
 
 #include <physfs.h>
@@ -30,6 +29,25 @@ namespace {
 namespace fs = std::filesystem;
 
 using Events = std::multiset<std::string>;
+
+// Each event as one short line, for the cases to compare with what they expect.
+class RecordingUninstallConsole : public UninstallConsole {
+public:
+    void fileLeft(const std::string& path) override { events.insert("left " + path); }
+    void fileNotRemoved(const std::string& path, int cause) override
+    {
+        events.insert("not removed " + path + ": " + std::to_string(cause));
+    }
+    void uninstallBlocked() override { events.insert("uninstall blocked"); }
+    void uninstallEnded(const UninstallTally& tally) override
+    {
+        events.insert("uninstalled " + std::to_string(tally.removed) + " removed, " + std::to_string(tally.left) +
+                      " left, " + std::to_string(tally.notRemoved) + " not removed" +
+                      (tally.installedKnown ? "" : ", installed unknown"));
+    }
+
+    std::multiset<std::string> events;
+};
 
 class HoldingDisk : public platform::SystemDiskCalls {
 public:
@@ -84,9 +102,9 @@ protected:
 
     Events uninstall(const std::vector<ReleaseKey>& trusted, int expectedStatus, unsigned int lockWait = 0)
     {
-        RecordingConsole console;
+        RecordingUninstallConsole console;
         EXPECT_EQ(uninstallGame(trusted, console, lockWait), expectedStatus);
-        return Events(console.events.begin(), console.events.end());
+        return console.events;
     }
 };
 

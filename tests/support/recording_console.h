@@ -58,18 +58,6 @@ public:
     {
         events.push_back("disk full writing " + name + (partKept ? ", part kept" : ""));
     }
-    void fileLeft(const std::string& path) override { events.push_back("left " + path); }
-    void fileNotRemoved(const std::string& path, int cause) override
-    {
-        events.push_back("not removed " + path + ": " + std::to_string(cause));
-    }
-    void uninstallBlocked() override { events.push_back("uninstall blocked"); }
-    void uninstallEnded(const UninstallTally& tally) override
-    {
-        events.push_back("uninstalled " + std::to_string(tally.removed) + " removed, " + std::to_string(tally.left) +
-                         " left, " + std::to_string(tally.notRemoved) + " not removed" +
-                         (tally.installedKnown ? "" : ", installed unknown"));
-    }
 
     std::vector<std::string> events;
 };
