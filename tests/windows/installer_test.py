@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""The players' installer under Wine, as a player meets it: installed silently, the
+launcher started as its shortcut starts it, the game installed from nginx, then
+uninstalled silently, leaving only the player's own files.
+    installer_test.py --wine WINE --setup SETUP.exe --dist DIST_DIR --client CLIENT.exe
+                      --publisher ORN_PUBLISH --port PORT --channel NAME [--timeout SECONDS]
+The dist's launcher must be built for 127.0.0.1:PORT, the setup with --channel NAME."""
+import argparse
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from nginx_server import NginxServer  # noqa: E402
+
+OPTIONS = None
+OWN_FILES = ("ORN_Launcher.exe", "physfs.dll", "sfml-network-2.dll", "sfml-system-2.dll")
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\ORN"
+
+
+def shortcut_target(lnk):
+    """The local path and the arguments a .lnk file names (the shell link format's LinkInfo and StringData)."""
+    with open(lnk, "rb") as source:
+        data = source.read()
+    flags = struct.unpack_from("<I", data, 20)[0]
+    offset = 76
+    if flags & 0x1:  # the item ID list
+        offset += 2 + struct.unpack_from("<H", data, offset)[0]
+    path = None
+    if flags & 0x2:  # LinkInfo, with the local base path
+        size, _, info_flags, _, base = struct.unpack_from("<5I", data, offset)
+        if info_flags & 0x1:
+            path = data[offset + base:data.index(b"\0", offset + base)].decode("mbcs" if os.name == "nt" else "cp1252")
+        offset += size
+    strings = {}
+    for bit, name in ((0x4, "name"), (0x8, "relative"), (0x10, "directory"), (0x20, "arguments"), (0x40, "icon")):
+        if flags & bit:
+            count = struct.unpack_from("<H", data, offset)[0]
+            width = 2 if flags & 0x80 else 1
+            raw = data[offset + 2:offset + 2 + count * width]
+            strings[name] = raw.decode("utf-16-le" if width == 2 else "cp1252").rstrip("\0")  # Wine counts a NUL
+            offset += 2 + count * width
+    return path, strings.get("arguments", "")
+
+
+class Installer(unittest.TestCase):
+    def setUp(self):
+        self.prefix = os.environ["WINEPREFIX"]
+        self.user = os.path.join(self.prefix, "drive_c", "users", os.environ.get("USER") or "root")
+        desktop = os.path.join(self.user, "Desktop")
+        if os.path.islink(desktop):  # Wine's Desktop is the home folder: the test's shortcut goes elsewhere
+            home = os.readlink(desktop)
+            os.remove(desktop)
+            os.mkdir(desktop)
+            self.addCleanup(os.symlink, home, desktop)
+            self.addCleanup(shutil.rmtree, desktop, ignore_errors=True)
+        self.web = tempfile.mkdtemp(prefix="installer_web.")
+        self.addCleanup(shutil.rmtree, self.web, ignore_errors=True)
+
+    def unix_path(self, windows_path):
+        self.assertRegex(windows_path, r"^[Cc]:\\")
+        return os.path.join(self.prefix, "drive_c", *windows_path[3:].split("\\"))
+
+    def run_windows(self, *command, **options):
+        return subprocess.run([OPTIONS.wine, *command], capture_output=True, timeout=OPTIONS.timeout, **options)
+
+    def uninstall_entry(self):
+        """The uninstall entry's values (name: data), None when there is none; through the native 64-bit reg."""
+        query = subprocess.run([OPTIONS.wine64, "reg", "query", UNINSTALL_KEY], capture_output=True, timeout=60)
+        if query.returncode != 0:
+            return None
+        lines = [line.split(None, 2) for line in query.stdout.decode("utf-8", "replace").splitlines()]
+        return {fields[0]: fields[2] if len(fields) > 2 else "" for fields in lines if len(fields) >= 2}
+
+    def publish(self, files):
+        tree = os.path.join(self.web, "tree")
+        for path, content in files.items():
+            os.makedirs(os.path.dirname(os.path.join(tree, path)), exist_ok=True)
+            with open(os.path.join(tree, path), "wb") as out:
+                out.write(content)
+        channel = os.path.join(self.web, "root", "~qel", "ORN", "windows", OPTIONS.channel)
+        publish = subprocess.run([OPTIONS.publisher, tree, channel], capture_output=True, timeout=60)
+        self.assertEqual(publish.returncode, 0, publish.stderr)
+        for folder, _, _ in os.walk(self.web):
+            os.chmod(folder, 0o755)  # nginx's worker runs as nobody
+
+    def test_silent_install_play_and_uninstall_keeping_the_players_files(self):
+        game = {name: open(os.path.join(OPTIONS.dist, name), "rb").read() for name in OWN_FILES}
+        with open(OPTIONS.client, "rb") as client:
+            game.update({"ORN_Client.exe": client.read(), "data.pak": b"data " * 1000,
+                         "settings.cfg": b"volume=5\n", "libs/engine.dll": b"engine"})
+        self.publish(game)
+        self.assertEqual(self.run_windows(OPTIONS.setup, "/S").returncode, 0)
+        self.addCleanup(subprocess.run, [OPTIONS.wine64, "reg", "delete", UNINSTALL_KEY, "/f"], capture_output=True)
+        entry = self.uninstall_entry()
+        self.assertEqual((entry or {}).get("DisplayName"), "ORN", entry)
+        menu = os.path.join(self.user, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs", "ORN.lnk")
+        links = [menu, os.path.join(self.user, "Desktop", "ORN.lnk")]
+        target, arguments = shortcut_target(menu)
+        self.assertEqual((target.lower(), arguments), (entry["InstallLocation"].lower() + "\\orn_launcher.exe",
+                                                       OPTIONS.channel))
+        self.assertEqual(shortcut_target(links[1]), (target, arguments))
+        folder = self.unix_path(entry["InstallLocation"])
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        self.addCleanup(lambda: os.path.exists(menu) and os.remove(menu))
+        with NginxServer(OPTIONS.port, os.path.join(self.web, "root"), as_nobody=True):
+            played = self.run_windows(self.unix_path(target), arguments, cwd=folder)
+        self.assertEqual(played.returncode, 3, played.stdout + played.stderr)  # the stand-in client's status
+        for path, content in game.items():
+            with open(os.path.join(folder, path), "rb") as installed:
+                self.assertEqual(installed.read(), content, path)
+
+        # The player's own: a save, a changed setting, and the client's log.
+        os.makedirs(os.path.join(folder, "saves"))
+        with open(os.path.join(folder, "saves", "slot1.sav"), "wb") as save:
+            save.write(b"level 3")
+        with open(os.path.join(folder, "settings.cfg"), "ab") as setting:
+            setting.write(b"fullscreen=1\n")
+        quiet = entry["QuietUninstallString"]
+        self.assertTrue(quiet.endswith('" /S'), quiet)
+        self.assertEqual(self.run_windows(self.unix_path(quiet[1:-4]), "/S").returncode, 0)
+        # The uninstaller goes on in a copy of itself; its entry goes last but for the folder.
+        deadline = time.monotonic() + OPTIONS.timeout
+        while self.uninstall_entry() is not None:
+            self.assertLess(time.monotonic(), deadline, "the uninstall entry is still there")
+            time.sleep(0.5)
+        left = sorted(os.path.relpath(os.path.join(top, name), folder)
+                      for top, folders, files in os.walk(folder) for name in files + folders)
+        self.assertEqual(left, ["client.log", "saves", "saves/slot1.sav", "settings.cfg"])
+        self.assertEqual([link for link in links if os.path.exists(link)], [])
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    for option in ("--wine", "--setup", "--dist", "--client", "--publisher", "--channel"):
+        parser.add_argument(option, required=True)
+    parser.add_argument("--wine64", default="/usr/lib/wine/wine64", help="runs reg.exe natively, however slow --wine")
+    parser.add_argument("--port", required=True, type=int)
+    parser.add_argument("--timeout", type=float, default=900, help="seconds one Windows program may take")
+    OPTIONS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
