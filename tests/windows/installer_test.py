@@ -77,6 +77,10 @@ class Installer(unittest.TestCase):
         lines = [line.split(None, 2) for line in query.stdout.decode("utf-8", "replace").splitlines()]
         return {fields[0]: fields[2] if len(fields) > 2 else "" for fields in lines if len(fields) >= 2}
 
+    def read(self, path):
+        with open(path, "rb") as source:
+            return source.read()
+
     def publish(self, files):
         tree = os.path.join(self.web, "tree")
         for path, content in files.items():
@@ -90,10 +94,9 @@ class Installer(unittest.TestCase):
             os.chmod(folder, 0o755)  # nginx's worker runs as nobody
 
     def test_silent_install_play_and_uninstall_keeping_the_players_files(self):
-        game = {name: open(os.path.join(OPTIONS.dist, name), "rb").read() for name in OWN_FILES}
-        with open(OPTIONS.client, "rb") as client:
-            game.update({"ORN_Client.exe": client.read(), "data.pak": b"data " * 1000,
-                         "settings.cfg": b"volume=5\n", "libs/engine.dll": b"engine"})
+        game = {name: self.read(os.path.join(OPTIONS.dist, name)) for name in OWN_FILES}
+        game.update({"ORN_Client.exe": self.read(OPTIONS.client), "data.pak": b"data " * 1000,
+                     "settings.cfg": b"volume=5\n", "libs/engine.dll": b"engine"})
         self.publish(game)
         self.assertEqual(self.run_windows(OPTIONS.setup, "/S").returncode, 0)
         self.addCleanup(subprocess.run, [OPTIONS.wine64, "reg", "delete", UNINSTALL_KEY, "/f"], capture_output=True)
@@ -112,8 +115,7 @@ class Installer(unittest.TestCase):
             played = self.run_windows(self.unix_path(target), arguments, cwd=folder)
         self.assertEqual(played.returncode, 3, played.stdout + played.stderr)  # the stand-in client's status
         for path, content in game.items():
-            with open(os.path.join(folder, path), "rb") as installed:
-                self.assertEqual(installed.read(), content, path)
+            self.assertEqual(self.read(os.path.join(folder, path)), content, path)
 
         # The player's own: a save, a changed setting, and the client's log.
         os.makedirs(os.path.join(folder, "saves"))
