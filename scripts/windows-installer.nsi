@@ -58,11 +58,11 @@ FunctionEnd
 !insertmacro ChooseScope "un."
 
 Function .onInit
-  StrCpy $2 $INSTDIR
-  Call ChooseScope
   ; A folder given with /D stays the folder.
+  StrCpy $2 "$LOCALAPPDATA\Programs\${GAME_NAME}"
+  Call ChooseScope
   ${If} $AllUsers == 1
-  ${AndIf} $2 == "$LOCALAPPDATA\Programs\${GAME_NAME}"
+  ${AndIf} $INSTDIR == $2
     !if "${ARCH}" == "x86_64"
       StrCpy $INSTDIR "$PROGRAMFILES64\${GAME_NAME}"
     !else
