@@ -73,11 +73,18 @@ FunctionEnd
 
 Section "Install"
   SetOutPath "$INSTDIR"
+  ClearErrors
   File "${DIST_DIR}\ORN_Launcher.exe"
   File "${DIST_DIR}\physfs.dll"
   File "${DIST_DIR}\sfml-network-2.dll"
   File "${DIST_DIR}\sfml-system-2.dll"
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+  ; A silent install ignores a file it cannot write: that is a failure, not an install.
+  ${If} ${Errors}
+    MessageBox MB_ICONSTOP "The launcher's files could not all be written to $INSTDIR: is the game running? Close it and install again." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
   ${If} $AllUsers == 1
     ; Users (by its SID, whatever the system's language) may change the game folder: the launcher updates it.
     nsExec::ExecToLog 'icacls "$INSTDIR" /grant *S-1-5-32-545:(OI)(CI)M'
