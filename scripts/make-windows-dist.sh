@@ -67,7 +67,7 @@ for name in "${own[@]}"; do
   # Only the symbol file's name and checksum go in: a debugger finds it beside the executable or in its search path.
   "$triplet-objcopy" --add-gnu-debuglink="$symbols/$name.debug" "$out/$name"
   # Signed before the listing: players' launchers compare the signed bytes.
-  sign_file "$out/$name" "ORN launcher"
+  sign_file "$out/$name" "$game"
 done
 # What ships is checked as it ships: stripped and signed.
 python3 tests/windows/check_imports.py --objdump "$triplet-objdump" --processor "$arch" \

@@ -4,6 +4,7 @@ shortcut names it, the game installed from nginx, uninstalled silently, leaving 
 The dist's launcher is built for 127.0.0.1:PORT, the setup with --channel CHANNEL (see --help)."""
 import argparse
 import os
+import pwd
 import shutil
 import struct
 import subprocess
@@ -51,7 +52,7 @@ def uninstall_entry():
 class Installer(unittest.TestCase):
     def setUp(self):
         self.prefix = os.environ["WINEPREFIX"]
-        self.user = os.path.join(self.prefix, "drive_c", "users", os.environ.get("USER") or "root")
+        self.user = os.path.join(self.prefix, "drive_c", "users", pwd.getpwuid(os.getuid()).pw_name)  # as Wine names it
         desktop = os.path.join(self.user, "Desktop")
         if os.path.islink(desktop):  # Wine's Desktop is the home folder: the test's shortcut goes elsewhere
             self.addCleanup(os.symlink, os.readlink(desktop), desktop)
