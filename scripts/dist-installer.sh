@@ -8,15 +8,32 @@ build_installer() {
   local setup=$folder/$game-Setup.exe
   mkdir -p "$folder"
   rm -f "$setup"
-  local said
-  # Windows programs: the 64-bit launcher asks for the 64-bit Program Files in the per-machine mode.
+  local said signing_define=()
+  [ "$signing" = none ] || signing_define=(-DSIGN_UNINSTALLER="bash \"$(uninstaller_signing_script "$build")\"")
+  # ARCH: the 64-bit launcher's per-machine mode installs under the 64-bit Program Files.
   if ! said=$(makensis -V2 -INPUTCHARSET UTF8 -DDIST_DIR="$(realpath "$dist")" -DOUT_FILE="$(realpath "$setup")" \
     -DGAME_NAME="$game" -DGAME_PUBLISHER="$game_publisher" -DGAME_VERSION="$game_version" \
     -DGAME_ICON="$(realpath "${icon:-$build/resources/launcher.ico}")" -DCHANNEL="$channel" \
-    -DARCH="$arch" scripts/windows-installer.nsi 2>&1); then
+    -DARCH="$arch" "${signing_define[@]}" scripts/windows-installer.nsi 2>&1); then
     echo "make-windows-dist.sh: makensis failed: $said" >&2
     rm -f "$setup"
     exit 1
   fi
   echo "$setup"
 }
+
+# The uninstaller is made inside makensis, which signs it through this script before packing it.
+uninstaller_signing_script() {
+  local script
+  script=$(realpath "$1")/sign-uninstaller.sh
+  {
+    echo "set -euo pipefail"
+    printf 'cd %q\nsource scripts/dist-signing.sh\n' "$PWD"
+    printf 'signing=%q pkcs12=%q password_file=%q key=%q cert=%q timestamp_url=%q\n' "$signing" "$(abs "$pkcs12")" \
+      "$(abs "$password_file")" "$(abs "$key")" "$(abs "$cert")" "$timestamp_url"
+    printf 'sign_file "$1" %q\n' "$game uninstaller"
+  } > "$script"
+  echo "$script"
+}
+
+abs() { [ -z "$1" ] || realpath "$1"; }

@@ -56,11 +56,13 @@ if osslsigncode verify -CAfile "$work/ca.pem" -in "$work/changed.dll" > "$work/v
   echo "osslsigncode verify passed a file changed after signing" >&2
   exit 1
 fi
-echo "   signed: the launcher, its three DLLs and the installer verify; a changed file does not"
+echo "   signed: the launcher, its three DLLs and the installer verify (the uninstaller once installed); a changed" \
+     "file does not"
 
 start=$SECONDS
 # No menu entries or file associations on the machine running the test.
 WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d" python3 tests/windows/installer_test.py \
   --wine /usr/lib/wine/wine --setup "$setup" --dist build-windows/dist-signed \
-  --client build-windows/i686/tests/windows/fake_client.exe --publisher build/orn-publish --port "$port" --channel beta
+  --client build-windows/i686/tests/windows/fake_client.exe --publisher build/orn-publish --port "$port" --channel beta \
+  --ca "$work/ca.pem"
 echo "   the installer's round trip took $((SECONDS - start)) s"

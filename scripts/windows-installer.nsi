@@ -16,6 +16,10 @@ SetCompressor /SOLID lzma
 !define LAUNCHER "ORN_Launcher.exe"
 !define UNINSTALLER "Uninstall.exe"
 
+!ifdef SIGN_UNINSTALLER
+  !uninstfinalize '${SIGN_UNINSTALLER} "%1"' = 0
+!endif
+
 Name "${GAME_NAME}"
 OutFile "${OUT_FILE}"
 Icon "${GAME_ICON}"

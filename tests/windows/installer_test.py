@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The players' installer under Wine, as a player meets it: installed silently, the launcher started as its
 shortcut names it, the game installed from nginx, uninstalled silently, leaving only the player's files.
-The dist's launcher is built for 127.0.0.1:PORT, the setup with --channel CHANNEL (see --help)."""
+The dist's launcher is built for 127.0.0.1:PORT, the setup with --channel CHANNEL and signed by a
+certificate that CA issued (see --help)."""
 import argparse
 import os
 import pwd
@@ -92,6 +93,10 @@ class Installer(unittest.TestCase):
         self.assertEqual((entry or {}).get("DisplayName"), "ORN", entry)
         folder = self.unix_path(entry["InstallLocation"])
         self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        # The uninstaller is written on the player's machine, from the signed copy the installer carries.
+        verify = subprocess.run(["osslsigncode", "verify", "-CAfile", OPTIONS.ca, "-in",
+                                 os.path.join(folder, "Uninstall.exe")], capture_output=True, timeout=60)
+        self.assertEqual(verify.returncode, 0, verify.stdout)
         links = [os.path.join(self.user, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs",
                               "ORN.lnk"), os.path.join(self.user, "Desktop", "ORN.lnk")]
         target, arguments = shortcut(links[0])
@@ -126,7 +131,7 @@ class Installer(unittest.TestCase):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser(description=__doc__)
-    for option in ("--wine", "--setup", "--dist", "--client", "--publisher", "--channel"):
+    for option in ("--wine", "--setup", "--dist", "--client", "--publisher", "--channel", "--ca"):
         parser.add_argument(option, required=True)
     parser.add_argument("--port", required=True, type=int)
     parser.add_argument("--timeout", type=float, default=900, help="seconds one Windows program may take")
