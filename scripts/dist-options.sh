@@ -69,9 +69,9 @@ take_positionals() {
 }
 
 parse_dist_options() {
-  arch=i686 installer=false channel= game=ORN game_publisher=ORN icon= timestamp_url=
+  arch=i686 installer=false channel='' game=ORN game_publisher=ORN icon='' timestamp_url=''
   game_version=$(sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-  pkcs12= password_file= key= cert= port=0
+  pkcs12='' password_file='' key='' cert='' port=0
   local positionals=() option
   while [ $# -gt 0 ]; do
     option=$1
