@@ -144,6 +144,14 @@ Function un.RemoveGameFiles
   ${EndIf}
 FunctionEnd
 
+!macro RemoveOwnFile name
+  ClearErrors
+  Delete "$INSTDIR\${name}"
+  ${If} ${Errors}
+    DetailPrint "Could not remove ${name}: another program holds it. Delete it once that program ends."
+  ${EndIf}
+!macroend
+
 Section "Uninstall"
   Call un.RemoveGameFiles
   ${If} $0 != 0
@@ -153,10 +161,10 @@ Section "Uninstall"
     Abort
   ${EndIf}
   ${If} $0 == 0
-    Delete "$INSTDIR\${LAUNCHER}"
-    Delete "$INSTDIR\physfs.dll"
-    Delete "$INSTDIR\sfml-network-2.dll"
-    Delete "$INSTDIR\sfml-system-2.dll"
+    !insertmacro RemoveOwnFile "${LAUNCHER}"
+    !insertmacro RemoveOwnFile "physfs.dll"
+    !insertmacro RemoveOwnFile "sfml-network-2.dll"
+    !insertmacro RemoveOwnFile "sfml-system-2.dll"
   ${EndIf}
   Delete "$INSTDIR\${UNINSTALLER}"
   Delete "$SMPROGRAMS\${GAME_NAME}.lnk"
@@ -165,7 +173,8 @@ Section "Uninstall"
   ; Never recursive: what is left there is the player's.
   RMDir "$INSTDIR"
   ${If} ${FileExists} "$INSTDIR\*.*"
-    DetailPrint "Kept $INSTDIR: it holds the files named above, which you made or changed."
-    MessageBox MB_ICONINFORMATION "$INSTDIR was kept: it holds files you made or changed (listed in the details)." /SD IDOK
+    DetailPrint "Kept $INSTDIR, for the files named above."
+    MessageBox MB_ICONINFORMATION "$INSTDIR was kept, for the files named in the details." /SD IDOK
   ${EndIf}
 SectionEnd
+
