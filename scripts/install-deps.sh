@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing the launcher needs, from Debian's packages.
 #   scripts/install-deps.sh            native build, tests and benchmarks
-#   scripts/install-deps.sh --windows  also the 32-bit Windows cross toolchain, Wine and dpkg-dev
+#   scripts/install-deps.sh --windows  also the 32-bit Windows cross toolchain, Wine, dpkg-dev, and NSIS,
+#                                      osslsigncode and openssl for the installer and its signatures
 #   scripts/install-deps.sh --fuzz     also clang and its libFuzzer and sanitizer runtimes
 #   scripts/install-deps.sh --delta-peers  also zsync, casync and zchunk, for the benchmark against them
 #   scripts/install-deps.sh --bench  also rsync and aria2, for the many-files benchmark beside them
@@ -24,8 +25,10 @@ if $with_windows; then
   # dpkg-dev unpacks the SFML and libsodium source packages that are cross-built
   # for Windows; autoconf, automake and libtool regenerate libsodium's build files.
   # qemu-user-static runs wine32 where the kernel runs no 32-bit code itself.
+  # nsis builds the players' installer, osslsigncode signs it and the launcher's files (Authenticode),
+  # openssl makes the tests' throwaway certificate.
   packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-            wine wine32 wine64 qemu-user-static dpkg-dev autoconf automake libtool)
+            wine wine32 wine64 qemu-user-static dpkg-dev autoconf automake libtool nsis osslsigncode openssl)
 fi
 
 source "$(dirname "$0")/apt-helpers.sh"
