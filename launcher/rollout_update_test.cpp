@@ -133,7 +133,20 @@ const Player players[] = {
     {"an id made on the first start", "", {{"100", takes}, {"", takes}}},
     {"a forged staged object", "20000000", {{"25", keeps, "forge staged"}, {"25", takes}, {"0", takes}}},
     {"the staged release served as the channel's", "f0000000", {{"25", keeps}, {"25", keeps, "staged as release"}}},
+    {"the staged manifest missing before it took it", "20000000", {{"25", keeps, "no staged manifest"}}},
+    {"the staged release missing after it took it", "20000000", {{"25", takes}, {"60", takes, "no staged release"}}},
 };
+
+// The rollout that the release `server` serves names.
+Rollout servedRollout(ScriptedTransport& server)
+{
+    std::string text;
+    fetchWholeText(server, folder + "release", 1 << 16, text);
+    Release release;
+    Rollout rollout;
+    EXPECT_TRUE(readSignedRelease(text, {unitTestReleaseKey().publicPart}, release) && rolloutOf(release, rollout));
+    return rollout;
+}
 
 TEST_F(RolloutRun, EachDirectoryTakesItsShareAndIsNeverSentBack)
 {
@@ -153,21 +166,15 @@ TEST_F(RolloutRun, EachDirectoryTakesItsShareAndIsNeverSentBack)
             if (forgery == "lose id") {
                 std::filesystem::remove(installIdFileName);
             } else if (forgery == "forge staged") {
-                Rollout rollout;
-                std::string text;
-                fetchWholeText(server, folder + "release", 1 << 16, text);
-                Release release;
-                readSignedRelease(text, {unitTestReleaseKey().publicPart}, release);
-                ASSERT_TRUE(rolloutOf(release, rollout));
-                server.route(folder + objectPathOf(rollout.stagedSha256), {answer(200, "orn-staged-release 1\n")});
+                server.route(folder + objectPathOf(servedRollout(server).stagedSha256),
+                             {answer(200, "orn-staged-release 1\n")});
+            } else if (forgery == "no staged release") {
+                server.route(folder + objectPathOf(servedRollout(server).stagedSha256), {answer(404)});
+            } else if (forgery == "no staged manifest") {
+                server.route(folder + objectPathOf(servedRollout(server).stagedManifestSha256), {answer(404)});
             } else if (forgery == "staged as release") {
-                Release release;
                 std::string text;
-                fetchWholeText(server, folder + "release", 1 << 16, text);
-                readSignedRelease(text, {unitTestReleaseKey().publicPart}, release);
-                Rollout rollout;
-                rolloutOf(release, rollout);
-                fetchWholeText(server, folder + objectPathOf(rollout.stagedSha256), 1 << 16, text);
+                fetchWholeText(server, folder + objectPathOf(servedRollout(server).stagedSha256), 1 << 16, text);
                 server.route(folder + "release", {answer(200, text)});
                 refused = true;
             }

@@ -35,25 +35,40 @@ struct ServedRelease {
     Manifest manifest;
 };
 
-ServedRelease fetchServedRelease(const UpdateChannel& channel, const ReleaseTrust& trust, bool stagedRollouts,
-                                 Transport& transport)
+void fetchManifestOf(const UpdateChannel& channel, ServedRelease& served, Transport& transport)
 {
-    ServedRelease served;
-    served.release = fetchRelease(trust, channel.directory, transport);
-    if (stagedRollouts) {
-        ReleaseChoice choice = chooseRelease(trust, channel.directory, std::move(served.release), transport);
-        if (!choice.note.empty())
-            noteInRunLog(choice.note);
-        served.release = std::move(choice.release);
-    }
-    if (isOlderThanAccepted(trust, served.release))
-        return served;
     const std::string manifestUri =
         manifestUriFor(channel.directory, channel.directory + channel.manifestFile, served.release);
     served.manifestFetched =
         fetchManifestText(transport, manifestUri, manifestLimitFor(served.release), served.manifestText);
     if (served.manifestFetched)
         served.manifest = parseManifest(served.manifestText);
+}
+
+ServedRelease fetchServedRelease(const UpdateChannel& channel, const ReleaseTrust& trust, bool stagedRollouts,
+                                 Transport& transport)
+{
+    ServedRelease served;
+    served.release = fetchRelease(trust, channel.directory, transport);
+    std::optional<FetchedRelease> current;
+    if (stagedRollouts) {
+        ReleaseChoice choice = chooseRelease(trust, channel.directory, std::move(served.release), transport);
+        if (!choice.note.empty())
+            noteInRunLog(choice.note);
+        served.release = std::move(choice.release);
+        current = std::move(choice.current);
+    }
+    if (isOlderThanAccepted(trust, served.release))
+        return served;
+    fetchManifestOf(channel, served, transport);
+    if (current &&
+        !(served.manifestFetched && releaseHolds(trust, served.release, served.manifestText, served.manifest))) {
+        // A directory that has not taken the staged release yet plays the current one rather than none.
+        noteInRunLog("the staged release's manifest served does not hold: keeping the current release");
+        served = ServedRelease();
+        served.release = std::move(*current);
+        fetchManifestOf(channel, served, transport);
+    }
     return served;
 }
 

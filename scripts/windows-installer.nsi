@@ -126,6 +126,13 @@ FunctionEnd
 ; The launcher alone knows which files it installed and which the player made or
 ; changed since: it removes its own and names each one it left.
 Function un.RemoveGameFiles
+  ; Players may write the folder of an install for all users (the launcher updates there): a program
+  ; from it run by this elevated uninstaller could be anyone's. So nothing from it runs here.
+  ${If} $AllUsers == 1
+    DetailPrint "Installed for all users: the game's files are left in $INSTDIR. To remove them, a player runs $\"${LAUNCHER} --uninstall$\" there, then deletes the folder."
+    StrCpy $0 "missing"
+    Return
+  ${EndIf}
   ${IfNot} ${FileExists} "$INSTDIR\${LAUNCHER}"
     DetailPrint "${LAUNCHER} is missing, so which files are the game's cannot be told: $INSTDIR is left as it is."
     StrCpy $0 "missing"

@@ -56,8 +56,9 @@ std::size_t manifestLimitFor(const FetchedRelease& fetched)
 
 bool isOlderThanAccepted(const ReleaseTrust& trust, const FetchedRelease& fetched)
 {
-    return fetched.verified && checkSignedStatement(fetched.release, trust.channel(), trust.acceptedSerial(),
-                                                    trust.now(), std::string(), {}) == ReleaseVerdict::olderSerial;
+    return fetched.installedIsNewer ||
+           (fetched.verified && checkSignedStatement(fetched.release, trust.channel(), trust.acceptedSerial(),
+                                                     trust.now(), std::string(), {}) == ReleaseVerdict::olderSerial);
 }
 
 bool startAcceptedInstead(const ReleaseTrust& trust, bool digestCache, Console& console)

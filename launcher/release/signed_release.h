@@ -17,6 +17,9 @@ struct FetchedRelease {
     bool verified = false;  // signed by a key of the run's, and well formed
     Release release;
     std::string text;  // as signed: kept once accepted
+    // Taken as older than the accepted release: the directory took a staged
+    // release that this server does not serve whole.
+    bool installedIsNewer = false;
 };
 // `directory` is the channel's request path, ending in "/".
 FetchedRelease fetchRelease(const ReleaseTrust& trust, const std::string& directory, Transport& transport);

@@ -62,15 +62,21 @@ ReleaseChoice chooseRelease(const ReleaseTrust& trust, const std::string& direct
         return {std::move(current), note + ": keeping the current release"};
     note += tookBefore ? ", and it took the staged release before" : "";
     FetchedRelease staged = fetchStaged(trust, directory, current.release, rollout, transport);
-    if (staged.verified)
-        return {std::move(staged),
-                note + ": taking the staged release, serial " + std::to_string(staged.release.serial)};
+    if (staged.verified) {
+        const std::string taking =
+            note + ": taking the staged release, serial " + std::to_string(staged.release.serial);
+        if (tookBefore)
+            return {std::move(staged), taking};
+        // Until it took the staged release, the current one stands behind it.
+        return {std::move(staged), taking, std::move(current)};
+    }
     if (trust.acceptedSerial() > current.release.serial)
         return {std::move(current), note + ": the staged release served does not hold: the current one is older "
                                            "than the one accepted"};
     if (tookBefore) {
-        staged.fetched = true;  // it is there, and it does not hold
-        return {std::move(staged), note + ": the staged release served does not hold"};
+        // Never back to the current release: the installed one plays, as against an older release.
+        current.installedIsNewer = true;
+        return {std::move(current), note + ": the staged release served does not hold"};
     }
     return {std::move(current), note + ": the staged release served does not hold: keeping the current release"};
 }

@@ -78,9 +78,17 @@ bool isRealDirectory(const std::string& path)
     return PHYSFS_stat(path.c_str(), &stat) != 0 && stat.filetype == PHYSFS_FILETYPE_DIRECTORY;
 }
 
+// What lies behind a libs that is a link is the player's (another game's, shared): never removed.
+bool behindLibraryLink(const std::string& prefix)
+{
+    return !prefix.empty() && !isRealDirectory(libraryDirectoryName);
+}
+
 void Removal::removeInstalled(const InstalledFiles& installed)
 {
     for (const std::string& prefix : scannedFolders) {
+        if (behindLibraryLink(prefix))
+            continue;
         for (const std::string& name : gameDirectoryEntries(prefix)) {
             const auto found = installed.files.find(prefix + name);
             if (found != installed.files.end() && holdsInstalledBytes(found->first, found->second))
@@ -93,6 +101,8 @@ void Removal::removeInstalled(const InstalledFiles& installed)
 void Removal::removeLaunchersOwn()
 {
     for (const std::string& prefix : scannedFolders) {
+        if (behindLibraryLink(prefix))
+            continue;
         for (const std::string& name : gameDirectoryEntries(prefix)) {
             // Its records live at the top level; partial downloads go beside their files.
             if (prefix.empty() ? isLaunchersLeftover(name) && !(gameFileStays_ && namesInstalledFiles(name))

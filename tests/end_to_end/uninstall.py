@@ -67,6 +67,19 @@ class Uninstall(LauncherTestCase):
                 for name, content in OPTIONS.target.libraries.items():
                     self.put(name, content)
 
+    def test_what_lies_behind_a_libs_link_stays(self):
+        if OPTIONS.target.wine:
+            self.skipTest("Wine shows a Unix link as a plain folder: the native run checks this")
+        self.install(self.launcher_bytes, sign=False)
+        shared = os.path.join(self.web, "shared libs")
+        shutil.move(self.path("libs"), shared)
+        os.symlink(shared, self.path("libs"))
+        result = self.run_launcher("--uninstall")
+        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertEqual(os.listdir(shared), ["engine.dll"])
+        self.assertTrue(os.path.islink(self.path("libs")))
+        self.assertFalse(os.path.exists(self.path("data.pak")))
+
     def test_a_file_the_game_holds_is_told_and_the_next_uninstall_removes_it(self):
         if not OPTIONS.holder:
             self.skipTest("only Windows refuses to delete a file another program holds: run under Wine")
