@@ -12,18 +12,9 @@ namespace {
 const char* const formatLine = "orn-release 1";
 const char* const stagedFormatLine = "orn-staged-release 1";
 
-// Decimal without sign, blanks or leading zeros, as releaseBody writes it.
 bool parseNumber(const std::string& text, unsigned long long& value)
 {
-    if (text.empty() || text.size() > 19 || (text[0] == '0' && text.size() > 1))
-        return false;
-    value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    return value <= largestReleaseSerial;
+    return parseSignedNumber(text, largestReleaseSerial, value);
 }
 
 // Splits "keyword rest" off a line; false when the keyword does not open it.
@@ -72,6 +63,19 @@ bool isKeyword(const std::string& keyword)
 }
 
 }  // namespace
+
+bool parseSignedNumber(const std::string& text, unsigned long long largest, unsigned long long& value)
+{
+    if (text.empty() || text.size() > 19 || (text[0] == '0' && text.size() > 1))
+        return false;
+    value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value <= largest;
+}
 
 std::string releaseBody(const Release& release)
 {

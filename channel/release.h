@@ -44,6 +44,9 @@ struct Release {
     bool staged = false;
 };
 
+// A number in a signed text: decimal without sign, blanks or leading zeros, at most `largest`.
+bool parseSignedNumber(const std::string& text, unsigned long long largest, unsigned long long& value);
+
 // The text that is signed. Its parse gives back the same release.
 std::string releaseBody(const Release& release);
 // False for a release that this reader cannot trust (see above).

@@ -10,19 +10,6 @@ namespace {
 
 const char* const stagedWord = "staged";
 
-bool parseWhole(const std::string& text, unsigned long long largest, unsigned long long& value)
-{
-    if (text.empty() || text.size() > 19 || (text[0] == '0' && text.size() > 1))
-        return false;
-    value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    return value <= largest;
-}
-
 std::vector<std::string> wordsOf(const std::string& text)
 {
     std::vector<std::string> words;
@@ -47,13 +34,14 @@ bool parseRolloutPath(const ReleaseEntry& entry, Rollout& rollout)
     rollout.stagedSize = entry.size;
     rollout.stagedManifestSha256 = words[2];
     unsigned long long number = 0;
-    if (!parseWhole(words[3], rolloutWholeShare, number))
+    if (!parseSignedNumber(words[3], rolloutWholeShare, number))
         return false;
     rollout.sharePpm = static_cast<unsigned long>(number);
     if (words.size() == 4)
         return true;
     rollout.scheduled = true;
-    if (!parseUtcTime(words[4], rollout.since) || !parseWhole(words[5], longestRolloutDays, number) || number == 0)
+    if (!parseUtcTime(words[4], rollout.since) || !parseSignedNumber(words[5], longestRolloutDays, number) ||
+        number == 0)
         return false;
     rollout.days = static_cast<unsigned>(number);
     return true;
@@ -110,7 +98,8 @@ bool parseSharePercent(const std::string& text, unsigned long& ppm)
     const std::string fraction = point == std::string::npos ? std::string() : text.substr(point + 1);
     unsigned long long percent = 0;
     unsigned long long parts = 0;
-    if (!parseWhole(whole, 100, percent) || fraction.size() > 4 || (point != std::string::npos && fraction.empty()))
+    if (!parseSignedNumber(whole, 100, percent) || fraction.size() > 4 ||
+        (point != std::string::npos && fraction.empty()))
         return false;
     for (const char c : fraction) {
         if (c < '0' || c > '9')
